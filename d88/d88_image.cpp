@@ -1,0 +1,264 @@
+#include "d88_image.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace d88 {
+
+std::uint32_t readLe32(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+         (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+}
+
+std::uint16_t readLe16(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+namespace {
+
+// Stored 32-bit fields are two's-complement signed values.
+std::int32_t readSigned32(const std::uint8_t* bytes) {
+  const std::uint32_t value = readLe32(bytes);
+  return value <= INT32_MAX ? static_cast<std::int32_t>(value)
+                            : static_cast<std::int32_t>(value - 0x80000000u) - INT32_MAX - 1;
+}
+
+bool isDirectory(const char* path) {
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::path(path), error);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Container
+
+bool D88Image::open(const char* path) {
+  close();
+  diskCount_ = 0;
+  if (path == nullptr) {
+    mediaType_ = -1;
+    return true;
+  }
+  // Some hosts open a directory for reading and only fail the reads.
+  if (isDirectory(path)) {
+    return false;
+  }
+  if (file_.open(path, std::ios::in | std::ios::binary) == nullptr) {
+    return false;
+  }
+  scanDisks();
+  return true;
+}
+
+void D88Image::close() {
+  if (file_.is_open()) {
+    file_.close();
+  }
+}
+
+void D88Image::scanDisks() {
+  std::array<std::uint8_t, kHeaderSize> header{};
+  std::int64_t offset = 0;
+  diskCount_ = 0;
+  while (diskCount_ < kMaxDisks) {
+    diskOffsets_[static_cast<std::size_t>(diskCount_)] = static_cast<std::int32_t>(offset);
+    // A header that cannot be read whole is the end of the file.
+    if (!seekTo(offset) || readBytes(header.data(), kHeaderSize) < kHeaderSize) {
+      return;
+    }
+    const std::int32_t size = readSigned32(header.data() + kDiskSizeOffset);
+    ++diskCount_;
+    // A size below the header size would find this header again, or walk
+    // backwards: the image is kept and the scan ends.
+    if (size < kHeaderSize) {
+      return;
+    }
+    offset += size;
+    // Offsets are 32-bit signed values; an image that reaches past them is the last.
+    if (offset > INT32_MAX) {
+      return;
+    }
+  }
+}
+
+std::int32_t D88Image::diskOffset(std::int32_t index) const {
+  if (index < 0 || index >= diskCount_) {
+    return -1;
+  }
+  return diskOffsets_[static_cast<std::size_t>(index)];
+}
+
+bool D88Image::selectDisk(std::int32_t index) {
+  if (!isOpen()) {
+    return false;
+  }
+  diskBase_ = -1;
+  mediaType_ = -1;
+  diskSize_ = 0;
+  diskName_.fill('\0');
+  if (index < 0 || index >= diskCount_) {
+    return false;
+  }
+  const std::int32_t base = diskOffsets_[static_cast<std::size_t>(index)];
+  std::array<std::uint8_t, kHeaderSize> header{};
+  // A header cut short by the end of the file is no disk to select.
+  if (!seekTo(base) || readBytes(header.data(), kHeaderSize) < kHeaderSize) {
+    return false;
+  }
+  diskBase_ = base;
+  for (std::int32_t track = 0; track < kTrackCount; ++track) {
+    trackOffsets_[static_cast<std::size_t>(track)] =
+        readSigned32(header.data() + kTrackTableOffset + track * kTrackEntrySize);
+  }
+  mediaType_ = header[kMediaTypeOffset];
+  diskSize_ = readSigned32(header.data() + kDiskSizeOffset);
+  for (std::int32_t i = 0; i < kNameSize && header[kNameOffset + i] != 0; ++i) {
+    diskName_[static_cast<std::size_t>(i)] = static_cast<char>(header[kNameOffset + i]);
+  }
+  return true;
+}
+
+void D88Image::setSectorRange(std::int32_t first, std::int32_t last) {
+  firstSector_ = first;
+  lastSector_ = last;
+}
+
+// ---------------------------------------------------------------------------
+// Host file access, always with 64-bit positions
+
+bool D88Image::seekTo(std::int64_t position) {
+  const auto target = static_cast<std::streamoff>(position);
+  return file_.pubseekpos(target, std::ios::in) == std::streampos(target);
+}
+
+bool D88Image::skipBytes(std::int64_t count) {
+  return file_.pubseekoff(static_cast<std::streamoff>(count), std::ios::cur, std::ios::in) !=
+         std::streampos(std::streamoff(-1));
+}
+
+std::int64_t D88Image::readBytes(std::uint8_t* dest, std::int64_t count) {
+  if (count <= 0) {
+    return 0;
+  }
+  return file_.sgetn(reinterpret_cast<char*>(dest), static_cast<std::streamsize>(count));
+}
+
+// ---------------------------------------------------------------------------
+// Sector reads
+
+bool D88Image::seekToTrack(std::int32_t track) {
+  if (!isOpen() || track < 0 || track >= kTrackCount) {
+    return false;
+  }
+  const std::int32_t trackOffset = trackOffsets_[static_cast<std::size_t>(track)];
+  // Zero marks an absent track; a negative offset (2^31 or more) is damage.
+  if (trackOffset <= 0) {
+    return false;
+  }
+  // A track beyond the image's size is not part of it; a negative size
+  // therefore makes every track unreadable.
+  if (trackOffset > diskSize_) {
+    return false;
+  }
+  return seekTo(std::int64_t{diskBase_} + trackOffset);
+}
+
+bool D88Image::readRecordHeader(RecordHeader& header) {
+  std::array<std::uint8_t, kSectorHeaderSize> bytes{};
+  if (readBytes(bytes.data(), kSectorHeaderSize) < kSectorHeaderSize) {
+    return false;
+  }
+  header.id.c = bytes[kIdCylinderOffset];
+  header.id.h = bytes[kIdHeadOffset];
+  header.id.r = bytes[kIdRecordOffset];
+  header.id.n = bytes[kIdSizeCodeOffset];
+  header.sectorCount = readLe16(bytes.data() + kSectorCountOffset);
+  header.dataLength = readLe16(bytes.data() + kDataLengthOffset);
+  return true;
+}
+
+std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
+                                  std::int32_t r, std::int32_t n, std::uint8_t* dest,
+                                  std::int32_t len) {
+  if (len <= 0 || !seekToTrack(track)) {
+    return 0;
+  }
+  RecordHeader header;
+  for (std::int32_t position = 0;; ++position) {
+    // A header cut short by the end of the file ends the track.
+    if (!readRecordHeader(header)) {
+      return 0;
+    }
+    // A zero sector count marks an unformatted track.
+    if (header.sectorCount == 0) {
+      return 0;
+    }
+    if (header.id.c == c && header.id.h == h && header.id.r == r && header.id.n == n) {
+      const std::int32_t wanted = std::min(header.dataLength, len);
+      return static_cast<std::int32_t>(readBytes(dest, wanted));
+    }
+    // The last record by the count of the header just read ends the walk; a
+    // damaged count below the position ends it at once.
+    if (position >= header.sectorCount - 1 || !skipBytes(header.dataLength)) {
+      return 0;
+    }
+  }
+}
+
+std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,
+                                   std::int32_t r, std::int32_t n, std::uint8_t* dest,
+                                   std::int32_t len) {
+  // A size code whose sector size does not fit in 32 bits names no sector we can read.
+  if (n < 0 || n > kMaxSizeCode) {
+    return 0;
+  }
+  std::int32_t step = kBaseSectorSize << n;
+  std::int32_t done = 0;
+  while (done < len) {
+    step = std::min(step, len - done);
+    if (readSector(track, c, h, r, n, dest + done, step) < step) {
+      return done;
+    }
+    done += step;
+    if (r == lastSector_) {
+      ++track;
+      if (h == 0) {
+        h = 1;
+      } else {
+        h = 0;
+        ++c;
+      }
+      r = firstSector_;
+    } else {
+      ++r;
+    }
+  }
+  return done;
+}
+
+std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len) {
+  if (!seekToTrack(track)) {
+    return 0;
+  }
+  std::int32_t count = 0;
+  RecordHeader header;
+  for (std::int32_t position = 0; std::int64_t{count} < len; ++position) {
+    // A header cut short by the end of the file, or a zero count, ends the list.
+    if (!readRecordHeader(header) || header.sectorCount == 0) {
+      break;
+    }
+    out[count + 0] = header.id.c;
+    out[count + 1] = header.id.h;
+    out[count + 2] = header.id.r;
+    out[count + 3] = header.id.n;
+    count += kSectorIdSize;
+    if (position >= header.sectorCount - 1 || !skipBytes(header.dataLength)) {
+      break;
+    }
+  }
+  return count;
+}
+
+}  // namespace d88

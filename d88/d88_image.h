@@ -1,0 +1,114 @@
+// Reader for D88 floppy-disk image files: the container of disk images laid
+// end to end, each with its header and track table, and sector reads by ID.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+
+namespace d88 {
+
+// Disk header layout.
+constexpr std::int32_t kHeaderSize = 0x2B0;
+constexpr std::int32_t kNameOffset = 0x00;
+constexpr std::int32_t kNameSize = 16;
+constexpr std::int32_t kMediaTypeOffset = 0x1B;
+constexpr std::int32_t kDiskSizeOffset = 0x1C;
+constexpr std::int32_t kTrackTableOffset = 0x20;
+constexpr std::int32_t kTrackCount = 164;
+constexpr std::int32_t kTrackEntrySize = 4;
+static_assert(kTrackTableOffset + kTrackCount * kTrackEntrySize <= kHeaderSize,
+              "the track table lies inside the disk header");
+static_assert(kNameOffset + kNameSize <= kMediaTypeOffset, "the name ends before the media type");
+
+// Sector record layout: a 16-byte header followed by the stored data.
+constexpr std::int32_t kSectorHeaderSize = 16;
+constexpr std::int32_t kIdCylinderOffset = 0x00;
+constexpr std::int32_t kIdHeadOffset = 0x01;
+constexpr std::int32_t kIdRecordOffset = 0x02;
+constexpr std::int32_t kIdSizeCodeOffset = 0x03;
+constexpr std::int32_t kSectorCountOffset = 0x04;
+constexpr std::int32_t kDataLengthOffset = 0x0E;
+static_assert(kDataLengthOffset + 2 == kSectorHeaderSize, "the data length closes the header");
+
+constexpr std::int32_t kMaxDisks = 64;
+constexpr std::int32_t kSectorIdSize = 4;  // bytes per ID in a readSectorIds list
+constexpr std::int32_t kBaseSectorSize = 128;  // sector size is kBaseSectorSize << N
+constexpr std::int32_t kMaxSizeCode = 23;      // largest N whose sector size fits in 32 bits
+static_assert((std::int64_t{kBaseSectorSize} << kMaxSizeCode) <= INT32_MAX &&
+                  (std::int64_t{kBaseSectorSize} << (kMaxSizeCode + 1)) > INT32_MAX,
+              "kMaxSizeCode is the last size code whose sector size fits in int32");
+
+// The four ID bytes of a sector: cylinder, head, sector number and size code.
+struct SectorId {
+  std::uint8_t c = 0;
+  std::uint8_t h = 0;
+  std::uint8_t r = 0;
+  std::uint8_t n = 0;
+};
+
+[[nodiscard]] std::uint32_t readLe32(const std::uint8_t* bytes);
+[[nodiscard]] std::uint16_t readLe16(const std::uint8_t* bytes);
+
+// One open D88 file with one selected disk image.
+class D88Image {
+ public:
+  static constexpr std::int32_t kNameFieldSize = kNameSize + 1;  // name plus a closing NUL
+
+  D88Image() = default;
+  D88Image(const D88Image&) = delete;
+  D88Image& operator=(const D88Image&) = delete;
+  ~D88Image() = default;  // the stream closes itself
+
+  // Opens a D88 file and finds its disk images; a null path closes the file.
+  [[nodiscard]] bool open(const char* path);
+  [[nodiscard]] std::int32_t diskCount() const { return diskCount_; }
+  [[nodiscard]] bool selectDisk(std::int32_t index);
+  void setSectorRange(std::int32_t first, std::int32_t last);
+  [[nodiscard]] const char* diskName() const { return diskName_.data(); }
+  [[nodiscard]] std::int32_t mediaType() const { return mediaType_; }
+
+  // Size field and file offset of the selected image (0 and -1 when none).
+  [[nodiscard]] std::int32_t diskSize() const { return diskSize_; }
+  [[nodiscard]] std::int32_t diskBase() const { return diskBase_; }
+  [[nodiscard]] std::int32_t diskOffset(std::int32_t index) const;
+
+  // Reads one sector found by its ID; returns the bytes placed in dest.
+  std::int32_t readSector(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                          std::int32_t n, std::uint8_t* dest, std::int32_t len);
+  // Reads consecutive sectors, moving on across sides and cylinders; returns
+  // the bytes of the whole steps that succeeded.
+  std::int32_t readSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                           std::int32_t n, std::uint8_t* dest, std::int32_t len);
+  // Lists a track's sector IDs, 4 bytes each, in stored order.
+  std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
+
+ private:
+  struct RecordHeader {
+    SectorId id;
+    std::int32_t sectorCount = 0;
+    std::int32_t dataLength = 0;
+  };
+
+  void close();
+  void scanDisks();
+  [[nodiscard]] bool isOpen() const { return file_.is_open(); }
+  [[nodiscard]] bool seekToTrack(std::int32_t track);
+  [[nodiscard]] bool readRecordHeader(RecordHeader& header);
+  [[nodiscard]] bool skipBytes(std::int64_t count);
+  [[nodiscard]] std::int64_t readBytes(std::uint8_t* dest, std::int64_t count);
+  [[nodiscard]] bool seekTo(std::int64_t position);
+
+  std::filebuf file_;
+  std::int32_t diskCount_ = 0;
+  std::int32_t firstSector_ = 1;
+  std::int32_t lastSector_ = 16;
+  std::array<std::int32_t, kMaxDisks> diskOffsets_{};
+  std::int32_t diskSize_ = 0;
+  std::int32_t diskBase_ = 0;
+  std::array<std::int32_t, kTrackCount> trackOffsets_{};
+  std::int32_t mediaType_ = -1;
+  std::array<char, kNameFieldSize> diskName_{};
+};
+
+}  // namespace d88

@@ -1,0 +1,296 @@
+#include "image_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace d88test {
+
+namespace {
+
+// Disk header and sector record layout, as a D88 file stores them.
+constexpr std::size_t kHeaderSize = 0x2B0;
+constexpr std::size_t kNameSize = 16;
+constexpr std::size_t kMediaTypeOffset = 0x1B;
+constexpr std::size_t kDiskSizeOffset = 0x1C;
+constexpr std::size_t kTrackTableOffset = 0x20;
+constexpr int kTrackSlots = 164;
+constexpr std::size_t kSectorHeaderSize = 16;
+constexpr std::size_t kSectorCountOffset = 4;
+constexpr std::size_t kDataLengthOffset = 0x0E;
+
+}  // namespace
+
+void putLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+void putLe16(Bytes& bytes, std::size_t at, std::uint16_t value) {
+  bytes.at(at) = static_cast<std::uint8_t>(value);
+  bytes.at(at + 1) = static_cast<std::uint8_t>(value >> 8);
+}
+
+// ---------------------------------------------------------------------------
+// Track
+
+Track& Track::sector(std::uint8_t c, std::uint8_t h, std::uint8_t r, std::uint8_t n, Bytes data) {
+  SectorRecord record;
+  record.c = c;
+  record.h = h;
+  record.r = r;
+  record.n = n;
+  record.data = std::move(data);
+  return sector(std::move(record));
+}
+
+Track& Track::sector(SectorRecord record) {
+  records_.push_back(std::move(record));
+  return *this;
+}
+
+Track& Track::sectorCount(std::uint16_t count) {
+  countForAll_ = count;
+  return *this;
+}
+
+Bytes Track::bytes() const {
+  Bytes out;
+  for (const SectorRecord& record : records_) {
+    Bytes header(kSectorHeaderSize, 0);
+    header[0] = record.c;
+    header[1] = record.h;
+    header[2] = record.r;
+    header[3] = record.n;
+    const auto realCount = static_cast<std::uint16_t>(records_.size());
+    putLe16(header, kSectorCountOffset, record.sectorCount.value_or(countForAll_.value_or(realCount)));
+    putLe16(header, kDataLengthOffset,
+            record.dataLength.value_or(static_cast<std::uint16_t>(record.data.size())));
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), record.data.begin(), record.data.end());
+  }
+  return out;
+}
+
+Track Track::formatted(std::uint8_t c, std::uint8_t h, std::uint8_t n, int first, int last,
+                       const Bytes& data) {
+  const std::size_t sectorSize = std::size_t{128} << n;
+  Track track;
+  for (int r = first; r <= last; ++r) {
+    Bytes sectorData(sectorSize, 0);
+    const std::size_t from = static_cast<std::size_t>(r - first) * sectorSize;
+    for (std::size_t i = 0; i < sectorSize && from + i < data.size(); ++i) {
+      sectorData[i] = data[from + i];
+    }
+    track.sector(c, h, static_cast<std::uint8_t>(r), n, std::move(sectorData));
+  }
+  return track;
+}
+
+// ---------------------------------------------------------------------------
+// Disk
+
+Disk& Disk::name(const std::string& name) {
+  name_ = name;
+  return *this;
+}
+
+Disk& Disk::mediaType(std::uint8_t type) {
+  mediaType_ = type;
+  return *this;
+}
+
+Disk& Disk::track(int index, const Track& track) {
+  tracks_[index] = track.bytes();
+  return *this;
+}
+
+Disk& Disk::trackOffset(int index, std::uint32_t rawOffset) {
+  offsetOverrides_[index] = rawOffset;
+  return *this;
+}
+
+Disk& Disk::sizeField(std::uint32_t rawSize) {
+  sizeField_ = rawSize;
+  return *this;
+}
+
+Disk& Disk::trailer(const Bytes& bytes) {
+  trailer_ = bytes;
+  return *this;
+}
+
+Bytes Disk::build() const {
+  Bytes image(kHeaderSize, 0);
+  std::copy_n(name_.begin(), std::min(name_.size(), kNameSize), image.begin());
+  image[kMediaTypeOffset] = mediaType_;
+  for (const auto& [index, bytes] : tracks_) {
+    if (index >= 0 && index < kTrackSlots) {
+      putLe32(image, kTrackTableOffset + 4 * static_cast<std::size_t>(index),
+              static_cast<std::uint32_t>(image.size()));
+    }
+    image.insert(image.end(), bytes.begin(), bytes.end());
+  }
+  for (const auto& [index, offset] : offsetOverrides_) {
+    putLe32(image, kTrackTableOffset + 4 * static_cast<std::size_t>(index), offset);
+  }
+  image.insert(image.end(), trailer_.begin(), trailer_.end());
+  putLe32(image, kDiskSizeOffset, sizeField_.value_or(static_cast<std::uint32_t>(image.size())));
+  return image;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+Bytes concat(const std::vector<Bytes>& images) {
+  Bytes out;
+  for (const Bytes& image : images) {
+    out.insert(out.end(), image.begin(), image.end());
+  }
+  return out;
+}
+
+Bytes truncated(const Bytes& file, std::size_t length) {
+  return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min(length, file.size())));
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// ---------------------------------------------------------------------------
+// Served disks
+
+Bytes tableEntry(std::int32_t address) {
+  const int track = address / kServedTrackSize;
+  const int r = address % kServedTrackSize / kServedSectorSize + 1;
+  const int offset = address % kServedSectorSize;
+  // Byte 0 holds the cylinder in bits 0-6 and the head in bit 7.
+  const int cylinder = track / 2;
+  const int head = track % 2;
+  return {static_cast<std::uint8_t>(cylinder | (head << 7)), static_cast<std::uint8_t>(r),
+          static_cast<std::uint8_t>(offset)};
+}
+
+ServedDisk::ServedDisk() : bytes_(static_cast<std::size_t>(kServedTracks) * kServedTrackSize, 0) {}
+
+ServedDisk& ServedDisk::put(std::int32_t address, const Bytes& bytes) {
+  if (address < 0 || static_cast<std::size_t>(address) + bytes.size() > bytes_.size()) {
+    throw std::out_of_range("ServedDisk::put beyond the disk");
+  }
+  std::copy(bytes.begin(), bytes.end(), bytes_.begin() + address);
+  return *this;
+}
+
+ServedDisk& ServedDisk::table(int track, const std::vector<std::int32_t>& entryAddresses) {
+  Bytes entries;
+  for (std::int32_t entryAddress : entryAddresses) {
+    const Bytes entry = tableEntry(entryAddress);
+    entries.insert(entries.end(), entry.begin(), entry.end());
+  }
+  entries.insert(entries.end(), {0, 0, 0});  // end mark
+  return put(address(track, 1, 0), entries);
+}
+
+ServedDisk& ServedDisk::drop(int track) {
+  dropped_[track] = true;
+  return *this;
+}
+
+ServedDisk& ServedDisk::replace(int track, const Track& records) {
+  replaced_[track] = records;
+  return *this;
+}
+
+Bytes ServedDisk::contents(std::int32_t address, std::int32_t size) const {
+  return Bytes(bytes_.begin() + address, bytes_.begin() + address + size);
+}
+
+Disk ServedDisk::disk() const {
+  Disk disk;
+  for (int track = 0; track < kServedTracks; ++track) {
+    if (dropped_.count(track) != 0) {
+      continue;
+    }
+    if (const auto found = replaced_.find(track); found != replaced_.end()) {
+      disk.track(track, found->second);
+      continue;
+    }
+    const Bytes data = contents(address(track, 1, 0), kServedTrackSize);
+    disk.track(track, Track::formatted(static_cast<std::uint8_t>(track / 2),
+                                       static_cast<std::uint8_t>(track % 2), 1, 1,
+                                       kServedSectorsPerTrack, data));
+  }
+  return disk;
+}
+
+Bytes textContents(const std::string& name, std::int32_t size) {
+  Bytes out;
+  char line[64];
+  while (out.size() < static_cast<std::size_t>(size)) {
+    const int length = std::snprintf(line, sizeof line, "%s byte %05X\n", name.c_str(),
+                                     static_cast<unsigned>(out.size()));
+    out.insert(out.end(), line, line + length);
+  }
+  out.resize(static_cast<std::size_t>(size));
+  return out;
+}
+
+namespace {
+
+// Lays files one after another from the fixed first two entries of a table;
+// appends each file to `files` and returns the table's entry addresses.
+std::vector<std::int32_t> layTable(ServedDisk& disk, char kind, int firstNumber,
+                                   std::int32_t entry0, std::int32_t entry1,
+                                   const std::vector<std::int32_t>& sizes,
+                                   std::vector<ServedFile>& files) {
+  std::vector<std::int32_t> entries{entry0, entry1};
+  std::vector<std::int32_t> fileSizes{entry1 - entry0};
+  fileSizes.insert(fileSizes.end(), sizes.begin(), sizes.end());
+  for (std::int32_t size : sizes) {
+    entries.push_back(entries.back() + size);
+  }
+  for (std::size_t i = 0; i < fileSizes.size(); ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%c%03X", kind, firstNumber + static_cast<int>(i));
+    disk.put(entries[i], textContents(name, fileSizes[i]));
+    files.push_back({name, entries[i], fileSizes[i]});
+  }
+  return entries;
+}
+
+}  // namespace
+
+ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
+                        const std::vector<std::int32_t>& secondSizes) {
+  ServedLayout layout;
+  layout.disk.put(kBiosAddress, textContents("BIOS", kBiosSize));
+  layout.disk.put(kDriverAddress, textContents("DRIVER", kDriverSize));
+  layout.files.push_back({"BIOS", kBiosAddress, kBiosSize});
+  layout.files.push_back({"DRIVER", kDriverAddress, kDriverSize});
+  const auto first = layTable(layout.disk, 'S', 0x000, kSystemFirstTable0, kSystemFirstTable1,
+                              firstSizes, layout.files);
+  const auto second = layTable(layout.disk, 'S', 0x100, kSystemSecondTable0,
+                               kSystemSecondTable1, secondSizes, layout.files);
+  layout.disk.table(12, first).table(30, second);
+  return layout;
+}
+
+ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
+                      const std::vector<std::int32_t>& secondSizes) {
+  ServedLayout layout;
+  const auto first = layTable(layout.disk, 'D', 0x000, kDataFirstTable0, kDataFirstTable1,
+                              firstSizes, layout.files);
+  const auto second = layTable(layout.disk, 'D', 0x100, kDataSecondTable0, kDataSecondTable1,
+                               secondSizes, layout.files);
+  layout.disk.table(0, first).table(66, second);
+  return layout;
+}
+
+}  // namespace d88test

@@ -1,0 +1,56 @@
+// Helpers shared by the test programs: scratch folders and file contents.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "image_builder.h"
+
+namespace d88test {
+
+// A fresh folder under the system's temporary folder, named after the running
+// test and removed with everything in it when the test ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("d88-") + info->test_suite_name() + "-" + info->name();
+    for (char& ch : name) {
+      if (ch == '/' || ch == '\\' || ch == ':') {
+        ch = '_';
+      }
+    }
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
+  // Writes bytes to a file in the folder and returns its path.
+  std::string write(const std::string& name, const Bytes& bytes) const {
+    const std::string target = file(name);
+    EXPECT_TRUE(writeFile(target, bytes)) << target;
+    return target;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline Bytes readAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace d88test
