@@ -1,0 +1,63 @@
+#include "extract_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "messages.h"
+
+d88::D88Image diskImage;
+std::array<std::uint8_t, kExtractBufferSize> extractBuffer{};
+
+namespace {
+
+bool writeFailed = false;
+
+// Creates (or truncates) the file and writes the bytes; a file that could not
+// be written whole is removed rather than left looking complete.
+bool writeHostFile(const char* name, const std::uint8_t* bytes, std::size_t size) {
+  std::FILE* file = std::fopen(name, "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(bytes, 1, size, file) == size;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) {
+    return true;
+  }
+  std::remove(name);
+  return false;
+}
+
+}  // namespace
+
+bool anyWriteFailed() { return writeFailed; }
+
+bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
+                 std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {
+  // A negative size or offset, or a range past the buffer, comes from a
+  // damaged file table: such a file is skipped like an unreadable one.
+  if (offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize) {
+    return false;
+  }
+  const std::int32_t wanted = offset + size;
+  // Bytes past a break in the chain must read as zero, not as an earlier file.
+  std::fill_n(extractBuffer.begin(), wanted, std::uint8_t{0});
+  const std::int32_t got = diskImage.readSectors(track, c, h, r, n, extractBuffer.data(), wanted);
+  if (got == 0) {
+    return false;
+  }
+  if (!writeHostFile(name, extractBuffer.data() + offset, static_cast<std::size_t>(size))) {
+    std::fprintf(stderr, messages::kCannotWrite, name);
+    writeFailed = true;
+    return false;
+  }
+  std::printf(messages::kReportLine, name, static_cast<unsigned>(track), static_cast<unsigned>(r),
+              static_cast<unsigned>(offset), static_cast<unsigned>(size));
+  // The report line alone would present a broken chain as a complete file.
+  if (got < wanted) {
+    std::fflush(stdout);
+    std::fprintf(stderr, messages::kIncompleteFile, name,
+                 static_cast<unsigned>(std::max(got - offset, 0)), static_cast<unsigned>(size));
+  }
+  return true;
+}

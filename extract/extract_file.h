@@ -1,0 +1,28 @@
+// Writing one stretch of the selected disk to a host file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "d88_image.h"
+
+// 80 tracks of 16 sectors of 256 bytes: the largest file the tool extracts,
+// offset included.
+constexpr std::int32_t kExtractBufferSize = 0x50000;
+static_assert(kExtractBufferSize == 80 * 16 * 256, "the buffer holds 80 full tracks");
+
+// The one D88 file of the run, with its selected disk.
+extern d88::D88Image diskImage;
+// Shared by every extraction; each one clears the part it uses.
+extern std::array<std::uint8_t, kExtractBufferSize> extractBuffer;
+
+// Reads offset + size bytes of the chain that starts at sector (track, c, h,
+// r, n) and writes the `size` bytes from `offset` on to the file `name` in the
+// current directory, with its report line. Returns false, with no file and no
+// line, when nothing could be read, the range is damaged, or writing failed.
+[[nodiscard]] bool extractFile(const char* name, std::int32_t track, std::int32_t c,
+                               std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t offset,
+                               std::int32_t size);
+
+// True once any output file could not be written during this run.
+[[nodiscard]] bool anyWriteFailed();

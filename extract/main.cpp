@@ -1,0 +1,116 @@
+// d88extract: extracts the files of every disk image in a D88 file into
+// numbered folders and reports each file on standard output.
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "extract_file.h"
+#include "file_tables.h"
+#include "messages.h"
+
+namespace {
+
+constexpr const char* kDefaultProgramName = "d88extract";
+constexpr std::int32_t kFirstSectorOfTrack = 1;
+constexpr std::int32_t kLastSectorOfTrack = 16;
+
+struct Options {
+  bool makeSubdirectories = true;
+  bool extractAll = false;
+};
+
+// Options are looked for from the second argument on; the first is always
+// the file path, whatever it looks like.
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-d") == 0) {
+      options.makeSubdirectories = false;
+    } else if (std::strcmp(argv[i], "-a") == 0) {
+      options.extractAll = true;
+    }
+  }
+  return options;
+}
+
+void printUsage(const char* program) {
+  std::fprintf(stderr, messages::kUsage, program);
+  std::fputs(messages::kUsageNoSubdirectories, stderr);
+  std::fputs(messages::kUsageExtractAll, stderr);
+}
+
+using DirectoryName = std::array<char, 16>;
+
+DirectoryName directoryName(std::int32_t disk) {
+  DirectoryName name{};
+  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(disk));
+  return name;
+}
+
+// Creates (if need be) and enters the disk's folder.
+[[nodiscard]] bool enterDiskDirectory(const char* name) {
+  std::error_code error;
+  // An existing folder is reused; whether creation worked shows when entering.
+  std::filesystem::create_directory(name, error);
+  std::filesystem::current_path(name, error);
+  return !error;
+}
+
+// Runs the extraction of every disk image; returns the exit status.
+int extractAllDisks(const Options& options) {
+  int status = 0;
+  std::filesystem::path start;
+  if (options.makeSubdirectories && diskImage.diskCount() > 0) {
+    std::error_code error;
+    start = std::filesystem::current_path(error);
+    // Without the starting folder there is no safe way back after each disk.
+    if (error) {
+      std::fputs(messages::kNoCurrentDirectory, stderr);
+      return 1;
+    }
+  }
+  for (std::int32_t disk = 0; disk < diskImage.diskCount(); ++disk) {
+    // An unselectable disk reads as empty: it yields no files.
+    (void)diskImage.selectDisk(disk);
+    diskImage.setSectorRange(kFirstSectorOfTrack, kLastSectorOfTrack);
+    if (!options.makeSubdirectories) {
+      extractDisk(options.extractAll);
+      continue;
+    }
+    const DirectoryName name = directoryName(disk);
+    // Something other than a folder in the way: the disk's files would land
+    // in the wrong place, so the disk is skipped.
+    if (!enterDiskDirectory(name.data())) {
+      std::fprintf(stderr, messages::kCannotEnterDirectory, name.data());
+      status = 1;
+      continue;
+    }
+    extractDisk(options.extractAll);
+    // Going back by name, not by "..": the folder may be a link elsewhere.
+    std::error_code error;
+    std::filesystem::current_path(start, error);
+    if (error) {
+      std::fprintf(stderr, messages::kCannotReturn, start.string().c_str());
+      return 1;
+    }
+  }
+  return anyWriteFailed() ? 1 : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  if (argc < 2) {
+    printUsage(program);
+    return 1;
+  }
+  const Options options = parseOptions(argc, argv);
+  if (!diskImage.open(argv[1])) {
+    std::fputs(messages::kOpenError, stderr);
+    return 1;
+  }
+  return extractAllDisks(options);
+}
