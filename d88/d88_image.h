@@ -32,7 +32,7 @@ constexpr std::int32_t kDataLengthOffset = 0x0E;
 static_assert(kDataLengthOffset + 2 == kSectorHeaderSize, "the data length closes the header");
 
 constexpr std::int32_t kMaxDisks = 64;
-constexpr std::int32_t kSectorIdSize = 4;  // bytes per ID in a readSectorIds list
+constexpr std::int32_t kSectorIdSize = 4;      // bytes per ID in a readSectorIds list
 constexpr std::int32_t kBaseSectorSize = 128;  // sector size is kBaseSectorSize << N
 constexpr std::int32_t kMaxSizeCode = 23;      // largest N whose sector size fits in 32 bits
 static_assert((std::int64_t{kBaseSectorSize} << kMaxSizeCode) <= INT32_MAX &&

@@ -30,7 +30,9 @@ bool writeHostFile(const char* name, const std::uint8_t* bytes, std::size_t size
 
 }  // namespace
 
-bool anyWriteFailed() { return writeFailed; }
+bool anyWriteFailed() {
+  return writeFailed;
+}
 
 bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
                  std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {

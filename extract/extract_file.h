@@ -20,8 +20,8 @@ extern std::array<std::uint8_t, kExtractBufferSize> extractBuffer;
 // r, n) and writes the `size` bytes from `offset` on to the file `name` in the
 // current directory, with its report line. Returns false, with no file and no
 // line, when nothing could be read, the range is damaged, or writing failed.
-[[nodiscard]] bool extractFile(const char* name, std::int32_t track, std::int32_t c,
-                               std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t offset,
+[[nodiscard]] bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
+                               std::int32_t r, std::int32_t n, std::int32_t offset,
                                std::int32_t size);
 
 // True once any output file could not be written during this run.

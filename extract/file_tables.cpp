@@ -61,8 +61,8 @@ bool probe(d88::D88Image& image, const TableProbe& kind, TableBuffer& first, Tab
 
 void extractFixedFile(const FixedFile& file) {
   // The kind is settled by the tables; a missing fixed file changes nothing.
-  (void)extractFile(file.name, file.track, file.track / 2, file.track % 2, kFirstSector,
-                    kSizeCode, 0, file.size);
+  (void)extractFile(file.name, file.track, file.track / 2, file.track % 2, kFirstSector, kSizeCode,
+                    0, file.size);
 }
 
 void extractTableFile(DiskKind kind, const TableFile& file) {

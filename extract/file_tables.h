@@ -32,7 +32,9 @@ struct FileTableEntry {
   std::uint8_t sector = 0;    // bits 0-4 sector number; bits 5-7 unused
   std::uint8_t offset = 0;    // byte offset inside the sector
 
-  [[nodiscard]] std::int32_t trackIndex() const { return ((position << 1) | (position >> 7)) & 0xFF; }
+  [[nodiscard]] std::int32_t trackIndex() const {
+    return ((position << 1) | (position >> 7)) & 0xFF;
+  }
   [[nodiscard]] std::int32_t cylinder() const { return position & 0x7F; }
   [[nodiscard]] std::int32_t head() const { return position >> 7; }
   [[nodiscard]] std::int32_t sectorNumber() const { return sector & 0x1F; }
@@ -65,7 +67,8 @@ void walkTable(const TableBuffer& table, std::int32_t firstNumber, Visit&& visit
       return;
     }
     const FileTableEntry current = entryAt(table, index);
-    visit(TableFile{firstNumber + index, current, sectorAddress(following) - sectorAddress(current)});
+    visit(
+        TableFile{firstNumber + index, current, sectorAddress(following) - sectorAddress(current)});
   }
 }
 
@@ -78,8 +81,7 @@ void walkFileTables(const TableBuffer& first, const TableBuffer& second, Visit&&
 
 // Reads the tables of the selected disk into the buffers and tells its kind.
 // The data probe reads over what the system probe left in the buffers.
-[[nodiscard]] DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first,
-                                     TableBuffer& second);
+[[nodiscard]] DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second);
 
 // Whether a table file is written: on a system disk files 0x117 to 0x11D,
 // and every file with extract-all.

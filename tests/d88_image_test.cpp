@@ -1,3 +1,5 @@
+#include "d88_image.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "d88_image.h"
 #include "image_builder.h"
 #include "test_support.h"
 
@@ -83,7 +84,9 @@ struct ScanCase {
   std::vector<std::int32_t> expectedOffsets;
 };
 
-std::ostream& operator<<(std::ostream& out, const ScanCase& c) { return out << c.what; }
+std::ostream& operator<<(std::ostream& out, const ScanCase& c) {
+  return out << c.what;
+}
 
 class ScanTest : public ReaderTest, public ::testing::WithParamInterface<ScanCase> {};
 
@@ -108,16 +111,16 @@ TEST_P(ScanTest, CountsAndOffsets) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reader, ScanTest,
-    ::testing::Values(
-        ScanCase{"empty file", {}, 0, 0, {}},
-        ScanCase{"shorter than a header", {}, 687, 0, {}},
-        ScanCase{"one header-only image", {0x2B0}, 0, 1, {0}},
-        ScanCase{"three images", {0x300, 0x2B0, 0x1000}, 0, 3, {0, 0x300, 0x5B0}},
-        ScanCase{"partial header after the last image", {0x300}, 687, 1, {0}},
-        ScanCase{"zero size is counted and ends the scan", {0, 0x2B0}, 0, 1, {0}},
-        ScanCase{"size one below the header ends the scan", {0x2AF}, 0x400, 1, {0}},
-        ScanCase{"negative size ends the scan", {0xFFFFFF00u}, 0x400, 1, {0}},
-        ScanCase{"size 2^31 - 1 ends at the end of the file", {0x7FFFFFFFu}, 0, 1, {0}}),
+    ::testing::Values(ScanCase{"empty file", {}, 0, 0, {}},
+                      ScanCase{"shorter than a header", {}, 687, 0, {}},
+                      ScanCase{"one header-only image", {0x2B0}, 0, 1, {0}},
+                      ScanCase{"three images", {0x300, 0x2B0, 0x1000}, 0, 3, {0, 0x300, 0x5B0}},
+                      ScanCase{"partial header after the last image", {0x300}, 687, 1, {0}},
+                      ScanCase{"zero size is counted and ends the scan", {0, 0x2B0}, 0, 1, {0}},
+                      ScanCase{"size one below the header ends the scan", {0x2AF}, 0x400, 1, {0}},
+                      ScanCase{"negative size ends the scan", {0xFFFFFF00u}, 0x400, 1, {0}},
+                      ScanCase{
+                          "size 2^31 - 1 ends at the end of the file", {0x7FFFFFFFu}, 0, 1, {0}}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(ReaderTest, ScanStopsAtSixtyFourImages) {
@@ -135,10 +138,12 @@ TEST_F(ReaderTest, ScanEndsAfterTheImageWhoseSizeLeadsPastTwoGigabytes) {
   {
     std::ofstream out(path, std::ios::binary);
     const Bytes first = Disk().sizeField(static_cast<std::uint32_t>(second)).build();
-    out.write(reinterpret_cast<const char*>(first.data()), static_cast<std::streamsize>(first.size()));
+    out.write(reinterpret_cast<const char*>(first.data()),
+              static_cast<std::streamsize>(first.size()));
     out.seekp(second);
     const Bytes last = Disk().sizeField(0x1000).build();
-    out.write(reinterpret_cast<const char*>(last.data()), static_cast<std::streamsize>(last.size()));
+    out.write(reinterpret_cast<const char*>(last.data()),
+              static_cast<std::streamsize>(last.size()));
     if (!out) {
       GTEST_SKIP() << "cannot write a 2 GiB file here";
     }
@@ -249,7 +254,7 @@ TEST_F(ReaderTest, HeaderCutShortAfterTheScanFailsSelection) {
 Track threeSectors() {
   Track track;
   track.sector(0, 0, 1, 1, filled(256, 0x10))
-      .sector(0, 0, 2, 1, filled(100, 0x20))  // stored shorter than 128 << N
+      .sector(0, 0, 2, 1, filled(100, 0x20))   // stored shorter than 128 << N
       .sector(0, 0, 1, 1, filled(256, 0x30));  // a duplicate ID, found second
   return track;
 }
@@ -261,7 +266,9 @@ struct SectorCase {
   std::uint8_t firstByte;
 };
 
-std::ostream& operator<<(std::ostream& out, const SectorCase& c) { return out << c.what; }
+std::ostream& operator<<(std::ostream& out, const SectorCase& c) {
+  return out << c.what;
+}
 
 class SectorReadTest : public ReaderTest, public ::testing::WithParamInterface<SectorCase> {};
 
@@ -279,21 +286,21 @@ TEST_P(SectorReadTest, ReadsByIdOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reader, SectorReadTest,
-    ::testing::Values(
-        SectorCase{"found", 0, 0, 0, 1, 1, 256, 256, 0x10},
-        SectorCase{"first of two equal IDs wins", 0, 0, 0, 1, 1, 300, 256, 0x10},
-        SectorCase{"len cuts the data", 0, 0, 0, 1, 1, 10, 10, 0x10},
-        SectorCase{"short stored data gives its length", 0, 0, 0, 2, 1, 256, 100, 0x20},
-        SectorCase{"len 0 reads nothing", 0, 0, 0, 1, 1, 0, 0, 0},
-        SectorCase{"negative len reads nothing", 0, 0, 0, 1, 1, -5, 0, 0},
-        SectorCase{"wrong C", 0, 1, 0, 1, 1, 256, 0, 0},
-        SectorCase{"wrong H", 0, 0, 1, 1, 1, 256, 0, 0},
-        SectorCase{"wrong N", 0, 0, 0, 1, 2, 256, 0, 0},
-        SectorCase{"no such R", 0, 0, 0, 3, 1, 256, 0, 0},
-        SectorCase{"IDs need not fit the track index", 3, 0, 0, 2, 1, 256, 100, 0x20},
-        SectorCase{"absent track", 1, 0, 0, 1, 1, 256, 0, 0},
-        SectorCase{"track index -1", -1, 0, 0, 1, 1, 256, 0, 0},
-        SectorCase{"track index 164", 164, 0, 0, 1, 1, 256, 0, 0}),
+    ::testing::Values(SectorCase{"found", 0, 0, 0, 1, 1, 256, 256, 0x10},
+                      SectorCase{"first of two equal IDs wins", 0, 0, 0, 1, 1, 300, 256, 0x10},
+                      SectorCase{"len cuts the data", 0, 0, 0, 1, 1, 10, 10, 0x10},
+                      SectorCase{"short stored data gives its length", 0, 0, 0, 2, 1, 256, 100,
+                                 0x20},
+                      SectorCase{"len 0 reads nothing", 0, 0, 0, 1, 1, 0, 0, 0},
+                      SectorCase{"negative len reads nothing", 0, 0, 0, 1, 1, -5, 0, 0},
+                      SectorCase{"wrong C", 0, 1, 0, 1, 1, 256, 0, 0},
+                      SectorCase{"wrong H", 0, 0, 1, 1, 1, 256, 0, 0},
+                      SectorCase{"wrong N", 0, 0, 0, 1, 2, 256, 0, 0},
+                      SectorCase{"no such R", 0, 0, 0, 3, 1, 256, 0, 0},
+                      SectorCase{"IDs need not fit the track index", 3, 0, 0, 2, 1, 256, 100, 0x20},
+                      SectorCase{"absent track", 1, 0, 0, 1, 1, 256, 0, 0},
+                      SectorCase{"track index -1", -1, 0, 0, 1, 1, 256, 0, 0},
+                      SectorCase{"track index 164", 164, 0, 0, 1, 1, 256, 0, 0}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(ReaderTest, ReadsAreRelativeToTheSelectedImage) {
@@ -318,7 +325,9 @@ struct DamageCase {
   std::int32_t expected;
 };
 
-std::ostream& operator<<(std::ostream& out, const DamageCase& c) { return out << c.what; }
+std::ostream& operator<<(std::ostream& out, const DamageCase& c) {
+  return out << c.what;
+}
 
 SectorRecord record(std::uint8_t r, std::size_t size, std::optional<std::uint16_t> count = {},
                     std::optional<std::uint16_t> length = {}) {
@@ -347,12 +356,27 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, DamagedTrackTest,
     ::testing::Values(
         DamageCase{"zero count on the first header", {record(1, 256, 0)}, 1, 0},
-        DamageCase{"zero count before the sector", {record(1, 256), record(2, 256, 0), record(3, 256)}, 3, 0},
-        DamageCase{"count 2 hides the third record", {record(1, 256, 2), record(2, 256, 2), record(3, 256, 2)}, 3, 0},
-        DamageCase{"count 2 still finds the second", {record(1, 256, 2), record(2, 256, 2), record(3, 256, 2)}, 2, 256},
-        DamageCase{"count falling below the position ends the walk", {record(1, 256, 9), record(2, 256, 9), record(4, 256, 1), record(3, 256, 9)}, 3, 0},
+        DamageCase{"zero count before the sector",
+                   {record(1, 256), record(2, 256, 0), record(3, 256)},
+                   3,
+                   0},
+        DamageCase{"count 2 hides the third record",
+                   {record(1, 256, 2), record(2, 256, 2), record(3, 256, 2)},
+                   3,
+                   0},
+        DamageCase{"count 2 still finds the second",
+                   {record(1, 256, 2), record(2, 256, 2), record(3, 256, 2)},
+                   2,
+                   256},
+        DamageCase{"count falling below the position ends the walk",
+                   {record(1, 256, 9), record(2, 256, 9), record(4, 256, 1), record(3, 256, 9)},
+                   3,
+                   0},
         DamageCase{"count 1 ends after the first", {record(1, 256, 1), record(2, 256, 1)}, 2, 0},
-        DamageCase{"count too large runs into the end of the file", {record(1, 256, 40), record(2, 256, 40)}, 3, 0},
+        DamageCase{"count too large runs into the end of the file",
+                   {record(1, 256, 40), record(2, 256, 40)},
+                   3,
+                   0},
         DamageCase{"stored length skips the data", {record(1, 300), record(2, 256)}, 2, 256},
         DamageCase{"data length beyond the stored bytes", {record(1, 256, {}, 0x2000)}, 1, 256},
         DamageCase{"data length 0", {record(1, 256, {}, 0), record(2, 256)}, 1, 0}),
@@ -519,7 +543,9 @@ TEST_F(ReaderTest, SectorIdListEndsOnDamage) {
   const std::vector<Case> cases = {
       {"zero count is not stored", {record(1, 16), record(2, 16, 0), record(3, 16)}, 4},
       {"count 2 of 3 lists two", {record(1, 16, 2), record(2, 16, 2), record(3, 16, 2)}, 8},
-      {"count falling below the position", {record(1, 16, 5), record(2, 16, 1), record(3, 16, 5)}, 8},
+      {"count falling below the position",
+       {record(1, 16, 5), record(2, 16, 1), record(3, 16, 5)},
+       8},
       {"count past the records meets the end of the file", {record(1, 16, 9), record(2, 16, 9)}, 8},
   };
   for (const Case& c : cases) {

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
   const d88test::ServedLayout system = d88test::systemDisk({300, 512, 1000}, sizes(30, 100, 37));
   // Data disk: a few files in each table, one of them longer than a track.
   const d88test::ServedLayout data = d88test::dataDisk({700, 1500, 256}, {400, 4106});
-  const d88test::Bytes file = d88test::concat({system.disk.disk().name("SYSTEM").build(),
-                                               data.disk.disk().name("DATA").build()});
+  const d88test::Bytes file = d88test::concat(
+      {system.disk.disk().name("SYSTEM").build(), data.disk.disk().name("DATA").build()});
   if (!d88test::writeFile(argv[1], file)) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);
     return 1;

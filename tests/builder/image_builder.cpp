@@ -64,7 +64,8 @@ Bytes Track::bytes() const {
     header[2] = record.r;
     header[3] = record.n;
     const auto realCount = static_cast<std::uint16_t>(records_.size());
-    putLe16(header, kSectorCountOffset, record.sectorCount.value_or(countForAll_.value_or(realCount)));
+    putLe16(header, kSectorCountOffset,
+            record.sectorCount.value_or(countForAll_.value_or(realCount)));
     putLe16(header, kDataLengthOffset,
             record.dataLength.value_or(static_cast<std::uint16_t>(record.data.size())));
     out.insert(out.end(), header.begin(), header.end());
@@ -152,7 +153,8 @@ Bytes concat(const std::vector<Bytes>& images) {
 }
 
 Bytes truncated(const Bytes& file, std::size_t length) {
-  return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min(length, file.size())));
+  return Bytes(file.begin(),
+               file.begin() + static_cast<std::ptrdiff_t>(std::min(length, file.size())));
 }
 
 bool writeFile(const std::string& path, const Bytes& bytes) {
@@ -160,7 +162,9 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
   if (file == nullptr) {
     return false;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // An empty vector's data() may be null, which fwrite must not see.
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && written;
 }
 
@@ -200,11 +204,13 @@ ServedDisk& ServedDisk::table(int track, const std::vector<std::int32_t>& entryA
 
 ServedDisk& ServedDisk::drop(int track) {
   dropped_[track] = true;
+  replaced_.erase(track);
   return *this;
 }
 
 ServedDisk& ServedDisk::replace(int track, const Track& records) {
   replaced_[track] = records;
+  dropped_.erase(track);
   return *this;
 }
 
@@ -276,8 +282,8 @@ ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
   layout.files.push_back({"DRIVER", kDriverAddress, kDriverSize});
   const auto first = layTable(layout.disk, 'S', 0x000, kSystemFirstTable0, kSystemFirstTable1,
                               firstSizes, layout.files);
-  const auto second = layTable(layout.disk, 'S', 0x100, kSystemSecondTable0,
-                               kSystemSecondTable1, secondSizes, layout.files);
+  const auto second = layTable(layout.disk, 'S', 0x100, kSystemSecondTable0, kSystemSecondTable1,
+                               secondSizes, layout.files);
   layout.disk.table(12, first).table(30, second);
   return layout;
 }

@@ -108,7 +108,8 @@ class ServedDisk {
   // Writes a file table at the start of a track: one entry per address,
   // then the end mark.
   ServedDisk& table(int track, const std::vector<std::int32_t>& entryAddresses);
-  // Leaves a track out of the image (absent in the track table).
+  // Leaves a track out of the image (absent in the track table); replace()
+  // brings it back with other records.
   ServedDisk& drop(int track);
   // Replaces a track's records with hand-made ones.
   ServedDisk& replace(int track, const Track& records);
@@ -154,6 +155,7 @@ struct ServedFile {
 struct ServedLayout {
   ServedDisk disk;
   std::vector<ServedFile> files;  // every table file, in walk order; system: BIOS, DRIVER first
+  [[nodiscard]] Bytes build() const { return disk.build(); }
 };
 [[nodiscard]] ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
                                       const std::vector<std::int32_t>& secondSizes);

@@ -1,0 +1,432 @@
+// End-to-end tests: the built d88extract runs in a fresh folder on images
+// made with the builder; exit status, both output streams and the whole
+// folder tree are compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "test_support.h"
+#include "tool_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using d88test::address;
+using d88test::Bytes;
+using d88test::ServedFile;
+using d88test::ServedLayout;
+using d88test::Tree;
+
+#ifdef _WIN32
+constexpr const char* kNewline = "\r\n";
+#else
+constexpr const char* kNewline = "\n";
+#endif
+
+// Expected console text: each "\n" as the platform writes it.
+std::string text(const std::string& lines) {
+  std::string out;
+  for (char ch : lines) {
+    out += ch == '\n' ? std::string(kNewline) : std::string(1, ch);
+  }
+  return out;
+}
+
+// The Japanese texts as Shift_JIS bytes, written out independently of the tool.
+// システムディスクを認識しました.
+const std::string kSystemMessage =
+    "\x83\x56\x83\x58\x83\x65\x83\x80\x83\x66\x83\x42\x83\x58\x83\x4E\x82\xF0\x94\x46\x8E\xAF"
+    "\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+// データディスクを認識しました.
+const std::string kDataMessage =
+    "\x83\x66\x81\x5B\x83\x5E\x83\x66\x83\x42\x83\x58\x83\x4E\x82\xF0\x94\x46\x8E\xAF\x82\xB5"
+    "\x82\xDC\x82\xB5\x82\xBD.\n";
+// ファイルをオープンできません
+const std::string kOpenError =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+    "\x82\xDC\x82\xB9\x82\xF1\n";
+
+std::string reportLine(const ServedFile& file) {
+  const int track = file.address / d88test::kServedTrackSize;
+  const int r = file.address % d88test::kServedTrackSize / d88test::kServedSectorSize + 1;
+  const int offset = file.address % d88test::kServedSectorSize;
+  char line[128];
+  std::snprintf(line, sizeof line, "%-6s  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n",
+                file.name.c_str(), track, r, offset, static_cast<unsigned>(file.size));
+  return line;
+}
+
+bool isAlwaysWritten(const std::string& name) {
+  return name == "BIOS" || name == "DRIVER" || (name >= "S117" && name <= "S11D");
+}
+
+// Standard system disk of the tests: files 0x101..0x11F in the second table.
+ServedLayout standardSystem() {
+  std::vector<std::int32_t> second;
+  for (int i = 0; i < 31; ++i) {
+    second.push_back(60 + 13 * i);
+  }
+  return d88test::systemDisk({300, 1}, second);
+}
+
+ServedLayout standardData() {
+  return d88test::dataDisk({700, 5000}, {400, 4106});
+}
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(input());
+    fs::create_directories(work());
+    fs::create_directories(capture());
+  }
+  fs::path input() const { return scratch_.path() / "in"; }
+  fs::path work() const { return scratch_.path() / "run"; }
+  fs::path capture() const { return scratch_.path() / "capture"; }
+
+  std::string image(const Bytes& bytes, const std::string& name = "disk.d88") const {
+    const std::string path = (input() / name).string();
+    EXPECT_TRUE(d88test::writeFile(path, bytes));
+    return path;
+  }
+  d88test::RunResult run(const std::vector<std::string>& args) const {
+    return d88test::runIn(work(), D88EXTRACT_PATH, args, capture());
+  }
+  Tree tree() const { return d88test::snapshot(work()); }
+
+  // Adds the expected files of a layout to a tree, in folder `prefix`.
+  static void expectFiles(Tree& tree, const std::string& prefix, const ServedLayout& layout,
+                          bool all) {
+    if (!prefix.empty()) {
+      tree[prefix] = std::nullopt;
+    }
+    for (const ServedFile& file : layout.files) {
+      if (all || isAlwaysWritten(file.name)) {
+        tree[prefix.empty() ? file.name : prefix + "/" + file.name] =
+            layout.disk.contents(file.address, file.size);
+      }
+    }
+  }
+  static std::string reportLines(const ServedLayout& layout, bool all) {
+    std::string out;
+    for (const ServedFile& file : layout.files) {
+      if (all || isAlwaysWritten(file.name)) {
+        out += reportLine(file);
+      }
+    }
+    return out;
+  }
+
+  d88test::ScratchDir scratch_;
+};
+
+// ---------------------------------------------------------------------------
+// Whole runs on well-formed disks
+
+TEST_F(ExtractTest, SystemDiskWritesItsFixedFilesAndSevenTableFiles) {
+  const ServedLayout system = standardSystem();
+  const auto result = run({image(system.build())});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, text(kSystemMessage + "BIOS    trk: 05  sec: 01  ofs: 00  size: 2500\n"
+                                              "DRIVER  trk: 10  sec: 01  ofs: 00  size: 2823\n"
+                                              "S117    trk: 22  sec: 0F  ofs: 5A  size: 015A\n"
+                                              "S118    trk: 22  sec: 10  ofs: B4  size: 0167\n"
+                                              "S119    trk: 23  sec: 02  ofs: 1B  size: 0174\n"
+                                              "S11A    trk: 23  sec: 03  ofs: 8F  size: 0181\n"
+                                              "S11B    trk: 23  sec: 05  ofs: 10  size: 018E\n"
+                                              "S11C    trk: 23  sec: 06  ofs: 9E  size: 019B\n"
+                                              "S11D    trk: 23  sec: 08  ofs: 39  size: 01A8\n"));
+  Tree expected;
+  expectFiles(expected, "000", system, false);
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, ExtractAllWritesEveryTableFile) {
+  struct Case {
+    const char* what;
+    ServedLayout layout;
+    std::string message;
+  };
+  const Case cases[] = {{"system", standardSystem(), kSystemMessage},
+                        {"data", standardData(), kDataMessage}};
+  for (const Case& c : cases) {
+    fs::remove_all(work());
+    fs::create_directories(work());
+    const auto result = run({image(c.layout.build()), "-a"});
+    EXPECT_EQ(result.status, 0) << c.what;
+    EXPECT_EQ(result.err, "") << c.what;
+    EXPECT_EQ(result.out, text(c.message + reportLines(c.layout, true))) << c.what;
+    Tree expected;
+    expectFiles(expected, "000", c.layout, true);
+    EXPECT_EQ(tree(), expected) << c.what;
+  }
+}
+
+TEST_F(ExtractTest, DataDiskWithoutExtractAllPrintsOnlyItsMessage) {
+  const auto result = run({image(standardData().build())});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kDataMessage));
+  EXPECT_EQ(tree(), (Tree{{"000", std::nullopt}}));
+}
+
+TEST_F(ExtractTest, UnrecognisedDiskIsSilentAndWalksTracks0And66WithExtractAll) {
+  // Tables on the data tracks whose first entries are not the data values.
+  d88test::ServedDisk disk;
+  disk.put(address(1, 1, 0), d88test::textContents("X", 600));
+  disk.table(0, {address(1, 1, 0), address(1, 1, 100), address(1, 3, 88)});
+  const std::string path = image(disk.build());
+  auto result = run({path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(tree(), (Tree{{"000", std::nullopt}}));
+  result = run({path, "-a"});
+  EXPECT_EQ(result.out, text("_000    trk: 01  sec: 01  ofs: 00  size: 0064\n"
+                             "_001    trk: 01  sec: 01  ofs: 64  size: 01F4\n"));
+  EXPECT_EQ(tree(), (Tree{{"000", std::nullopt},
+                          {"000/_000", disk.contents(address(1, 1, 0), 100)},
+                          {"000/_001", disk.contents(address(1, 1, 100), 500)}}));
+}
+
+TEST_F(ExtractTest, EachImageGetsItsOwnFolder) {
+  const ServedLayout system = standardSystem();
+  const ServedLayout data = standardData();
+  const auto result = run({image(d88test::concat({system.build(), data.build()})), "-a"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kSystemMessage + reportLines(system, true) + kDataMessage +
+                             reportLines(data, true)));
+  Tree expected;
+  expectFiles(expected, "000", system, true);
+  expectFiles(expected, "001", data, true);
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, NoSubdirectoriesPutsEveryDiskInTheStartingFolder) {
+  // Two system disks with different BIOS bytes: the second one's files win.
+  ServedLayout first = standardSystem();
+  ServedLayout second = standardSystem();
+  second.disk.put(d88test::kBiosAddress, Bytes(16, 0x42));
+  const auto result = run({image(d88test::concat({first.build(), second.build()})), "-d"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kSystemMessage + reportLines(first, false) + kSystemMessage +
+                             reportLines(second, false)));
+  Tree expected;
+  expectFiles(expected, "", second, false);
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, OptionsInEitherOrderAndRepeatedBehaveAlike) {
+  const ServedLayout data = standardData();
+  const std::string path = image(data.build());
+  Tree expected;
+  expectFiles(expected, "", data, true);
+  const std::vector<std::vector<std::string>> runs = {
+      {path, "-a", "-d"}, {path, "-d", "-a"}, {path, "-d", "-x", "-a", "-a", "-D"}};
+  for (const auto& args : runs) {
+    fs::remove_all(work());
+    fs::create_directories(work());
+    const auto result = run(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, text(kDataMessage + reportLines(data, true)));
+    EXPECT_EQ(tree(), expected);
+  }
+}
+
+TEST_F(ExtractTest, FirstArgumentIsAlwaysThePath) {
+  const std::string path = image(standardData().build());
+  auto result = run({"-a", path});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, text(kOpenError));
+  EXPECT_EQ(tree(), Tree{});
+  // ... and a file that is really named "-a" is opened.
+  ASSERT_TRUE(d88test::writeFile((work() / "-a").string(), standardData().build()));
+  result = run({"-a", path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kDataMessage));
+}
+
+TEST_F(ExtractTest, RunningTwiceReusesFoldersAndOverwritesFiles) {
+  const ServedLayout system = standardSystem();
+  const std::string path = image(system.build());
+  ASSERT_EQ(run({path}).status, 0);
+  // A longer stale file must come back at the disk's size.
+  ASSERT_TRUE(d88test::writeFile((work() / "000" / "S117").string(), Bytes(5000, 0x55)));
+  const auto result = run({path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kSystemMessage + reportLines(system, false)));
+  Tree expected;
+  expectFiles(expected, "000", system, false);
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, UsageAndOpenErrors) {
+  auto result = run({});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            text(std::string("Usage: ") + D88EXTRACT_PATH +
+                 " [d88file] [-d] [-a]\n"
+                 // "       -d : サブディレクトリを作成しない"
+                 "       -d : \x83\x54\x83\x75\x83\x66\x83\x42\x83\x8C\x83\x4E\x83\x67\x83\x8A"
+                 "\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\n"
+                 // "       -a : 全てのファイルを切り出す"
+                 "       -a : \x91\x53\x82\xC4\x82\xCC\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0"
+                 "\x90\xD8\x82\xE8\x8F\x6F\x82\xB7\n"));
+  for (const std::string& path : {(input() / "missing.d88").string(), input().string()}) {
+    result = run({path, "-a"});
+    EXPECT_EQ(result.status, 1) << path;
+    EXPECT_EQ(result.out, "") << path;
+    EXPECT_EQ(result.err, text(kOpenError)) << path;
+  }
+  EXPECT_EQ(tree(), Tree{});
+}
+
+TEST_F(ExtractTest, FileWithoutCompleteHeaderCreatesNothing) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{687}}) {
+    const auto result = run({image(Bytes(size, 0))});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(tree(), Tree{});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Damaged disks
+
+TEST_F(ExtractTest, SystemValueInOnlyOneTableFallsToTheDataProbe) {
+  ServedLayout data = standardData();
+  // The system disk's first table, but not its second.
+  data.disk.table(12, {d88test::kSystemFirstTable0, d88test::kSystemFirstTable1});
+  const auto result = run({image(data.build())});
+  EXPECT_EQ(result.out, text(kDataMessage));
+}
+
+TEST_F(ExtractTest, MissingFixedFileStillLeavesASystemDisk) {
+  ServedLayout system = standardSystem();
+  system.disk.drop(5);  // the first track of BIOS
+  const auto result = run({image(system.build())});
+  std::string lines = reportLines(system, false);
+  lines.erase(0, lines.find('\n') + 1);  // no BIOS line
+  EXPECT_EQ(result.out, text(kSystemMessage + lines));
+  Tree expected;
+  expectFiles(expected, "000", system, false);
+  expected.erase("000/BIOS");
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, DamagedSizesAreSkippedSilently) {
+  // A data disk whose first table goes backwards, holds files of size 0 with
+  // and without an offset, and files that end exactly at and one byte past
+  // the 327,680-byte extraction buffer.
+  ServedLayout data = standardData();
+  const std::int32_t fullBuffer = address(67, 1, 0x10);  // offset 0x10 + size 0x4FFF0
+  data.disk.put(fullBuffer, d88test::textContents("Z", 0x4FFF0));
+  data.disk.table(
+      0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, address(3, 1, 0),  // D001 ends here
+          address(2, 1, 0),      // D002: negative size
+          address(2, 1, 0),      // D003: size 0 at offset 0, reads nothing
+          fullBuffer,            // D004: 0x41010 bytes
+          fullBuffer,            // D005: size 0 at offset 0x10, an empty file
+          address(147, 1, 0),    // D006: offset + size = the whole buffer
+          address(227, 1, 1),    // D007: offset + size = the buffer + 1
+          address(227, 1, 2)});  // D008: an absent track
+  const auto result = run({image(data.build()), "-a"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  std::string second = reportLines(data, true);
+  second.erase(0, second.find("D100"));
+  EXPECT_EQ(result.out, text(kDataMessage +
+                             "D000    trk: 00  sec: 02  ofs: A4  size: 0905\n"
+                             "D001    trk: 00  sec: 0B  ofs: A9  size: 2557\n"
+                             "D004    trk: 02  sec: 01  ofs: 00  size: 41010\n"
+                             "D005    trk: 43  sec: 01  ofs: 10  size: 0000\n"
+                             "D006    trk: 43  sec: 01  ofs: 10  size: 4FFF0\n" +
+                             second));
+  const Tree files = tree();
+  EXPECT_EQ(files.count("000/D002") + files.count("000/D003") + files.count("000/D007") +
+                files.count("000/D008"),
+            0u);
+  EXPECT_EQ(files.at("000/D005"), Bytes{});
+  EXPECT_EQ(files.at("000/D006"), data.disk.contents(fullBuffer, 0x4FFF0));
+}
+
+TEST_F(ExtractTest, BrokenChainIsZeroFilledAndWarned) {
+  // D001 fills the buffer with text; D002 breaks after its first sector, so
+  // its tail must be zeros, not D001's bytes.
+  ServedLayout data = d88test::dataDisk({2000}, {});
+  const std::int32_t brokenStart = address(10, 1, 0x10);
+  data.disk.put(brokenStart, d88test::textContents("B", 240));
+  data.disk.table(
+      0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, brokenStart, brokenStart + 1900});
+  data.disk.replace(
+      10, d88test::Track().sector(5, 0, 1, 1, data.disk.contents(address(10, 1, 0), 256)));
+  const auto result = run({image(data.build()), "-a"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text(kDataMessage + "D000    trk: 00  sec: 02  ofs: A4  size: 0905\n"
+                                            "D001    trk: 00  sec: 0B  ofs: A9  size: 9567\n"
+                                            "D002    trk: 0A  sec: 01  ofs: 10  size: 076C\n"
+                                            "D100    trk: 42  sec: 02  ofs: A4  size: 005C\n"));
+  EXPECT_EQ(result.err,
+            text("warning: D002 incomplete: read 00F0 of 076C bytes, rest zero-filled\n"));
+  Bytes expected = data.disk.contents(brokenStart, 240);
+  expected.resize(1900, 0);
+  EXPECT_EQ(tree().at("000/D002"), expected);
+}
+
+TEST_F(ExtractTest, UnwritableFileIsReportedAndTheRestGoesOn) {
+  const ServedLayout system = standardSystem();
+  // A folder named like an output file: the file cannot be created.
+  fs::create_directories(work() / "000" / "S118");
+  const auto result = run({image(system.build())});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, text("error: cannot write S118\n"));
+  std::string lines = reportLines(system, false);
+  const std::size_t s118 = lines.find("S118");
+  lines.erase(s118, lines.find('\n', s118) + 1 - s118);
+  EXPECT_EQ(result.out, text(kSystemMessage + lines));
+  Tree expected;
+  expectFiles(expected, "000", system, false);
+  expected["000/S118"] = std::nullopt;
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, FolderThatCannotBeEnteredSkipsItsDisk) {
+  const ServedLayout data = standardData();
+  ASSERT_TRUE(d88test::writeFile((work() / "000").string(), Bytes{1, 2, 3}));
+  const auto result = run({image(d88test::concat({data.build(), data.build()})), "-a"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, text("error: cannot enter directory 000\n"));
+  EXPECT_EQ(result.out, text(kDataMessage + reportLines(data, true)));
+  Tree expected{{"000", Bytes{1, 2, 3}}};
+  expectFiles(expected, "001", data, true);
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, FolderLinkedElsewhereDoesNotMoveLaterDisks) {
+  const ServedLayout data = standardData();
+  const fs::path elsewhere = scratch_.path() / "elsewhere" / "deep";
+  fs::create_directories(elsewhere);
+  std::error_code error;
+  fs::create_directory_symlink(elsewhere, work() / "000", error);
+  if (error) {
+    GTEST_SKIP() << "no symbolic links here: " << error.message();
+  }
+  const auto result = run({image(d88test::concat({data.build(), data.build()})), "-a"});
+  EXPECT_EQ(result.status, 0);
+  Tree expected;
+  expectFiles(expected, "001", data, true);
+  Tree actual = tree();
+  actual.erase("000");
+  EXPECT_EQ(actual, expected);
+  Tree linked;
+  expectFiles(linked, "", data, true);
+  EXPECT_EQ(d88test::snapshot(elsewhere), linked);
+}
+
+}  // namespace

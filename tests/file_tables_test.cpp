@@ -1,0 +1,193 @@
+// Finer checks of recognition and the table walk, run in-process.
+#include "file_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "test_support.h"
+
+namespace {
+
+using d88test::address;
+using d88test::Bytes;
+
+TableBuffer tableOf(const std::vector<Bytes>& entries) {
+  TableBuffer table{};
+  std::size_t at = 0;
+  for (const Bytes& entry : entries) {
+    for (std::uint8_t byte : entry) {
+      table.at(at++) = byte;
+    }
+  }
+  return table;
+}
+
+std::vector<TableFile> walk(const TableBuffer& first, const TableBuffer& second) {
+  std::vector<TableFile> files;
+  walkFileTables(first, second, [&](const TableFile& file) { files.push_back(file); });
+  return files;
+}
+
+TEST(FileTableEntry, DecodesItsBits) {
+  struct Case {
+    Bytes bytes;
+    std::int32_t track, cylinder, head, sector, offset, address;
+  };
+  const Case cases[] = {
+      {{0x06, 0x02, 0xA4}, 12, 6, 0, 2, 0xA4, 12 * 4096 + 256 + 0xA4},
+      {{0x90, 0x0E, 0x77}, 33, 16, 1, 14, 0x77, 33 * 4096 + 13 * 256 + 0x77},
+      {{0x00, 0xE2, 0x00}, 0, 0, 0, 2, 0, 256},  // bits 5-7 of the sector byte are ignored
+      {{0xFF, 0x1F, 0xFF}, 255, 127, 1, 31, 255, 255 * 4096 + 30 * 256 + 255},
+      {{0x00, 0x00, 0x01}, 0, 0, 0, 0, 1, -255},  // sector 0 lies before the track
+  };
+  for (const Case& c : cases) {
+    const FileTableEntry entry{c.bytes[0], c.bytes[1], c.bytes[2]};
+    EXPECT_EQ(entry.trackIndex(), c.track);
+    EXPECT_EQ(entry.cylinder(), c.cylinder);
+    EXPECT_EQ(entry.head(), c.head);
+    EXPECT_EQ(entry.sectorNumber(), c.sector);
+    EXPECT_EQ(entry.offset, c.offset);
+    EXPECT_EQ(sectorAddress(entry), c.address);
+  }
+}
+
+TEST(FileTableEntry, EndMarkIgnoresTheUnusedSectorBits) {
+  EXPECT_TRUE((FileTableEntry{0x00, 0x00, 0x00}.isEndMark()));
+  EXPECT_TRUE((FileTableEntry{0x00, 0xE0, 0x00}.isEndMark()));
+  EXPECT_FALSE((FileTableEntry{0x80, 0x00, 0x00}.isEndMark()));  // track index 1
+  EXPECT_FALSE((FileTableEntry{0x00, 0x01, 0x00}.isEndMark()));
+  EXPECT_FALSE((FileTableEntry{0x00, 0x00, 0x01}.isEndMark()));
+}
+
+TEST(TableWalk, EntryBeforeTheEndMarkStartsNoFile) {
+  const TableBuffer first =
+      tableOf({d88test::tableEntry(address(2, 1, 0)), d88test::tableEntry(address(2, 1, 10)),
+               d88test::tableEntry(address(2, 2, 0))});
+  const TableBuffer second =
+      tableOf({d88test::tableEntry(address(4, 1, 0)), d88test::tableEntry(address(4, 1, 7))});
+  const auto files = walk(first, second);
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[0].number, 0x000);
+  EXPECT_EQ(files[0].size, 10);
+  EXPECT_EQ(files[1].number, 0x001);
+  EXPECT_EQ(files[1].size, 246);
+  // The second table numbers from 0x100 whatever the first held.
+  EXPECT_EQ(files[2].number, 0x100);
+  EXPECT_EQ(files[2].size, 7);
+  EXPECT_EQ(files[2].start.trackIndex(), 4);
+}
+
+TEST(TableWalk, OnlyTheFollowingEntryIsTestedForTheEndMark) {
+  // A zero first entry still starts a file at track 0, sector 0, offset 0.
+  const TableBuffer first = tableOf({{0, 0, 0}, d88test::tableEntry(address(0, 1, 5))});
+  const auto files = walk(first, TableBuffer{});
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].start.sectorNumber(), 0);
+  EXPECT_EQ(files[0].size, 256 + 5);
+}
+
+TEST(TableWalk, EmptyAndOneEntryTablesHoldNoFiles) {
+  const TableBuffer single = tableOf({d88test::tableEntry(address(9, 1, 0))});
+  EXPECT_TRUE(walk(TableBuffer{}, TableBuffer{}).empty());
+  EXPECT_TRUE(walk(single, single).empty());
+}
+
+TEST(TableWalk, NeverReadsPastTheTable) {
+  // No end mark anywhere: 1365 whole entries, and the last one has no
+  // follower inside the 4096 bytes, so 1364 files per table.
+  TableBuffer full{};
+  full.fill(0x41);
+  const auto files = walk(full, full);
+  ASSERT_EQ(files.size(), 2u * 1364u);
+  EXPECT_EQ(files[1363].number, 1363);
+  EXPECT_EQ(files[1364].number, 0x100);
+  EXPECT_EQ(files.back().number, 0x100 + 1363);
+}
+
+TEST(TableWalk, FirstTableNumbersRunPast0xFF) {
+  std::vector<Bytes> entries;
+  for (int i = 0; i < 0x120; ++i) {
+    entries.push_back(d88test::tableEntry(address(2, 1, 0) + i));
+  }
+  const auto files = walk(tableOf(entries), TableBuffer{});
+  ASSERT_EQ(files.size(), 0x11Fu);
+  EXPECT_EQ(files.back().number, 0x11E);
+  EXPECT_TRUE(isSelected(DiskKind::System, files[0x117].number, false));
+}
+
+TEST(Selection, SevenSystemFilesOrEverythingWithExtractAll) {
+  struct Case {
+    DiskKind kind;
+    std::int32_t number;
+    bool all;
+    bool selected;
+  };
+  const Case cases[] = {
+      {DiskKind::System, 0x116, false, false}, {DiskKind::System, 0x117, false, true},
+      {DiskKind::System, 0x11D, false, true},  {DiskKind::System, 0x11E, false, false},
+      {DiskKind::Data, 0x117, false, false},   {DiskKind::Unknown, 0x117, false, false},
+      {DiskKind::Data, 0x000, true, true},     {DiskKind::Unknown, 0x5FF, true, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(isSelected(c.kind, c.number, c.all), c.selected)
+        << static_cast<char>(c.kind) << std::hex << c.number;
+  }
+}
+
+TEST(Naming, KindLetterAndAtLeastThreeHexDigits) {
+  EXPECT_STREQ(tableFileName(DiskKind::System, 0x117).data(), "S117");
+  EXPECT_STREQ(tableFileName(DiskKind::Data, 0x00A).data(), "D00A");
+  EXPECT_STREQ(tableFileName(DiskKind::Unknown, 0x000).data(), "_000");
+  EXPECT_STREQ(tableFileName(DiskKind::Data, 0x1000).data(), "D1000");
+}
+
+class RecognitionTest : public ::testing::Test {
+ protected:
+  DiskKind recognise(const Bytes& file) {
+    const std::string path = scratch_.write("disk.d88", file);
+    EXPECT_TRUE(image_.open(path.c_str()));
+    EXPECT_TRUE(image_.selectDisk(0));
+    image_.setSectorRange(1, 16);
+    return recogniseDisk(image_, first_, second_);
+  }
+  d88test::ScratchDir scratch_;
+  d88::D88Image image_;
+  TableBuffer first_{};
+  TableBuffer second_{};
+};
+
+TEST_F(RecognitionTest, TellsTheKinds) {
+  EXPECT_EQ(recognise(d88test::systemDisk({}, {}).build()), DiskKind::System);
+  EXPECT_EQ(recognise(d88test::dataDisk({}, {}).build()), DiskKind::Data);
+  EXPECT_EQ(recognise(d88test::ServedDisk().build()), DiskKind::Unknown);
+}
+
+TEST_F(RecognitionTest, DataProbeReadsOverWhatTheSystemProbeLeft) {
+  // Tracks 12 and 30 hold tables that are not the system's; tracks 0 and 66
+  // are absent, so the buffers keep what tracks 12 and 30 put there.
+  d88test::ServedDisk disk;
+  disk.table(12, {address(12, 2, 0), address(12, 2, 9)});
+  disk.table(30, {address(31, 1, 0)});
+  disk.drop(0).drop(66);
+  EXPECT_EQ(recognise(disk.build()), DiskKind::Unknown);
+  EXPECT_EQ(entryAt(first_, 1).offset, 9);
+  EXPECT_EQ(entryAt(second_, 0).trackIndex(), 31);
+  // A damaged track 0 whose sector 1 stores 4 bytes: they replace the
+  // buffer's first 4 bytes and the rest of track 12's table stays.
+  disk.replace(0, d88test::Track().sector(0, 0, 1, 1, Bytes(4, 0x01)));
+  EXPECT_EQ(recognise(disk.build()), DiskKind::Unknown);
+  EXPECT_EQ(first_[3], 0x01);
+  EXPECT_EQ(first_[4], 0x02);
+  EXPECT_EQ(first_[5], 9);
+}
+
+TEST_F(RecognitionTest, BothTablesMustMatch) {
+  d88test::ServedLayout system = d88test::systemDisk({}, {});
+  system.disk.table(30, {d88test::kSystemSecondTable0, d88test::kSystemSecondTable1 + 1});
+  EXPECT_EQ(recognise(system.build()), DiskKind::Unknown);
+}
+
+}  // namespace
