@@ -35,7 +35,8 @@ bool isDirectory(const char* path) {
 // Container
 
 bool D88Image::open(const char* path) {
-  close();
+  file_.close();
+  forgetIndexes();
   diskCount_ = 0;
   if (path == nullptr) {
     mediaType_ = -1;
@@ -45,16 +46,17 @@ bool D88Image::open(const char* path) {
   if (isDirectory(path)) {
     return false;
   }
-  if (file_.open(path, std::ios::in | std::ios::binary) == nullptr) {
+  if (!file_.open(path)) {
     return false;
   }
   scanDisks();
   return true;
 }
 
-void D88Image::close() {
-  if (file_.is_open()) {
-    file_.close();
+void D88Image::forgetIndexes() {
+  for (std::size_t track = 0; track < indexes_.size(); ++track) {
+    indexes_[track] = TrackIndex{};
+    indexed_[track] = false;
   }
 }
 
@@ -65,7 +67,7 @@ void D88Image::scanDisks() {
   while (diskCount_ < kMaxDisks) {
     diskOffsets_[static_cast<std::size_t>(diskCount_)] = static_cast<std::int32_t>(offset);
     // A header that cannot be read whole is the end of the file.
-    if (!seekTo(offset) || readBytes(header.data(), kHeaderSize) < kHeaderSize) {
+    if (file_.readAt(offset, header.data(), kHeaderSize) < kHeaderSize) {
       return;
     }
     const std::int32_t size = readSigned32(header.data() + kDiskSizeOffset);
@@ -98,13 +100,16 @@ bool D88Image::selectDisk(std::int32_t index) {
   mediaType_ = -1;
   diskSize_ = 0;
   diskName_.fill('\0');
+  forgetIndexes();
+  // The selection reads the header as the file holds it now.
+  file_.dropBuffer();
   if (index < 0 || index >= diskCount_) {
     return false;
   }
   const std::int32_t base = diskOffsets_[static_cast<std::size_t>(index)];
   std::array<std::uint8_t, kHeaderSize> header{};
   // A header cut short by the end of the file is no disk to select.
-  if (!seekTo(base) || readBytes(header.data(), kHeaderSize) < kHeaderSize) {
+  if (file_.readAt(base, header.data(), kHeaderSize) < kHeaderSize) {
     return false;
   }
   diskBase_ = base;
@@ -126,48 +131,28 @@ void D88Image::setSectorRange(std::int32_t first, std::int32_t last) {
 }
 
 // ---------------------------------------------------------------------------
-// Host file access, always with 64-bit positions
-
-bool D88Image::seekTo(std::int64_t position) {
-  const auto target = static_cast<std::streamoff>(position);
-  return file_.pubseekpos(target, std::ios::in) == std::streampos(target);
-}
-
-bool D88Image::skipBytes(std::int64_t count) {
-  return file_.pubseekoff(static_cast<std::streamoff>(count), std::ios::cur, std::ios::in) !=
-         std::streampos(std::streamoff(-1));
-}
-
-std::int64_t D88Image::readBytes(std::uint8_t* dest, std::int64_t count) {
-  if (count <= 0) {
-    return 0;
-  }
-  return file_.sgetn(reinterpret_cast<char*>(dest), static_cast<std::streamsize>(count));
-}
-
-// ---------------------------------------------------------------------------
 // Sector reads
 
-bool D88Image::seekToTrack(std::int32_t track) {
+std::optional<std::int64_t> D88Image::trackStart(std::int32_t track) const {
   if (!isOpen() || track < 0 || track >= kTrackCount) {
-    return false;
+    return std::nullopt;
   }
   const std::int32_t trackOffset = trackOffsets_[static_cast<std::size_t>(track)];
   // Zero marks an absent track; a negative offset (2^31 or more) is damage.
   if (trackOffset <= 0) {
-    return false;
+    return std::nullopt;
   }
   // A track beyond the image's size is not part of it; a negative size
   // therefore makes every track unreadable.
   if (trackOffset > diskSize_) {
-    return false;
+    return std::nullopt;
   }
-  return seekTo(std::int64_t{diskBase_} + trackOffset);
+  return std::int64_t{diskBase_} + trackOffset;
 }
 
-bool D88Image::readRecordHeader(RecordHeader& header) {
+bool D88Image::readRecordHeader(std::int64_t position, RecordHeader& header) {
   std::array<std::uint8_t, kSectorHeaderSize> bytes{};
-  if (readBytes(bytes.data(), kSectorHeaderSize) < kSectorHeaderSize) {
+  if (file_.readAt(position, bytes.data(), kSectorHeaderSize) < kSectorHeaderSize) {
     return false;
   }
   header.id.c = bytes[kIdCylinderOffset];
@@ -179,32 +164,97 @@ bool D88Image::readRecordHeader(RecordHeader& header) {
   return true;
 }
 
-std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
-                                  std::int32_t r, std::int32_t n, std::uint8_t* dest,
-                                  std::int32_t len) {
-  if (len <= 0 || !seekToTrack(track)) {
-    return 0;
-  }
+// Visits the records of a track in stored order, as far as a sector can be
+// found: visit(header, headerPosition) returns false to stop early.
+template <typename Visit>
+void D88Image::walkTrack(std::int64_t start, Visit&& visit) {
   RecordHeader header;
-  for (std::int32_t position = 0;; ++position) {
+  std::int64_t position = start;
+  for (std::int32_t index = 0;; ++index) {
     // A header cut short by the end of the file ends the track.
-    if (!readRecordHeader(header)) {
-      return 0;
+    if (!readRecordHeader(position, header)) {
+      return;
     }
     // A zero sector count marks an unformatted track.
     if (header.sectorCount == 0) {
-      return 0;
+      return;
     }
-    if (header.id.c == c && header.id.h == h && header.id.r == r && header.id.n == n) {
-      const std::int32_t wanted = std::min(header.dataLength, len);
-      return static_cast<std::int32_t>(readBytes(dest, wanted));
+    if (!visit(static_cast<const RecordHeader&>(header), position)) {
+      return;
     }
     // The last record by the count of the header just read ends the walk; a
     // damaged count below the position ends it at once.
-    if (position >= header.sectorCount - 1 || !skipBytes(header.dataLength)) {
-      return 0;
+    if (index >= header.sectorCount - 1) {
+      return;
     }
+    position += kSectorHeaderSize + header.dataLength;
   }
+}
+
+const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
+  const auto slot = static_cast<std::size_t>(track);
+  TrackIndex& index = indexes_[slot];
+  if (indexed_[slot]) {
+    return index;
+  }
+  bool first = true;
+  walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
+    // The first header's count is the walk's usual length.
+    if (first) {
+      index.reserve(static_cast<std::size_t>(header.sectorCount));
+      first = false;
+    }
+    const auto& id = header.id;
+    return index.add(TrackIndex::key(id.c, id.h, id.r, id.n), position - start);
+  });
+  index.finish();
+  indexed_[slot] = true;
+  return index;
+}
+
+std::int32_t D88Image::readFoundSector(std::int64_t headerPosition, std::uint8_t* dest,
+                                       std::int32_t len) {
+  RecordHeader header;
+  if (!readRecordHeader(headerPosition, header)) {
+    return 0;
+  }
+  const std::int32_t wanted = std::min(header.dataLength, len);
+  return static_cast<std::int32_t>(file_.readAt(headerPosition + kSectorHeaderSize, dest, wanted));
+}
+
+namespace {
+
+bool isIdByte(std::int32_t value) { return value >= 0 && value <= 0xFF; }
+
+}  // namespace
+
+std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
+                                  std::int32_t r, std::int32_t n, std::uint8_t* dest,
+                                  std::int32_t len) {
+  const std::optional<std::int64_t> start = trackStart(track);
+  // Stored IDs are bytes: other values name no sector.
+  if (len <= 0 || !start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
+    return 0;
+  }
+  const TrackIndex& index = indexFor(track, *start);
+  const std::uint32_t key = TrackIndex::key(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                                            static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n));
+  if (const auto found = index.find(key)) {
+    return readFoundSector(*start + *found, dest, len);
+  }
+  if (index.isComplete()) {
+    return 0;
+  }
+  // Records too far from the track's start for the index: walk to them.
+  std::int32_t result = 0;
+  walkTrack(*start, [&](const RecordHeader& header, std::int64_t position) {
+    if (TrackIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
+      return true;
+    }
+    result = readFoundSector(position, dest, len);
+    return false;
+  });
+  return result;
 }
 
 std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -239,25 +289,19 @@ std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int3
 }
 
 std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len) {
-  if (!seekToTrack(track)) {
+  const std::optional<std::int64_t> start = trackStart(track);
+  std::int32_t count = 0;
+  if (!start || len <= 0) {
     return 0;
   }
-  std::int32_t count = 0;
-  RecordHeader header;
-  for (std::int32_t position = 0; std::int64_t{count} < len; ++position) {
-    // A header cut short by the end of the file, or a zero count, ends the list.
-    if (!readRecordHeader(header) || header.sectorCount == 0) {
-      break;
-    }
+  walkTrack(*start, [&](const RecordHeader& header, std::int64_t) {
     out[count + 0] = header.id.c;
     out[count + 1] = header.id.h;
     out[count + 2] = header.id.r;
     out[count + 3] = header.id.n;
     count += kSectorIdSize;
-    if (position >= header.sectorCount - 1 || !skipBytes(header.dataLength)) {
-      break;
-    }
-  }
+    return count < len;
+  });
   return count;
 }
 

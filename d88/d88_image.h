@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <optional>
+
+#include "buffered_file.h"
+#include "track_index.h"
 
 namespace d88 {
 
@@ -58,7 +61,7 @@ class D88Image {
   D88Image() = default;
   D88Image(const D88Image&) = delete;
   D88Image& operator=(const D88Image&) = delete;
-  ~D88Image() = default;  // the stream closes itself
+  ~D88Image() = default;  // the file closes itself
 
   // Opens a D88 file and finds its disk images; a null path closes the file.
   [[nodiscard]] bool open(const char* path);
@@ -90,16 +93,22 @@ class D88Image {
     std::int32_t dataLength = 0;
   };
 
-  void close();
   void scanDisks();
-  [[nodiscard]] bool isOpen() const { return file_.is_open(); }
-  [[nodiscard]] bool seekToTrack(std::int32_t track);
-  [[nodiscard]] bool readRecordHeader(RecordHeader& header);
-  [[nodiscard]] bool skipBytes(std::int64_t count);
-  [[nodiscard]] std::int64_t readBytes(std::uint8_t* dest, std::int64_t count);
-  [[nodiscard]] bool seekTo(std::int64_t position);
+  void forgetIndexes();
+  [[nodiscard]] bool isOpen() const { return file_.isOpen(); }
+  // The file position of a present track of the selected disk.
+  [[nodiscard]] std::optional<std::int64_t> trackStart(std::int32_t track) const;
+  [[nodiscard]] bool readRecordHeader(std::int64_t position, RecordHeader& header);
+  template <typename Visit>
+  void walkTrack(std::int64_t start, Visit&& visit);
+  const TrackIndex& indexFor(std::int32_t track, std::int64_t start);
+  [[nodiscard]] std::int32_t readFoundSector(std::int64_t headerPosition, std::uint8_t* dest,
+                                             std::int32_t len);
 
-  std::filebuf file_;
+  BufferedFile file_;
+  // Built on a track's first lookup, dropped when another disk is selected.
+  std::array<TrackIndex, kTrackCount> indexes_{};
+  std::array<bool, kTrackCount> indexed_{};
   std::int32_t diskCount_ = 0;
   std::int32_t firstSector_ = 1;
   std::int32_t lastSector_ = 16;

@@ -1,0 +1,38 @@
+#include "track_index.h"
+
+#include <algorithm>
+
+namespace d88 {
+
+bool TrackIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
+  if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
+    complete_ = false;
+    return false;
+  }
+  entries_.push_back(Entry{key, static_cast<std::uint32_t>(relativeOffset)});
+  return true;
+}
+
+void TrackIndex::finish() {
+  // Offsets grow along the walk, so among equal IDs the smallest offset is
+  // the first in stored order.
+  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+    return a.key != b.key ? a.key < b.key : a.relativeOffset < b.relativeOffset;
+  });
+  entries_.erase(std::unique(entries_.begin(), entries_.end(),
+                             [](const Entry& a, const Entry& b) { return a.key == b.key; }),
+                 entries_.end());
+  entries_.shrink_to_fit();
+}
+
+std::optional<std::int64_t> TrackIndex::find(std::uint32_t key) const {
+  // At most 65,535 records per track: the search takes at most 16 steps.
+  const auto found = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                      [](const Entry& entry, std::uint32_t k) { return entry.key < k; });
+  if (found == entries_.end() || found->key != key) {
+    return std::nullopt;
+  }
+  return found->relativeOffset;
+}
+
+}  // namespace d88
