@@ -299,4 +299,83 @@ ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
   return layout;
 }
 
+namespace {
+
+constexpr int kCraftedEntries = 4096 / 3;  // a table filled to its last whole entry
+constexpr std::int32_t kExtractLimit = 0x50000;  // largest offset + size the tool reads
+
+// Writes a table's entries over the whole table track, with no end mark.
+void fillTable(ServedDisk& disk, int track, const std::vector<std::int32_t>& addresses) {
+  Bytes entries;
+  for (std::int32_t entryAddress : addresses) {
+    const Bytes entry = tableEntry(entryAddress);
+    entries.insert(entries.end(), entry.begin(), entry.end());
+  }
+  disk.put(address(track, 1, 0), entries);
+}
+
+// The entries of a crafted table: the data disk's two fixed ones, then files
+// of `step` bytes that cycle through tracks 2 and 3 from `phase` on.
+std::vector<std::int32_t> craftedEntries(std::int32_t entry0, std::int32_t entry1,
+                                         std::int32_t phase, std::int32_t step) {
+  std::vector<std::int32_t> entries{entry0, entry1};
+  for (int k = 2; k < kCraftedEntries; ++k) {
+    entries.push_back(address(2, 1, 0) + (phase + step * (k - 2)) % (2 * kServedTrackSize));
+  }
+  return entries;
+}
+
+// The files the tool writes for one table: positive sizes within its buffer.
+void craftedFiles(const std::vector<std::int32_t>& entries, int firstNumber,
+                  std::vector<ServedFile>& files) {
+  for (std::size_t k = 0; k + 1 < entries.size(); ++k) {
+    const std::int32_t size = entries[k + 1] - entries[k];
+    const std::int32_t offset = entries[k] % kServedSectorSize;
+    if (size > 0 && offset + size <= kExtractLimit) {
+      char name[16];
+      std::snprintf(name, sizeof name, "D%03X", firstNumber + static_cast<int>(k));
+      files.push_back({name, entries[k], size});
+    }
+  }
+}
+
+// Junk records first, then the track's real sectors; every record claims a
+// count that lets the walk go on to the end.
+Track craftedTrack(const ServedDisk& disk, int track, int junk) {
+  constexpr std::uint16_t kLongestWalk = 0xFFFF;
+  Track records;
+  for (int k = 0; k < junk; ++k) {
+    records.sector(0xEE, static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8), 2, {});
+  }
+  for (int r = 1; r <= kServedSectorsPerTrack; ++r) {
+    records.sector(static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2),
+                   static_cast<std::uint8_t>(r), 1, disk.contents(address(track, r, 0), kServedSectorSize));
+  }
+  return records.sectorCount(kLongestWalk);
+}
+
+}  // namespace
+
+CraftedLayout craftedDisk(int junkPerTrack) {
+  CraftedLayout layout;
+  for (int track = 2; track <= 3; ++track) {
+    layout.disk.put(address(track, 1, 0), textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
+  }
+  const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0, 384);
+  const auto second = craftedEntries(kDataSecondTable0, kDataSecondTable1, 100, 320);
+  fillTable(layout.disk, 0, first);
+  fillTable(layout.disk, 66, second);
+  craftedFiles(first, 0x000, layout.files);
+  craftedFiles(second, 0x100, layout.files);
+  layout.disk.replace(2, craftedTrack(layout.disk, 2, junkPerTrack));
+  layout.disk.replace(3, craftedTrack(layout.disk, 3, junkPerTrack));
+  // Only the tracks the files touch are stored.
+  for (int track = 0; track < kServedTracks; ++track) {
+    if (track > 4 && track != 66) {
+      layout.disk.drop(track);
+    }
+  }
+  return layout;
+}
+
 }  // namespace d88test

@@ -162,4 +162,18 @@ struct ServedLayout {
 [[nodiscard]] ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
                                     const std::vector<std::int32_t>& secondSizes);
 
+// A data disk made to slow down sector lookups that walk a track from its
+// start: tracks 2 and 3 each begin with `junkPerTrack` empty records that no
+// lookup asks for, followed by their 16 real sectors, and both file tables
+// are full (1,365 entries each) and send every file's chain into those
+// tracks, across sectors and from side 0 to side 1.
+struct CraftedLayout {
+  ServedDisk disk;                // the real sectors' contents, by address
+  std::vector<ServedFile> files;  // every file "-a" writes, in walk order
+  [[nodiscard]] Bytes build() const { return disk.build(); }
+};
+[[nodiscard]] CraftedLayout craftedDisk(int junkPerTrack);
+// Junk records per track that make the crafted image about 1 MB.
+constexpr int kCraftedJunkPerTrack = 31000;
+
 }  // namespace d88test
