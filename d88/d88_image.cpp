@@ -224,7 +224,9 @@ std::int32_t D88Image::readFoundSector(std::int64_t headerPosition, std::uint8_t
 
 namespace {
 
-bool isIdByte(std::int32_t value) { return value >= 0 && value <= 0xFF; }
+bool isIdByte(std::int32_t value) {
+  return value >= 0 && value <= 0xFF;
+}
 
 }  // namespace
 
@@ -237,8 +239,9 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
     return 0;
   }
   const TrackIndex& index = indexFor(track, *start);
-  const std::uint32_t key = TrackIndex::key(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
-                                            static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n));
+  const std::uint32_t key =
+      TrackIndex::key(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                      static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n));
   if (const auto found = index.find(key)) {
     return readFoundSector(*start + *found, dest, len);
   }

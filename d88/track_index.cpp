@@ -27,8 +27,9 @@ void TrackIndex::finish() {
 
 std::optional<std::int64_t> TrackIndex::find(std::uint32_t key) const {
   // At most 65,535 records per track: the search takes at most 16 steps.
-  const auto found = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                      [](const Entry& entry, std::uint32_t k) { return entry.key < k; });
+  const auto found =
+      std::lower_bound(entries_.begin(), entries_.end(), key,
+                       [](const Entry& entry, std::uint32_t k) { return entry.key < k; });
   if (found == entries_.end() || found->key != key) {
     return std::nullopt;
   }

@@ -16,7 +16,9 @@ constexpr std::int32_t kLongestRead = 70000;
 
 d88::D88Image image;
 
-std::int32_t anyId(FuzzedDataProvider& params) { return params.ConsumeIntegralInRange(-1, 256); }
+std::int32_t anyId(FuzzedDataProvider& params) {
+  return params.ConsumeIntegralInRange(-1, 256);
+}
 
 void readAround(FuzzedDataProvider& params) {
   const std::int32_t track = params.ConsumeIntegralInRange(-1, 165);

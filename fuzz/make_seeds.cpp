@@ -34,7 +34,8 @@ struct Seed {
 };
 
 std::vector<Seed> seeds() {
-  const Bytes system = compact(d88test::systemDisk({300, 40, 700}, std::vector<std::int32_t>(31, 90)).disk).build();
+  const Bytes system =
+      compact(d88test::systemDisk({300, 40, 700}, std::vector<std::int32_t>(31, 90)).disk).build();
   const Bytes data = compact(d88test::dataDisk({700, 5000}, {400, 4106}).disk).build();
   ServedDisk unknown;
   unknown.put(address(1, 1, 0), d88test::textContents("X", 600));

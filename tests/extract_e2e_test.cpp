@@ -51,6 +51,12 @@ const std::string kOpenError =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
     "\x82\xDC\x82\xB9\x82\xF1\n";
 
+// The tool's absolute path, resolved against the folder the tests start in.
+const std::string& toolPath() {
+  static const std::string path = fs::absolute(D88EXTRACT_PATH).make_preferred().string();
+  return path;
+}
+
 std::string reportLine(const ServedFile& file) {
   const int track = file.address / d88test::kServedTrackSize;
   const int r = file.address % d88test::kServedTrackSize / d88test::kServedSectorSize + 1;
@@ -95,14 +101,13 @@ class ExtractTest : public ::testing::Test {
     return path;
   }
   d88test::RunResult run(const std::vector<std::string>& args) const {
-    return d88test::runIn(work(), D88EXTRACT_PATH, args, capture());
+    return d88test::runIn(work(), toolPath(), args, capture());
   }
 
  public:
   Tree tree() const { return d88test::snapshot(work()); }
 
  protected:
-
   // Adds the expected files of a layout to a tree, in folder `prefix`.
   static void expectFiles(Tree& tree, const std::string& prefix, const ServedLayout& layout,
                           bool all) {
@@ -274,7 +279,7 @@ TEST_F(ExtractTest, UsageAndOpenErrors) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
-            text(std::string("Usage: ") + D88EXTRACT_PATH +
+            text("Usage: " + toolPath() +
                  " [d88file] [-d] [-a]\n"
                  // "       -d : サブディレクトリを作成しない"
                  "       -d : \x83\x54\x83\x75\x83\x66\x83\x42\x83\x8C\x83\x4E\x83\x67\x83\x8A"

@@ -64,9 +64,14 @@ d88test::Track randomTrack(std::mt19937& random) {
       byte = static_cast<std::uint8_t>(random());
     }
     switch (pick(6)) {
-      case 0: record.sectorCount = static_cast<std::uint16_t>(pick(records + 3)); break;
-      case 1: record.dataLength = static_cast<std::uint16_t>(pick(400)); break;
-      default: break;
+      case 0:
+        record.sectorCount = static_cast<std::uint16_t>(pick(records + 3));
+        break;
+      case 1:
+        record.dataLength = static_cast<std::uint16_t>(pick(400));
+        break;
+      default:
+        break;
     }
     track.sector(record);
   }
@@ -116,9 +121,9 @@ TEST(SectorLookup, IndexIsPerSelectedDisk) {
   d88test::Track second;
   second.sector(0, 0, 2, 1, Bytes(256, 0x22)).sector(0, 0, 1, 1, Bytes(256, 0x33));
   d88test::ScratchDir scratch;
-  const std::string path = scratch.write(
-      "two.d88", d88test::concat({d88test::Disk().track(0, first).build(),
-                                  d88test::Disk().track(0, second).build()}));
+  const std::string path =
+      scratch.write("two.d88", d88test::concat({d88test::Disk().track(0, first).build(),
+                                                d88test::Disk().track(0, second).build()}));
   d88::D88Image image;
   ASSERT_TRUE(image.open(path.c_str()));
   Bytes buffer(256, 0);

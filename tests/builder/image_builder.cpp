@@ -301,7 +301,7 @@ ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
 
 namespace {
 
-constexpr int kCraftedEntries = 4096 / 3;  // a table filled to its last whole entry
+constexpr int kCraftedEntries = 4096 / 3;        // a table filled to its last whole entry
 constexpr std::int32_t kExtractLimit = 0x50000;  // largest offset + size the tool reads
 
 // Writes a table's entries over the whole table track, with no end mark.
@@ -349,7 +349,8 @@ Track craftedTrack(const ServedDisk& disk, int track, int junk) {
   }
   for (int r = 1; r <= kServedSectorsPerTrack; ++r) {
     records.sector(static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2),
-                   static_cast<std::uint8_t>(r), 1, disk.contents(address(track, r, 0), kServedSectorSize));
+                   static_cast<std::uint8_t>(r), 1,
+                   disk.contents(address(track, r, 0), kServedSectorSize));
   }
   return records.sectorCount(kLongestWalk);
 }
@@ -359,7 +360,8 @@ Track craftedTrack(const ServedDisk& disk, int track, int junk) {
 CraftedLayout craftedDisk(int junkPerTrack) {
   CraftedLayout layout;
   for (int track = 2; track <= 3; ++track) {
-    layout.disk.put(address(track, 1, 0), textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
+    layout.disk.put(address(track, 1, 0),
+                    textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
   }
   const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0, 384);
   const auto second = craftedEntries(kDataSecondTable0, kDataSecondTable1, 100, 320);
