@@ -34,18 +34,28 @@ bool anyWriteFailed() {
   return writeFailed;
 }
 
-bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
-                 std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {
+FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                       std::int32_t n, std::int32_t offset, std::int32_t size) {
   // A negative size or offset, or a range past the buffer, comes from a
   // damaged file table: such a file is skipped like an unreadable one.
   if (offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize) {
-    return false;
+    return {FileReadStatus::Damaged, 0};
   }
   const std::int32_t wanted = offset + size;
   // Bytes past a break in the chain must read as zero, not as an earlier file.
   std::fill_n(extractBuffer.begin(), wanted, std::uint8_t{0});
   const std::int32_t got = diskImage.readSectors(track, c, h, r, n, extractBuffer.data(), wanted);
   if (got == 0) {
+    return {FileReadStatus::Unreadable, 0};
+  }
+  const std::int32_t past = std::max(got - offset, 0);
+  return {got < wanted ? FileReadStatus::Incomplete : FileReadStatus::Complete, past};
+}
+
+bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
+                 std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {
+  const FileRead read = readFileChain(track, c, h, r, n, offset, size);
+  if (read.status == FileReadStatus::Damaged || read.status == FileReadStatus::Unreadable) {
     return false;
   }
   if (!writeHostFile(name, extractBuffer.data() + offset, static_cast<std::size_t>(size))) {
@@ -56,10 +66,10 @@ bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int3
   std::printf(messages::kReportLine, name, static_cast<unsigned>(track), static_cast<unsigned>(r),
               static_cast<unsigned>(offset), static_cast<unsigned>(size));
   // The report line alone would present a broken chain as a complete file.
-  if (got < wanted) {
+  if (read.status == FileReadStatus::Incomplete) {
     std::fflush(stdout);
-    std::fprintf(stderr, messages::kIncompleteFile, name,
-                 static_cast<unsigned>(std::max(got - offset, 0)), static_cast<unsigned>(size));
+    std::fprintf(stderr, messages::kIncompleteFile, name, static_cast<unsigned>(read.bytesRead),
+                 static_cast<unsigned>(size));
   }
   return true;
 }

@@ -16,6 +16,24 @@ extern d88::D88Image diskImage;
 // Shared by every extraction; each one clears the part it uses.
 extern std::array<std::uint8_t, kExtractBufferSize> extractBuffer;
 
+enum class FileReadStatus {
+  Complete,    // every byte read
+  Incomplete,  // the chain broke after its first step; the rest is zero
+  Unreadable,  // not even the first step could be read
+  Damaged,     // negative size or offset, or a range past the buffer: not read
+};
+
+struct FileRead {
+  FileReadStatus status = FileReadStatus::Unreadable;
+  std::int32_t bytesRead = 0;  // bytes read past the offset
+};
+
+// Reads a file's chain into extractBuffer (offset + size bytes from the
+// sector (track, c, h, r, n)), zero-filling what the chain does not reach.
+[[nodiscard]] FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h,
+                                     std::int32_t r, std::int32_t n, std::int32_t offset,
+                                     std::int32_t size);
+
 // Reads offset + size bytes of the chain that starts at sector (track, c, h,
 // r, n) and writes the `size` bytes from `offset` on to the file `name` in the
 // current directory, with its report line. Returns false, with no file and no

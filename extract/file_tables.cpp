@@ -29,17 +29,7 @@ constexpr TableProbe kSystemProbe{
 constexpr TableProbe kDataProbe{
     0, 66, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9}, {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}};
 
-// The fixed files of a system disk.
-struct FixedFile {
-  const char* name;
-  std::int32_t track;
-  std::int32_t size;
-};
-constexpr FixedFile kBios{"BIOS", 5, 0x2500};
-constexpr FixedFile kDriver{"DRIVER", 16, 0x2823};
-
 constexpr std::int32_t kFirstSector = 1;
-constexpr std::int32_t kSizeCode = 1;  // 256-byte sectors
 constexpr std::int32_t kSelectedFirst = 0x117;
 constexpr std::int32_t kSelectedLast = 0x11D;
 
@@ -57,19 +47,6 @@ bool probe(d88::D88Image& image, const TableProbe& kind, TableBuffer& first, Tab
   readTable(image, kind.firstTrack, first);
   readTable(image, kind.secondTrack, second);
   return begins(first, kind.firstBegins) && begins(second, kind.secondBegins);
-}
-
-void extractFixedFile(const FixedFile& file) {
-  // The kind is settled by the tables; a missing fixed file changes nothing.
-  (void)extractFile(file.name, file.track, file.track / 2, file.track % 2, kFirstSector, kSizeCode,
-                    0, file.size);
-}
-
-void extractTableFile(DiskKind kind, const TableFile& file) {
-  const TableFileName name = tableFileName(kind, file.number);
-  const std::int32_t track = file.start.trackIndex();
-  (void)extractFile(name.data(), track, track / 2, track % 2, file.start.sectorNumber(), kSizeCode,
-                    file.start.offset, file.size);
 }
 
 }  // namespace
@@ -107,18 +84,50 @@ TableFileName tableFileName(DiskKind kind, std::int32_t number) {
   return name;
 }
 
+DiskFile fixedDiskFile(const FixedFile& fixed) {
+  DiskFile file;
+  std::snprintf(file.name.data(), file.name.size(), "%s", fixed.name);
+  file.track = fixed.track;
+  file.r = kFirstSector;
+  file.size = fixed.size;
+  file.writtenWithoutAll = true;
+  return file;
+}
+
+DiskFile tableDiskFile(DiskKind kind, const TableFile& table) {
+  DiskFile file;
+  file.name = tableFileName(kind, table.number);
+  file.track = table.start.trackIndex();
+  file.r = table.start.sectorNumber();
+  file.offset = table.start.offset;
+  file.size = table.size;
+  file.writtenWithoutAll = isSelected(kind, table.number, false);
+  return file;
+}
+
+const char* recognitionMessage(DiskKind kind) {
+  switch (kind) {
+    case DiskKind::System:
+      return messages::kSystemDiskRecognised;
+    case DiskKind::Data:
+      return messages::kDataDiskRecognised;
+    case DiskKind::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
 void extractDisk(bool extractAll) {
   const DiskKind kind = recogniseDisk(diskImage, firstTable, secondTable);
-  if (kind == DiskKind::System) {
-    std::fputs(messages::kSystemDiskRecognised, stdout);
-    extractFixedFile(kBios);
-    extractFixedFile(kDriver);
-  } else if (kind == DiskKind::Data) {
-    std::fputs(messages::kDataDiskRecognised, stdout);
+  if (const char* message = recognitionMessage(kind)) {
+    std::fputs(message, stdout);
   }
-  walkFileTables(firstTable, secondTable, [&](const TableFile& file) {
-    if (isSelected(kind, file.number, extractAll)) {
-      extractTableFile(kind, file);
+  // The kind is settled by the tables: a fixed file that cannot be read
+  // changes nothing for the rest.
+  forEachDiskFile(kind, firstTable, secondTable, [&](const DiskFile& file) {
+    if (extractAll || file.writtenWithoutAll) {
+      (void)extractFile(file.name.data(), file.track, file.cylinder(), file.head(), file.r,
+                        kSizeCode, file.offset, file.size);
     }
   });
 }

@@ -11,6 +11,8 @@ enum class DiskKind : char { System = 'S', Data = 'D', Unknown = '_' };
 
 // A file table is one track: 16 sectors of 256 bytes.
 constexpr std::int32_t kSectorSize = 256;
+constexpr std::int32_t kSizeCode = 1;  // N of every sector the tool reads: 128 << 1 = 256
+static_assert((128 << kSizeCode) == kSectorSize, "the size code gives the sector size");
 constexpr std::int32_t kSectorsPerTrack = 16;
 constexpr std::int32_t kTableSize = kSectorSize * kSectorsPerTrack;
 constexpr std::int32_t kEntrySize = 3;
@@ -91,6 +93,46 @@ void walkFileTables(const TableBuffer& first, const TableBuffer& second, Visit&&
 constexpr std::size_t kTableFileNameSize = 16;
 using TableFileName = std::array<char, kTableFileNameSize>;
 [[nodiscard]] TableFileName tableFileName(DiskKind kind, std::int32_t number);
+
+// A fixed file of a system disk: sector 1 of its track, offset 0.
+struct FixedFile {
+  const char* name;
+  std::int32_t track;
+  std::int32_t size;
+};
+inline constexpr std::array<FixedFile, 2> kFixedFiles{{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}};
+
+// A file the tool writes for a disk: name, first sector and byte range.
+struct DiskFile {
+  TableFileName name{};
+  std::int32_t track = 0;
+  std::int32_t r = 0;
+  std::int32_t offset = 0;
+  std::int32_t size = 0;
+  bool writtenWithoutAll = false;  // written even without extract-all
+
+  [[nodiscard]] std::int32_t cylinder() const { return track / 2; }
+  [[nodiscard]] std::int32_t head() const { return track % 2; }
+};
+
+[[nodiscard]] DiskFile fixedDiskFile(const FixedFile& fixed);
+[[nodiscard]] DiskFile tableDiskFile(DiskKind kind, const TableFile& file);
+
+// Calls visit(const DiskFile&) for every file that extract-all writes, in
+// extraction order: a system disk's fixed files, then the table files.
+template <typename Visit>
+void forEachDiskFile(DiskKind kind, const TableBuffer& first, const TableBuffer& second,
+                     Visit&& visit) {
+  if (kind == DiskKind::System) {
+    for (const FixedFile& fixed : kFixedFiles) {
+      visit(fixedDiskFile(fixed));
+    }
+  }
+  walkFileTables(first, second, [&](const TableFile& file) { visit(tableDiskFile(kind, file)); });
+}
+
+// The message that announces a kind of disk; none for an unrecognised one.
+[[nodiscard]] const char* recognitionMessage(DiskKind kind);
 
 // Recognises the selected disk of diskImage and extracts its files into the
 // current directory.
