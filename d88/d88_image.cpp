@@ -308,4 +308,19 @@ std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std:
   return count;
 }
 
+std::int32_t D88Image::readSectorRecords(std::int32_t track, SectorRecordInfo* out,
+                                         std::int32_t maxRecords) {
+  const std::optional<std::int64_t> start = trackStart(track);
+  std::int32_t count = 0;
+  if (!start || maxRecords <= 0) {
+    return 0;
+  }
+  walkTrack(*start, [&](const RecordHeader& header, std::int64_t) {
+    out[count] = SectorRecordInfo{header.id, header.sectorCount, header.dataLength};
+    ++count;
+    return count < maxRecords;
+  });
+  return count;
+}
+
 }  // namespace d88

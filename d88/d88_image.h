@@ -53,6 +53,13 @@ struct SectorId {
 [[nodiscard]] std::uint32_t readLe32(const std::uint8_t* bytes);
 [[nodiscard]] std::uint16_t readLe16(const std::uint8_t* bytes);
 
+// What a listing needs of one sector record.
+struct SectorRecordInfo {
+  SectorId id;
+  std::int32_t sectorCount = 0;  // as this record's header gives it
+  std::int32_t dataLength = 0;   // bytes stored after the header
+};
+
 // One open D88 file with one selected disk image.
 class D88Image {
  public:
@@ -85,6 +92,16 @@ class D88Image {
                            std::int32_t n, std::uint8_t* dest, std::int32_t len);
   // Lists a track's sector IDs, 4 bytes each, in stored order.
   std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
+  // Lists the same records as readSectorIds with their counts and data
+  // lengths; returns how many were stored, at most maxRecords.
+  std::int32_t readSectorRecords(std::int32_t track, SectorRecordInfo* out,
+                                 std::int32_t maxRecords);
+  // The selected disk's stored offset of a track (0 for an index out of range).
+  [[nodiscard]] std::int32_t trackOffset(std::int32_t track) const {
+    return track >= 0 && track < kTrackCount ? trackOffsets_[static_cast<std::size_t>(track)] : 0;
+  }
+  // Whether reads can reach a track of the selected disk at all.
+  [[nodiscard]] bool hasTrack(std::int32_t track) const { return trackStart(track).has_value(); }
 
  private:
   struct RecordHeader {

@@ -100,7 +100,8 @@ struct FixedFile {
   std::int32_t track;
   std::int32_t size;
 };
-inline constexpr std::array<FixedFile, 2> kFixedFiles{{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}};
+inline constexpr std::array<FixedFile, 2> kFixedFiles{
+    {{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}};
 
 // A file the tool writes for a disk: name, first sector and byte range.
 struct DiskFile {
