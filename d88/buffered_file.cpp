@@ -5,16 +5,35 @@
 
 namespace d88 {
 
+namespace {
+
+// fseek takes a long, which is 32 bits on Windows: positions past 2 GiB need
+// the platform's 64-bit variant.
+bool seekTo(std::FILE* file, std::int64_t position) {
+#ifdef _WIN32
+  return _fseeki64(file, position, SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
 bool BufferedFile::open(const char* path) {
   close();
-  // Our own buffer does the buffering; the stream's would only copy twice.
-  file_.pubsetbuf(nullptr, 0);
-  return file_.open(path, std::ios::in | std::ios::binary) != nullptr;
+  file_ = std::fopen(path, "rb");
+  if (file_ == nullptr) {
+    return false;
+  }
+  // Our own buffer does the buffering; stdio's would only copy twice.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  return true;
 }
 
 void BufferedFile::close() {
-  if (file_.is_open()) {
-    file_.close();
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
   }
   bufferStart_ = 0;
   bufferLength_ = 0;
@@ -22,11 +41,10 @@ void BufferedFile::close() {
 
 std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
                                       std::int64_t count) {
-  const auto target = static_cast<std::streamoff>(position);
-  if (file_.pubseekpos(target, std::ios::in) != std::streampos(target)) {
+  if (!seekTo(file_, position)) {
     return 0;
   }
-  return file_.sgetn(reinterpret_cast<char*>(dest), static_cast<std::streamsize>(count));
+  return static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
 }
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {

@@ -4,7 +4,7 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 
 namespace d88 {
 
@@ -15,10 +15,11 @@ class BufferedFile {
   BufferedFile() = default;
   BufferedFile(const BufferedFile&) = delete;
   BufferedFile& operator=(const BufferedFile&) = delete;
+  ~BufferedFile() { close(); }
 
   [[nodiscard]] bool open(const char* path);
   void close();
-  [[nodiscard]] bool isOpen() const { return file_.is_open(); }
+  [[nodiscard]] bool isOpen() const { return file_ != nullptr; }
 
   // Forgets the buffered bytes, so the next read sees the file as it is now.
   void dropBuffer() { bufferLength_ = 0; }
@@ -30,7 +31,7 @@ class BufferedFile {
   [[nodiscard]] std::int64_t readDirect(std::int64_t position, std::uint8_t* dest,
                                         std::int64_t count);
 
-  std::filebuf file_;
+  std::FILE* file_ = nullptr;
   std::array<std::uint8_t, kBufferSize> buffer_{};
   std::int64_t bufferStart_ = 0;   // file position of buffer_[0]
   std::int64_t bufferLength_ = 0;  // valid bytes in buffer_

@@ -197,13 +197,15 @@ const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
   if (indexed_[slot]) {
     return index;
   }
-  bool first = true;
+  // Counting the records first lets the index take exactly the memory it
+  // needs: the walk reads from the file buffer, so the second pass is cheap.
+  std::size_t records = 0;
+  walkTrack(start, [&](const RecordHeader&, std::int64_t) {
+    ++records;
+    return true;
+  });
+  index.reserve(records);
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
-    // The first header's count is the walk's usual length.
-    if (first) {
-      index.reserve(static_cast<std::size_t>(header.sectorCount));
-      first = false;
-    }
     const auto& id = header.id;
     return index.add(TrackIndex::key(id.c, id.h, id.r, id.n), position - start);
   });

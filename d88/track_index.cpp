@@ -22,7 +22,10 @@ void TrackIndex::finish() {
   entries_.erase(std::unique(entries_.begin(), entries_.end(),
                              [](const Entry& a, const Entry& b) { return a.key == b.key; }),
                  entries_.end());
-  entries_.shrink_to_fit();
+  // Many repeated IDs leave much unused room: give it back.
+  if (entries_.size() < entries_.capacity() / 2) {
+    entries_.shrink_to_fit();
+  }
 }
 
 std::optional<std::int64_t> TrackIndex::find(std::uint32_t key) const {

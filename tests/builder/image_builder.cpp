@@ -182,7 +182,8 @@ Bytes tableEntry(std::int32_t address) {
           static_cast<std::uint8_t>(offset)};
 }
 
-ServedDisk::ServedDisk() : bytes_(static_cast<std::size_t>(kServedTracks) * kServedTrackSize, 0) {}
+ServedDisk::ServedDisk(int tracks)
+    : tracks_(tracks), bytes_(static_cast<std::size_t>(tracks) * kServedTrackSize, 0) {}
 
 ServedDisk& ServedDisk::put(std::int32_t address, const Bytes& bytes) {
   if (address < 0 || static_cast<std::size_t>(address) + bytes.size() > bytes_.size()) {
@@ -220,7 +221,7 @@ Bytes ServedDisk::contents(std::int32_t address, std::int32_t size) const {
 
 Disk ServedDisk::disk() const {
   Disk disk;
-  for (int track = 0; track < kServedTracks; ++track) {
+  for (int track = 0; track < tracks_; ++track) {
     if (dropped_.count(track) != 0) {
       continue;
     }
@@ -274,8 +275,8 @@ std::vector<std::int32_t> layTable(ServedDisk& disk, char kind, int firstNumber,
 }  // namespace
 
 ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
-                        const std::vector<std::int32_t>& secondSizes) {
-  ServedLayout layout;
+                        const std::vector<std::int32_t>& secondSizes, int tracks) {
+  ServedLayout layout{ServedDisk(tracks), {}};
   layout.disk.put(kBiosAddress, textContents("BIOS", kBiosSize));
   layout.disk.put(kDriverAddress, textContents("DRIVER", kDriverSize));
   layout.files.push_back({"BIOS", kBiosAddress, kBiosSize});
@@ -304,7 +305,8 @@ namespace {
 constexpr int kCraftedEntries = 4096 / 3;        // a table filled to its last whole entry
 constexpr std::int32_t kExtractLimit = 0x50000;  // largest offset + size the tool reads
 
-// Writes a table's entries over the whole table track, with no end mark.
+// Writes a table's entries from the start of its track; a full table has no
+// room for an end mark, a shorter one is followed by the track's zeros.
 void fillTable(ServedDisk& disk, int track, const std::vector<std::int32_t>& addresses) {
   Bytes entries;
   for (std::int32_t entryAddress : addresses) {
@@ -314,12 +316,13 @@ void fillTable(ServedDisk& disk, int track, const std::vector<std::int32_t>& add
   disk.put(address(track, 1, 0), entries);
 }
 
-// The entries of a crafted table: the data disk's two fixed ones, then files
-// of `step` bytes that cycle through tracks 2 and 3 from `phase` on.
-std::vector<std::int32_t> craftedEntries(std::int32_t entry0, std::int32_t entry1,
+// The entries of a crafted table: the data disk's two fixed ones, then
+// `count` - 2 files of `step` bytes that cycle through tracks 2 and 3 from
+// `phase` on, each chain crossing sectors and, now and then, the change of side.
+std::vector<std::int32_t> craftedEntries(std::int32_t entry0, std::int32_t entry1, int count,
                                          std::int32_t phase, std::int32_t step) {
   std::vector<std::int32_t> entries{entry0, entry1};
-  for (int k = 2; k < kCraftedEntries; ++k) {
+  for (int k = 2; k < count; ++k) {
     entries.push_back(address(2, 1, 0) + (phase + step * (k - 2)) % (2 * kServedTrackSize));
   }
   return entries;
@@ -363,8 +366,10 @@ CraftedLayout craftedDisk(int junkPerTrack) {
     layout.disk.put(address(track, 1, 0),
                     textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
   }
-  const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0, 384);
-  const auto second = craftedEntries(kDataSecondTable0, kDataSecondTable1, 100, 320);
+  // The first table ends (zeros follow) before its numbers reach the second's.
+  const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0x100, 0, 3000);
+  const auto second =
+      craftedEntries(kDataSecondTable0, kDataSecondTable1, kCraftedEntries, 100, 2600);
   fillTable(layout.disk, 0, first);
   fillTable(layout.disk, 66, second);
   craftedFiles(first, 0x000, layout.files);

@@ -102,7 +102,7 @@ constexpr int kServedTracks = 160;  // 80 cylinders, two sides
 
 class ServedDisk {
  public:
-  ServedDisk();
+  explicit ServedDisk(int tracks = kServedTracks);
   // Places bytes at a byte address.
   ServedDisk& put(std::int32_t address, const Bytes& bytes);
   // Writes a file table at the start of a track: one entry per address,
@@ -118,6 +118,7 @@ class ServedDisk {
   [[nodiscard]] Bytes build() const { return disk().build(); }
 
  private:
+  int tracks_;
   Bytes bytes_;
   std::map<int, bool> dropped_;
   std::map<int, Track> replaced_;
@@ -158,15 +159,16 @@ struct ServedLayout {
   [[nodiscard]] Bytes build() const { return disk.build(); }
 };
 [[nodiscard]] ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
-                                      const std::vector<std::int32_t>& secondSizes);
+                                      const std::vector<std::int32_t>& secondSizes,
+                                      int tracks = kServedTracks);
 [[nodiscard]] ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
                                     const std::vector<std::int32_t>& secondSizes);
 
 // A data disk made to slow down sector lookups that walk a track from its
 // start: tracks 2 and 3 each begin with `junkPerTrack` empty records that no
-// lookup asks for, followed by their 16 real sectors, and both file tables
-// are full (1,365 entries each) and send every file's chain into those
-// tracks, across sectors and from side 0 to side 1.
+// lookup asks for, followed by their 16 real sectors, and the file tables
+// (256 entries in the first, a full 1,365 in the second) send every file's
+// chain into those tracks, across sectors and from side 0 to side 1.
 struct CraftedLayout {
   ServedDisk disk;                // the real sectors' contents, by address
   std::vector<ServedFile> files;  // every file "-a" writes, in walk order

@@ -1,0 +1,4 @@
+// The memory floor: an empty program built and linked like d88extract.
+int main() {
+  return 0;
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Times d88extract -a on two workloads against the floor of extracting the
+# same tree with tar, and measures peak resident memory against an empty
+# program built the same way. Prints a Markdown table.
+#
+#   bench/run.sh           64 disks, median of 5 runs after a warm-up
+#   bench/run.sh --quick   4 disks, one run: checks that the bench works
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+disks=64
+runs=5
+if [[ "${1:-}" == "--quick" ]]; then
+  disks=4
+  runs=1
+fi
+gnu_time=/usr/bin/time
+if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
+  echo "bench: GNU time is needed (Debian package 'time')" >&2
+  exit 1
+fi
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target d88extract make_full make_crafted bench_empty >/dev/null
+bin="$PWD/build/release/bin"
+work="$PWD/build/bench"
+rm -rf "$work"
+mkdir -p "$work"
+"$bin/make_full" "$work/full.d88" "$disks"
+"$bin/make_crafted" "$work/crafted.d88"
+
+# measure NAME COMMAND...: runs COMMAND in a fresh folder $work/out, once to
+# warm up and then $runs times; sets $median (seconds) and $peak (KiB).
+measure() {
+  local times=() rss=0 i start end
+  for ((i = 0; i <= runs; i++)); do
+    rm -rf "$work/out"
+    mkdir "$work/out"
+    start=$(date +%s%N)
+    (cd "$work/out" && "$gnu_time" -f %M -o "$work/rss" "$@" >/dev/null)
+    end=$(date +%s%N)
+    if ((i > 0)); then
+      times+=($(((end - start) / 1000)))
+      rss=$(($(cat "$work/rss") > rss ? $(cat "$work/rss") : rss))
+    fi
+  done
+  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{v[NR] = $1} END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.4f", m / 1e6 }')
+  peak=$rss
+}
+
+measure "$bin/bench_empty"
+empty_rss=$peak
+
+echo "| workload | files | output bytes | d88extract s | tar -xf s | ratio | d88extract peak KiB | tar peak KiB | d88extract peak - empty KiB |"
+echo "|---|---|---|---|---|---|---|---|---|"
+declare -A per_byte
+for workload in full crafted; do
+  measure "$bin/d88extract" "$work/$workload.d88" -a
+  tool_time=$median tool_rss=$peak
+  # The floor: the very tree d88extract wrote, unpacked by tar.
+  tar -cf "$work/$workload.tar" -C "$work/out" .
+  files=$(find "$work/out" -type f | wc -l)
+  bytes=$(find "$work/out" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+  measure tar -xf "$work/$workload.tar"
+  ratio=$(awk -v a="$tool_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
+  per_byte[$workload]=$(awk -v t="$tool_time" -v b="$bytes" 'BEGIN {printf "%.6e", t / b}')
+  echo "| $workload | $files | $bytes | $tool_time | $median | $ratio | $tool_rss | $peak | $((tool_rss - empty_rss)) |"
+done
+echo
+echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (median, after a warm-up)"
+awk -v c="${per_byte[crafted]}" -v f="${per_byte[full]}" \
+  'BEGIN {printf "crafted / full time per output byte: %.2f\n", c / f}'
