@@ -342,10 +342,9 @@ void craftedFiles(const std::vector<std::int32_t>& entries, int firstNumber,
   }
 }
 
-// Junk records first, then the track's real sectors; every record claims a
-// count that lets the walk go on to the end.
+// Junk records first, then the track's real sectors; every record gives the
+// track's true record count, so the walk ends after the last real sector.
 Track craftedTrack(const ServedDisk& disk, int track, int junk) {
-  constexpr std::uint16_t kLongestWalk = 0xFFFF;
   Track records;
   for (int k = 0; k < junk; ++k) {
     records.sector(0xEE, static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8), 2, {});
@@ -355,7 +354,7 @@ Track craftedTrack(const ServedDisk& disk, int track, int junk) {
                    static_cast<std::uint8_t>(r), 1,
                    disk.contents(address(track, r, 0), kServedSectorSize));
   }
-  return records.sectorCount(kLongestWalk);
+  return records;
 }
 
 }  // namespace
