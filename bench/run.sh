@@ -29,24 +29,31 @@ mkdir -p "$work"
 "$bin/make_full" "$work/full.d88" "$disks"
 "$bin/make_crafted" "$work/crafted.d88"
 
-# measure NAME COMMAND...: runs COMMAND in a fresh folder $work/out, once to
-# warm up and then $runs times; sets $median (seconds) and $peak (KiB).
+# median_of: the median of the numbers on standard input.
+median_of() {
+  sort -n | awk '{v[NR] = $1} END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# measure COMMAND...: runs COMMAND in a fresh folder $work/out, once to warm
+# up and then $runs times; sets $median (seconds) and $peak (KiB), both the
+# median over the runs (peak memory varies by some 100 KiB from run to run).
 measure() {
-  local times=() rss=0 i start end
+  local times=() peaks=() i start end
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$work/out"
     mkdir "$work/out"
+    # Earlier runs' writes are flushed first, so no run pays for another's.
+    sync
     start=$(date +%s%N)
     (cd "$work/out" && "$gnu_time" -f %M -o "$work/rss" "$@" >/dev/null)
     end=$(date +%s%N)
     if ((i > 0)); then
       times+=($(((end - start) / 1000)))
-      rss=$(($(cat "$work/rss") > rss ? $(cat "$work/rss") : rss))
+      peaks+=("$(cat "$work/rss")")
     fi
   done
-  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{v[NR] = $1} END {
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.4f", m / 1e6 }')
-  peak=$rss
+  median=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')
+  peak=$(printf '%s\n' "${peaks[@]}" | median_of | awk '{printf "%d", $1}')
 }
 
 measure "$bin/bench_empty"
@@ -68,6 +75,6 @@ for workload in full crafted; do
   echo "| $workload | $files | $bytes | $tool_time | $median | $ratio | $tool_rss | $peak | $((tool_rss - empty_rss)) |"
 done
 echo
-echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (median, after a warm-up)"
+echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (medians, after a warm-up)"
 awk -v c="${per_byte[crafted]}" -v f="${per_byte[full]}" \
   'BEGIN {printf "crafted / full time per output byte: %.2f\n", c / f}'

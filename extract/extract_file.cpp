@@ -19,7 +19,10 @@ bool writeHostFile(const char* name, const std::uint8_t* bytes, std::size_t size
   if (file == nullptr) {
     return false;
   }
-  const bool written = std::fwrite(bytes, 1, size, file) == size;
+  // The file goes out in one write: a stdio buffer would only add a copy
+  // and a query of the file's block size.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
   const bool closed = std::fclose(file) == 0;
   if (written && closed) {
     return true;
