@@ -22,20 +22,7 @@ using d88test::ServedFile;
 using d88test::ServedLayout;
 using d88test::Tree;
 
-#ifdef _WIN32
-constexpr const char* kNewline = "\r\n";
-#else
-constexpr const char* kNewline = "\n";
-#endif
-
-// Expected console text: each "\n" as the platform writes it.
-std::string text(const std::string& lines) {
-  std::string out;
-  for (char ch : lines) {
-    out += ch == '\n' ? std::string(kNewline) : std::string(1, ch);
-  }
-  return out;
-}
+using d88test::text;
 
 // The Japanese texts as Shift_JIS bytes, written out independently of the tool.
 // システムディスクを認識しました.

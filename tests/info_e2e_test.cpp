@@ -18,19 +18,7 @@ namespace fs = std::filesystem;
 using d88test::address;
 using d88test::Bytes;
 
-#ifdef _WIN32
-constexpr const char* kNewline = "\r\n";
-#else
-constexpr const char* kNewline = "\n";
-#endif
-
-std::string text(const std::string& lines) {
-  std::string out;
-  for (char ch : lines) {
-    out += ch == '\n' ? std::string(kNewline) : std::string(1, ch);
-  }
-  return out;
-}
+using d88test::text;
 
 std::vector<std::string> lines(const std::string& output) {
   std::vector<std::string> out;

@@ -40,6 +40,21 @@ inline Tree snapshot(const std::filesystem::path& root) {
   return tree;
 }
 
+#ifdef _WIN32
+constexpr const char* kNewline = "\r\n";
+#else
+constexpr const char* kNewline = "\n";
+#endif
+
+// Console text as the platform writes it: each "\n" becomes kNewline.
+inline std::string text(const std::string& lines) {
+  std::string out;
+  for (char ch : lines) {
+    out += ch == '\n' ? std::string(kNewline) : std::string(1, ch);
+  }
+  return out;
+}
+
 inline std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
