@@ -55,6 +55,7 @@ bool D88Image::open(const char* path) {
 
 void D88Image::forgetIndexes() {
   for (std::size_t track = 0; track < indexes_.size(); ++track) {
+    sectorMaps_[track] = SectorMap{};
     indexes_[track] = TrackIndex{};
     indexed_[track] = false;
   }
@@ -232,6 +233,35 @@ bool isIdByte(std::int32_t value) {
 
 }  // namespace
 
+const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
+                                        const SectorId& id) {
+  SectorMap& map = sectorMaps_[static_cast<std::size_t>(track)];
+  if (map.isBuilt()) {
+    return map;
+  }
+  map.reset(id.c, id.h, id.n);
+  walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
+    if (header.id.c != id.c || header.id.h != id.h || header.id.n != id.n) {
+      return true;
+    }
+    return map.add(header.id.r, position - start);
+  });
+  return map;
+}
+
+std::int32_t D88Image::walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
+                                    std::int32_t len) {
+  std::int32_t result = 0;
+  walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
+    if (TrackIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
+      return true;
+    }
+    result = readFoundSector(position, dest, len);
+    return false;
+  });
+  return result;
+}
+
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
                                   std::int32_t r, std::int32_t n, std::uint8_t* dest,
                                   std::int32_t len) {
@@ -240,26 +270,25 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
   if (len <= 0 || !start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
     return 0;
   }
-  const TrackIndex& index = indexFor(track, *start);
-  const std::uint32_t key =
-      TrackIndex::key(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
-                      static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n));
-  if (const auto found = index.find(key)) {
+  const SectorId id{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                    static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
+  const std::uint32_t key = TrackIndex::key(id.c, id.h, id.r, id.n);
+  const SectorMap& map = sectorMapFor(track, *start, id);
+  std::optional<std::int64_t> found;
+  bool complete = true;
+  if (map.covers(id.c, id.h, id.n)) {
+    found = map.find(id.r);
+    complete = map.isComplete();
+  } else {
+    const TrackIndex& index = indexFor(track, *start);
+    found = index.find(key);
+    complete = index.isComplete();
+  }
+  if (found) {
     return readFoundSector(*start + *found, dest, len);
   }
-  if (index.isComplete()) {
-    return 0;
-  }
   // Records too far from the track's start for the index: walk to them.
-  std::int32_t result = 0;
-  walkTrack(*start, [&](const RecordHeader& header, std::int64_t position) {
-    if (TrackIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
-      return true;
-    }
-    result = readFoundSector(position, dest, len);
-    return false;
-  });
-  return result;
+  return complete ? 0 : walkToSector(*start, key, dest, len);
 }
 
 std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,

@@ -119,11 +119,17 @@ class D88Image {
   template <typename Visit>
   void walkTrack(std::int64_t start, Visit&& visit);
   const TrackIndex& indexFor(std::int32_t track, std::int64_t start);
+  const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
+  [[nodiscard]] std::int32_t walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
+                                          std::int32_t len);
   [[nodiscard]] std::int32_t readFoundSector(std::int64_t headerPosition, std::uint8_t* dest,
                                              std::int32_t len);
 
   BufferedFile file_;
-  // Built on a track's first lookup, dropped when another disk is selected.
+  // Built on a track's first lookup, dropped when another disk is selected:
+  // the map holds the C, H and N of that first lookup, which on a normal disk
+  // are those of every later one; the full index is built only for others.
+  std::array<SectorMap, kTrackCount> sectorMaps_{};
   std::array<TrackIndex, kTrackCount> indexes_{};
   std::array<bool, kTrackCount> indexed_{};
   std::int32_t diskCount_ = 0;

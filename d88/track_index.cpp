@@ -4,6 +4,33 @@
 
 namespace d88 {
 
+void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
+  offsets_.assign(kSectorNumbers, kNone);
+  c_ = c;
+  h_ = h;
+  n_ = n;
+  complete_ = true;
+}
+
+bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset) {
+  if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
+    complete_ = false;
+    return false;
+  }
+  // Only the first record of a sector number can be found.
+  if (offsets_[r] == kNone) {
+    offsets_[r] = static_cast<std::uint32_t>(relativeOffset);
+  }
+  return true;
+}
+
+std::optional<std::int64_t> SectorMap::find(std::uint8_t r) const {
+  if (!isBuilt() || offsets_[r] == kNone) {
+    return std::nullopt;
+  }
+  return offsets_[r];
+}
+
 bool TrackIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;

@@ -1,4 +1,6 @@
-// Where each sector ID of one track is first found by the record walk.
+// Where sector IDs of one track are first found by the record walk: a small
+// map for the IDs a reader of a normal disk asks for, and a full index of
+// every ID for any other lookup.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +8,36 @@
 #include <vector>
 
 namespace d88 {
+
+// The first record of each sector number R among a track's records of one
+// cylinder, head and size code: 256 slots, whatever the track holds.
+class SectorMap {
+ public:
+  static constexpr std::int64_t kMaxRelativeOffset = UINT32_MAX - 1;
+
+  // Starts an empty map for records with this C, H and N.
+  void reset(std::uint8_t c, std::uint8_t h, std::uint8_t n);
+  [[nodiscard]] bool isBuilt() const { return !offsets_.empty(); }
+  [[nodiscard]] bool covers(std::uint8_t c, std::uint8_t h, std::uint8_t n) const {
+    return isBuilt() && c == c_ && h == h_ && n == n_;
+  }
+  // Records a walked record of the map's C, H and N, keeping the first per
+  // R; returns false once the map cannot hold its offset.
+  [[nodiscard]] bool add(std::uint8_t r, std::int64_t relativeOffset);
+  void markIncomplete() { complete_ = false; }
+  [[nodiscard]] bool isComplete() const { return complete_; }
+  [[nodiscard]] std::optional<std::int64_t> find(std::uint8_t r) const;
+
+ private:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  static constexpr std::size_t kSectorNumbers = 256;
+
+  std::vector<std::uint32_t> offsets_;  // by R; kNone where no record has it
+  std::uint8_t c_ = 0;
+  std::uint8_t h_ = 0;
+  std::uint8_t n_ = 0;
+  bool complete_ = true;
+};
 
 class TrackIndex {
  public:
