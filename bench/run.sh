@@ -23,7 +23,8 @@ fi
 cmake --preset release >/dev/null
 cmake --build --preset release --target d88extract make_full make_crafted bench_empty >/dev/null
 bin="$PWD/build/release/bin"
-work="$PWD/build/bench"
+# BENCH_DIR puts the images and output elsewhere, e.g. on a tmpfs.
+work="${BENCH_DIR:-$PWD/build/bench}"
 rm -rf "$work"
 mkdir -p "$work"
 "$bin/make_full" "$work/full.d88" "$disks"

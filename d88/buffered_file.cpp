@@ -35,8 +35,14 @@ void BufferedFile::close() {
     std::fclose(file_);
     file_ = nullptr;
   }
-  bufferStart_ = 0;
-  bufferLength_ = 0;
+  dropBuffer();
+}
+
+void BufferedFile::dropBuffer() {
+  for (Block& block : blocks_) {
+    block.start = 0;
+    block.length = 0;
+  }
 }
 
 std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
@@ -47,24 +53,39 @@ std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
   return static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
 }
 
+const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::int64_t count) {
+  ++uses_;
+  Block* oldest = &blocks_[0];
+  for (Block& block : blocks_) {
+    if (position >= block.start && position + count <= block.start + block.length) {
+      block.lastUse = uses_;
+      return block;
+    }
+    if (block.lastUse < oldest->lastUse) {
+      oldest = &block;
+    }
+  }
+  oldest->start = position;
+  oldest->length = readDirect(position, oldest->bytes.data(), kBlockSize);
+  oldest->lastUse = uses_;
+  return *oldest;
+}
+
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
   if (count <= 0 || position < 0 || !isOpen()) {
     return 0;
   }
-  const bool inBuffer =
-      position >= bufferStart_ && position + count <= bufferStart_ + bufferLength_;
-  if (!inBuffer) {
-    // Large reads go straight to the destination.
-    if (count >= kBufferSize) {
-      return readDirect(position, dest, count);
-    }
-    bufferStart_ = position;
-    bufferLength_ = readDirect(position, buffer_.data(), kBufferSize);
+  // Large reads go straight to the destination.
+  if (count >= kBlockSize) {
+    return readDirect(position, dest, count);
   }
-  const std::int64_t available = std::max<std::int64_t>(bufferStart_ + bufferLength_ - position, 0);
+  const Block& block = blockFor(position, count);
+  // A block refilled at the end of the file holds fewer bytes than asked for.
+  const std::int64_t available = std::max<std::int64_t>(block.start + block.length - position, 0);
   const std::int64_t copied = std::min(count, available);
   if (copied > 0) {
-    std::memcpy(dest, buffer_.data() + (position - bufferStart_), static_cast<std::size_t>(copied));
+    std::memcpy(dest, block.bytes.data() + (position - block.start),
+                static_cast<std::size_t>(copied));
   }
   return copied;
 }

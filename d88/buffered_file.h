@@ -1,5 +1,7 @@
-// A read-only host file read at absolute 64-bit positions through one fixed
-// buffer, so that walking a track's small records costs copies, not seeks.
+// A read-only host file read at absolute 64-bit positions through two fixed
+// blocks, so that walking a track's small records costs copies, not seeks,
+// and a sector chain that goes back and forth between two places in the file
+// (side 0 and side 1 of a cylinder) keeps both in memory.
 #pragma once
 
 #include <array>
@@ -10,7 +12,8 @@ namespace d88 {
 
 class BufferedFile {
  public:
-  static constexpr std::int64_t kBufferSize = 32 * 1024;
+  static constexpr std::int64_t kBlockSize = 32 * 1024;
+  static constexpr std::size_t kBlocks = 2;
 
   BufferedFile() = default;
   BufferedFile(const BufferedFile&) = delete;
@@ -22,7 +25,7 @@ class BufferedFile {
   [[nodiscard]] bool isOpen() const { return file_ != nullptr; }
 
   // Forgets the buffered bytes, so the next read sees the file as it is now.
-  void dropBuffer() { bufferLength_ = 0; }
+  void dropBuffer();
 
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
@@ -31,10 +34,18 @@ class BufferedFile {
   [[nodiscard]] std::int64_t readDirect(std::int64_t position, std::uint8_t* dest,
                                         std::int64_t count);
 
+  struct Block {
+    std::array<std::uint8_t, kBlockSize> bytes{};
+    std::int64_t start = 0;   // file position of bytes[0]
+    std::int64_t length = 0;  // valid bytes
+    std::uint64_t lastUse = 0;
+  };
+  // The block holding [position, position + count), refilled if none does.
+  [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
+
   std::FILE* file_ = nullptr;
-  std::array<std::uint8_t, kBufferSize> buffer_{};
-  std::int64_t bufferStart_ = 0;   // file position of buffer_[0]
-  std::int64_t bufferLength_ = 0;  // valid bytes in buffer_
+  std::array<Block, kBlocks> blocks_{};
+  std::uint64_t uses_ = 0;
 };
 
 }  // namespace d88

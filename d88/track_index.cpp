@@ -5,7 +5,8 @@
 namespace d88 {
 
 void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
-  offsets_.assign(kSectorNumbers, kNone);
+  offsets_.clear();
+  built_ = true;
   c_ = c;
   h_ = h;
   n_ = n;
@@ -17,6 +18,9 @@ bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset) {
     complete_ = false;
     return false;
   }
+  if (r >= offsets_.size()) {
+    offsets_.resize(std::size_t{r} + 1, kNone);
+  }
   // Only the first record of a sector number can be found.
   if (offsets_[r] == kNone) {
     offsets_[r] = static_cast<std::uint32_t>(relativeOffset);
@@ -25,7 +29,7 @@ bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset) {
 }
 
 std::optional<std::int64_t> SectorMap::find(std::uint8_t r) const {
-  if (!isBuilt() || offsets_[r] == kNone) {
+  if (r >= offsets_.size() || offsets_[r] == kNone) {
     return std::nullopt;
   }
   return offsets_[r];

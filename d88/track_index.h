@@ -10,14 +10,15 @@
 namespace d88 {
 
 // The first record of each sector number R among a track's records of one
-// cylinder, head and size code: 256 slots, whatever the track holds.
+// cylinder, head and size code: at most 256 slots, whatever the track holds,
+// and only as many as the highest R seen (17 on a track of sectors 1 to 16).
 class SectorMap {
  public:
   static constexpr std::int64_t kMaxRelativeOffset = UINT32_MAX - 1;
 
   // Starts an empty map for records with this C, H and N.
   void reset(std::uint8_t c, std::uint8_t h, std::uint8_t n);
-  [[nodiscard]] bool isBuilt() const { return !offsets_.empty(); }
+  [[nodiscard]] bool isBuilt() const { return built_; }
   [[nodiscard]] bool covers(std::uint8_t c, std::uint8_t h, std::uint8_t n) const {
     return isBuilt() && c == c_ && h == h_ && n == n_;
   }
@@ -30,9 +31,9 @@ class SectorMap {
 
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
-  static constexpr std::size_t kSectorNumbers = 256;
 
   std::vector<std::uint32_t> offsets_;  // by R; kNone where no record has it
+  bool built_ = false;
   std::uint8_t c_ = 0;
   std::uint8_t h_ = 0;
   std::uint8_t n_ = 0;

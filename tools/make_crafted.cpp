@@ -1,6 +1,6 @@
 // Writes crafted.d88: a data disk of about 1 MB whose tracks 2 and 3 hold
 // tens of thousands of empty records before their real sectors, with file
-// tables that send 1,100 files' chains (12,000 sector lookups) across them.
+// tables that send 680 files' chains (13,000 sector lookups) across them.
 // A reader that walks a track from its start for every sector takes
 // quadratic time on it.
 #include <cstdio>

@@ -366,9 +366,9 @@ CraftedLayout craftedDisk(int junkPerTrack) {
                     textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
   }
   // The first table ends (zeros follow) before its numbers reach the second's.
-  const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0x100, 0, 3000);
+  const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0x100, 0, 5000);
   const auto second =
-      craftedEntries(kDataSecondTable0, kDataSecondTable1, kCraftedEntries, 100, 2600);
+      craftedEntries(kDataSecondTable0, kDataSecondTable1, kCraftedEntries, 100, 4700);
   fillTable(layout.disk, 0, first);
   fillTable(layout.disk, 66, second);
   craftedFiles(first, 0x000, layout.files);
