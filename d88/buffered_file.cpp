@@ -72,6 +72,7 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
 }
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
+  // Nothing to read, or a position before the file: no bytes.
   if (count <= 0 || position < 0 || !isOpen()) {
     return 0;
   }
