@@ -57,7 +57,6 @@ void D88Image::forgetIndexes() {
   for (std::size_t track = 0; track < indexes_.size(); ++track) {
     sectorMaps_[track] = SectorMap{};
     indexes_[track] = TrackIndex{};
-    indexed_[track] = false;
   }
 }
 
@@ -193,9 +192,8 @@ void D88Image::walkTrack(std::int64_t start, Visit&& visit) {
 }
 
 const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
-  const auto slot = static_cast<std::size_t>(track);
-  TrackIndex& index = indexes_[slot];
-  if (indexed_[slot]) {
+  TrackIndex& index = indexes_[static_cast<std::size_t>(track)];
+  if (index.isBuilt()) {
     return index;
   }
   // Counting the records first lets the index take exactly the memory it
@@ -211,7 +209,6 @@ const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
     return index.add(TrackIndex::key(id.c, id.h, id.r, id.n), position - start);
   });
   index.finish();
-  indexed_[slot] = true;
   return index;
 }
 

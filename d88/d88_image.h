@@ -131,7 +131,6 @@ class D88Image {
   // are those of every later one; the full index is built only for others.
   std::array<SectorMap, kTrackCount> sectorMaps_{};
   std::array<TrackIndex, kTrackCount> indexes_{};
-  std::array<bool, kTrackCount> indexed_{};
   std::int32_t diskCount_ = 0;
   std::int32_t firstSector_ = 1;
   std::int32_t lastSector_ = 16;

@@ -57,6 +57,7 @@ void TrackIndex::finish() {
   if (entries_.size() < entries_.capacity() / 2) {
     entries_.shrink_to_fit();
   }
+  built_ = true;
 }
 
 std::optional<std::int64_t> TrackIndex::find(std::uint32_t key) const {

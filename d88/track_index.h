@@ -55,8 +55,10 @@ class TrackIndex {
   void reserve(std::size_t records) { entries_.reserve(records); }
   // Records a walked record; returns false once the index cannot hold it.
   [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset);
-  // Sorts the records by ID, keeping the first in stored order of each ID.
+  // Sorts the records by ID, keeping the first in stored order of each ID;
+  // the index is then built.
   void finish();
+  [[nodiscard]] bool isBuilt() const { return built_; }
   void markIncomplete() { complete_ = false; }
 
   [[nodiscard]] bool isComplete() const { return complete_; }
@@ -72,6 +74,7 @@ class TrackIndex {
 
   std::vector<Entry> entries_;
   bool complete_ = true;
+  bool built_ = false;
 };
 
 }  // namespace d88

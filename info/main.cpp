@@ -61,10 +61,17 @@ void printHeader(const d88::D88Image& image, std::int32_t disk) {
 // One line per present track: the sector count of its first record and the
 // IDs of the records a lookup can reach; [LLLL] follows an ID whose stored
 // data length differs from 128 << N.
-void printTracks(d88::D88Image& image) {
-  std::vector<std::uint8_t> ids(static_cast<std::size_t>(kMostRecordsPerTrack) *
-                                d88::kSectorIdSize);
-  std::vector<d88::SectorRecordInfo> records(static_cast<std::size_t>(kMostRecordsPerTrack));
+// Room for the longest walk of a track, allocated once for the whole file.
+struct TrackListing {
+  std::vector<std::uint8_t> ids = std::vector<std::uint8_t>(
+      static_cast<std::size_t>(kMostRecordsPerTrack) * d88::kSectorIdSize);
+  std::vector<d88::SectorRecordInfo> records =
+      std::vector<d88::SectorRecordInfo>(static_cast<std::size_t>(kMostRecordsPerTrack));
+};
+
+void printTracks(d88::D88Image& image, TrackListing& listing) {
+  std::vector<std::uint8_t>& ids = listing.ids;
+  std::vector<d88::SectorRecordInfo>& records = listing.records;
   for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
     if (!image.hasTrack(track)) {
       continue;
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
     std::fputs(messages::kOpenError, stderr);
     return 1;
   }
+  TrackListing listing;
   for (std::int32_t disk = 0; disk < diskImage.diskCount(); ++disk) {
     const bool selected = diskImage.selectDisk(disk);
     diskImage.setSectorRange(1, kSectorsPerTrack);
@@ -152,7 +160,7 @@ int main(int argc, char** argv) {
       continue;
     }
     printHeader(diskImage, disk);
-    printTracks(diskImage);
+    printTracks(diskImage, listing);
     const DiskKind kind = recogniseDisk(diskImage, firstTable, secondTable);
     std::printf("  kind: %s\n", kindName(kind));
     printFiles(kind);
