@@ -19,14 +19,20 @@ bool seekTo(std::FILE* file, std::int64_t position) {
 
 }  // namespace
 
-bool BufferedFile::open(const char* path) {
+bool BufferedFile::adopt(std::FILE* file) {
   close();
-  file_ = std::fopen(path, "rb");
-  if (file_ == nullptr) {
+  if (file == nullptr) {
     return false;
   }
   // Our own buffer does the buffering; stdio's would only copy twice.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  // Every read is made at a position: an input that cannot seek (a pipe, a
+  // socket) would read as an empty file and pass for one.
+  if (!seekTo(file, 0)) {
+    std::fclose(file);
+    return false;
+  }
+  file_ = file;
   return true;
 }
 

@@ -20,7 +20,9 @@ class BufferedFile {
   BufferedFile& operator=(const BufferedFile&) = delete;
   ~BufferedFile() { close(); }
 
-  [[nodiscard]] bool open(const char* path);
+  // Takes over a file opened for binary reading; it is closed with this one.
+  // A file whose position cannot be set (a pipe) is closed and refused.
+  [[nodiscard]] bool adopt(std::FILE* file);
   void close();
   [[nodiscard]] bool isOpen() const { return file_ != nullptr; }
 

@@ -46,7 +46,14 @@ bool D88Image::open(const char* path) {
   if (isDirectory(path)) {
     return false;
   }
-  if (!file_.open(path)) {
+  return openFile(std::fopen(path, "rb"));
+}
+
+bool D88Image::openFile(std::FILE* file) {
+  file_.close();
+  forgetIndexes();
+  diskCount_ = 0;
+  if (!file_.adopt(file)) {
     return false;
   }
   scanDisks();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "buffered_file.h"
@@ -72,6 +73,9 @@ class D88Image {
 
   // Opens a D88 file and finds its disk images; a null path closes the file.
   [[nodiscard]] bool open(const char* path);
+  // The same for a file the caller opened for binary reading (a null file
+  // fails); the image closes it.
+  [[nodiscard]] bool openFile(std::FILE* file);
   [[nodiscard]] std::int32_t diskCount() const { return diskCount_; }
   [[nodiscard]] bool selectDisk(std::int32_t index);
   void setSectorRange(std::int32_t first, std::int32_t last);

@@ -6,6 +6,7 @@
 #include "messages.h"
 
 d88::D88Image diskImage;
+platform::FileIdentity inputIdentity;
 std::array<std::uint8_t, kExtractBufferSize> extractBuffer{};
 
 namespace {
@@ -59,6 +60,13 @@ bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int3
                  std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {
   const FileRead read = readFileChain(track, c, h, r, n, offset, size);
   if (read.status == FileReadStatus::Damaged || read.status == FileReadStatus::Unreadable) {
+    return false;
+  }
+  // Opening the image itself for writing (by its name, or a link to it) would
+  // truncate the disk being read: that file is refused.
+  if (platform::sameFile(platform::identityOf(name), inputIdentity)) {
+    std::fprintf(stderr, messages::kCannotOverwriteInput, name);
+    writeFailed = true;
     return false;
   }
   if (!writeHostFile(name, extractBuffer.data() + offset, static_cast<std::size_t>(size))) {

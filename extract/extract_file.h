@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "d88_image.h"
+#include "platform.h"
 
 // 80 tracks of 16 sectors of 256 bytes: the largest file the tool extracts,
 // offset included.
@@ -13,6 +14,8 @@ static_assert(kExtractBufferSize == 80 * 16 * 256, "the buffer holds 80 full tra
 
 // The one D88 file of the run, with its selected disk.
 extern d88::D88Image diskImage;
+// The D88 file as it was opened: no output file may be that file.
+extern platform::FileIdentity inputIdentity;
 // Shared by every extraction; each one clears the part it uses.
 extern std::array<std::uint8_t, kExtractBufferSize> extractBuffer;
 
@@ -37,7 +40,8 @@ struct FileRead {
 // Reads offset + size bytes of the chain that starts at sector (track, c, h,
 // r, n) and writes the `size` bytes from `offset` on to the file `name` in the
 // current directory, with its report line. Returns false, with no file and no
-// line, when nothing could be read, the range is damaged, or writing failed.
+// line, when nothing could be read, the range is damaged, writing failed, or
+// the name leads to the D88 file itself.
 [[nodiscard]] bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
                                std::int32_t r, std::int32_t n, std::int32_t offset,
                                std::int32_t size);

@@ -9,6 +9,7 @@
 #include "extract_file.h"
 #include "file_tables.h"
 #include "messages.h"
+#include "platform.h"
 
 namespace {
 
@@ -61,12 +62,10 @@ DirectoryName directoryName(std::int32_t disk) {
 // Runs the extraction of every disk image; returns the exit status.
 int extractAllDisks(const Options& options) {
   int status = 0;
-  std::filesystem::path start;
+  platform::StartDirectory start;
   if (options.makeSubdirectories && diskImage.diskCount() > 0) {
-    std::error_code error;
-    start = std::filesystem::current_path(error);
     // Without the starting folder there is no safe way back after each disk.
-    if (error) {
+    if (!start.remember()) {
       std::fputs(messages::kNoCurrentDirectory, stderr);
       return 1;
     }
@@ -88,11 +87,10 @@ int extractAllDisks(const Options& options) {
       continue;
     }
     extractDisk(options.extractAll);
-    // Going back by name, not by "..": the folder may be a link elsewhere.
-    std::error_code error;
-    std::filesystem::current_path(start, error);
-    if (error) {
-      std::fprintf(stderr, messages::kCannotReturn, start.string().c_str());
+    // Going back to the folder itself, not to "..": the disk's folder may be
+    // a link elsewhere.
+    if (!start.returnTo()) {
+      std::fprintf(stderr, messages::kCannotReturn, start.describe().c_str());
       return 1;
     }
   }
@@ -108,7 +106,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const Options options = parseOptions(argc, argv);
-  if (!diskImage.open(argv[1])) {
+  std::FILE* input = platform::openInput(argc, argv);
+  inputIdentity = platform::identityOf(input);
+  if (!diskImage.openFile(input)) {
     std::fputs(messages::kOpenError, stderr);
     return 1;
   }

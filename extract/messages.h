@@ -38,6 +38,8 @@ inline constexpr char kReportLine[] = "%-6s  trk: %02X  sec: %02X  ofs: %02X  si
 inline constexpr char kIncompleteFile[] =
     "warning: %s incomplete: read %04X of %04X bytes, rest zero-filled\n";
 inline constexpr char kCannotWrite[] = "error: cannot write %s\n";
+inline constexpr char kCannotOverwriteInput[] =
+    "error: cannot write %s: it is the D88 file being read\n";
 inline constexpr char kCannotEnterDirectory[] = "error: cannot enter directory %s\n";
 inline constexpr char kCannotReturn[] = "error: cannot return to directory %s\n";
 inline constexpr char kNoCurrentDirectory[] = "error: cannot determine the current directory\n";

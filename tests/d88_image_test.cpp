@@ -507,6 +507,12 @@ TEST_F(ChainTest, FollowsTheSectorRange) {
   expectSector(buffer, 256, 0, 4);
   expectSector(buffer, 512, 1, 3);
   expectSector(buffer, 768, 1, 4);
+  // A start past the last sector (a table names up to 31) counts on, and
+  // ends where the track has no such sector, without turning sides.
+  buffer.assign(4096, 0xEE);
+  ASSERT_EQ(image_.readSectors(0, 0, 0, 5, 1, buffer.data(), 4096), 12 * 256);
+  expectSector(buffer, 256, 0, 6);
+  expectSector(buffer, 11 * 256, 0, 16);
 }
 
 TEST_F(ChainTest, EndsPastTheLastTrackSlot) {

@@ -13,6 +13,11 @@
 #include "test_support.h"
 #include "tool_runner.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -108,6 +113,12 @@ class ExtractTest : public ::testing::Test {
       }
     }
   }
+  // The report lines without -a, less the line of one file.
+  static std::string linesWithout(const ServedLayout& layout, const std::string& name) {
+    std::string lines = reportLines(layout, false);
+    const std::size_t at = lines.find(name + " ");
+    return lines.erase(at, lines.find('\n', at) + 1 - at);
+  }
   static std::string reportLines(const ServedLayout& layout, bool all) {
     std::string out;
     for (const ServedFile& file : layout.files) {
@@ -192,13 +203,20 @@ TEST_F(ExtractTest, UnrecognisedDiskIsSilentAndWalksTracks0And66WithExtractAll) 
 TEST_F(ExtractTest, EachImageGetsItsOwnFolder) {
   const ServedLayout system = standardSystem();
   const ServedLayout data = standardData();
-  const auto result = run({image(d88test::concat({system.build(), data.build()})), "-a"});
+  // Nine images without tracks follow: nothing of the disks before them may
+  // be recognised on them, and the eleventh folder is decimal "010".
+  std::vector<Bytes> images{system.build(), data.build()};
+  images.resize(11, d88test::Disk().build());
+  const auto result = run({image(d88test::concat(images)), "-a"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, text(kSystemMessage + reportLines(system, true) + kDataMessage +
                              reportLines(data, true)));
   Tree expected;
   expectFiles(expected, "000", system, true);
   expectFiles(expected, "001", data, true);
+  for (const char* empty : {"002", "003", "004", "005", "006", "007", "008", "009", "010"}) {
+    expected[empty] = std::nullopt;
+  }
   EXPECT_EQ(tree(), expected);
 }
 
@@ -219,17 +237,26 @@ TEST_F(ExtractTest, NoSubdirectoriesPutsEveryDiskInTheStartingFolder) {
 TEST_F(ExtractTest, OptionsInEitherOrderAndRepeatedBehaveAlike) {
   const ServedLayout data = standardData();
   const std::string path = image(data.build());
-  Tree expected;
-  expectFiles(expected, "", data, true);
-  const std::vector<std::vector<std::string>> runs = {
-      {path, "-a", "-d"}, {path, "-d", "-a"}, {path, "-d", "-x", "-a", "-a", "-D"}};
-  for (const auto& args : runs) {
+  struct Case {
+    std::vector<std::string> args;
+    bool all;
+    std::string folder;  // where the files go: "" with -d
+  };
+  // Options are whole words: "-all" or "-dd" are other arguments, ignored.
+  const Case cases[] = {{{path, "-a", "-d"}, true, ""},
+                        {{path, "-d", "-a"}, true, ""},
+                        {{path, "-d", "-x", "-a", "-a", "-D"}, true, ""},
+                        {{path, "-d", "-all", "-ab", "-A"}, false, ""},
+                        {{path, "-dd", "-a"}, true, "000"}};
+  for (const Case& c : cases) {
     fs::remove_all(work());
     fs::create_directories(work());
-    const auto result = run(args);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, text(kDataMessage + reportLines(data, true)));
-    EXPECT_EQ(tree(), expected);
+    const auto result = run(c.args);
+    EXPECT_EQ(result.status, 0) << c.args[2];
+    EXPECT_EQ(result.out, text(kDataMessage + reportLines(data, c.all))) << c.args[2];
+    Tree expected;
+    expectFiles(expected, c.folder, data, c.all);
+    EXPECT_EQ(tree(), expected) << c.args[2];
   }
 }
 
@@ -383,13 +410,31 @@ TEST_F(ExtractTest, UnwritableFileIsReportedAndTheRestGoesOn) {
   const auto result = run({image(system.build())});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, text("error: cannot write S118\n"));
-  std::string lines = reportLines(system, false);
-  const std::size_t s118 = lines.find("S118");
-  lines.erase(s118, lines.find('\n', s118) + 1 - s118);
-  EXPECT_EQ(result.out, text(kSystemMessage + lines));
+  EXPECT_EQ(result.out, text(kSystemMessage + linesWithout(system, "S118")));
   Tree expected;
   expectFiles(expected, "000", system, false);
   expected["000/S118"] = std::nullopt;
+  EXPECT_EQ(tree(), expected);
+}
+
+TEST_F(ExtractTest, FileThatFailsMidWriteIsRemoved) {
+  const ServedLayout system = standardSystem();
+  // Created fine, then every write fails for want of space.
+  fs::create_directories(work() / "000");
+  std::error_code error;
+  fs::create_symlink("/dev/full", work() / "000" / "S119", error);
+  if (error || !fs::exists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full to link to here";
+  }
+  const auto result = run({image(system.build())});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, text("error: cannot write S119\n"));
+  EXPECT_EQ(result.out, text(kSystemMessage + linesWithout(system, "S119")));
+  // Still there, it would read as an endless file of zeros.
+  ASSERT_FALSE(fs::is_symlink(work() / "000" / "S119"));
+  Tree expected;
+  expectFiles(expected, "000", system, false);
+  expected.erase("000/S119");
   EXPECT_EQ(tree(), expected);
 }
 
@@ -425,6 +470,161 @@ TEST_F(ExtractTest, FolderLinkedElsewhereDoesNotMoveLaterDisks) {
   expectFiles(linked, "", data, true);
   EXPECT_EQ(d88test::snapshot(elsewhere), linked);
 }
+
+// ---------------------------------------------------------------------------
+// The D88 file itself, and how it is given
+
+TEST_F(ExtractTest, TheImageItselfIsNeverWritten) {
+  const ServedLayout system = standardSystem();
+  const Bytes bytes = system.build();
+  struct Case {
+    const char* what;
+    std::string folder;   // where the disk's files go: "" with -d
+    std::string refused;  // the output name that leads to the image
+  };
+  const Case cases[] = {{"image named like an output file, -d", "", "BIOS"},
+                        {"image saved in the disk's folder", "000", "S117"},
+                        {"symbolic link to the image", "000", "DRIVER"},
+                        {"hard link to the image", "000", "DRIVER"}};
+  for (const Case& c : cases) {
+    fs::remove_all(work());
+    fs::create_directories(work() / "000");
+    const std::string at = c.folder.empty() ? c.refused : c.folder + "/" + c.refused;
+    std::string path = image(bytes);
+    std::vector<std::string> args{path};
+    std::error_code error;
+    if (c.what[0] == 's') {
+      fs::create_symlink(path, work() / at, error);
+    } else if (c.what[0] == 'h') {
+      fs::create_hard_link(path, work() / at, error);
+    } else {
+      ASSERT_TRUE(d88test::writeFile((work() / at).string(), bytes));
+      args = {at};
+      if (c.folder.empty()) {
+        args.push_back("-d");
+      }
+    }
+    if (error) {
+      continue;  // no links of this kind here
+    }
+    const auto result = run(args);
+    EXPECT_EQ(result.status, 1) << c.what;
+    EXPECT_EQ(result.err,
+              text("error: cannot write " + c.refused + ": it is the D88 file being read\n"))
+        << c.what;
+    EXPECT_EQ(result.out, text(kSystemMessage + linesWithout(system, c.refused))) << c.what;
+    Tree expected{{"000", std::nullopt}};
+    expectFiles(expected, c.folder, system, false);
+    expected[at] = bytes;
+    EXPECT_EQ(tree(), expected) << c.what;
+    EXPECT_EQ(d88test::readAll(path), bytes) << c.what;
+  }
+}
+
+TEST_F(ExtractTest, JapaneseFileNameOpensAsAnAsciiOne) {
+  const ServedLayout system = standardSystem();
+  const std::string ascii = image(system.build());
+  // "ゲーム.d88" in UTF-8; Windows gets it through the wide command line.
+  const std::string japanese = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0.d88";
+  fs::copy_file(ascii, input() / fs::u8path(japanese));
+  const auto expected = run({ascii, "-a"});
+  const Tree expectedTree = tree();
+  fs::remove_all(work());
+  fs::create_directories(work());
+  const auto result = run({input().string() + "/" + japanese, "-a"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, expected.out);
+  EXPECT_EQ(tree(), expectedTree);
+}
+
+#ifndef _WIN32
+TEST_F(ExtractTest, InputThatCannotBePositionedIsAnOpenError) {
+  const ServedLayout data = standardData();
+  const std::string path = d88test::quoted(image(data.build()));
+  const std::string tool = d88test::quoted(toolPath());
+  Tree extracted;
+  expectFiles(extracted, "000", data, true);
+  struct Case {
+    std::string command;
+    int status;
+    std::string out;
+    std::string err;
+    Tree tree;
+  };
+  const Case cases[] = {
+      {"cat " + path + " | " + tool + " /dev/stdin -a", 1, "", kOpenError, {}},
+      {tool + " /dev/stdin -a <" + path, 0, kDataMessage + reportLines(data, true), "", extracted},
+      // A device that can be positioned reads as one disk of nothing.
+      {tool + " /dev/zero -a", 0, "", "", {{"000", std::nullopt}}}};
+  for (const Case& c : cases) {
+    fs::remove_all(work());
+    fs::create_directories(work());
+    const auto result = d88test::runShell(work(), c.command, capture());
+    EXPECT_EQ(result.status, c.status) << c.command;
+    EXPECT_EQ(result.out, c.out) << c.command;
+    EXPECT_EQ(result.err, c.err) << c.command;
+    EXPECT_EQ(tree(), c.tree) << c.command;
+  }
+}
+
+// Leaves the folders made one level at a time, and removes them the same way.
+class DeepFolder {
+ public:
+  DeepFolder(const fs::path& base, int levels) : start_(fs::current_path()) {
+    if (chdir(base.c_str()) != 0) {
+      return;
+    }
+    for (; depth_ < levels; ++depth_) {
+      if (mkdir(kLevel.c_str(), 0755) != 0 || chdir(kLevel.c_str()) != 0) {
+        return;
+      }
+    }
+  }
+  ~DeepFolder() {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(".", ignored)) {
+      fs::remove_all(entry.path().filename(), ignored);
+    }
+    for (; depth_ > 0; --depth_) {
+      if (chdir("..") != 0 || rmdir(kLevel.c_str()) != 0) {
+        break;
+      }
+    }
+    fs::current_path(start_, ignored);
+  }
+  DeepFolder(const DeepFolder&) = delete;
+  DeepFolder& operator=(const DeepFolder&) = delete;
+  [[nodiscard]] int depth() const { return depth_; }
+
+ private:
+  inline static const std::string kLevel = std::string(200, 'd');
+  fs::path start_;
+  int depth_ = 0;
+};
+
+TEST_F(ExtractTest, DeepWorkingFolderReturnsAfterEveryDisk) {
+  const ServedLayout data = standardData();
+  const std::string path = image(d88test::concat({data.build(), data.build()}));
+  // The tool's path is resolved against the folder the tests start in.
+  const std::string command = d88test::quoted(toolPath()) + " " + d88test::quoted(path) + " -a >" +
+                              d88test::quoted((capture() / "out").string()) + " 2>" +
+                              d88test::quoted((capture() / "err").string());
+  // 25 levels of 201 bytes: longer than any path the system takes.
+  const DeepFolder deep(work(), 25);
+  ASSERT_EQ(deep.depth(), 25);
+  const int raw = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+  const Bytes out = d88test::readAll(capture() / "out");
+  EXPECT_EQ(std::string(out.begin(), out.end()),
+            kDataMessage + reportLines(data, true) + kDataMessage + reportLines(data, true));
+  EXPECT_EQ(d88test::readAll(capture() / "err"), Bytes{});
+  Tree expected;
+  expectFiles(expected, "000", data, true);
+  expectFiles(expected, "001", data, true);
+  EXPECT_EQ(d88test::snapshot("."), expected);
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Hostile images

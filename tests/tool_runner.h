@@ -11,7 +11,9 @@
 
 #include "test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -59,29 +61,30 @@ inline std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
 
-// Runs `program args...` with `directory` as its working folder.
-inline RunResult runIn(const std::filesystem::path& directory, const std::string& program,
-                       const std::vector<std::string>& args, const std::filesystem::path& capture) {
+// Runs a shell command line (pipes and redirections allowed) with
+// `directory` as its working folder, capturing both output streams.
+inline RunResult runShell(const std::filesystem::path& directory, const std::string& commandLine,
+                          const std::filesystem::path& capture) {
   const std::filesystem::path outPath = capture / "stdout.txt";
   const std::filesystem::path errPath = capture / "stderr.txt";
 #ifdef _WIN32
-  std::string command = "cd /d " + quoted(directory.string()) + " && " + quoted(program);
+  std::string command = "cd /d " + quoted(directory.string()) + " && " + commandLine;
 #else
-  std::string command = "cd " + quoted(directory.string()) + " && " + quoted(program);
+  std::string command = "cd " + quoted(directory.string()) + " && " + commandLine;
 #endif
-  for (const std::string& arg : args) {
-    command += " " + quoted(arg);
-  }
   command += " >" + quoted(outPath.string()) + " 2>" + quoted(errPath.string());
+  RunResult result;
 #ifdef _WIN32
   // cmd.exe drops the outer quotes of a command line that starts with one.
   command = "\"" + command + "\"";
-#endif
-  RunResult result;
-  const int raw = std::system(command.c_str());
-#ifdef _WIN32
-  result.status = raw;
+  // The command is UTF-8 and goes out wide, so that names outside the ANSI
+  // code page reach the program intact.
+  const int wideSize = MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, wide.data(), wideSize);
+  result.status = _wsystem(wide.c_str());
 #else
+  const int raw = std::system(command.c_str());
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
   const Bytes out = readAll(outPath);
@@ -89,6 +92,16 @@ inline RunResult runIn(const std::filesystem::path& directory, const std::string
   result.out.assign(out.begin(), out.end());
   result.err.assign(err.begin(), err.end());
   return result;
+}
+
+// Runs `program args...` with `directory` as its working folder.
+inline RunResult runIn(const std::filesystem::path& directory, const std::string& program,
+                       const std::vector<std::string>& args, const std::filesystem::path& capture) {
+  std::string command = quoted(program);
+  for (const std::string& arg : args) {
+    command += " " + quoted(arg);
+  }
+  return runShell(directory, command, capture);
 }
 
 }  // namespace d88test

@@ -1,0 +1,165 @@
+#include "platform.h"
+
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: shellapi.h builds on its types.
+#include <io.h>
+#include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+#ifdef _WIN32
+// A seek on a Windows pipe need not fail, as it does elsewhere (where the
+// reader's own first seek turns such an input away): the kind of handle
+// decides.
+bool isPipe(std::FILE* file) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return GetFileType(handle) == FILE_TYPE_PIPE;
+}
+#endif
+
+#ifdef _WIN32
+FileIdentity identityOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+    return {};
+  }
+  return {true, info.dwVolumeSerialNumber,
+          (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// The D88 file's name as the wide command line holds it; the narrow argv
+// has lost the characters that the ANSI code page cannot hold.
+std::FILE* openWide(int argc, char** argv) {
+  int wideCount = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  std::FILE* file = nullptr;
+  // Should the two parsings disagree, the narrow name is the one we were given.
+  if (wide != nullptr && wideCount == argc) {
+    file = _wfopen(wide[1], L"rb");
+  } else {
+    file = std::fopen(argv[1], "rb");
+  }
+  LocalFree(wide);
+  return file;
+}
+#else
+FileIdentity identityOfStat(const struct stat& info) {
+  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+#endif
+
+}  // namespace
+
+std::FILE* openInput(int argc, char** argv) {
+  if (argc < 2) {
+    return nullptr;
+  }
+#ifdef _WIN32
+  // Windows refuses to open a folder as a file.
+  std::FILE* file = openWide(argc, argv);
+#else
+  std::FILE* file = std::fopen(argv[1], "rb");
+  struct stat info {};
+  // A folder opens for reading here and only fails its reads.
+  if (file != nullptr && (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
+    std::fclose(file);
+    return nullptr;
+  }
+#endif
+#ifdef _WIN32
+  // Every byte of the image is read at a position: a pipe would read as empty.
+  if (file != nullptr && isPipe(file)) {
+    std::fclose(file);
+    return nullptr;
+  }
+#endif
+  return file;
+}
+
+FileIdentity identityOf(std::FILE* file) {
+  if (file == nullptr) {
+    return {};
+  }
+#ifdef _WIN32
+  return identityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+#else
+  struct stat info {};
+  return fstat(fileno(file), &info) == 0 ? identityOfStat(info) : FileIdentity{};
+#endif
+}
+
+FileIdentity identityOf(const char* path) {
+#ifdef _WIN32
+  // No access rights are needed to read a file's identity; folders need the
+  // backup flag to be opened at all.
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const FileIdentity identity = identityOfHandle(handle);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+  return identity;
+#else
+  struct stat info {};
+  return stat(path, &info) == 0 ? identityOfStat(info) : FileIdentity{};
+#endif
+}
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.file == b.file;
+}
+
+StartDirectory::~StartDirectory() {
+#ifndef _WIN32
+  if (handle_ >= 0) {
+    close(handle_);
+  }
+#endif
+}
+
+bool StartDirectory::remember() {
+#ifndef _WIN32
+  // Search permission is all that going back needs: a folder that can be
+  // entered but not listed still has a handle of this kind.
+#if defined(O_PATH)
+  handle_ = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+#elif defined(O_SEARCH)
+  handle_ = open(".", O_SEARCH | O_DIRECTORY | O_CLOEXEC);
+#else
+  handle_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  if (handle_ >= 0) {
+    return true;
+  }
+#endif
+  std::error_code error;
+  path_ = std::filesystem::current_path(error);
+  return !error;
+}
+
+bool StartDirectory::returnTo() const {
+#ifndef _WIN32
+  if (handle_ >= 0) {
+    return fchdir(handle_) == 0;
+  }
+#endif
+  std::error_code error;
+  std::filesystem::current_path(path_, error);
+  return !error;
+}
+
+std::string StartDirectory::describe() const {
+  return handle_ >= 0 ? std::string(".") : path_.string();
+}
+
+}  // namespace platform

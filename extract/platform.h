@@ -1,0 +1,54 @@
+// The few host calls the extraction needs beyond the standard library: the
+// identity of files, a way back to the starting folder at any depth, and on
+// Windows the D88 file's name from the wide command line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// Opens the D88 file named by argument 1 for binary reading. On Windows the
+// name comes from the wide command line, so that names outside the ANSI code
+// page open. Returns nullptr for a file that cannot be opened, a folder, and
+// an input that cannot be positioned (a pipe or a socket).
+[[nodiscard]] std::FILE* openInput(int argc, char** argv);
+
+// What makes a file the same file through links: device and inode on POSIX,
+// volume serial number and file index on Windows.
+struct FileIdentity {
+  bool known = false;
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+};
+
+[[nodiscard]] FileIdentity identityOf(std::FILE* file);
+// The identity of the file a name leads to, following links; unknown when
+// there is no such file.
+[[nodiscard]] FileIdentity identityOf(const char* path);
+[[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// The folder the run started in, kept so that the run can go back to it
+// after each disk whatever the length of its path: a search-only handle on
+// POSIX, the path on Windows or when no handle can be had.
+class StartDirectory {
+ public:
+  StartDirectory() = default;
+  StartDirectory(const StartDirectory&) = delete;
+  StartDirectory& operator=(const StartDirectory&) = delete;
+  ~StartDirectory();
+
+  // False when neither a handle nor the path can be had.
+  [[nodiscard]] bool remember();
+  [[nodiscard]] bool returnTo() const;
+  // The folder's path for messages ("." when it is held by handle only).
+  [[nodiscard]] std::string describe() const;
+
+ private:
+  int handle_ = -1;
+  std::filesystem::path path_;
+};
+
+}  // namespace platform
