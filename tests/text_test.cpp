@@ -1,0 +1,101 @@
+// Code-page-932 decoding: the same rows pass on Linux (iconv) and under Wine
+// (MultiByteToWideChar), so the two converters agree on them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "d88_text.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct DecodeCase {
+  const char* what;
+  std::string input;  // code-page-932 bytes
+  bool escapeBackslash;
+  std::string expected;  // UTF-8
+};
+
+std::ostream& operator<<(std::ostream& out, const DecodeCase& c) {
+  return out << c.what;
+}
+
+class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTest, GivesUtf8) {
+  const DecodeCase& c = GetParam();
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.input.data());
+  EXPECT_EQ(d88text::decodeCp932(bytes, c.input.size(), c.escapeBackslash), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cp932, DecodeTest,
+    ::testing::Values(
+        DecodeCase{"empty", ""s, false, ""s},
+        DecodeCase{"ASCII", "SYSTEM-1 @{|}"s, false, "SYSTEM-1 @{|}"s},
+        DecodeCase{"0x5C is a backslash",
+                   "A\x5C"
+                   "B"s,
+                   false, "A\\B"s},
+        DecodeCase{"0x5C escaped",
+                   "A\x5C"
+                   "B"s,
+                   true, "A\\\\B"s},
+        DecodeCase{"0x7E is a tilde", "\x7E"s, false, "~"s},
+        // ｡ｱﾝﾟ: both ends of the half-width kana
+        DecodeCase{"half-width kana", "\xA1\xB1\xDD\xDF"s, false,
+                   "\xEF\xBD\xA1\xEF\xBD\xB1\xEF\xBE\x9D\xEF\xBE\x9F"s},
+        // 漢字
+        DecodeCase{"kanji", "\x8A\xBF\x8E\x9A"s, false, "\xE6\xBC\xA2\xE5\xAD\x97"s},
+        // ソ: its trail byte 0x5C is no backslash
+        DecodeCase{"trail byte 0x5C", "\x83\x5C"s, true, "\xE3\x82\xBD"s},
+        // ＼ (U+FF3C), the full-width backslash, is left alone
+        DecodeCase{"full-width backslash", "\x81\x5F"s, true, "\xEF\xBC\xBC"s},
+        // 　 (U+3000) and ◯: the first and last trail bytes
+        DecodeCase{"trail bytes 0x40 and 0xFC", "\x81\x40\x81\xFC"s, false,
+                   "\xE3\x80\x80\xE2\x97\xAF"s},
+        // 漾 and 滌: both lead-byte ranges, at their edges
+        DecodeCase{"lead bytes 0xE0 and 0x9F", "\xE0\x40\x9F\xFC"s, false,
+                   "\xE6\xBC\xBE\xE6\xBB\x8C"s},
+        // ① ≒ (NEC special characters)
+        DecodeCase{"NEC row 0x87", "\x87\x40\x87\x90"s, false, "\xE2\x91\xA0\xE2\x89\x92"s},
+        // ⅰ (IBM extension)
+        DecodeCase{"IBM extension 0xFA40", "\xFA\x40"s, false, "\xE2\x85\xB0"s},
+        // 纊 (NEC-selected IBM extension)
+        DecodeCase{"NEC-selected IBM extension 0xED40", "\xED\x40"s, false, "\xE7\xBA\x8A"s},
+        // 黑, then 0xFC4C, past the last character of the table, and 'L'
+        DecodeCase{"end of the IBM rows", "\xFC\x4B\xFC\x4C"s, false, "\xE9\xBB\x91\\xFCL"s},
+        // U+E000: the user-defined rows decode to private use on both platforms
+        DecodeCase{"user-defined row 0xF0", "\xF0\x40"s, false, "\xEE\x80\x80"s},
+        DecodeCase{"lead byte at the end", "A\x81"s, false, "A\\x81"s},
+        DecodeCase{"trail byte below 0x40", "\x81\x3F"s, false, "\\x81?"s},
+        DecodeCase{"trail byte 0x7F", "\x81\x7F"s, false, "\\x81\\x7F"s},
+        DecodeCase{"trail byte 0xFD", "\x81\xFD"s, false, "\\x81\\xFD"s},
+        DecodeCase{"unassigned pair in row 0x85", "\x85\x40"s, false, "\\x85@"s},
+        // 0xEB88 is unassigned; 0x88 then starts 亜
+        DecodeCase{"trail byte starts the next character", "\xEB\x88\x9F"s, false,
+                   "\\xEB\xE4\xBA\x9C"s},
+        DecodeCase{"single bytes without a character", "\x80\xA0\xFD\xFE\xFF"s, false,
+                   "\\x80\\xA0\\xFD\\xFE\\xFF"s},
+        DecodeCase{"control characters", "\x00\x09\x0A\x1F\x20\x7F"s, false,
+                   "\\x00\\x09\\x0A\\x1F \\x7F"s}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// Redirected output (a file here, on Windows too) gets the UTF-8 bytes as they are.
+TEST(WriteText, FileGetsUtf8Unchanged) {
+  // 漢字 ~\ and a line end
+  const std::string text = "\xE6\xBC\xA2\xE5\xAD\x97 ~\\\n"s;
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  d88text::writeText(file, text);
+  std::rewind(file);
+  std::string back(64, '\0');
+  back.resize(std::fread(back.data(), 1, back.size(), file));
+  std::fclose(file);
+  EXPECT_EQ(back, text);
+}
+
+}  // namespace

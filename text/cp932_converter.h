@@ -1,0 +1,26 @@
+// The platform's code-page-932 converter, one character at a time. Every
+// platform-specific part of the decoding lives behind this class.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace d88text::detail {
+
+class Cp932Converter {
+ public:
+  Cp932Converter();
+  ~Cp932Converter();
+  Cp932Converter(const Cp932Converter&) = delete;
+  Cp932Converter& operator=(const Cp932Converter&) = delete;
+
+  // Converts one character, a single byte or a lead byte with its trail byte
+  // (size 1 or 2), to its code point. False when the converter refuses it or
+  // does not give exactly one character for it.
+  [[nodiscard]] bool convert(const std::uint8_t* unit, std::size_t size, char32_t& codePoint);
+
+ private:
+  [[maybe_unused]] void* handle_ = nullptr;  // iconv's descriptor, where iconv converts
+};
+
+}  // namespace d88text::detail

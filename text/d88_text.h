@@ -1,0 +1,29 @@
+// Text of the disk images for the listings: Shift_JIS names decoded to UTF-8,
+// and UTF-8 written so that a Windows console shows it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace d88text {
+
+// Decodes code-page-932 bytes character by character into UTF-8, as Windows
+// decodes them (0x5C is '\', 0x7E is '~', half-width kana, the NEC and IBM
+// rows). A byte that does not start a decodable character is written as
+// "\xNN" (uppercase hex) and decoding goes on at the next byte, so nothing is
+// dropped: a lead byte whose pair does not decode is escaped alone and its
+// second byte is decoded on its own. Control characters (0x00-0x1F, 0x7F) are
+// escaped too, so that a listing cannot be garbled. With escapeBackslash a
+// decoded '\' is written "\\", which makes the escapes unambiguous.
+[[nodiscard]] std::string decodeCp932(const std::uint8_t* bytes, std::size_t size,
+                                      bool escapeBackslash);
+
+// Writes UTF-8 text to stream (stdout or stderr). On a Windows console it goes
+// through the wide console API, so Japanese shows whatever the console's code
+// page; redirected, or on other systems, the UTF-8 bytes are written unchanged.
+void writeText(std::FILE* stream, std::string_view utf8);
+
+}  // namespace d88text
