@@ -10,7 +10,21 @@
 
 #include "image_builder.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace d88test {
+
+inline int processId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(getpid());
+#endif
+}
 
 // A fresh folder under the system's temporary folder, named after the running
 // test and removed with everything in it when the test ends.
@@ -18,7 +32,10 @@ class ScratchDir {
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("d88-") + info->test_suite_name() + "-" + info->name();
+    // The process id keeps two runs of the same test (two presets at once)
+    // out of each other's folders.
+    std::string name = std::string("d88-") + info->test_suite_name() + "-" + info->name() + "-" +
+                       std::to_string(processId());
     for (char& ch : name) {
       if (ch == '/' || ch == '\\' || ch == ':') {
         ch = '_';
