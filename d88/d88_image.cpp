@@ -61,9 +61,9 @@ bool D88Image::openFile(std::FILE* file) {
 }
 
 void D88Image::forgetIndexes() {
-  for (std::size_t track = 0; track < indexes_.size(); ++track) {
+  for (std::size_t track = 0; track < sectorIndexes_.size(); ++track) {
     sectorMaps_[track] = SectorMap{};
-    indexes_[track] = TrackIndex{};
+    sectorIndexes_[track] = SectorIdIndex{};
   }
 }
 
@@ -198,8 +198,8 @@ void D88Image::walkTrack(std::int64_t start, Visit&& visit) {
   }
 }
 
-const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
-  TrackIndex& index = indexes_[static_cast<std::size_t>(track)];
+const SectorIdIndex& D88Image::sectorIndexFor(std::int32_t track, std::int64_t start) {
+  SectorIdIndex& index = sectorIndexes_[static_cast<std::size_t>(track)];
   if (index.isBuilt()) {
     return index;
   }
@@ -213,7 +213,7 @@ const TrackIndex& D88Image::indexFor(std::int32_t track, std::int64_t start) {
   index.reserve(records);
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     const auto& id = header.id;
-    return index.add(TrackIndex::key(id.c, id.h, id.r, id.n), position - start);
+    return index.add(SectorIdIndex::key(id.c, id.h, id.r, id.n), position - start);
   });
   index.finish();
   return index;
@@ -257,7 +257,7 @@ std::int32_t D88Image::walkToSector(std::int64_t start, std::uint32_t key, std::
                                     std::int32_t len) {
   std::int32_t result = 0;
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
-    if (TrackIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
+    if (SectorIdIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
       return true;
     }
     result = readFoundSector(position, dest, len);
@@ -276,7 +276,7 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
   }
   const SectorId id{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
                     static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
-  const std::uint32_t key = TrackIndex::key(id.c, id.h, id.r, id.n);
+  const std::uint32_t key = SectorIdIndex::key(id.c, id.h, id.r, id.n);
   const SectorMap& map = sectorMapFor(track, *start, id);
   std::optional<std::int64_t> found;
   bool complete = true;
@@ -284,7 +284,7 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
     found = map.find(id.r);
     complete = map.isComplete();
   } else {
-    const TrackIndex& index = indexFor(track, *start);
+    const SectorIdIndex& index = sectorIndexFor(track, *start);
     found = index.find(key);
     complete = index.isComplete();
   }

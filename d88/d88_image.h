@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "buffered_file.h"
-#include "track_index.h"
+#include "sector_index.h"
 
 namespace d88 {
 
@@ -122,7 +122,7 @@ class D88Image {
   [[nodiscard]] bool readRecordHeader(std::int64_t position, RecordHeader& header);
   template <typename Visit>
   void walkTrack(std::int64_t start, Visit&& visit);
-  const TrackIndex& indexFor(std::int32_t track, std::int64_t start);
+  const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
   [[nodiscard]] std::int32_t walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
                                           std::int32_t len);
@@ -134,7 +134,7 @@ class D88Image {
   // the map holds the C, H and N of that first lookup, which on a normal disk
   // are those of every later one; the full index is built only for others.
   std::array<SectorMap, kTrackCount> sectorMaps_{};
-  std::array<TrackIndex, kTrackCount> indexes_{};
+  std::array<SectorIdIndex, kTrackCount> sectorIndexes_{};
   std::int32_t diskCount_ = 0;
   std::int32_t firstSector_ = 1;
   std::int32_t lastSector_ = 16;

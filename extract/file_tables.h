@@ -1,4 +1,4 @@
-// Recognising the two kinds of served disk and walking their file tables.
+// Recognising the two kinds of fixed-table disk and walking their file tables.
 #pragma once
 
 #include <array>

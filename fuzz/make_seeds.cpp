@@ -11,12 +11,12 @@ namespace {
 
 using d88test::address;
 using d88test::Bytes;
-using d88test::ServedDisk;
+using d88test::FixedTableDisk;
 
 // Leaves out the tracks that hold only zeros.
-ServedDisk compact(ServedDisk disk) {
-  for (int track = 0; track < d88test::kServedTracks; ++track) {
-    const Bytes bytes = disk.contents(address(track, 1, 0), d88test::kServedTrackSize);
+FixedTableDisk compact(FixedTableDisk disk) {
+  for (int track = 0; track < d88test::kFixedTableTracks; ++track) {
+    const Bytes bytes = disk.contents(address(track, 1, 0), d88test::kFixedTableTrackSize);
     bool empty = true;
     for (std::uint8_t byte : bytes) {
       empty = empty && byte == 0;
@@ -37,7 +37,7 @@ std::vector<Seed> seeds() {
   const Bytes system =
       compact(d88test::systemDisk({300, 40, 700}, std::vector<std::int32_t>(31, 90)).disk).build();
   const Bytes data = compact(d88test::dataDisk({700, 5000}, {400, 4106}).disk).build();
-  ServedDisk unknown;
+  FixedTableDisk unknown;
   unknown.put(address(1, 1, 0), d88test::textContents("X", 600));
   unknown.table(0, {address(1, 1, 0), address(1, 1, 100), address(1, 3, 88)});
   const Bytes unrecognised = compact(unknown).build();
@@ -66,10 +66,10 @@ std::vector<Seed> seeds() {
   d88test::putLe32(farTrack, 0x20 + 4 * 12, 0x80000000u);
   out.push_back({"far-track", farTrack});
   // A table track whose records claim no sectors, and one with short sectors.
-  d88test::ServedLayout zeroCount = d88test::systemDisk({}, {});
+  d88test::FixedTableLayout zeroCount = d88test::systemDisk({}, {});
   zeroCount.disk.replace(30, d88test::Track().sector(15, 0, 1, 1, Bytes(256, 0)).sectorCount(0));
   out.push_back({"zero-count", compact(zeroCount.disk).build()});
-  d88test::ServedLayout shortSectors = d88test::dataDisk({2000}, {});
+  d88test::FixedTableLayout shortSectors = d88test::dataDisk({2000}, {});
   d88test::SectorRecord shortRecord;
   shortRecord.c = 1;
   shortRecord.r = 1;

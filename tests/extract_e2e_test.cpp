@@ -23,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using d88test::address;
 using d88test::Bytes;
-using d88test::ServedFile;
-using d88test::ServedLayout;
+using d88test::FixedTableFile;
+using d88test::FixedTableLayout;
 using d88test::Tree;
 
 using d88test::text;
@@ -49,10 +49,10 @@ const std::string& toolPath() {
   return path;
 }
 
-std::string reportLine(const ServedFile& file) {
-  const int track = file.address / d88test::kServedTrackSize;
-  const int r = file.address % d88test::kServedTrackSize / d88test::kServedSectorSize + 1;
-  const int offset = file.address % d88test::kServedSectorSize;
+std::string reportLine(const FixedTableFile& file) {
+  const int track = file.address / d88test::kFixedTableTrackSize;
+  const int r = file.address % d88test::kFixedTableTrackSize / d88test::kFixedTableSectorSize + 1;
+  const int offset = file.address % d88test::kFixedTableSectorSize;
   char line[128];
   std::snprintf(line, sizeof line, "%-6s  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n",
                 file.name.c_str(), track, r, offset, static_cast<unsigned>(file.size));
@@ -64,7 +64,7 @@ bool isAlwaysWritten(const std::string& name) {
 }
 
 // Standard system disk of the tests: files 0x101..0x11F in the second table.
-ServedLayout standardSystem() {
+FixedTableLayout standardSystem() {
   std::vector<std::int32_t> second;
   for (int i = 0; i < 31; ++i) {
     second.push_back(60 + 13 * i);
@@ -72,7 +72,7 @@ ServedLayout standardSystem() {
   return d88test::systemDisk({300, 1}, second);
 }
 
-ServedLayout standardData() {
+FixedTableLayout standardData() {
   return d88test::dataDisk({700, 5000}, {400, 4106});
 }
 
@@ -101,12 +101,12 @@ class ExtractTest : public ::testing::Test {
 
  protected:
   // Adds the expected files of a layout to a tree, in folder `prefix`.
-  static void expectFiles(Tree& tree, const std::string& prefix, const ServedLayout& layout,
+  static void expectFiles(Tree& tree, const std::string& prefix, const FixedTableLayout& layout,
                           bool all) {
     if (!prefix.empty()) {
       tree[prefix] = std::nullopt;
     }
-    for (const ServedFile& file : layout.files) {
+    for (const FixedTableFile& file : layout.files) {
       if (all || isAlwaysWritten(file.name)) {
         tree[prefix.empty() ? file.name : prefix + "/" + file.name] =
             layout.disk.contents(file.address, file.size);
@@ -114,14 +114,14 @@ class ExtractTest : public ::testing::Test {
     }
   }
   // The report lines without -a, less the line of one file.
-  static std::string linesWithout(const ServedLayout& layout, const std::string& name) {
+  static std::string linesWithout(const FixedTableLayout& layout, const std::string& name) {
     std::string lines = reportLines(layout, false);
     const std::size_t at = lines.find(name + " ");
     return lines.erase(at, lines.find('\n', at) + 1 - at);
   }
-  static std::string reportLines(const ServedLayout& layout, bool all) {
+  static std::string reportLines(const FixedTableLayout& layout, bool all) {
     std::string out;
-    for (const ServedFile& file : layout.files) {
+    for (const FixedTableFile& file : layout.files) {
       if (all || isAlwaysWritten(file.name)) {
         out += reportLine(file);
       }
@@ -136,7 +136,7 @@ class ExtractTest : public ::testing::Test {
 // Whole runs on well-formed disks
 
 TEST_F(ExtractTest, SystemDiskWritesItsFixedFilesAndSevenTableFiles) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   const auto result = run({image(system.build())});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
@@ -157,7 +157,7 @@ TEST_F(ExtractTest, SystemDiskWritesItsFixedFilesAndSevenTableFiles) {
 TEST_F(ExtractTest, ExtractAllWritesEveryTableFile) {
   struct Case {
     const char* what;
-    ServedLayout layout;
+    FixedTableLayout layout;
     std::string message;
   };
   const Case cases[] = {{"system", standardSystem(), kSystemMessage},
@@ -184,7 +184,7 @@ TEST_F(ExtractTest, DataDiskWithoutExtractAllPrintsOnlyItsMessage) {
 
 TEST_F(ExtractTest, UnrecognisedDiskIsSilentAndWalksTracks0And66WithExtractAll) {
   // Tables on the data tracks whose first entries are not the data values.
-  d88test::ServedDisk disk;
+  d88test::FixedTableDisk disk;
   disk.put(address(1, 1, 0), d88test::textContents("X", 600));
   disk.table(0, {address(1, 1, 0), address(1, 1, 100), address(1, 3, 88)});
   const std::string path = image(disk.build());
@@ -201,8 +201,8 @@ TEST_F(ExtractTest, UnrecognisedDiskIsSilentAndWalksTracks0And66WithExtractAll) 
 }
 
 TEST_F(ExtractTest, EachImageGetsItsOwnFolder) {
-  const ServedLayout system = standardSystem();
-  const ServedLayout data = standardData();
+  const FixedTableLayout system = standardSystem();
+  const FixedTableLayout data = standardData();
   // Nine images without tracks follow: nothing of the disks before them may
   // be recognised on them, and the eleventh folder is decimal "010".
   std::vector<Bytes> images{system.build(), data.build()};
@@ -222,8 +222,8 @@ TEST_F(ExtractTest, EachImageGetsItsOwnFolder) {
 
 TEST_F(ExtractTest, NoSubdirectoriesPutsEveryDiskInTheStartingFolder) {
   // Two system disks with different BIOS bytes: the second one's files win.
-  ServedLayout first = standardSystem();
-  ServedLayout second = standardSystem();
+  FixedTableLayout first = standardSystem();
+  FixedTableLayout second = standardSystem();
   second.disk.put(d88test::kBiosAddress, Bytes(16, 0x42));
   const auto result = run({image(d88test::concat({first.build(), second.build()})), "-d"});
   EXPECT_EQ(result.status, 0);
@@ -235,7 +235,7 @@ TEST_F(ExtractTest, NoSubdirectoriesPutsEveryDiskInTheStartingFolder) {
 }
 
 TEST_F(ExtractTest, OptionsInEitherOrderAndRepeatedBehaveAlike) {
-  const ServedLayout data = standardData();
+  const FixedTableLayout data = standardData();
   const std::string path = image(data.build());
   struct Case {
     std::vector<std::string> args;
@@ -275,7 +275,7 @@ TEST_F(ExtractTest, FirstArgumentIsAlwaysThePath) {
 }
 
 TEST_F(ExtractTest, RunningTwiceReusesFoldersAndOverwritesFiles) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   const std::string path = image(system.build());
   ASSERT_EQ(run({path}).status, 0);
   // A longer stale file must come back at the disk's size.
@@ -324,7 +324,7 @@ TEST_F(ExtractTest, FileWithoutCompleteHeaderCreatesNothing) {
 // Damaged disks
 
 TEST_F(ExtractTest, SystemValueInOnlyOneTableFallsToTheDataProbe) {
-  ServedLayout data = standardData();
+  FixedTableLayout data = standardData();
   // The system disk's first table, but not its second.
   data.disk.table(12, {d88test::kSystemFirstTable0, d88test::kSystemFirstTable1});
   const auto result = run({image(data.build())});
@@ -332,7 +332,7 @@ TEST_F(ExtractTest, SystemValueInOnlyOneTableFallsToTheDataProbe) {
 }
 
 TEST_F(ExtractTest, MissingFixedFileStillLeavesASystemDisk) {
-  ServedLayout system = standardSystem();
+  FixedTableLayout system = standardSystem();
   system.disk.drop(5);  // the first track of BIOS
   const auto result = run({image(system.build())});
   std::string lines = reportLines(system, false);
@@ -348,7 +348,7 @@ TEST_F(ExtractTest, DamagedSizesAreSkippedSilently) {
   // A data disk whose first table goes backwards, holds files of size 0 with
   // and without an offset, and files that end exactly at and one byte past
   // the 327,680-byte extraction buffer.
-  ServedLayout data = standardData();
+  FixedTableLayout data = standardData();
   const std::int32_t fullBuffer = address(67, 1, 0x10);  // offset 0x10 + size 0x4FFF0
   data.disk.put(fullBuffer, d88test::textContents("Z", 0x4FFF0));
   data.disk.table(
@@ -383,7 +383,7 @@ TEST_F(ExtractTest, DamagedSizesAreSkippedSilently) {
 TEST_F(ExtractTest, BrokenChainIsZeroFilledAndWarned) {
   // D001 fills the buffer with text; D002 breaks after its first sector, so
   // its tail must be zeros, not D001's bytes.
-  ServedLayout data = d88test::dataDisk({2000}, {});
+  FixedTableLayout data = d88test::dataDisk({2000}, {});
   const std::int32_t brokenStart = address(10, 1, 0x10);
   data.disk.put(brokenStart, d88test::textContents("B", 240));
   data.disk.table(
@@ -404,7 +404,7 @@ TEST_F(ExtractTest, BrokenChainIsZeroFilledAndWarned) {
 }
 
 TEST_F(ExtractTest, UnwritableFileIsReportedAndTheRestGoesOn) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   // A folder named like an output file: the file cannot be created.
   fs::create_directories(work() / "000" / "S118");
   const auto result = run({image(system.build())});
@@ -418,7 +418,7 @@ TEST_F(ExtractTest, UnwritableFileIsReportedAndTheRestGoesOn) {
 }
 
 TEST_F(ExtractTest, FileThatFailsMidWriteIsRemoved) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   // Created fine, then every write fails for want of space.
   fs::create_directories(work() / "000");
   std::error_code error;
@@ -439,7 +439,7 @@ TEST_F(ExtractTest, FileThatFailsMidWriteIsRemoved) {
 }
 
 TEST_F(ExtractTest, FolderThatCannotBeEnteredSkipsItsDisk) {
-  const ServedLayout data = standardData();
+  const FixedTableLayout data = standardData();
   ASSERT_TRUE(d88test::writeFile((work() / "000").string(), Bytes{1, 2, 3}));
   const auto result = run({image(d88test::concat({data.build(), data.build()})), "-a"});
   EXPECT_EQ(result.status, 1);
@@ -451,7 +451,7 @@ TEST_F(ExtractTest, FolderThatCannotBeEnteredSkipsItsDisk) {
 }
 
 TEST_F(ExtractTest, FolderLinkedElsewhereDoesNotMoveLaterDisks) {
-  const ServedLayout data = standardData();
+  const FixedTableLayout data = standardData();
   const fs::path elsewhere = scratch_.path() / "elsewhere" / "deep";
   fs::create_directories(elsewhere);
   std::error_code error;
@@ -475,7 +475,7 @@ TEST_F(ExtractTest, FolderLinkedElsewhereDoesNotMoveLaterDisks) {
 // The D88 file itself, and how it is given
 
 TEST_F(ExtractTest, TheImageItselfIsNeverWritten) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   const Bytes bytes = system.build();
   struct Case {
     const char* what;
@@ -522,7 +522,7 @@ TEST_F(ExtractTest, TheImageItselfIsNeverWritten) {
 }
 
 TEST_F(ExtractTest, JapaneseFileNameOpensAsAnAsciiOne) {
-  const ServedLayout system = standardSystem();
+  const FixedTableLayout system = standardSystem();
   const std::string ascii = image(system.build());
   // "ゲーム.d88" in UTF-8; Windows gets it through the wide command line.
   const std::string japanese = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0.d88";
@@ -540,7 +540,7 @@ TEST_F(ExtractTest, JapaneseFileNameOpensAsAnAsciiOne) {
 
 #ifndef _WIN32
 TEST_F(ExtractTest, InputThatCannotBePositionedIsAnOpenError) {
-  const ServedLayout data = standardData();
+  const FixedTableLayout data = standardData();
   const std::string path = d88test::quoted(image(data.build()));
   const std::string tool = d88test::quoted(toolPath());
   Tree extracted;
@@ -604,7 +604,7 @@ class DeepFolder {
 };
 
 TEST_F(ExtractTest, DeepWorkingFolderReturnsAfterEveryDisk) {
-  const ServedLayout data = standardData();
+  const FixedTableLayout data = standardData();
   const std::string path = image(d88test::concat({data.build(), data.build()}));
   // The tool's path is resolved against the folder the tests start in.
   const std::string command = d88test::quoted(toolPath()) + " " + d88test::quoted(path) + " -a >" +
@@ -635,7 +635,7 @@ void expectCraftedRun(ExtractTest& test, const d88test::CraftedLayout& crafted,
                       const d88test::RunResult& result) {
   std::string lines = kDataMessage;
   Tree expected{{"000", std::nullopt}};
-  for (const ServedFile& file : crafted.files) {
+  for (const FixedTableFile& file : crafted.files) {
     lines += reportLine(file);
     expected["000/" + file.name] = crafted.disk.contents(file.address, file.size);
   }

@@ -162,13 +162,13 @@ class RecognitionTest : public ::testing::Test {
 TEST_F(RecognitionTest, TellsTheKinds) {
   EXPECT_EQ(recognise(d88test::systemDisk({}, {}).build()), DiskKind::System);
   EXPECT_EQ(recognise(d88test::dataDisk({}, {}).build()), DiskKind::Data);
-  EXPECT_EQ(recognise(d88test::ServedDisk().build()), DiskKind::Unknown);
+  EXPECT_EQ(recognise(d88test::FixedTableDisk().build()), DiskKind::Unknown);
 }
 
 TEST_F(RecognitionTest, DataProbeReadsOverWhatTheSystemProbeLeft) {
   // Tracks 12 and 30 hold tables that are not the system's; tracks 0 and 66
   // are absent, so the buffers keep what tracks 12 and 30 put there.
-  d88test::ServedDisk disk;
+  d88test::FixedTableDisk disk;
   disk.table(12, {address(12, 2, 0), address(12, 2, 9)});
   disk.table(30, {address(31, 1, 0)});
   disk.drop(0).drop(66);
@@ -185,7 +185,7 @@ TEST_F(RecognitionTest, DataProbeReadsOverWhatTheSystemProbeLeft) {
 }
 
 TEST_F(RecognitionTest, BothTablesMustMatch) {
-  d88test::ServedLayout system = d88test::systemDisk({}, {});
+  d88test::FixedTableLayout system = d88test::systemDisk({}, {});
   system.disk.table(30, {d88test::kSystemSecondTable0, d88test::kSystemSecondTable1 + 1});
   EXPECT_EQ(recognise(system.build()), DiskKind::Unknown);
 }

@@ -76,7 +76,7 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
 }
 
 TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
-  d88test::ServedLayout data = d88test::dataDisk({2000}, {});
+  d88test::FixedTableLayout data = d88test::dataDisk({2000}, {});
   const std::int32_t broken = address(10, 1, 0x10);
   data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, broken, broken + 1900,
                       address(2, 1, 0), address(200, 1, 0), address(200, 1, 0x10)});

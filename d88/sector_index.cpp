@@ -1,4 +1,4 @@
-#include "track_index.h"
+#include "sector_index.h"
 
 #include <algorithm>
 
@@ -35,7 +35,7 @@ std::optional<std::int64_t> SectorMap::find(std::uint8_t r) const {
   return offsets_[r];
 }
 
-bool TrackIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
+bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;
     return false;
@@ -44,7 +44,7 @@ bool TrackIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
   return true;
 }
 
-void TrackIndex::finish() {
+void SectorIdIndex::finish() {
   // Offsets grow along the walk, so among equal IDs the smallest offset is
   // the first in stored order.
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
@@ -60,7 +60,7 @@ void TrackIndex::finish() {
   built_ = true;
 }
 
-std::optional<std::int64_t> TrackIndex::find(std::uint32_t key) const {
+std::optional<std::int64_t> SectorIdIndex::find(std::uint32_t key) const {
   // At most 65,535 records per track: the search takes at most 16 steps.
   const auto found =
       std::lower_bound(entries_.begin(), entries_.end(), key,

@@ -169,12 +169,12 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 }
 
 // ---------------------------------------------------------------------------
-// Served disks
+// Disks whose files are found through fixed file tables
 
 Bytes tableEntry(std::int32_t address) {
-  const int track = address / kServedTrackSize;
-  const int r = address % kServedTrackSize / kServedSectorSize + 1;
-  const int offset = address % kServedSectorSize;
+  const int track = address / kFixedTableTrackSize;
+  const int r = address % kFixedTableTrackSize / kFixedTableSectorSize + 1;
+  const int offset = address % kFixedTableSectorSize;
   // Byte 0 holds the cylinder in bits 0-6 and the head in bit 7.
   const int cylinder = track / 2;
   const int head = track % 2;
@@ -182,18 +182,18 @@ Bytes tableEntry(std::int32_t address) {
           static_cast<std::uint8_t>(offset)};
 }
 
-ServedDisk::ServedDisk(int tracks)
-    : tracks_(tracks), bytes_(static_cast<std::size_t>(tracks) * kServedTrackSize, 0) {}
+FixedTableDisk::FixedTableDisk(int tracks)
+    : tracks_(tracks), bytes_(static_cast<std::size_t>(tracks) * kFixedTableTrackSize, 0) {}
 
-ServedDisk& ServedDisk::put(std::int32_t address, const Bytes& bytes) {
+FixedTableDisk& FixedTableDisk::put(std::int32_t address, const Bytes& bytes) {
   if (address < 0 || static_cast<std::size_t>(address) + bytes.size() > bytes_.size()) {
-    throw std::out_of_range("ServedDisk::put beyond the disk");
+    throw std::out_of_range("FixedTableDisk::put beyond the disk");
   }
   std::copy(bytes.begin(), bytes.end(), bytes_.begin() + address);
   return *this;
 }
 
-ServedDisk& ServedDisk::table(int track, const std::vector<std::int32_t>& entryAddresses) {
+FixedTableDisk& FixedTableDisk::table(int track, const std::vector<std::int32_t>& entryAddresses) {
   Bytes entries;
   for (std::int32_t entryAddress : entryAddresses) {
     const Bytes entry = tableEntry(entryAddress);
@@ -203,23 +203,23 @@ ServedDisk& ServedDisk::table(int track, const std::vector<std::int32_t>& entryA
   return put(address(track, 1, 0), entries);
 }
 
-ServedDisk& ServedDisk::drop(int track) {
+FixedTableDisk& FixedTableDisk::drop(int track) {
   dropped_[track] = true;
   replaced_.erase(track);
   return *this;
 }
 
-ServedDisk& ServedDisk::replace(int track, const Track& records) {
+FixedTableDisk& FixedTableDisk::replace(int track, const Track& records) {
   replaced_[track] = records;
   dropped_.erase(track);
   return *this;
 }
 
-Bytes ServedDisk::contents(std::int32_t address, std::int32_t size) const {
+Bytes FixedTableDisk::contents(std::int32_t address, std::int32_t size) const {
   return Bytes(bytes_.begin() + address, bytes_.begin() + address + size);
 }
 
-Disk ServedDisk::disk() const {
+Disk FixedTableDisk::disk() const {
   Disk disk;
   for (int track = 0; track < tracks_; ++track) {
     if (dropped_.count(track) != 0) {
@@ -229,10 +229,10 @@ Disk ServedDisk::disk() const {
       disk.track(track, found->second);
       continue;
     }
-    const Bytes data = contents(address(track, 1, 0), kServedTrackSize);
+    const Bytes data = contents(address(track, 1, 0), kFixedTableTrackSize);
     disk.track(track, Track::formatted(static_cast<std::uint8_t>(track / 2),
                                        static_cast<std::uint8_t>(track % 2), 1, 1,
-                                       kServedSectorsPerTrack, data));
+                                       kFixedTableSectorsPerTrack, data));
   }
   return disk;
 }
@@ -253,10 +253,10 @@ namespace {
 
 // Lays files one after another from the fixed first two entries of a table;
 // appends each file to `files` and returns the table's entry addresses.
-std::vector<std::int32_t> layTable(ServedDisk& disk, char kind, int firstNumber,
+std::vector<std::int32_t> layTable(FixedTableDisk& disk, char kind, int firstNumber,
                                    std::int32_t entry0, std::int32_t entry1,
                                    const std::vector<std::int32_t>& sizes,
-                                   std::vector<ServedFile>& files) {
+                                   std::vector<FixedTableFile>& files) {
   std::vector<std::int32_t> entries{entry0, entry1};
   std::vector<std::int32_t> fileSizes{entry1 - entry0};
   fileSizes.insert(fileSizes.end(), sizes.begin(), sizes.end());
@@ -274,9 +274,9 @@ std::vector<std::int32_t> layTable(ServedDisk& disk, char kind, int firstNumber,
 
 }  // namespace
 
-ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
+FixedTableLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
                         const std::vector<std::int32_t>& secondSizes, int tracks) {
-  ServedLayout layout{ServedDisk(tracks), {}};
+  FixedTableLayout layout{FixedTableDisk(tracks), {}};
   layout.disk.put(kBiosAddress, textContents("BIOS", kBiosSize));
   layout.disk.put(kDriverAddress, textContents("DRIVER", kDriverSize));
   layout.files.push_back({"BIOS", kBiosAddress, kBiosSize});
@@ -289,9 +289,9 @@ ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
   return layout;
 }
 
-ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
+FixedTableLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
                       const std::vector<std::int32_t>& secondSizes) {
-  ServedLayout layout;
+  FixedTableLayout layout;
   const auto first = layTable(layout.disk, 'D', 0x000, kDataFirstTable0, kDataFirstTable1,
                               firstSizes, layout.files);
   const auto second = layTable(layout.disk, 'D', 0x100, kDataSecondTable0, kDataSecondTable1,
@@ -307,7 +307,7 @@ constexpr std::int32_t kExtractLimit = 0x50000;  // largest offset + size the to
 
 // Writes a table's entries from the start of its track; a full table has no
 // room for an end mark, a shorter one is followed by the track's zeros.
-void fillTable(ServedDisk& disk, int track, const std::vector<std::int32_t>& addresses) {
+void fillTable(FixedTableDisk& disk, int track, const std::vector<std::int32_t>& addresses) {
   Bytes entries;
   for (std::int32_t entryAddress : addresses) {
     const Bytes entry = tableEntry(entryAddress);
@@ -323,17 +323,17 @@ std::vector<std::int32_t> craftedEntries(std::int32_t entry0, std::int32_t entry
                                          std::int32_t phase, std::int32_t step) {
   std::vector<std::int32_t> entries{entry0, entry1};
   for (int k = 2; k < count; ++k) {
-    entries.push_back(address(2, 1, 0) + (phase + step * (k - 2)) % (2 * kServedTrackSize));
+    entries.push_back(address(2, 1, 0) + (phase + step * (k - 2)) % (2 * kFixedTableTrackSize));
   }
   return entries;
 }
 
 // The files the tool writes for one table: positive sizes within its buffer.
 void craftedFiles(const std::vector<std::int32_t>& entries, int firstNumber,
-                  std::vector<ServedFile>& files) {
+                  std::vector<FixedTableFile>& files) {
   for (std::size_t k = 0; k + 1 < entries.size(); ++k) {
     const std::int32_t size = entries[k + 1] - entries[k];
-    const std::int32_t offset = entries[k] % kServedSectorSize;
+    const std::int32_t offset = entries[k] % kFixedTableSectorSize;
     if (size > 0 && offset + size <= kExtractLimit) {
       char name[16];
       std::snprintf(name, sizeof name, "D%03X", firstNumber + static_cast<int>(k));
@@ -344,15 +344,15 @@ void craftedFiles(const std::vector<std::int32_t>& entries, int firstNumber,
 
 // Junk records first, then the track's real sectors; every record gives the
 // track's true record count, so the walk ends after the last real sector.
-Track craftedTrack(const ServedDisk& disk, int track, int junk) {
+Track craftedTrack(const FixedTableDisk& disk, int track, int junk) {
   Track records;
   for (int k = 0; k < junk; ++k) {
     records.sector(0xEE, static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8), 2, {});
   }
-  for (int r = 1; r <= kServedSectorsPerTrack; ++r) {
+  for (int r = 1; r <= kFixedTableSectorsPerTrack; ++r) {
     records.sector(static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2),
                    static_cast<std::uint8_t>(r), 1,
-                   disk.contents(address(track, r, 0), kServedSectorSize));
+                   disk.contents(address(track, r, 0), kFixedTableSectorSize));
   }
   return records;
 }
@@ -363,7 +363,7 @@ CraftedLayout craftedDisk(int junkPerTrack) {
   CraftedLayout layout;
   for (int track = 2; track <= 3; ++track) {
     layout.disk.put(address(track, 1, 0),
-                    textContents(track == 2 ? "SIDE0" : "SIDE1", kServedTrackSize));
+                    textContents(track == 2 ? "SIDE0" : "SIDE1", kFixedTableTrackSize));
   }
   // The first table ends (zeros follow) before its numbers reach the second's.
   const auto first = craftedEntries(kDataFirstTable0, kDataFirstTable1, 0x100, 0, 5000);
@@ -376,7 +376,7 @@ CraftedLayout craftedDisk(int junkPerTrack) {
   layout.disk.replace(2, craftedTrack(layout.disk, 2, junkPerTrack));
   layout.disk.replace(3, craftedTrack(layout.disk, 3, junkPerTrack));
   // Only the tracks the files touch are stored.
-  for (int track = 0; track < kServedTracks; ++track) {
+  for (int track = 0; track < kFixedTableTracks; ++track) {
     if (track > 4 && track != 66) {
       layout.disk.drop(track);
     }

@@ -84,35 +84,35 @@ void putLe32(Bytes& bytes, std::size_t at, std::uint32_t value);
 void putLe16(Bytes& bytes, std::size_t at, std::uint16_t value);
 
 // ---------------------------------------------------------------------------
-// Disks of the served layout: 16 sectors of 256 bytes per track, files placed
+// Disks of the fixed-table layout: 16 sectors of 256 bytes per track, files placed
 // by their byte address track * 4096 + (R - 1) * 256 + offset.
 
-constexpr int kServedSectorSize = 256;
-constexpr int kServedSectorsPerTrack = 16;
-constexpr int kServedTrackSize = kServedSectorSize * kServedSectorsPerTrack;
-constexpr int kServedTracks = 160;  // 80 cylinders, two sides
+constexpr int kFixedTableSectorSize = 256;
+constexpr int kFixedTableSectorsPerTrack = 16;
+constexpr int kFixedTableTrackSize = kFixedTableSectorSize * kFixedTableSectorsPerTrack;
+constexpr int kFixedTableTracks = 160;  // 80 cylinders, two sides
 
 // The byte address of (track index, sector number, offset).
 [[nodiscard]] constexpr std::int32_t address(int track, int r, int offset) {
-  return track * kServedTrackSize + (r - 1) * kServedSectorSize + offset;
+  return track * kFixedTableTrackSize + (r - 1) * kFixedTableSectorSize + offset;
 }
 
 // The 3-byte file table entry that points at an address.
 [[nodiscard]] Bytes tableEntry(std::int32_t address);
 
-class ServedDisk {
+class FixedTableDisk {
  public:
-  explicit ServedDisk(int tracks = kServedTracks);
+  explicit FixedTableDisk(int tracks = kFixedTableTracks);
   // Places bytes at a byte address.
-  ServedDisk& put(std::int32_t address, const Bytes& bytes);
+  FixedTableDisk& put(std::int32_t address, const Bytes& bytes);
   // Writes a file table at the start of a track: one entry per address,
   // then the end mark.
-  ServedDisk& table(int track, const std::vector<std::int32_t>& entryAddresses);
+  FixedTableDisk& table(int track, const std::vector<std::int32_t>& entryAddresses);
   // Leaves a track out of the image (absent in the track table); replace()
   // brings it back with other records.
-  ServedDisk& drop(int track);
+  FixedTableDisk& drop(int track);
   // Replaces a track's records with hand-made ones.
-  ServedDisk& replace(int track, const Track& records);
+  FixedTableDisk& replace(int track, const Track& records);
   [[nodiscard]] Bytes contents(std::int32_t address, std::int32_t size) const;
   [[nodiscard]] Disk disk() const;
   [[nodiscard]] Bytes build() const { return disk().build(); }
@@ -143,8 +143,8 @@ constexpr std::int32_t kBiosSize = 0x2500;
 constexpr std::int32_t kDriverAddress = address(16, 1, 0);
 constexpr std::int32_t kDriverSize = 0x2823;
 
-// A file of a served disk as a test expects to find it.
-struct ServedFile {
+// A file of a fixed-table disk as a test expects to find it.
+struct FixedTableFile {
   std::string name;
   std::int32_t address = 0;
   std::int32_t size = 0;
@@ -153,15 +153,15 @@ struct ServedFile {
 // A system or data disk whose tables list files laid one after another from
 // the fixed first entries, each filled with textContents. `firstSizes` and
 // `secondSizes` give the sizes of the files after the fixed ones.
-struct ServedLayout {
-  ServedDisk disk;
-  std::vector<ServedFile> files;  // every table file, in walk order; system: BIOS, DRIVER first
+struct FixedTableLayout {
+  FixedTableDisk disk;
+  std::vector<FixedTableFile> files;  // every table file, in walk order; system: BIOS, DRIVER first
   [[nodiscard]] Bytes build() const { return disk.build(); }
 };
-[[nodiscard]] ServedLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
+[[nodiscard]] FixedTableLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
                                       const std::vector<std::int32_t>& secondSizes,
-                                      int tracks = kServedTracks);
-[[nodiscard]] ServedLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
+                                      int tracks = kFixedTableTracks);
+[[nodiscard]] FixedTableLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
                                     const std::vector<std::int32_t>& secondSizes);
 
 // A data disk made to slow down sector lookups that walk a track from its
@@ -170,8 +170,8 @@ struct ServedLayout {
 // (256 entries in the first, a full 1,365 in the second) send every file's
 // chain into those tracks, across sectors and from side 0 to side 1.
 struct CraftedLayout {
-  ServedDisk disk;                // the real sectors' contents, by address
-  std::vector<ServedFile> files;  // every file "-a" writes, in walk order
+  FixedTableDisk disk;                // the real sectors' contents, by address
+  std::vector<FixedTableFile> files;  // every file "-a" writes, in walk order
   [[nodiscard]] Bytes build() const { return disk.build(); }
 };
 [[nodiscard]] CraftedLayout craftedDisk(int junkPerTrack);

@@ -40,7 +40,7 @@ class SectorMap {
   bool complete_ = true;
 };
 
-class TrackIndex {
+class SectorIdIndex {
  public:
   // Positions are counted from the track's start; a record further away than
   // this is not indexed, and the index is then incomplete.
