@@ -275,7 +275,7 @@ std::vector<std::int32_t> layTable(FixedTableDisk& disk, char kind, int firstNum
 }  // namespace
 
 FixedTableLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
-                        const std::vector<std::int32_t>& secondSizes, int tracks) {
+                            const std::vector<std::int32_t>& secondSizes, int tracks) {
   FixedTableLayout layout{FixedTableDisk(tracks), {}};
   layout.disk.put(kBiosAddress, textContents("BIOS", kBiosSize));
   layout.disk.put(kDriverAddress, textContents("DRIVER", kDriverSize));
@@ -290,7 +290,7 @@ FixedTableLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
 }
 
 FixedTableLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
-                      const std::vector<std::int32_t>& secondSizes) {
+                          const std::vector<std::int32_t>& secondSizes) {
   FixedTableLayout layout;
   const auto first = layTable(layout.disk, 'D', 0x000, kDataFirstTable0, kDataFirstTable1,
                               firstSizes, layout.files);

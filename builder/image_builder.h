@@ -159,10 +159,10 @@ struct FixedTableLayout {
   [[nodiscard]] Bytes build() const { return disk.build(); }
 };
 [[nodiscard]] FixedTableLayout systemDisk(const std::vector<std::int32_t>& firstSizes,
-                                      const std::vector<std::int32_t>& secondSizes,
-                                      int tracks = kFixedTableTracks);
+                                          const std::vector<std::int32_t>& secondSizes,
+                                          int tracks = kFixedTableTracks);
 [[nodiscard]] FixedTableLayout dataDisk(const std::vector<std::int32_t>& firstSizes,
-                                    const std::vector<std::int32_t>& secondSizes);
+                                        const std::vector<std::int32_t>& secondSizes);
 
 // A data disk made to slow down sector lookups that walk a track from its
 // start: tracks 2 and 3 each begin with `junkPerTrack` empty records that no

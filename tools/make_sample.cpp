@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
   }
   // System disk: three more files in the first table; in the second, files
   // 0x101 to 0x11E, so that 0x117 to 0x11D (the ones always written) exist.
-  const d88test::FixedTableLayout system = d88test::systemDisk({300, 512, 1000}, sizes(30, 100, 37));
+  const d88test::FixedTableLayout system =
+      d88test::systemDisk({300, 512, 1000}, sizes(30, 100, 37));
   // Data disk: a few files in each table, one of them longer than a track.
   const d88test::FixedTableLayout data = d88test::dataDisk({700, 1500, 256}, {400, 4106});
   const d88test::Bytes file = d88test::concat(
