@@ -107,6 +107,8 @@ bool D88Image::selectDisk(std::int32_t index) {
   mediaType_ = -1;
   diskSize_ = 0;
   diskName_.fill('\0');
+  nameField_.fill(0);
+  writeProtect_ = -1;
   forgetIndexes();
   // The selection reads the header as the file holds it now.
   file_.dropBuffer();
@@ -125,6 +127,8 @@ bool D88Image::selectDisk(std::int32_t index) {
         readSigned32(header.data() + kTrackTableOffset + track * kTrackEntrySize);
   }
   mediaType_ = header[kMediaTypeOffset];
+  writeProtect_ = header[kWriteProtectOffset];
+  std::copy_n(header.begin() + kNameOffset, kNameFieldSize, nameField_.begin());
   diskSize_ = readSigned32(header.data() + kDiskSizeOffset);
   for (std::int32_t i = 0; i < kNameSize && header[kNameOffset + i] != 0; ++i) {
     diskName_[static_cast<std::size_t>(i)] = static_cast<char>(header[kNameOffset + i]);
@@ -167,32 +171,37 @@ bool D88Image::readRecordHeader(std::int64_t position, RecordHeader& header) {
   header.id.r = bytes[kIdRecordOffset];
   header.id.n = bytes[kIdSizeCodeOffset];
   header.sectorCount = readLe16(bytes.data() + kSectorCountOffset);
+  header.density = bytes[kDensityOffset];
+  header.deletedMark = bytes[kDeletedMarkOffset];
+  header.status = bytes[kStatusOffset];
   header.dataLength = readLe16(bytes.data() + kDataLengthOffset);
+  header.position = position;
   return true;
 }
 
 // Visits the records of a track in stored order, as far as a sector can be
 // found: visit(header, headerPosition) returns false to stop early.
 template <typename Visit>
-void D88Image::walkTrack(std::int64_t start, Visit&& visit) {
+WalkEnd D88Image::walkTrack(std::int64_t start, Visit&& visit) {
   RecordHeader header;
   std::int64_t position = start;
   for (std::int32_t index = 0;; ++index) {
     // A header cut short by the end of the file ends the track.
     if (!readRecordHeader(position, header)) {
-      return;
+      return WalkEnd::CutShort;
     }
     // A zero sector count marks an unformatted track.
     if (header.sectorCount == 0) {
-      return;
-    }
-    if (!visit(static_cast<const RecordHeader&>(header), position)) {
-      return;
+      return WalkEnd::ZeroCount;
     }
     // The last record by the count of the header just read ends the walk; a
     // damaged count below the position ends it at once.
-    if (index >= header.sectorCount - 1) {
-      return;
+    const bool last = index >= header.sectorCount - 1;
+    if (!visit(static_cast<const RecordHeader&>(header), position)) {
+      return last ? WalkEnd::CountReached : WalkEnd::Stopped;
+    }
+    if (last) {
+      return WalkEnd::CountReached;
     }
     position += kSectorHeaderSize + header.dataLength;
   }
@@ -344,17 +353,20 @@ std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std:
 }
 
 std::int32_t D88Image::readSectorRecords(std::int32_t track, SectorRecordInfo* out,
-                                         std::int32_t maxRecords) {
+                                         std::int32_t maxRecords, WalkEnd* end) {
   const std::optional<std::int64_t> start = trackStart(track);
   std::int32_t count = 0;
-  if (!start || maxRecords <= 0) {
-    return 0;
+  WalkEnd ended = WalkEnd::NoTrack;
+  if (start && maxRecords > 0) {
+    ended = walkTrack(*start, [&](const RecordHeader& header, std::int64_t) {
+      out[count] = header;
+      ++count;
+      return count < maxRecords;
+    });
   }
-  walkTrack(*start, [&](const RecordHeader& header, std::int64_t) {
-    out[count] = SectorRecordInfo{header.id, header.sectorCount, header.dataLength};
-    ++count;
-    return count < maxRecords;
-  });
+  if (end != nullptr) {
+    *end = ended;
+  }
   return count;
 }
 

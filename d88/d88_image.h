@@ -16,6 +16,8 @@ namespace d88 {
 constexpr std::int32_t kHeaderSize = 0x2B0;
 constexpr std::int32_t kNameOffset = 0x00;
 constexpr std::int32_t kNameSize = 16;
+constexpr std::int32_t kNameFieldSize = kNameSize + 1;  // the name and its closing NUL
+constexpr std::int32_t kWriteProtectOffset = 0x1A;
 constexpr std::int32_t kMediaTypeOffset = 0x1B;
 constexpr std::int32_t kDiskSizeOffset = 0x1C;
 constexpr std::int32_t kTrackTableOffset = 0x20;
@@ -23,7 +25,9 @@ constexpr std::int32_t kTrackCount = 164;
 constexpr std::int32_t kTrackEntrySize = 4;
 static_assert(kTrackTableOffset + kTrackCount * kTrackEntrySize <= kHeaderSize,
               "the track table lies inside the disk header");
-static_assert(kNameOffset + kNameSize <= kMediaTypeOffset, "the name ends before the media type");
+static_assert(kNameOffset + kNameFieldSize <= kWriteProtectOffset &&
+                  kWriteProtectOffset + 1 == kMediaTypeOffset,
+              "the name field, the write-protect byte and the media type follow each other");
 
 // Sector record layout: a 16-byte header followed by the stored data.
 constexpr std::int32_t kSectorHeaderSize = 16;
@@ -32,8 +36,13 @@ constexpr std::int32_t kIdHeadOffset = 0x01;
 constexpr std::int32_t kIdRecordOffset = 0x02;
 constexpr std::int32_t kIdSizeCodeOffset = 0x03;
 constexpr std::int32_t kSectorCountOffset = 0x04;
+constexpr std::int32_t kDensityOffset = 0x06;      // 0x00 double density (MFM), 0x40 single (FM)
+constexpr std::int32_t kDeletedMarkOffset = 0x07;  // 0x10 for a sector with a deleted data mark
+constexpr std::int32_t kStatusOffset = 0x08;       // the controller's status when it was read
 constexpr std::int32_t kDataLengthOffset = 0x0E;
 static_assert(kDataLengthOffset + 2 == kSectorHeaderSize, "the data length closes the header");
+static_assert(kSectorCountOffset + 2 == kDensityOffset && kStatusOffset < kDataLengthOffset,
+              "the flag bytes lie between the sector count and the data length");
 
 constexpr std::int32_t kMaxDisks = 64;
 constexpr std::int32_t kSectorIdSize = 4;      // bytes per ID in a readSectorIds list
@@ -54,17 +63,30 @@ struct SectorId {
 [[nodiscard]] std::uint32_t readLe32(const std::uint8_t* bytes);
 [[nodiscard]] std::uint16_t readLe16(const std::uint8_t* bytes);
 
-// What a listing needs of one sector record.
+// The header fields of one sector record, and where the record lies.
 struct SectorRecordInfo {
   SectorId id;
   std::int32_t sectorCount = 0;  // as this record's header gives it
-  std::int32_t dataLength = 0;   // bytes stored after the header
+  std::uint8_t density = 0;
+  std::uint8_t deletedMark = 0;
+  std::uint8_t status = 0;
+  std::int32_t dataLength = 0;  // bytes stored after the header
+  std::int64_t position = 0;    // file position of the record's header
+};
+
+// Why the walk of a track's records ended.
+enum class WalkEnd {
+  CountReached,  // the record the sector counts name as the last
+  ZeroCount,     // a record with a sector count of 0: an unformatted track
+  CutShort,      // a record header cut short by the end of the file
+  Stopped,       // the caller had what it wanted, or no room for more
+  NoTrack,       // the track is absent, or not part of the image
 };
 
 // One open D88 file with one selected disk image.
 class D88Image {
  public:
-  static constexpr std::int32_t kNameFieldSize = kNameSize + 1;  // name plus a closing NUL
+  static constexpr std::int32_t kNameFieldSize = d88::kNameFieldSize;
 
   D88Image() = default;
   D88Image(const D88Image&) = delete;
@@ -81,6 +103,12 @@ class D88Image {
   void setSectorRange(std::int32_t first, std::int32_t last);
   [[nodiscard]] const char* diskName() const { return diskName_.data(); }
   [[nodiscard]] std::int32_t mediaType() const { return mediaType_; }
+  // The selected image's name field as stored, NULs included.
+  [[nodiscard]] const std::array<std::uint8_t, kNameFieldSize>& nameField() const {
+    return nameField_;
+  }
+  // The selected image's write-protect byte (0x10 when protected).
+  [[nodiscard]] std::int32_t writeProtect() const { return writeProtect_; }
 
   // Size field and file offset of the selected image (0 and -1 when none).
   [[nodiscard]] std::int32_t diskSize() const { return diskSize_; }
@@ -96,10 +124,11 @@ class D88Image {
                            std::int32_t n, std::uint8_t* dest, std::int32_t len);
   // Lists a track's sector IDs, 4 bytes each, in stored order.
   std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
-  // Lists the same records as readSectorIds with their counts and data
-  // lengths; returns how many were stored, at most maxRecords.
+  // Lists the same records as readSectorIds with all their header fields;
+  // returns how many were stored, at most maxRecords, and tells why the walk
+  // ended when `end` is given.
   std::int32_t readSectorRecords(std::int32_t track, SectorRecordInfo* out,
-                                 std::int32_t maxRecords);
+                                 std::int32_t maxRecords, WalkEnd* end = nullptr);
   // The selected disk's stored offset of a track (0 for an index out of range).
   [[nodiscard]] std::int32_t trackOffset(std::int32_t track) const {
     return track >= 0 && track < kTrackCount ? trackOffsets_[static_cast<std::size_t>(track)] : 0;
@@ -108,11 +137,7 @@ class D88Image {
   [[nodiscard]] bool hasTrack(std::int32_t track) const { return trackStart(track).has_value(); }
 
  private:
-  struct RecordHeader {
-    SectorId id;
-    std::int32_t sectorCount = 0;
-    std::int32_t dataLength = 0;
-  };
+  using RecordHeader = SectorRecordInfo;
 
   void scanDisks();
   void forgetIndexes();
@@ -121,7 +146,7 @@ class D88Image {
   [[nodiscard]] std::optional<std::int64_t> trackStart(std::int32_t track) const;
   [[nodiscard]] bool readRecordHeader(std::int64_t position, RecordHeader& header);
   template <typename Visit>
-  void walkTrack(std::int64_t start, Visit&& visit);
+  WalkEnd walkTrack(std::int64_t start, Visit&& visit);
   const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
   [[nodiscard]] std::int32_t walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
@@ -144,6 +169,8 @@ class D88Image {
   std::array<std::int32_t, kTrackCount> trackOffsets_{};
   std::int32_t mediaType_ = -1;
   std::array<char, kNameFieldSize> diskName_{};
+  std::array<std::uint8_t, kNameFieldSize> nameField_{};
+  std::int32_t writeProtect_ = -1;
 };
 
 }  // namespace d88

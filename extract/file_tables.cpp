@@ -11,27 +11,7 @@ TableBuffer secondTable{};
 
 namespace {
 
-constexpr std::size_t kProbeSize = 6;  // the first two entries of a table
-using ProbeValue = std::array<std::uint8_t, kProbeSize>;
-static_assert(kProbeSize == 2 * kEntrySize, "a probe compares two entries");
-
-// Where a kind of disk keeps its tables (side 0, sectors 1 to 16), and how
-// each table begins.
-struct TableProbe {
-  std::int32_t firstTrack;
-  std::int32_t secondTrack;
-  ProbeValue firstBegins;
-  ProbeValue secondBegins;
-};
-
-constexpr TableProbe kSystemProbe{
-    12, 30, {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7}, {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77}};
-constexpr TableProbe kDataProbe{
-    0, 66, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9}, {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}};
-
 constexpr std::int32_t kFirstSector = 1;
-constexpr std::int32_t kSelectedFirst = 0x117;
-constexpr std::int32_t kSelectedLast = 0x11D;
 
 // Reads a whole side-0 track into a table buffer. A short read leaves the
 // bytes it did not reach as they were.
@@ -43,10 +23,11 @@ bool begins(const TableBuffer& table, const ProbeValue& value) {
   return std::equal(value.begin(), value.end(), table.begin());
 }
 
-bool probe(d88::D88Image& image, const TableProbe& kind, TableBuffer& first, TableBuffer& second) {
-  readTable(image, kind.firstTrack, first);
-  readTable(image, kind.secondTrack, second);
-  return begins(first, kind.firstBegins) && begins(second, kind.secondBegins);
+bool probe(d88::D88Image& image, const DiskLayout& layout, TableBuffer& first,
+           TableBuffer& second) {
+  readTable(image, layout.firstTableTrack, first);
+  readTable(image, layout.secondTableTrack, second);
+  return begins(first, layout.firstBegins) && begins(second, layout.secondBegins);
 }
 
 }  // namespace
@@ -63,18 +44,26 @@ std::int32_t sectorAddress(const FileTableEntry& entry) {
 DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second) {
   first.fill(0);
   second.fill(0);
-  if (probe(image, kSystemProbe, first, second)) {
-    return DiskKind::System;
-  }
-  if (probe(image, kDataProbe, first, second)) {
-    return DiskKind::Data;
+  for (const DiskLayout& layout : kLayouts) {
+    if (probe(image, layout, first, second)) {
+      return layout.kind;
+    }
   }
   return DiskKind::Unknown;
 }
 
+const DiskLayout& layoutOf(DiskKind kind) {
+  for (const DiskLayout& layout : kLayouts) {
+    if (layout.kind == kind) {
+      return layout;
+    }
+  }
+  return kUnknownLayout;
+}
+
 bool isSelected(DiskKind kind, std::int32_t number, bool extractAll) {
-  return extractAll ||
-         (kind == DiskKind::System && number >= kSelectedFirst && number <= kSelectedLast);
+  const DiskLayout& layout = layoutOf(kind);
+  return extractAll || (number >= layout.writtenFirst && number <= layout.writtenLast);
 }
 
 TableFileName tableFileName(DiskKind kind, std::int32_t number) {
@@ -106,15 +95,7 @@ DiskFile tableDiskFile(DiskKind kind, const TableFile& table) {
 }
 
 const char* recognitionMessage(DiskKind kind) {
-  switch (kind) {
-    case DiskKind::System:
-      return messages::kSystemDiskRecognised;
-    case DiskKind::Data:
-      return messages::kDataDiskRecognised;
-    case DiskKind::Unknown:
-      break;
-  }
-  return nullptr;
+  return layoutOf(kind).message;
 }
 
 void extractDisk(bool extractAll) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "d88_image.h"
+#include "messages.h"
 
 // The kind of a disk is also the first letter of its table files' names.
 enum class DiskKind : char { System = 'S', Data = 'D', Unknown = '_' };
@@ -94,14 +95,52 @@ constexpr std::size_t kTableFileNameSize = 16;
 using TableFileName = std::array<char, kTableFileNameSize>;
 [[nodiscard]] TableFileName tableFileName(DiskKind kind, std::int32_t number);
 
-// A fixed file of a system disk: sector 1 of its track, offset 0.
+// A fixed file of a disk: sector 1 of its track, offset 0.
 struct FixedFile {
   const char* name;
   std::int32_t track;
   std::int32_t size;
 };
-inline constexpr std::array<FixedFile, 2> kFixedFiles{
-    {{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}};
+
+// The first two entries of a table, which tell the kind of a disk.
+constexpr std::size_t kProbeSize = 2 * kEntrySize;
+using ProbeValue = std::array<std::uint8_t, kProbeSize>;
+
+constexpr std::size_t kMaxFixedFiles = 2;
+
+// One layout of disk: where its two tables lie (side 0, sectors 1 to 16) and
+// how each begins, its fixed files, the table files written without
+// extract-all, and how it is announced and listed.
+struct DiskLayout {
+  DiskKind kind;  // also the first letter of its table files' names
+  std::int32_t firstTableTrack;
+  std::int32_t secondTableTrack;
+  ProbeValue firstBegins;
+  ProbeValue secondBegins;
+  std::array<FixedFile, kMaxFixedFiles> fixedFiles;
+  std::size_t fixedFileCount;
+  std::int32_t writtenFirst;  // table files writtenFirst..writtenLast are
+  std::int32_t writtenLast;   // written without extract-all (none: first > last)
+  const char* message;        // printed when recognised
+  const char* listingName;
+};
+
+// Every layout the tool knows, in the order recognition tries them.
+inline constexpr std::array<DiskLayout, 2> kLayouts{{
+    {DiskKind::System, 12, 30, {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7},
+     {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77}, {{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}}, 2,
+     0x117, 0x11D, messages::kSystemDiskRecognised, "system disk"},
+    {DiskKind::Data, 0, 66, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9},
+     {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}, {}, 0, 1, 0, messages::kDataDiskRecognised,
+     "data disk"},
+}};
+
+// A disk no layout recognises: its tables are what the last probe read, and
+// nothing of it is written without extract-all.
+inline constexpr DiskLayout kUnknownLayout{
+    DiskKind::Unknown, 0, 0, {}, {}, {}, 0, 1, 0, nullptr, "not recognised"};
+
+[[nodiscard]] const DiskLayout& layoutOf(DiskKind kind);
 
 // A file the tool writes for a disk: name, first sector and byte range.
 struct DiskFile {
@@ -124,10 +163,9 @@ struct DiskFile {
 template <typename Visit>
 void forEachDiskFile(DiskKind kind, const TableBuffer& first, const TableBuffer& second,
                      Visit&& visit) {
-  if (kind == DiskKind::System) {
-    for (const FixedFile& fixed : kFixedFiles) {
-      visit(fixedDiskFile(fixed));
-    }
+  const DiskLayout& layout = layoutOf(kind);
+  for (std::size_t i = 0; i < layout.fixedFileCount; ++i) {
+    visit(fixedDiskFile(layout.fixedFiles[i]));
   }
   walkFileTables(first, second, [&](const TableFile& file) { visit(tableDiskFile(kind, file)); });
 }
