@@ -127,18 +127,34 @@ struct DiskLayout {
 
 // Every layout the tool knows, in the order recognition tries them.
 inline constexpr std::array<DiskLayout, 2> kLayouts{{
-    {DiskKind::System, 12, 30, {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7},
-     {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77}, {{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}}, 2,
-     0x117, 0x11D, messages::kSystemDiskRecognised, "system disk"},
-    {DiskKind::Data, 0, 66, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9},
-     {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}, {}, 0, 1, 0, messages::kDataDiskRecognised,
+    {DiskKind::System,
+     12,
+     30,
+     {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7},
+     {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77},
+     {{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}},
+     2,
+     0x117,
+     0x11D,
+     messages::kSystemDiskRecognised,
+     "system disk"},
+    {DiskKind::Data,
+     0,
+     66,
+     {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9},
+     {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00},
+     {},
+     0,
+     1,
+     0,
+     messages::kDataDiskRecognised,
      "data disk"},
 }};
 
 // A disk no layout recognises: its tables are what the last probe read, and
 // nothing of it is written without extract-all.
-inline constexpr DiskLayout kUnknownLayout{
-    DiskKind::Unknown, 0, 0, {}, {}, {}, 0, 1, 0, nullptr, "not recognised"};
+inline constexpr DiskLayout kUnknownLayout{DiskKind::Unknown, 0, 0, {}, {}, {}, 0, 1, 0, nullptr,
+                                           "not recognised"};
 
 [[nodiscard]] const DiskLayout& layoutOf(DiskKind kind);
 

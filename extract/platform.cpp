@@ -39,15 +39,15 @@ FileIdentity identityOfHandle(HANDLE handle) {
 
 // The D88 file's name as the wide command line holds it; the narrow argv
 // has lost the characters that the ANSI code page cannot hold.
-std::FILE* openWide(int argc, char** argv) {
+std::FILE* openWide(int argc, char** argv, int index) {
   int wideCount = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
   std::FILE* file = nullptr;
   // Should the two parsings disagree, the narrow name is the one we were given.
   if (wide != nullptr && wideCount == argc) {
-    file = _wfopen(wide[1], L"rb");
+    file = _wfopen(wide[index], L"rb");
   } else {
-    file = std::fopen(argv[1], "rb");
+    file = std::fopen(argv[index], "rb");
   }
   LocalFree(wide);
   return file;
@@ -60,15 +60,15 @@ FileIdentity identityOfStat(const struct stat& info) {
 
 }  // namespace
 
-std::FILE* openInput(int argc, char** argv) {
-  if (argc < 2) {
+std::FILE* openInput(int argc, char** argv, int index) {
+  if (index < 0 || index >= argc) {
     return nullptr;
   }
 #ifdef _WIN32
   // Windows refuses to open a folder as a file.
-  std::FILE* file = openWide(argc, argv);
+  std::FILE* file = openWide(argc, argv, index);
 #else
-  std::FILE* file = std::fopen(argv[1], "rb");
+  std::FILE* file = std::fopen(argv[index], "rb");
   struct stat info {};
   // A folder opens for reading here and only fails its reads.
   if (file != nullptr && (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {

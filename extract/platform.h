@@ -10,11 +10,11 @@
 
 namespace platform {
 
-// Opens the D88 file named by argument 1 for binary reading. On Windows the
+// Opens the D88 file named by argument `index` for binary reading. On Windows the
 // name comes from the wide command line, so that names outside the ANSI code
 // page open. Returns nullptr for a file that cannot be opened, a folder, and
 // an input that cannot be positioned (a pipe or a socket).
-[[nodiscard]] std::FILE* openInput(int argc, char** argv);
+[[nodiscard]] std::FILE* openInput(int argc, char** argv, int index);
 
 // What makes a file the same file through links: device and inode on POSIX,
 // volume serial number and file index on Windows.

@@ -63,16 +63,18 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
   const auto result = info(d88test::concat({named, test}));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out,
-            text("disk 0: offset 0x00000000  name \"\x83\x66\x81\x5B\x83\x5E\"  media 0x99 "
-                 "(unknown)  size 0x000002B0\n"
-                 "  track 161 (C 80 H 1): offset 0x00000008 points into the disk header, not a "
-                 "track\n"
-                 "  kind: not recognised\n"
-                 "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4\n"
-                 "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0064]\n"
-                 "  track   3 (C  1 H 1): 5 sectors: 01-01-01-00\n"
-                 "  kind: not recognised\n"));
+  EXPECT_EQ(
+      result.out,
+      // データ, decoded to UTF-8
+      text("disk 0: offset 0x00000000  name \"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\"  media 0x99 "
+           "(unknown)  size 0x000002B0\n"
+           "  track 161 (C 80 H 1): offset 0x00000008 points into the disk header, not a "
+           "track\n"
+           "  kind: not recognised\n"
+           "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4\n"
+           "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0064]\n"
+           "  track   3 (C  1 H 1): 5 sectors: 01-01-01-00  (cut short by the end of the file)\n"
+           "  kind: not recognised\n"));
 }
 
 TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
@@ -123,9 +125,11 @@ TEST_F(InfoTest, UsageAndOpenErrorAsTheExtractorWordsThem) {
   result = info({scratch_.file("missing.d88")});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  // ファイルをオープンできません
-  EXPECT_EQ(result.err, text("\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83"
-                             "\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\n"));
+  // ファイルをオープンできません, in UTF-8 like all of d88info's texts
+  EXPECT_EQ(result.err,
+            text("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82"
+                 "\xAA\xE3\x83\xBC\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81"
+                 "\xBE\xE3\x81\x9B\xE3\x82\x93\n"));
 }
 
 // The real images hold 154 tracks of 8 sectors of 1024 bytes: C = track / 2,

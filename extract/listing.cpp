@@ -1,0 +1,110 @@
+#include "listing.h"
+
+namespace {
+
+// Records a walk can reach: sector counts are 16-bit.
+constexpr std::int32_t kMostRecordsPerTrack = 0x10000;
+// Room for the records of a normal track; a longer walk is read again with
+// room for the most a walk can reach.
+constexpr std::int32_t kUsualRecordsPerTrack = 64;
+// No real track starts before the end of a 160-slot track table.
+constexpr std::int32_t kShortTrackTableEnd = d88::kTrackTableOffset + 160 * d88::kTrackEntrySize;
+static_assert(kShortTrackTableEnd < d88::kHeaderSize, "a short table ends inside the header");
+
+void listTrack(d88::D88Image& image, TrackListing& track) {
+  track.storedOffset = image.trackOffset(track.slot);
+  track.insideHeader = track.storedOffset < kShortTrackTableEnd;
+  track.records.clear();
+  track.walkEnd = d88::WalkEnd::NoTrack;
+  if (track.insideHeader) {
+    return;
+  }
+  for (const std::int32_t room : {kUsualRecordsPerTrack, kMostRecordsPerTrack}) {
+    track.records.resize(static_cast<std::size_t>(room));
+    const std::int32_t count =
+        image.readSectorRecords(track.slot, track.records.data(), room, &track.walkEnd);
+    track.records.resize(static_cast<std::size_t>(count));
+    // Stopped only for want of room: the walk goes on past it.
+    if (track.walkEnd != d88::WalkEnd::Stopped) {
+      return;
+    }
+  }
+}
+
+FileListing listFile(const DiskFile& file) {
+  FileListing listing{file, FileVerdict::Complete, 0};
+  const FileRead read = readFileChain(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
+                                      file.offset, file.size);
+  listing.bytesRead = read.bytesRead;
+  switch (read.status) {
+    case FileReadStatus::Complete:
+      listing.verdict = FileVerdict::Complete;
+      break;
+    case FileReadStatus::Incomplete:
+      listing.verdict = FileVerdict::Incomplete;
+      break;
+    case FileReadStatus::Unreadable:
+      listing.verdict = FileVerdict::SkippedUnreadable;
+      break;
+    case FileReadStatus::Damaged:
+      listing.verdict =
+          file.size < 0 ? FileVerdict::SkippedNegativeSize : FileVerdict::SkippedPastBuffer;
+      break;
+  }
+  return listing;
+}
+
+}  // namespace
+
+const char* mediaName(std::int32_t mediaType) {
+  switch (mediaType) {
+    case 0x00:
+      return "2D";
+    case 0x10:
+      return "2DD";
+    case 0x20:
+      return "2HD";
+    case 0x30:
+      return "1D";
+    case 0x40:
+      return "1DD";
+    default:
+      return "unknown";
+  }
+}
+
+void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit) {
+  DiskListing disk;
+  for (std::int32_t index = 0; index < image.diskCount(); ++index) {
+    disk.index = index;
+    disk.offset = image.diskOffset(index);
+    disk.headerComplete = image.selectDisk(index);
+    image.setSectorRange(1, kSectorsPerTrack);
+    disk.nameField = image.nameField();
+    disk.writeProtect = image.writeProtect();
+    disk.mediaType = image.mediaType();
+    disk.sizeField = image.diskSize();
+    disk.kind = DiskKind::Unknown;
+    disk.files.clear();
+    std::size_t present = 0;
+    if (disk.headerComplete) {
+      for (std::int32_t slot = 0; slot < d88::kTrackCount; ++slot) {
+        if (!image.hasTrack(slot)) {
+          continue;
+        }
+        // Track listings are kept from disk to disk with their records' room.
+        if (present == disk.tracks.size()) {
+          disk.tracks.emplace_back();
+        }
+        TrackListing& track = disk.tracks[present++];
+        track.slot = slot;
+        listTrack(image, track);
+      }
+      disk.kind = recogniseDisk(image, firstTable, secondTable);
+      forEachDiskFile(disk.kind, firstTable, secondTable,
+                      [&](const DiskFile& file) { disk.files.push_back(listFile(file)); });
+    }
+    disk.tracks.resize(present);
+    visit(disk);
+  }
+}

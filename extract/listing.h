@@ -1,0 +1,62 @@
+// What a D88 file holds, disk by disk, and what d88extract -a would do with
+// each disk: the one description that every listing formats.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "d88_image.h"
+#include "extract_file.h"
+#include "file_tables.h"
+
+// A present slot of the track table and the records its walk reaches.
+struct TrackListing {
+  std::int32_t slot = 0;
+  std::int32_t storedOffset = 0;
+  // Some writers store only 160 track offsets and start the first track right
+  // after them: the last four slots then hold sector bytes, an offset into
+  // the disk header that names no track. Such a slot has no records.
+  bool insideHeader = false;
+  std::vector<d88::SectorRecordInfo> records;
+  d88::WalkEnd walkEnd = d88::WalkEnd::NoTrack;
+};
+
+// What extraction does with a file.
+enum class FileVerdict {
+  Complete,
+  Incomplete,           // written whole, zero-filled past a break in its chain
+  SkippedUnreadable,    // its first sector cannot be read
+  SkippedNegativeSize,  // a damaged table gives it a negative size
+  SkippedPastBuffer,    // offset and size reach past the extraction buffer
+};
+
+struct FileListing {
+  DiskFile file;
+  FileVerdict verdict = FileVerdict::Complete;
+  std::int32_t bytesRead = 0;  // of an incomplete file: the bytes before the break
+};
+
+struct DiskListing {
+  std::int32_t index = 0;
+  std::int32_t offset = 0;
+  // A header cut short by the end of the file: nothing below is known.
+  bool headerComplete = false;
+  std::array<std::uint8_t, d88::kNameFieldSize> nameField{};
+  std::int32_t writeProtect = 0;
+  std::int32_t mediaType = 0;
+  std::int32_t sizeField = 0;
+  std::vector<TrackListing> tracks;  // the present slots, in slot order
+  DiskKind kind = DiskKind::Unknown;
+  std::vector<FileListing> files;  // every file "-a" writes, in extraction order
+};
+
+// Describes each disk image of the open file in file order, handing each to
+// `visit` before the next is read, so that memory holds one disk at a time.
+// It selects each disk and uses the process-wide table and extraction
+// buffers, as the extraction does.
+void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit);
+
+// The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
+[[nodiscard]] const char* mediaName(std::int32_t mediaType);

@@ -1,0 +1,134 @@
+#include "json_format.h"
+
+#include <nlohmann/json.hpp>
+
+#include "listing_text.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(size * 2);
+  for (std::size_t i = 0; i < size; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+const char* walkEndKey(d88::WalkEnd end) {
+  switch (end) {
+    case d88::WalkEnd::CountReached:
+      return "countReached";
+    case d88::WalkEnd::ZeroCount:
+      return "zeroCount";
+    case d88::WalkEnd::CutShort:
+      return "cutShort";
+    case d88::WalkEnd::Stopped:
+      return "stopped";
+    case d88::WalkEnd::NoTrack:
+      break;
+  }
+  return "noTrack";
+}
+
+Json recordJson(const d88::SectorRecordInfo& record) {
+  return Json{{"c", record.id.c},
+              {"h", record.id.h},
+              {"r", record.id.r},
+              {"n", record.id.n},
+              {"sectorCount", record.sectorCount},
+              {"density", record.density},
+              {"deletedMark", record.deletedMark},
+              {"status", record.status},
+              {"dataLength", record.dataLength},
+              {"position", record.position}};
+}
+
+Json trackJson(const TrackListing& track) {
+  Json json{{"slot", track.slot},
+            {"cylinder", track.slot / 2},
+            {"head", track.slot % 2},
+            {"offset", track.storedOffset},
+            {"insideHeader", track.insideHeader}};
+  if (!track.insideHeader) {
+    json["walkEnd"] = walkEndKey(track.walkEnd);
+  }
+  Json records = Json::array();
+  for (const d88::SectorRecordInfo& record : track.records) {
+    records.push_back(recordJson(record));
+  }
+  json["records"] = std::move(records);
+  return json;
+}
+
+Json fileJson(const FileListing& listing) {
+  const DiskFile& file = listing.file;
+  Json json{{"name", file.name.data()}, {"track", file.track},
+            {"sector", file.r},         {"offset", file.offset},
+            {"size", file.size},        {"writtenWithoutAll", file.writtenWithoutAll}};
+  switch (listing.verdict) {
+    case FileVerdict::Complete:
+      json["verdict"] = "complete";
+      break;
+    case FileVerdict::Incomplete:
+      json["verdict"] = "incomplete";
+      json["bytesRead"] = listing.bytesRead;
+      break;
+    case FileVerdict::SkippedUnreadable:
+      json["verdict"] = "skipped";
+      json["reason"] = "firstSectorUnreadable";
+      break;
+    case FileVerdict::SkippedNegativeSize:
+      json["verdict"] = "skipped";
+      json["reason"] = "negativeSize";
+      break;
+    case FileVerdict::SkippedPastBuffer:
+      json["verdict"] = "skipped";
+      json["reason"] = "pastExtractionBuffer";
+      break;
+  }
+  return json;
+}
+
+}  // namespace
+
+std::string jsonDocumentStart() {
+  return "{\"schema\":" + std::to_string(kJsonSchemaVersion) + ",\"disks\":[\n";
+}
+
+std::string jsonDocumentEnd() {
+  return "\n]}\n";
+}
+
+std::string formatDiskJson(const DiskListing& disk) {
+  Json json{
+      {"index", disk.index}, {"offset", disk.offset}, {"headerComplete", disk.headerComplete}};
+  if (disk.headerComplete) {
+    json["name"] = decodedDiskName(disk, false);
+    json["nameHex"] = hexBytes(disk.nameField.data(), disk.nameField.size());
+    json["writeProtect"] = disk.writeProtect;
+    json["mediaType"] = disk.mediaType;
+    json["media"] = mediaName(disk.mediaType);
+    json["sizeField"] = disk.sizeField;
+    Json tracks = Json::array();
+    for (const TrackListing& track : disk.tracks) {
+      tracks.push_back(trackJson(track));
+    }
+    json["tracks"] = std::move(tracks);
+    json["kind"] = layoutOf(disk.kind).listingName;
+    const std::string message = recognitionText(disk.kind);
+    json["message"] = message.empty() ? Json(nullptr) : Json(message);
+    Json files = Json::array();
+    for (const FileListing& file : disk.files) {
+      files.push_back(fileJson(file));
+    }
+    json["files"] = std::move(files);
+  }
+  // Names are decoded text with \xNN escapes, so valid UTF-8; replace is a
+  // guard, not a path taken.
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}

@@ -1,0 +1,19 @@
+// The listing as JSON for scripts: one document, {"schema": N, "disks": [...]},
+// written one disk object at a time as the disks are read. The schema is
+// documented in info/d88info.schema.json.
+#pragma once
+
+#include <string>
+
+#include "listing.h"
+
+inline constexpr int kJsonSchemaVersion = 1;
+
+// The document's text before the first disk, between two disks, and after
+// the last one.
+[[nodiscard]] std::string jsonDocumentStart();
+inline constexpr char kJsonDiskSeparator[] = ",\n";
+[[nodiscard]] std::string jsonDocumentEnd();
+
+// One disk as a JSON object, on one line.
+[[nodiscard]] std::string formatDiskJson(const DiskListing& disk);

@@ -1,0 +1,38 @@
+#include "listing_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "d88_text.h"
+
+std::string decodedDiskName(const DiskListing& disk, bool escapeBackslash) {
+  const auto* begin = disk.nameField.data();
+  const auto* end = std::find(begin, begin + d88::kNameSize, std::uint8_t{0});
+  return d88text::decodeCp932(begin, static_cast<std::size_t>(end - begin), escapeBackslash);
+}
+
+std::string recognitionText(DiskKind kind) {
+  const char* message = recognitionMessage(kind);
+  if (message == nullptr) {
+    return {};
+  }
+  // The line end would be escaped as a control character.
+  const std::size_t length = std::strcspn(message, "\n");
+  return d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(message), length, false);
+}
+
+const char* walkEndName(d88::WalkEnd end) {
+  switch (end) {
+    case d88::WalkEnd::CountReached:
+      return "count reached";
+    case d88::WalkEnd::ZeroCount:
+      return "zero count";
+    case d88::WalkEnd::CutShort:
+      return "cut short";
+    case d88::WalkEnd::Stopped:
+      return "stopped";
+    case d88::WalkEnd::NoTrack:
+      break;
+  }
+  return "no track";
+}

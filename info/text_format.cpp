@@ -1,0 +1,131 @@
+#include "text_format.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "listing_text.h"
+#include "messages.h"
+
+namespace {
+
+constexpr std::uint8_t kSingleDensity = 0x40;
+constexpr std::uint8_t kDeletedData = 0x10;
+
+template <typename... Args>
+void append(std::string& out, const char* format, Args... args) {
+  std::array<char, 160> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), format, args...);
+  out += buffer.data();
+}
+
+// After an ID: [LLLL] when the stored data length is not 128 << N, then the
+// record's marks in braces: "fm" single density, "del" a deleted data mark,
+// "st=XX" a non-zero controller status (other values of the two flag bytes
+// are shown as "den=XX" and "del=XX").
+void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
+  append(out, " %02X-%02X-%02X-%02X", record.id.c, record.id.h, record.id.r, record.id.n);
+  const std::int64_t nominal = std::int64_t{d88::kBaseSectorSize} << record.id.n;
+  if (record.dataLength != nominal) {
+    append(out, "[%04X]", static_cast<unsigned>(record.dataLength));
+  }
+  std::string marks;
+  if (record.density == kSingleDensity) {
+    marks += ",fm";
+  } else if (record.density != 0) {
+    append(marks, ",den=%02X", record.density);
+  }
+  if (record.deletedMark == kDeletedData) {
+    marks += ",del";
+  } else if (record.deletedMark != 0) {
+    append(marks, ",del=%02X", record.deletedMark);
+  }
+  if (record.status != 0) {
+    append(marks, ",st=%02X", record.status);
+  }
+  if (!marks.empty()) {
+    out += "{" + marks.substr(1) + "}";
+  }
+}
+
+void appendTrack(std::string& out, const TrackListing& track) {
+  append(out, "  track %3d (C %2d H %d): ", track.slot, track.slot / 2, track.slot % 2);
+  if (track.insideHeader) {
+    append(out, "offset 0x%08X points into the disk header, not a track\n",
+           static_cast<unsigned>(track.storedOffset));
+    return;
+  }
+  if (track.records.empty()) {
+    out += "no sectors\n";
+    return;
+  }
+  append(out, "%d sectors:", track.records.front().sectorCount);
+  for (const d88::SectorRecordInfo& record : track.records) {
+    appendRecord(out, record);
+  }
+  // The walk ends early on damage: say where the records stopped.
+  if (track.walkEnd == d88::WalkEnd::CutShort) {
+    out += "  (cut short by the end of the file)";
+  } else if (track.walkEnd == d88::WalkEnd::ZeroCount) {
+    out += "  (ends at a record with sector count 0)";
+  }
+  out += "\n";
+}
+
+void appendFile(std::string& out, const FileListing& listing) {
+  const DiskFile& file = listing.file;
+  std::array<char, 128> line{};
+  std::snprintf(line.data(), line.size(), messages::kReportLine, file.name.data(),
+                static_cast<unsigned>(file.track), static_cast<unsigned>(file.r),
+                static_cast<unsigned>(file.offset), static_cast<unsigned>(file.size));
+  line[std::strcspn(line.data(), "\n")] = '\0';
+  append(out, "  %s", line.data());
+  if (file.writtenWithoutAll) {
+    out += "  (written without -a)";
+  }
+  switch (listing.verdict) {
+    case FileVerdict::Complete:
+      break;
+    case FileVerdict::Incomplete:
+      append(out, "  (chain breaks: read %04X of %04X bytes)",
+             static_cast<unsigned>(listing.bytesRead), static_cast<unsigned>(file.size));
+      break;
+    case FileVerdict::SkippedUnreadable:
+      out += "  (skipped: first sector unreadable)";
+      break;
+    case FileVerdict::SkippedNegativeSize:
+      out += "  (skipped: size negative)";
+      break;
+    case FileVerdict::SkippedPastBuffer:
+      out += "  (skipped: size past the extraction buffer)";
+      break;
+  }
+  out += "\n";
+}
+
+}  // namespace
+
+std::string formatDiskText(const DiskListing& disk) {
+  std::string out;
+  if (!disk.headerComplete) {
+    append(out, "disk %d: offset 0x%08X  header cut short\n", disk.index,
+           static_cast<unsigned>(disk.offset));
+    return out;
+  }
+  append(out, "disk %d: offset 0x%08X  name \"", disk.index, static_cast<unsigned>(disk.offset));
+  out += decodedDiskName(disk, true);
+  append(out, "\"  media 0x%02X (%s)  size 0x%08X", static_cast<unsigned>(disk.mediaType),
+         mediaName(disk.mediaType), static_cast<unsigned>(disk.sizeField));
+  if (disk.writeProtect != 0) {
+    append(out, "  write-protected 0x%02X", static_cast<unsigned>(disk.writeProtect));
+  }
+  out += "\n";
+  for (const TrackListing& track : disk.tracks) {
+    appendTrack(out, track);
+  }
+  append(out, "  kind: %s\n", layoutOf(disk.kind).listingName);
+  for (const FileListing& file : disk.files) {
+    appendFile(out, file);
+  }
+  return out;
+}

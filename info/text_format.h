@@ -1,0 +1,14 @@
+// The listing as text for people: one header line per disk, one line per
+// present track with its sector IDs, the recognised kind and what extraction
+// does with each file.
+#pragma once
+
+#include <string>
+
+#include "listing.h"
+
+// The lines of one disk, UTF-8, each ending in '\n'.
+[[nodiscard]] std::string formatDiskText(const DiskListing& disk);
+
+// Shown when the scan finds no disk image at all.
+inline constexpr char kNoDiskImageText[] = "no disk image found\n";
