@@ -21,7 +21,7 @@ if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
 fi
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target d88extract make_full make_crafted bench_empty >/dev/null
+cmake --build --preset release --target d88extract d88info make_full make_crafted bench_empty >/dev/null
 bin="$PWD/build/release/bin"
 # BENCH_DIR puts the images and output elsewhere, e.g. on a tmpfs.
 work="${BENCH_DIR:-$PWD/build/bench}"
@@ -74,6 +74,22 @@ for workload in full crafted; do
   ratio=$(awk -v a="$tool_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
   per_byte[$workload]=$(awk -v t="$tool_time" -v b="$bytes" 'BEGIN {printf "%.6e", t / b}')
   echo "| $workload | $files | $bytes | $tool_time | $median | $ratio | $tool_rss | $peak | $((tool_rss - empty_rss)) |"
+done
+
+# d88info on the full workload against d88extract -a on the same image, in
+# the same run: the listing reads every record and every file's chain, as the
+# extraction does, and writes text or JSON to /dev/null instead of files.
+echo
+echo "| listing of full | d88info s | d88extract -a s | ratio | d88info peak KiB | d88info peak - empty KiB |"
+echo "|---|---|---|---|---|---|"
+measure "$bin/d88extract" "$work/full.d88" -a
+extract_time=$median
+for format in text json; do
+  args=("$work/full.d88")
+  [[ "$format" == json ]] && args=(--json "${args[@]}")
+  measure "$bin/d88info" "${args[@]}"
+  ratio=$(awk -v a="$median" -v b="$extract_time" 'BEGIN {printf "%.2f", a / b}')
+  echo "| d88info $([[ $format == json ]] && echo "--json" || echo "(text)") | $median | $extract_time | $ratio | $peak | $((peak - empty_rss)) |"
 done
 echo
 echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (medians, after a warm-up)"

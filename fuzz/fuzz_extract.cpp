@@ -1,5 +1,6 @@
 // Arbitrary bytes as a D88 file: recognise and extract every disk, without
-// and with extract-all, into a scratch folder that is emptied after each input.
+// and with extract-all, into a scratch folder that is emptied after each
+// input; then list the file in both of d88info's formats.
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -7,6 +8,9 @@
 #include "extract_file.h"
 #include "file_tables.h"
 #include "fuzz_support.h"
+#include "json_format.h"
+#include "listing.h"
+#include "text_format.h"
 
 namespace {
 
@@ -52,6 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       diskImage.setSectorRange(1, 16);
       extractDisk(extractAll);
     }
+  }
+  std::size_t listed = 0;
+  describeImage(diskImage, [&](const DiskListing& disk) {
+    listed += formatDiskText(disk).size() + formatDiskJson(disk).size();
+  });
+  // Every disk gets a header line and an object, however damaged.
+  if (diskImage.diskCount() > 0 && listed == 0) {
+    std::abort();
   }
   (void)diskImage.open(nullptr);
   std::filesystem::current_path(started);

@@ -1,5 +1,6 @@
 #include "json_format.h"
 
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "listing_text.h"
@@ -35,17 +36,30 @@ const char* walkEndKey(d88::WalkEnd end) {
   return "noTrack";
 }
 
+// The fields of a record, in the order each record's array holds them.
+constexpr std::array<const char*, 10> kRecordFields{
+    "c",       "h",           "r",      "n",          "sectorCount",
+    "density", "deletedMark", "status", "dataLength", "position"};
+
+// Records are the bulk of a listing (16 or so per track): each is an array of
+// numbers in the order of kRecordFields, built in one allocation and moved,
+// which keeps the listing about as fast as the extraction and a third of the
+// size of objects with named fields.
 Json recordJson(const d88::SectorRecordInfo& record) {
-  return Json{{"c", record.id.c},
-              {"h", record.id.h},
-              {"r", record.id.r},
-              {"n", record.id.n},
-              {"sectorCount", record.sectorCount},
-              {"density", record.density},
-              {"deletedMark", record.deletedMark},
-              {"status", record.status},
-              {"dataLength", record.dataLength},
-              {"position", record.position}};
+  Json json(Json::value_t::array);
+  auto& fields = json.get_ref<Json::array_t&>();
+  fields.reserve(kRecordFields.size());
+  fields.emplace_back(record.id.c);
+  fields.emplace_back(record.id.h);
+  fields.emplace_back(record.id.r);
+  fields.emplace_back(record.id.n);
+  fields.emplace_back(record.sectorCount);
+  fields.emplace_back(record.density);
+  fields.emplace_back(record.deletedMark);
+  fields.emplace_back(record.status);
+  fields.emplace_back(record.dataLength);
+  fields.emplace_back(record.position);
+  return json;
 }
 
 Json trackJson(const TrackListing& track) {
@@ -58,6 +72,7 @@ Json trackJson(const TrackListing& track) {
     json["walkEnd"] = walkEndKey(track.walkEnd);
   }
   Json records = Json::array();
+  records.get_ref<Json::array_t&>().reserve(track.records.size());
   for (const d88::SectorRecordInfo& record : track.records) {
     records.push_back(recordJson(record));
   }
@@ -97,7 +112,8 @@ Json fileJson(const FileListing& listing) {
 }  // namespace
 
 std::string jsonDocumentStart() {
-  return "{\"schema\":" + std::to_string(kJsonSchemaVersion) + ",\"disks\":[\n";
+  return "{\"schema\":" + std::to_string(kJsonSchemaVersion) +
+         ",\"recordFields\":" + Json(kRecordFields).dump() + ",\"disks\":[\n";
 }
 
 std::string jsonDocumentEnd() {

@@ -1,6 +1,8 @@
-// The listing as JSON for scripts: one document, {"schema": N, "disks": [...]},
-// written one disk object at a time as the disks are read. The schema is
-// documented in info/d88info.schema.json.
+// The listing as JSON for scripts: one document,
+//   {"schema": N, "recordFields": [...], "disks": [...]}
+// written one disk object at a time as the disks are read; each sector record
+// is an array of numbers named by recordFields. The schema is documented in
+// info/d88info.schema.json.
 #pragma once
 
 #include <string>
