@@ -17,6 +17,16 @@ bool seekTo(std::FILE* file, std::int64_t position) {
 #endif
 }
 
+std::int64_t sizeOf(std::FILE* file) {
+#ifdef _WIN32
+  const bool atEnd = _fseeki64(file, 0, SEEK_END) == 0;
+  return atEnd ? std::max<std::int64_t>(_ftelli64(file), 0) : 0;
+#else
+  const bool atEnd = fseeko(file, 0, SEEK_END) == 0;
+  return atEnd ? std::max<std::int64_t>(ftello(file), 0) : 0;
+#endif
+}
+
 }  // namespace
 
 bool BufferedFile::adopt(std::FILE* file) {
@@ -33,6 +43,7 @@ bool BufferedFile::adopt(std::FILE* file) {
     return false;
   }
   file_ = file;
+  size_ = sizeOf(file_);
   return true;
 }
 
@@ -49,6 +60,7 @@ void BufferedFile::dropBuffer() {
     block.start = 0;
     block.length = 0;
   }
+  size_ = file_ != nullptr ? sizeOf(file_) : 0;
 }
 
 std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,

@@ -26,8 +26,11 @@ class BufferedFile {
   void close();
   [[nodiscard]] bool isOpen() const { return file_ != nullptr; }
 
-  // Forgets the buffered bytes, so the next read sees the file as it is now.
+  // Forgets the buffered bytes and the size, so that reads see the file as
+  // it is now.
   void dropBuffer();
+  // The file's size when it was opened or its buffer last dropped.
+  [[nodiscard]] std::int64_t size() const { return size_; }
 
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
@@ -46,6 +49,7 @@ class BufferedFile {
   [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
 
   std::FILE* file_ = nullptr;
+  std::int64_t size_ = 0;
   std::array<Block, kBlocks> blocks_{};
   std::uint64_t uses_ = 0;
 };

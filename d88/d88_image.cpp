@@ -228,16 +228,6 @@ const SectorIdIndex& D88Image::sectorIndexFor(std::int32_t track, std::int64_t s
   return index;
 }
 
-std::int32_t D88Image::readFoundSector(std::int64_t headerPosition, std::uint8_t* dest,
-                                       std::int32_t len) {
-  RecordHeader header;
-  if (!readRecordHeader(headerPosition, header)) {
-    return 0;
-  }
-  const std::int32_t wanted = std::min(header.dataLength, len);
-  return static_cast<std::int32_t>(file_.readAt(headerPosition + kSectorHeaderSize, dest, wanted));
-}
-
 namespace {
 
 bool isIdByte(std::int32_t value) {
@@ -262,26 +252,24 @@ const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
   return map;
 }
 
-std::int32_t D88Image::walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
-                                    std::int32_t len) {
-  std::int32_t result = 0;
+std::optional<std::int64_t> D88Image::walkToSector(std::int64_t start, std::uint32_t key) {
+  std::optional<std::int64_t> found;
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     if (SectorIdIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
       return true;
     }
-    result = readFoundSector(position, dest, len);
+    found = position;
     return false;
   });
-  return result;
+  return found;
 }
 
-std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
-                                  std::int32_t r, std::int32_t n, std::uint8_t* dest,
-                                  std::int32_t len) {
+std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_t c, std::int32_t h,
+                                                 std::int32_t r, std::int32_t n) {
   const std::optional<std::int64_t> start = trackStart(track);
   // Stored IDs are bytes: other values name no sector.
-  if (len <= 0 || !start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
-    return 0;
+  if (!start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
+    return std::nullopt;
   }
   const SectorId id{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
                     static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
@@ -297,28 +285,54 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
     found = index.find(key);
     complete = index.isComplete();
   }
+  std::optional<std::int64_t> header;
   if (found) {
-    return readFoundSector(*start + *found, dest, len);
+    header = *start + *found;
+  } else if (!complete) {
+    // Records too far from the track's start for the index: walk to them.
+    header = walkToSector(*start, key);
   }
-  // Records too far from the track's start for the index: walk to them.
-  return complete ? 0 : walkToSector(*start, key, dest, len);
+  RecordHeader record;
+  if (!header || !readRecordHeader(*header, record)) {
+    return std::nullopt;
+  }
+  // The bytes the file holds: a record cut short by the end of the file
+  // has fewer than its stored length.
+  const std::int64_t data = *header + kSectorHeaderSize;
+  const std::int64_t inFile = std::max<std::int64_t>(file_.size() - data, 0);
+  return SectorData{data,
+                    static_cast<std::int32_t>(std::min<std::int64_t>(record.dataLength, inFile))};
 }
 
-std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,
-                                   std::int32_t r, std::int32_t n, std::uint8_t* dest,
-                                   std::int32_t len) {
+std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
+                                  std::int32_t r, std::int32_t n, std::uint8_t* dest,
+                                  std::int32_t len) {
+  if (len <= 0) {
+    return 0;
+  }
+  const std::optional<SectorData> found = locateSector(track, c, h, r, n);
+  if (!found) {
+    return 0;
+  }
+  const std::int32_t wanted = std::min(found->length, len);
+  return static_cast<std::int32_t>(file_.readAt(found->position, dest, wanted));
+}
+
+template <typename Step>
+std::int32_t D88Image::walkChain(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                                 std::int32_t n, std::int32_t len, Step&& step) {
   // A size code whose sector size does not fit in 32 bits names no sector we can read.
   if (n < 0 || n > kMaxSizeCode) {
     return 0;
   }
-  std::int32_t step = kBaseSectorSize << n;
+  std::int32_t size = kBaseSectorSize << n;
   std::int32_t done = 0;
   while (done < len) {
-    step = std::min(step, len - done);
-    if (readSector(track, c, h, r, n, dest + done, step) < step) {
+    size = std::min(size, len - done);
+    if (step(track, c, h, r, done, size) < size) {
       return done;
     }
-    done += step;
+    done += size;
     if (r == lastSector_) {
       ++track;
       if (h == 0) {
@@ -333,6 +347,30 @@ std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int3
     }
   }
   return done;
+}
+
+std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,
+                                   std::int32_t r, std::int32_t n, std::uint8_t* dest,
+                                   std::int32_t len) {
+  return walkChain(
+      track, c, h, r, n, len,
+      [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr, std::int32_t done,
+          std::int32_t size) { return readSector(t, sc, sh, sr, n, dest + done, size); });
+}
+
+std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::int32_t h,
+                                     std::int32_t r, std::int32_t n, std::int32_t len,
+                                     std::vector<ChainStep>& steps) {
+  steps.clear();
+  return walkChain(
+      track, c, h, r, n, len,
+      [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr, std::int32_t done,
+          std::int32_t size) {
+        const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
+        const std::int32_t length = found ? std::min(found->length, size) : 0;
+        steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
+        return length;
+      });
 }
 
 std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len) {

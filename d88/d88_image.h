@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "buffered_file.h"
 #include "sector_index.h"
@@ -74,6 +75,28 @@ struct SectorRecordInfo {
   std::int64_t position = 0;    // file position of the record's header
 };
 
+// Where a found sector's stored data lies in the file, and how many of its
+// bytes the file holds.
+struct SectorData {
+  std::int64_t position = 0;
+  std::int32_t length = 0;
+};
+
+// One step of a sector chain: the sector it asks for, where its bytes go in
+// the chain's buffer, and where they lie in the file (-1 when the sector is
+// missing; `length` short of the step when the chain breaks there).
+struct ChainStep {
+  struct Sector {
+    std::int32_t track = 0;
+    std::int32_t c = 0;
+    std::int32_t h = 0;
+    std::int32_t r = 0;
+  } sector;
+  std::int32_t chainOffset = 0;
+  std::int64_t position = -1;
+  std::int32_t length = 0;
+};
+
 // Why the walk of a track's records ended.
 enum class WalkEnd {
   CountReached,  // the record the sector counts name as the last
@@ -122,13 +145,21 @@ class D88Image {
   // the bytes of the whole steps that succeeded.
   std::int32_t readSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                            std::int32_t n, std::uint8_t* dest, std::int32_t len);
+  // Finds a sector by its ID with the same lookup as readSector.
+  [[nodiscard]] std::optional<SectorData> locateSector(std::int32_t track, std::int32_t c,
+                                                       std::int32_t h, std::int32_t r,
+                                                       std::int32_t n);
+  // The steps readSectors takes for the same arguments, the one that breaks
+  // the chain included; returns the bytes readSectors would read.
+  std::int32_t locateSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                             std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
   // Lists a track's sector IDs, 4 bytes each, in stored order.
   std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
   // Lists the same records as readSectorIds with all their header fields;
   // returns how many were stored, at most maxRecords, and tells why the walk
   // ended when `end` is given.
-  std::int32_t readSectorRecords(std::int32_t track, SectorRecordInfo* out,
-                                 std::int32_t maxRecords, WalkEnd* end = nullptr);
+  std::int32_t readSectorRecords(std::int32_t track, SectorRecordInfo* out, std::int32_t maxRecords,
+                                 WalkEnd* end = nullptr);
   // The selected disk's stored offset of a track (0 for an index out of range).
   [[nodiscard]] std::int32_t trackOffset(std::int32_t track) const {
     return track >= 0 && track < kTrackCount ? trackOffsets_[static_cast<std::size_t>(track)] : 0;
@@ -149,10 +180,12 @@ class D88Image {
   WalkEnd walkTrack(std::int64_t start, Visit&& visit);
   const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
-  [[nodiscard]] std::int32_t walkToSector(std::int64_t start, std::uint32_t key, std::uint8_t* dest,
-                                          std::int32_t len);
-  [[nodiscard]] std::int32_t readFoundSector(std::int64_t headerPosition, std::uint8_t* dest,
-                                             std::int32_t len);
+  [[nodiscard]] std::optional<std::int64_t> walkToSector(std::int64_t start, std::uint32_t key);
+  // Steps through a chain: step(track, c, h, r, chainOffset, size) returns
+  // the bytes it got, and fewer than size ends the chain.
+  template <typename Step>
+  std::int32_t walkChain(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                         std::int32_t n, std::int32_t len, Step&& step);
 
   BufferedFile file_;
   // Built on a track's first lookup, dropped when another disk is selected:
