@@ -90,6 +90,14 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
 }
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
+  const std::int64_t got = readFile(position, dest, count);
+  if (overlay_ != nullptr) {
+    overlay_->apply(position, dest, got);
+  }
+  return got;
+}
+
+std::int64_t BufferedFile::readFile(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
   // Nothing to read, or a position before the file: no bytes.
   if (count <= 0 || position < 0 || !isOpen()) {
     return 0;

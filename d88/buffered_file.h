@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "byte_overlay.h"
+
 namespace d88 {
 
 class BufferedFile {
@@ -32,10 +34,17 @@ class BufferedFile {
   // The file's size when it was opened or its buffer last dropped.
   [[nodiscard]] std::int64_t size() const { return size_; }
 
+  // Lays bytes over the file's own for every later read (null: none). The
+  // overlay must outlive the reads.
+  void setOverlay(const ByteOverlay* overlay) { overlay_ = overlay; }
+
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
 
  private:
+  // readAt without the overlay.
+  [[nodiscard]] std::int64_t readFile(std::int64_t position, std::uint8_t* dest,
+                                      std::int64_t count);
   [[nodiscard]] std::int64_t readDirect(std::int64_t position, std::uint8_t* dest,
                                         std::int64_t count);
 
@@ -50,6 +59,7 @@ class BufferedFile {
 
   std::FILE* file_ = nullptr;
   std::int64_t size_ = 0;
+  const ByteOverlay* overlay_ = nullptr;
   std::array<Block, kBlocks> blocks_{};
   std::uint64_t uses_ = 0;
 };

@@ -133,6 +133,15 @@ class D88Image {
   // The selected image's write-protect byte (0x10 when protected).
   [[nodiscard]] std::int32_t writeProtect() const { return writeProtect_; }
 
+  // Lays bytes over the file's own for every read after the next selection
+  // (null: none); the overlay must outlive the reads.
+  void setOverlay(const ByteOverlay* overlay) { file_.setOverlay(overlay); }
+  // Reads bytes of the file itself, the overlay laid over them.
+  std::int64_t readFileBytes(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
+    return file_.readAt(position, dest, count);
+  }
+  [[nodiscard]] std::int64_t fileSize() const { return file_.size(); }
+
   // Size field and file offset of the selected image (0 and -1 when none).
   [[nodiscard]] std::int32_t diskSize() const { return diskSize_; }
   [[nodiscard]] std::int32_t diskBase() const { return diskBase_; }

@@ -40,6 +40,12 @@ bool anyWriteFailed() {
 
 FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                        std::int32_t n, std::int32_t offset, std::int32_t size) {
+  return readFileChain(diskImage, extractBuffer.data(), track, c, h, r, n, offset, size);
+}
+
+FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, std::int32_t track,
+                       std::int32_t c, std::int32_t h, std::int32_t r, std::int32_t n,
+                       std::int32_t offset, std::int32_t size) {
   // A negative size or offset, or a range past the buffer, comes from a
   // damaged file table: such a file is skipped like an unreadable one.
   if (offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize) {
@@ -47,8 +53,8 @@ FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h, std::
   }
   const std::int32_t wanted = offset + size;
   // Bytes past a break in the chain must read as zero, not as an earlier file.
-  std::fill_n(extractBuffer.begin(), wanted, std::uint8_t{0});
-  const std::int32_t got = diskImage.readSectors(track, c, h, r, n, extractBuffer.data(), wanted);
+  std::fill_n(buffer, wanted, std::uint8_t{0});
+  const std::int32_t got = image.readSectors(track, c, h, r, n, buffer, wanted);
   if (got == 0) {
     return {FileReadStatus::Unreadable, 0};
   }

@@ -33,6 +33,10 @@ struct FileRead {
 
 // Reads a file's chain into extractBuffer (offset + size bytes from the
 // sector (track, c, h, r, n)), zero-filling what the chain does not reach.
+// The same for any image, into a buffer of kExtractBufferSize bytes.
+[[nodiscard]] FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, std::int32_t track,
+                                     std::int32_t c, std::int32_t h, std::int32_t r, std::int32_t n,
+                                     std::int32_t offset, std::int32_t size);
 [[nodiscard]] FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h,
                                      std::int32_t r, std::int32_t n, std::int32_t offset,
                                      std::int32_t size);

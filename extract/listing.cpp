@@ -31,10 +31,10 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
   }
 }
 
-FileListing listFile(const DiskFile& file) {
+FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
   FileListing listing{file, FileVerdict::Complete, 0};
-  const FileRead read = readFileChain(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
-                                      file.offset, file.size);
+  const FileRead read = readFileChain(image, buffer, file.track, file.cylinder(), file.head(),
+                                      file.r, kSizeCode, file.offset, file.size);
   listing.bytesRead = read.bytesRead;
   switch (read.status) {
     case FileReadStatus::Complete:
@@ -73,38 +73,44 @@ const char* mediaName(std::int32_t mediaType) {
   }
 }
 
+void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer,
+                  DiskListing& disk) {
+  disk.index = index;
+  disk.offset = image.diskOffset(index);
+  disk.headerComplete = image.selectDisk(index);
+  image.setSectorRange(1, kSectorsPerTrack);
+  disk.nameField = image.nameField();
+  disk.writeProtect = image.writeProtect();
+  disk.mediaType = image.mediaType();
+  disk.sizeField = image.diskSize();
+  disk.kind = DiskKind::Unknown;
+  disk.files.clear();
+  std::size_t present = 0;
+  if (disk.headerComplete) {
+    for (std::int32_t slot = 0; slot < d88::kTrackCount; ++slot) {
+      if (!image.hasTrack(slot)) {
+        continue;
+      }
+      // Track listings are kept from disk to disk with their records' room.
+      if (present == disk.tracks.size()) {
+        disk.tracks.emplace_back();
+      }
+      TrackListing& track = disk.tracks[present++];
+      track.slot = slot;
+      listTrack(image, track);
+    }
+    disk.kind = recogniseDisk(image, firstTable, secondTable);
+    forEachDiskFile(disk.kind, firstTable, secondTable, [&](const DiskFile& file) {
+      disk.files.push_back(listFile(image, buffer, file));
+    });
+  }
+  disk.tracks.resize(present);
+}
+
 void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit) {
   DiskListing disk;
   for (std::int32_t index = 0; index < image.diskCount(); ++index) {
-    disk.index = index;
-    disk.offset = image.diskOffset(index);
-    disk.headerComplete = image.selectDisk(index);
-    image.setSectorRange(1, kSectorsPerTrack);
-    disk.nameField = image.nameField();
-    disk.writeProtect = image.writeProtect();
-    disk.mediaType = image.mediaType();
-    disk.sizeField = image.diskSize();
-    disk.kind = DiskKind::Unknown;
-    disk.files.clear();
-    std::size_t present = 0;
-    if (disk.headerComplete) {
-      for (std::int32_t slot = 0; slot < d88::kTrackCount; ++slot) {
-        if (!image.hasTrack(slot)) {
-          continue;
-        }
-        // Track listings are kept from disk to disk with their records' room.
-        if (present == disk.tracks.size()) {
-          disk.tracks.emplace_back();
-        }
-        TrackListing& track = disk.tracks[present++];
-        track.slot = slot;
-        listTrack(image, track);
-      }
-      disk.kind = recogniseDisk(image, firstTable, secondTable);
-      forEachDiskFile(disk.kind, firstTable, secondTable,
-                      [&](const DiskFile& file) { disk.files.push_back(listFile(file)); });
-    }
-    disk.tracks.resize(present);
+    describeDisk(image, index, extractBuffer.data(), disk);
     visit(disk);
   }
 }

@@ -57,6 +57,10 @@ struct DiskListing {
 // It selects each disk and uses the process-wide table and extraction
 // buffers, as the extraction does.
 void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit);
+// Describes one disk of the open file into `disk` (whose room is reused);
+// chains are read into `buffer`, of kExtractBufferSize bytes.
+void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer,
+                  DiskListing& disk);
 
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const Options options = parseOptions(argc, argv);
-  std::FILE* input = platform::openInput(argc, argv, 1);
+  std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, 1));
   inputIdentity = platform::identityOf(input);
   if (!diskImage.openFile(input)) {
     std::fputs(messages::kOpenError, stderr);

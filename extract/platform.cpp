@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <cstring>
+#include <string>
 #include <system_error>
 
 #ifdef _WIN32
@@ -37,21 +39,6 @@ FileIdentity identityOfHandle(HANDLE handle) {
           (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-// The D88 file's name as the wide command line holds it; the narrow argv
-// has lost the characters that the ANSI code page cannot hold.
-std::FILE* openWide(int argc, char** argv, int index) {
-  int wideCount = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-  std::FILE* file = nullptr;
-  // Should the two parsings disagree, the narrow name is the one we were given.
-  if (wide != nullptr && wideCount == argc) {
-    file = _wfopen(wide[index], L"rb");
-  } else {
-    file = std::fopen(argv[index], "rb");
-  }
-  LocalFree(wide);
-  return file;
-}
 #else
 FileIdentity identityOfStat(const struct stat& info) {
   return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
@@ -60,25 +47,47 @@ FileIdentity identityOfStat(const struct stat& info) {
 
 }  // namespace
 
-std::FILE* openInput(int argc, char** argv, int index) {
+std::filesystem::path argumentPath(int argc, char** argv, int index) {
   if (index < 0 || index >= argc) {
-    return nullptr;
+    return {};
   }
 #ifdef _WIN32
-  // Windows refuses to open a folder as a file.
-  std::FILE* file = openWide(argc, argv, index);
+  // The narrow argv has lost the characters that the ANSI code page cannot
+  // hold; the wide command line has them. Should the two parsings disagree,
+  // the narrow name is the one we were given.
+  int wideCount = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  std::filesystem::path path =
+      wide != nullptr && wideCount == argc ? std::filesystem::path(wide[index]) : argv[index];
+  LocalFree(wide);
+  return path;
 #else
-  std::FILE* file = std::fopen(argv[index], "rb");
-  struct stat info {};
-  // A folder opens for reading here and only fails its reads.
-  if (file != nullptr && (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
-    std::fclose(file);
-    return nullptr;
-  }
+  return argv[index];
 #endif
+}
+
+std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wideMode(mode, mode + std::strlen(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+std::FILE* openInput(const std::filesystem::path& path) {
+  // Windows refuses to open a folder as a file.
+  std::FILE* file = openFile(path, "rb");
 #ifdef _WIN32
   // Every byte of the image is read at a position: a pipe would read as empty.
   if (file != nullptr && isPipe(file)) {
+    std::fclose(file);
+    return nullptr;
+  }
+#else
+  struct stat info {};
+  // A folder opens for reading here and only fails its reads.
+  if (file != nullptr && (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
     std::fclose(file);
     return nullptr;
   }
@@ -98,12 +107,13 @@ FileIdentity identityOf(std::FILE* file) {
 #endif
 }
 
-FileIdentity identityOf(const char* path) {
+FileIdentity identityOf(const std::filesystem::path& path) {
 #ifdef _WIN32
   // No access rights are needed to read a file's identity; folders need the
   // backup flag to be opened at all.
-  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   const FileIdentity identity = identityOfHandle(handle);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
@@ -111,7 +121,7 @@ FileIdentity identityOf(const char* path) {
   return identity;
 #else
   struct stat info {};
-  return stat(path, &info) == 0 ? identityOfStat(info) : FileIdentity{};
+  return stat(path.c_str(), &info) == 0 ? identityOfStat(info) : FileIdentity{};
 #endif
 }
 

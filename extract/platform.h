@@ -10,11 +10,15 @@
 
 namespace platform {
 
-// Opens the D88 file named by argument `index` for binary reading. On Windows the
-// name comes from the wide command line, so that names outside the ANSI code
-// page open. Returns nullptr for a file that cannot be opened, a folder, and
-// an input that cannot be positioned (a pipe or a socket).
-[[nodiscard]] std::FILE* openInput(int argc, char** argv, int index);
+// Argument `index` of the command line as a path. On Windows it comes from
+// the wide command line, so that names outside the ANSI code page survive.
+[[nodiscard]] std::filesystem::path argumentPath(int argc, char** argv, int index);
+// fopen for any path (wide on Windows).
+[[nodiscard]] std::FILE* openFile(const std::filesystem::path& path, const char* mode);
+// Opens a D88 file for binary reading. Returns nullptr for a file that cannot
+// be opened, a folder, and on Windows a pipe (elsewhere the reader's first
+// seek turns away an input that cannot be positioned).
+[[nodiscard]] std::FILE* openInput(const std::filesystem::path& path);
 
 // What makes a file the same file through links: device and inode on POSIX,
 // volume serial number and file index on Windows.
@@ -27,7 +31,7 @@ struct FileIdentity {
 [[nodiscard]] FileIdentity identityOf(std::FILE* file);
 // The identity of the file a name leads to, following links; unknown when
 // there is no such file.
-[[nodiscard]] FileIdentity identityOf(const char* path);
+[[nodiscard]] FileIdentity identityOf(const std::filesystem::path& path);
 [[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
 // The folder the run started in, kept so that the run can go back to it

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     d88text::writeText(stdout, std::string("d88info ") + D88_VERSION + "\n");
     return 0;
   }
-  std::FILE* input = platform::openInput(argc, argv, arguments.file);
+  std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, arguments.file));
   if (!diskImage.openFile(input)) {
     writeOpenError();
     return 1;
