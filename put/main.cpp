@@ -1,0 +1,208 @@
+// d88put: puts edited files back into a D88 file. The folder holds what
+// d88extract -a wrote (or, with --disk N, one disk's files); every file whose
+// bytes differ goes back exactly where d88extract read it, after checks that
+// every disk keeps its files and every other file its bytes. All or nothing.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "d88_image.h"
+#include "d88_text.h"
+#include "extract_file.h"
+#include "messages.h"
+#include "platform.h"
+#include "put_back.h"
+#include "replace_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDefaultProgramName = "d88put";
+constexpr const char* kUsage =
+    "Usage: %s d88file folder [--disk N] [-o output] [-n]\n"
+    "       --disk N    : the folder holds the files of disk N itself\n"
+    "       -o output   : write the new D88 file there, leave d88file as it is\n"
+    "       -n          : check and report, write nothing\n"
+    "       --help      : this text\n"
+    "       --version   : the version\n";
+constexpr const char* kPutLine = "%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n";
+constexpr const char* kSummary = "put back: %d, unchanged: %d, ignored: %d\n";
+constexpr const char* kDryRun = "dry run: ";
+
+struct Arguments {
+  bool ok = false;
+  bool help = false;
+  bool version = false;
+  bool dryRun = false;
+  int d88 = -1;
+  int folder = -1;
+  int output = -1;
+  std::optional<std::int32_t> disk;
+};
+
+// A disk number: decimal, 0 to 63.
+bool parseDisk(const char* text, std::int32_t& disk) {
+  if (std::strlen(text) == 0 || std::strlen(text) > 2 ||
+      std::strspn(text, "0123456789") != std::strlen(text)) {
+    return false;
+  }
+  disk = std::atoi(text);
+  return disk < d88::kMaxDisks;
+}
+
+Arguments parseArguments(int argc, char** argv) {
+  Arguments arguments;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0) {
+      arguments.help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      arguments.version = true;
+    } else if (std::strcmp(arg, "-n") == 0) {
+      arguments.dryRun = true;
+    } else if (std::strcmp(arg, "-o") == 0 && i + 1 < argc && arguments.output < 0) {
+      arguments.output = ++i;
+    } else if (std::strcmp(arg, "--disk") == 0 && i + 1 < argc && !arguments.disk) {
+      std::int32_t disk = 0;
+      if (!parseDisk(argv[++i], disk)) {
+        return arguments;
+      }
+      arguments.disk = disk;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      return arguments;  // an unknown option, or one given twice
+    } else if (positional == 0) {
+      arguments.d88 = i;
+      ++positional;
+    } else if (positional == 1) {
+      arguments.folder = i;
+      ++positional;
+    } else {
+      return arguments;  // a third name
+    }
+  }
+  arguments.ok = arguments.help || arguments.version || positional == 2;
+  return arguments;
+}
+
+void writeUsage(std::FILE* stream, const char* program) {
+  std::string usage(std::strlen(kUsage) + std::strlen(program) + 1, '\0');
+  usage.resize(
+      static_cast<std::size_t>(std::snprintf(usage.data(), usage.size(), kUsage, program)));
+  d88text::writeText(stream, usage);
+}
+
+void writeError(const std::string& text) {
+  d88text::writeText(stderr, "error: " + text + "\n");
+}
+
+// The open error's Japanese words, in UTF-8 as every text of this tool.
+void writeOpenError() {
+  const std::size_t length = std::strcspn(messages::kOpenError, "\n");
+  d88text::writeText(
+      stderr, d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(messages::kOpenError),
+                                   length, false) +
+                  "\n");
+}
+
+// The D88 file opened a second time, to read it with the changes laid over.
+d88::D88Image patchedImage;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  const Arguments arguments = parseArguments(argc, argv);
+  if (!arguments.ok) {
+    writeUsage(stderr, program);
+    return 1;
+  }
+  if (arguments.help) {
+    writeUsage(stdout, program);
+    return 0;
+  }
+  if (arguments.version) {
+    d88text::writeText(stdout, std::string("d88put ") + D88_VERSION + "\n");
+    return 0;
+  }
+  const fs::path d88Path = platform::argumentPath(argc, argv, arguments.d88);
+  if (!diskImage.openFile(platform::openInput(d88Path)) ||
+      !patchedImage.openFile(platform::openInput(d88Path))) {
+    writeOpenError();
+    return 1;
+  }
+  const platform::FileIdentity d88Identity = platform::identityOf(d88Path);
+  // An output that is the D88 file itself is the same as none.
+  fs::path output;
+  if (arguments.output >= 0) {
+    output = platform::argumentPath(argc, argv, arguments.output);
+    if (platform::sameFile(platform::identityOf(output), d88Identity)) {
+      output.clear();
+    }
+  }
+  const bool inPlace = output.empty();
+  const fs::path destination = inPlace ? fileToReplace(d88Path) : output;
+  std::error_code error;
+  const fs::path outputFolder =
+      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  if (!inPlace && !fs::is_directory(outputFolder, error)) {
+    writeError("cannot write " + output.u8string() + ": no folder " + outputFolder.u8string());
+    return 1;
+  }
+
+  PutPlan plan;
+  const PutRequest request{platform::argumentPath(argc, argv, arguments.folder), arguments.disk};
+  planPutBack(diskImage, patchedImage, request, plan);
+  std::fflush(stdout);
+  for (const std::string& message : plan.messages) {
+    d88text::writeText(stderr, message + "\n");
+  }
+  const bool changes = !plan.putBack.empty();
+  if (plan.errors == 0 && changes && inPlace) {
+    const std::string refusal = inPlaceRefusal(destination);
+    if (!refusal.empty()) {
+      writeError("cannot replace " + d88Path.u8string() + ": " + refusal);
+      plan.errors++;
+    }
+  }
+  if (plan.errors > 0) {
+    return 1;
+  }
+  // Without changes the D88 file stays as it is; -o still gets its copy.
+  if (!arguments.dryRun && (changes || !inPlace)) {
+    std::string failure;
+    const bool written = replaceFile(
+        destination, d88Path,
+        [&](std::FILE* out) {
+          const bool copied = copyPatched(patchedImage, out);
+          // Windows cannot replace a file that is open.
+          (void)diskImage.open(nullptr);
+          (void)patchedImage.open(nullptr);
+          return copied;
+        },
+        failure);
+    if (!written) {
+      writeError(failure);
+      return 1;
+    }
+  }
+  std::string out;
+  for (const PutLine& line : plan.putBack) {
+    std::array<char, 160> text{};
+    std::snprintf(text.data(), text.size(), kPutLine, line.name.c_str(),
+                  static_cast<int>(line.disk), static_cast<unsigned>(line.track),
+                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
+                  static_cast<unsigned>(line.size));
+    out += text.data();
+  }
+  std::array<char, 160> summary{};
+  std::snprintf(summary.data(), summary.size(), kSummary, static_cast<int>(plan.putBack.size()),
+                static_cast<int>(plan.unchanged), static_cast<int>(plan.ignored));
+  out += (arguments.dryRun ? kDryRun : "") + std::string(summary.data());
+  d88text::writeText(stdout, out);
+  return 0;
+}

@@ -1,0 +1,359 @@
+#include "put_back.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <system_error>
+
+#include "extract_file.h"
+#include "file_tables.h"
+#include "listing.h"
+#include "platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kCopyBlock = 1 << 20;
+
+// A byte range of the D88 file.
+struct Span {
+  std::int64_t position;
+  std::int64_t length;
+};
+
+// A file whose changed bytes are laid over the image.
+struct Put {
+  std::int32_t disk;
+  std::size_t file;  // index in the disk's listing
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+  std::vector<Span> spans;
+};
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  std::array<char, 512> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), pattern, args...);
+  return buffer.data();
+}
+
+bool isWritten(const FileListing& file) {
+  return file.verdict == FileVerdict::Complete || file.verdict == FileVerdict::Incomplete;
+}
+
+// The file's byte ranges in the D88 file: the parts of its chain's steps
+// from its offset on.
+std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
+                          std::vector<d88::ChainStep>& steps) {
+  image.locateSectors(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
+                      file.offset + file.size, steps);
+  std::vector<Span> spans;
+  for (const d88::ChainStep& step : steps) {
+    const std::int64_t from = std::max(step.chainOffset, file.offset);
+    const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
+    if (step.position >= 0 && from < to) {
+      spans.push_back({step.position + (from - step.chainOffset), to - from});
+    }
+  }
+  return spans;
+}
+
+bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
+  for (const Span& x : a) {
+    for (const Span& y : b) {
+      if (x.position < y.position + y.length && y.position < x.position + x.length) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// "S117" for a disk given with --disk, "000/S117" in a folder per disk.
+std::string shownName(const PutRequest& request, std::int32_t disk, const std::string& name) {
+  return request.disk ? name : format("%03d/%s", static_cast<int>(disk), name.c_str());
+}
+
+bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = platform::openFile(path, "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  const bool read =
+      bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // A file that grew since its size was taken is not the file that was compared.
+  const bool atEnd = std::fgetc(file) == EOF;
+  std::fclose(file);
+  return read && atEnd;
+}
+
+class Planner {
+ public:
+  Planner(d88::D88Image& original, d88::D88Image& patched, const PutRequest& request, PutPlan& plan)
+      : original_(original), patched_(patched), request_(request), plan_(plan) {}
+
+  void run() {
+    checkFolders();
+    for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+      const fs::path folder = folderOf(disk);
+      std::error_code error;
+      if (!folder.empty() && fs::is_directory(folder, error)) {
+        compareDisk(disk, folder);
+      }
+    }
+    if (!puts_.empty()) {
+      patched_.setOverlay(&plan_.overlay);
+      for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+        checkDisk(disk);
+      }
+    }
+    for (const Put& put : puts_) {
+      const DiskFile& file = filesOf_[put.disk].files[put.file].file;
+      plan_.putBack.push_back(
+          {file.name.data(), put.disk, file.track, file.r, file.offset, file.size});
+    }
+  }
+
+ private:
+  void notice(const std::string& text) { plan_.messages.push_back(text); }
+  void error(const std::string& text) {
+    plan_.messages.push_back("error: " + text);
+    ++plan_.errors;
+  }
+
+  fs::path folderOf(std::int32_t disk) const {
+    if (request_.disk) {
+      return *request_.disk == disk ? request_.folder : fs::path();
+    }
+    return request_.folder / format("%03d", static_cast<int>(disk));
+  }
+
+  // Disk folders that name no disk of the file are ignored, and said so.
+  void checkFolders() {
+    std::error_code error;
+    if (!fs::is_directory(request_.folder, error)) {
+      this->error("cannot read folder " + request_.folder.u8string());
+      return;
+    }
+    if (request_.disk) {
+      if (*request_.disk < 0 || *request_.disk >= original_.diskCount()) {
+        this->error(format("the file has no disk %d", static_cast<int>(*request_.disk)));
+      }
+      return;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(request_.folder, error)) {
+      if (entry.is_directory(error)) {
+        names.push_back(entry.path().filename().u8string());
+      }
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      const bool isDiskName = name.size() == 3 && std::all_of(name.begin(), name.end(), [](char c) {
+                                return c >= '0' && c <= '9';
+                              });
+      if (!isDiskName || std::stoi(name) >= original_.diskCount()) {
+        notice("ignored: folder " + name + ": no such disk in the file");
+        ++plan_.ignored;
+      }
+    }
+  }
+
+  void compareDisk(std::int32_t disk, const fs::path& folder) {
+    DiskListing& listing = scratch_;
+    describeDisk(original_, disk, buffer_.data(), listing);
+    filesOf_[disk] = {listing.kind, listing.files};
+    // Of several files of one name, the folder holds the one written last.
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t i = 0; i < listing.files.size(); ++i) {
+      if (isWritten(listing.files[i])) {
+        byName[listing.files[i].file.name.data()] = i;
+      }
+    }
+    std::vector<fs::path> paths;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+      if (entry.is_regular_file(error)) {
+        paths.push_back(entry.path());
+      }
+    }
+    if (error) {
+      this->error("cannot read folder " + folder.u8string());
+      return;
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const fs::path& path : paths) {
+      const std::string name = path.filename().u8string();
+      const auto found = byName.find(name);
+      if (found == byName.end()) {
+        notice("ignored: " + shownName(request_, disk, name) +
+               format(": no file of that name on disk %d", static_cast<int>(disk)));
+        ++plan_.ignored;
+        continue;
+      }
+      compareFile(disk, filesOf_[disk].files[found->second], found->second, path);
+    }
+  }
+
+  void compareFile(std::int32_t disk, const FileListing& listing, std::size_t index,
+                   const fs::path& path) {
+    const DiskFile& file = listing.file;
+    const std::string shown = shownName(request_, disk, file.name.data());
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) {
+      this->error("cannot read " + shown);
+      return;
+    }
+    if (size != static_cast<std::uintmax_t>(file.size)) {
+      this->error(format("%s is %llu bytes, the disk's file %d: files cannot change size",
+                         shown.c_str(), static_cast<unsigned long long>(size),
+                         static_cast<int>(file.size)));
+      return;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!readWhole(path, bytes)) {
+      this->error("cannot read " + shown);
+      return;
+    }
+    (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(), file.r,
+                        kSizeCode, file.offset, file.size);
+    if (std::equal(bytes.begin(), bytes.end(), buffer_.begin() + file.offset)) {
+      ++plan_.unchanged;
+      return;
+    }
+    std::vector<Span> spans = spansOf(original_, file, steps_);
+    // Bytes past a break in the chain have no place on the disk.
+    if (listing.verdict == FileVerdict::Incomplete) {
+      const d88::ChainStep& broken = steps_.back();
+      this->error(format("%s cannot be changed: its chain breaks at track %02X sector %02X",
+                         shown.c_str(), static_cast<unsigned>(broken.sector.track),
+                         static_cast<unsigned>(broken.sector.r)));
+      return;
+    }
+    std::int64_t done = 0;
+    for (const Span& span : spans) {
+      plan_.overlay.put(span.position, bytes.data() + done, span.length);
+      done += span.length;
+    }
+    puts_.push_back({disk, index, shown, std::move(bytes), std::move(spans)});
+  }
+
+  // Names the files put back whose bytes overlap a file's.
+  std::string sharers(const DiskFile& file, const Put* self) {
+    const std::vector<Span> spans = spansOf(original_, file, steps_);
+    std::string names;
+    for (const Put& put : puts_) {
+      if (&put != self && overlaps(put.spans, spans)) {
+        names += (names.empty() ? "" : ", ") + put.name;
+      }
+    }
+    return names.empty() ? "another file put back" : names;
+  }
+
+  void checkDisk(std::int32_t disk) {
+    // Disks without a folder were not described yet.
+    if (filesOf_.count(disk) == 0) {
+      describeDisk(original_, disk, buffer_.data(), scratch_);
+      filesOf_[disk] = {scratch_.kind, scratch_.files};
+    }
+    // Each image reads the disk being checked.
+    (void)original_.selectDisk(disk);
+    original_.setSectorRange(1, kSectorsPerTrack);
+    const DiskKind kindBefore = filesOf_[disk].kind;
+    const std::vector<FileListing>& before = filesOf_[disk].files;
+    describeDisk(patched_, disk, patchedBuffer_.data(), scratch_);
+    std::string putHere;
+    for (const Put& put : puts_) {
+      if (put.disk == disk) {
+        putHere += (putHere.empty() ? "" : ", ") + put.name;
+      }
+    }
+    if (kindBefore != scratch_.kind || !sameFiles(before, scratch_.files)) {
+      error(format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
+            (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
+            ")");
+      return;
+    }
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      const FileListing& listing = before[i];
+      if (!isWritten(listing)) {
+        continue;
+      }
+      const DiskFile& file = listing.file;
+      const auto put = std::find_if(puts_.begin(), puts_.end(),
+                                    [&](const Put& p) { return p.disk == disk && p.file == i; });
+      (void)readFileChain(patched_, patchedBuffer_.data(), file.track, file.cylinder(), file.head(),
+                          file.r, kSizeCode, file.offset, file.size);
+      const auto after = patchedBuffer_.begin() + file.offset;
+      if (put != puts_.end()) {
+        if (!std::equal(put->bytes.begin(), put->bytes.end(), after)) {
+          error(put->name + " would not read back as put: it shares bytes with " +
+                sharers(file, &*put));
+        }
+        continue;
+      }
+      (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(),
+                          file.r, kSizeCode, file.offset, file.size);
+      if (!std::equal(after, after + file.size, buffer_.begin() + file.offset)) {
+        error(shownName(request_, disk, file.name.data()) + " would change: it shares bytes with " +
+              sharers(file, nullptr));
+      }
+    }
+  }
+
+  static bool sameFiles(const std::vector<FileListing>& a, const std::vector<FileListing>& b) {
+    if (a.size() != b.size()) {
+      return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const DiskFile& x = a[i].file;
+      const DiskFile& y = b[i].file;
+      if (std::string(x.name.data()) != y.name.data() || x.track != y.track || x.r != y.r ||
+          x.offset != y.offset || x.size != y.size || isWritten(a[i]) != isWritten(b[i])) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  d88::D88Image& original_;
+  d88::D88Image& patched_;
+  const PutRequest& request_;
+  PutPlan& plan_;
+  // The files of each disk described so far (without their tracks' records,
+  // so that memory does not grow with the image).
+  struct DiskFiles {
+    DiskKind kind = DiskKind::Unknown;
+    std::vector<FileListing> files;
+  };
+  std::map<std::int32_t, DiskFiles> filesOf_;
+  DiskListing scratch_;
+  std::vector<Put> puts_;
+  std::vector<d88::ChainStep> steps_;
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kExtractBufferSize);
+  std::vector<std::uint8_t> patchedBuffer_ = std::vector<std::uint8_t>(kExtractBufferSize);
+};
+
+}  // namespace
+
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, const PutRequest& request,
+                 PutPlan& plan) {
+  Planner(original, patched, request, plan).run();
+}
+
+bool copyPatched(d88::D88Image& patched, std::FILE* out) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(kCopyBlock));
+  const std::int64_t size = patched.fileSize();
+  for (std::int64_t position = 0; position < size; position += kCopyBlock) {
+    const std::int64_t count = std::min(kCopyBlock, size - position);
+    if (patched.readFileBytes(position, block.data(), count) != count ||
+        std::fwrite(block.data(), 1, static_cast<std::size_t>(count), out) !=
+            static_cast<std::size_t>(count)) {
+      return false;
+    }
+  }
+  return true;
+}
