@@ -52,6 +52,8 @@ void BufferedFile::close() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  // An overlay belongs to the file it was laid over.
+  overlay_ = nullptr;
   dropBuffer();
 }
 

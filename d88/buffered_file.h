@@ -34,8 +34,8 @@ class BufferedFile {
   // The file's size when it was opened or its buffer last dropped.
   [[nodiscard]] std::int64_t size() const { return size_; }
 
-  // Lays bytes over the file's own for every later read (null: none). The
-  // overlay must outlive the reads.
+  // Lays bytes over the file's own for every later read (null: none), until
+  // the file is closed. The overlay must outlive the reads.
   void setOverlay(const ByteOverlay* overlay) { overlay_ = overlay; }
 
   // Copies up to `count` bytes from `position` on; returns how many there were.

@@ -15,7 +15,7 @@ mkdir -p "$run/seeds" "$run/tmp"
 build/fuzz/bin/make_seeds "$run/seeds"
 
 status=0
-for target in fuzz_reader fuzz_extract; do
+for target in fuzz_reader fuzz_extract fuzz_put; do
   corpus="$run/corpus-$target"
   mkdir -p "$corpus"
   log="$run/$target.log"

@@ -1,0 +1,154 @@
+// Arbitrary bytes as a D88 file, and edits drawn from them: every file that
+// d88extract -a writes goes to a scratch folder, some are changed (bytes,
+// sizes, unknown names), and the put-back is planned. Either it is refused,
+// or the image it writes holds every disk's kind and files as before, each
+// changed file with the folder's bytes and every other file as it was.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "extract_file.h"
+#include "fuzz_support.h"
+#include "listing.h"
+#include "put_back.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Disk {
+  DiskKind kind = DiskKind::Unknown;
+  std::vector<FileListing> files;
+  std::vector<std::vector<std::uint8_t>> bytes;  // as extracted, by file
+};
+
+bool isWritten(const FileListing& file) {
+  return file.verdict == FileVerdict::Complete || file.verdict == FileVerdict::Incomplete;
+}
+
+std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint8_t>& buffer,
+                                     const DiskFile& file) {
+  (void)readFileChain(image, buffer.data(), file.track, file.cylinder(), file.head(), file.r,
+                      kSizeCode, file.offset, file.size);
+  return {buffer.begin() + file.offset, buffer.begin() + file.offset + file.size};
+}
+
+void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (file == nullptr) {
+    std::abort();
+  }
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    std::abort();
+  }
+  std::fclose(file);
+}
+
+d88::D88Image original;
+d88::D88Image patched;
+d88::D88Image written;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string path = fuzzsupport::writeInput(data, size);
+  if (!original.open(path.c_str()) || !patched.open(path.c_str())) {
+    return 0;
+  }
+  const fs::path folder = fuzzsupport::scratchRoot() / "put";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::vector<std::uint8_t> buffer(kExtractBufferSize);
+  // What d88extract -a writes: later files of a name replace earlier ones.
+  std::vector<Disk> disks(static_cast<std::size_t>(original.diskCount()));
+  std::vector<std::map<std::string, std::size_t>> lastOfName(disks.size());
+  DiskListing listing;
+  for (std::int32_t index = 0; index < original.diskCount(); ++index) {
+    Disk& disk = disks[static_cast<std::size_t>(index)];
+    describeDisk(original, index, buffer.data(), listing);
+    disk.kind = listing.kind;
+    disk.files = listing.files;
+    fs::create_directories(folder / std::to_string(1000 + index).substr(1));
+    for (std::size_t i = 0; i < disk.files.size(); ++i) {
+      disk.bytes.push_back(isWritten(disk.files[i])
+                               ? chainBytes(original, buffer, disk.files[i].file)
+                               : std::vector<std::uint8_t>{});
+      if (isWritten(disk.files[i])) {
+        lastOfName[static_cast<std::size_t>(index)][disk.files[i].file.name.data()] = i;
+      }
+    }
+  }
+  // Edits drawn from the input: changed bytes mostly, now and then a size.
+  std::mt19937 random(static_cast<std::uint32_t>(
+      std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
+  std::vector<std::vector<std::vector<std::uint8_t>>> folderBytes(disks.size());
+  for (std::size_t d = 0; d < disks.size(); ++d) {
+    const fs::path diskFolder = folder / std::to_string(1000 + d).substr(1);
+    for (const auto& [name, i] : lastOfName[d]) {
+      std::vector<std::uint8_t> bytes = disks[d].bytes[i];
+      const std::uint32_t roll = random() % 16;
+      if (roll < 4 && !bytes.empty()) {
+        bytes[random() % bytes.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
+      } else if (roll == 4) {
+        bytes.push_back(0);
+      }
+      writeBytes(diskFolder / name, bytes);
+    }
+    if (random() % 8 == 0) {
+      writeBytes(diskFolder / "notes.txt", {1, 2, 3});
+    }
+  }
+  PutPlan plan;
+  planPutBack(original, patched, PutRequest{folder, std::nullopt}, plan);
+  if (plan.errors == 0) {
+    const fs::path out = fuzzsupport::scratchRoot() / "out.d88";
+    std::FILE* file = std::fopen(out.string().c_str(), "wb");
+    if (file == nullptr || !copyPatched(patched, file)) {
+      std::abort();
+    }
+    std::fclose(file);
+    if (!written.open(out.string().c_str()) || written.diskCount() != original.diskCount()) {
+      std::abort();
+    }
+    for (std::int32_t index = 0; index < written.diskCount(); ++index) {
+      const Disk& disk = disks[static_cast<std::size_t>(index)];
+      describeDisk(written, index, buffer.data(), listing);
+      if (listing.kind != disk.kind || listing.files.size() != disk.files.size()) {
+        std::abort();
+      }
+      const fs::path diskFolder = folder / std::to_string(1000 + index).substr(1);
+      for (std::size_t i = 0; i < disk.files.size(); ++i) {
+        if (!isWritten(disk.files[i])) {
+          continue;
+        }
+        const auto& last = lastOfName[static_cast<std::size_t>(index)];
+        const bool inFolder = last.at(disk.files[i].file.name.data()) == i;
+        std::vector<std::uint8_t> expected = disk.bytes[i];
+        if (inFolder) {
+          std::error_code error;
+          const fs::path named = diskFolder / disk.files[i].file.name.data();
+          expected.resize(static_cast<std::size_t>(fs::file_size(named, error)));
+          std::FILE* in = std::fopen(named.string().c_str(), "rb");
+          if (in == nullptr ||
+              std::fread(expected.data(), 1, expected.size(), in) != expected.size()) {
+            std::abort();
+          }
+          std::fclose(in);
+        }
+        if (chainBytes(written, buffer, disk.files[i].file) != expected) {
+          std::abort();
+        }
+      }
+    }
+    (void)written.open(nullptr);
+  }
+  (void)original.open(nullptr);
+  (void)patched.open(nullptr);
+  return 0;
+}
