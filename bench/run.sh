@@ -21,7 +21,7 @@ if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
 fi
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target d88extract d88info make_full make_crafted bench_empty >/dev/null
+cmake --build --preset release --target d88extract d88info d88put make_full make_crafted bench_empty >/dev/null
 bin="$PWD/build/release/bin"
 # BENCH_DIR puts the images and output elsewhere, e.g. on a tmpfs.
 work="${BENCH_DIR:-$PWD/build/bench}"
@@ -90,6 +90,61 @@ for format in text json; do
   measure "$bin/d88info" "${args[@]}"
   ratio=$(awk -v a="$median" -v b="$extract_time" 'BEGIN {printf "%.2f", a / b}')
   echo "| d88info $([[ $format == json ]] && echo "--json" || echo "(text)") | $median | $extract_time | $ratio | $peak | $((peak - empty_rss)) |"
+done
+
+# d88put over the full extraction, unchanged and with one changed file in
+# every disk, against the floor of reading the same tree and copying the
+# image durably. Each run starts from a fresh copy of the image (not timed).
+echo
+echo "| put back into full | d88put s | floor s | ratio | d88put peak KiB | d88put peak - empty KiB |"
+echo "|---|---|---|---|---|---|"
+tree="$work/tree"
+rm -rf "$tree"
+mkdir "$tree"
+(cd "$tree" && "$bin/d88extract" "$work/full.d88" -a >/dev/null)
+# measure_put LABEL: times d88put on $work/put.d88 and the tree $runs times.
+measure_put() {
+  local times=() peaks=() i start end
+  for ((i = 0; i <= runs; i++)); do
+    cp "$work/full.d88" "$work/put.d88"
+    sync
+    start=$(date +%s%N)
+    "$gnu_time" -f %M -o "$work/rss" "$bin/d88put" "$work/put.d88" "$tree" >/dev/null
+    end=$(date +%s%N)
+    if ((i > 0)); then
+      times+=($(((end - start) / 1000)))
+      peaks+=("$(cat "$work/rss")")
+    fi
+  done
+  median=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')
+  peak=$(printf '%s\n' "${peaks[@]}" | median_of | awk '{printf "%d", $1}')
+}
+# The floor: reading every file of the tree, then a durable copy of the image.
+floor() {
+  tar -cf - -C "$tree" . | cat >/dev/null
+  cp "$work/full.d88" "$work/floor.d88"
+  sync
+}
+for change in unchanged changed; do
+  if [[ "$change" == changed ]]; then
+    for folder in "$tree"/*/; do
+      file=$(find "$folder" -type f | sort | tail -n 1)
+      printf 'X' | dd of="$file" bs=1 seek=0 conv=notrunc status=none
+    done
+  fi
+  measure_put
+  put_time=$median put_rss=$peak
+  times=()
+  for ((i = 0; i <= runs; i++)); do
+    sync
+    start=$(date +%s%N)
+    floor
+    end=$(date +%s%N)
+    ((i > 0)) && times+=($(((end - start) / 1000)))
+  done
+  floor_time=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')
+  ratio=$(awk -v a="$put_time" -v b="$floor_time" 'BEGIN {printf "%.2f", a / b}')
+  echo "| $change | $put_time | $floor_time | $ratio | $put_rss | $((put_rss - empty_rss)) |"
 done
 echo
 echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (medians, after a warm-up)"

@@ -31,6 +31,8 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
   }
 }
 
+}  // namespace
+
 FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
   FileListing listing{file, FileVerdict::Complete, 0};
   const FileRead read = readFileChain(image, buffer, file.track, file.cylinder(), file.head(),
@@ -54,8 +56,6 @@ FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile&
   return listing;
 }
 
-}  // namespace
-
 const char* mediaName(std::int32_t mediaType) {
   switch (mediaType) {
     case 0x00:
@@ -73,8 +73,8 @@ const char* mediaName(std::int32_t mediaType) {
   }
 }
 
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer,
-                  DiskListing& disk) {
+void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
+                  DescribeParts parts) {
   disk.index = index;
   disk.offset = image.diskOffset(index);
   disk.headerComplete = image.selectDisk(index);
@@ -87,7 +87,7 @@ void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer
   disk.files.clear();
   std::size_t present = 0;
   if (disk.headerComplete) {
-    for (std::int32_t slot = 0; slot < d88::kTrackCount; ++slot) {
+    for (std::int32_t slot = 0; parts.tracks && slot < d88::kTrackCount; ++slot) {
       if (!image.hasTrack(slot)) {
         continue;
       }
@@ -101,7 +101,7 @@ void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer
     }
     disk.kind = recogniseDisk(image, firstTable, secondTable);
     forEachDiskFile(disk.kind, firstTable, secondTable, [&](const DiskFile& file) {
-      disk.files.push_back(listFile(image, buffer, file));
+      disk.files.push_back(parts.chains ? listFile(image, buffer, file) : FileListing{file});
     });
   }
   disk.tracks.resize(present);

@@ -57,10 +57,22 @@ struct DiskListing {
 // It selects each disk and uses the process-wide table and extraction
 // buffers, as the extraction does.
 void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit);
+// What describeDisk fills in: a caller that only needs the files can leave
+// out the tracks, and one that reads each file with listFile itself can leave
+// out the chains (every file's verdict is then Complete).
+struct DescribeParts {
+  bool tracks = true;
+  bool chains = true;
+};
+
 // Describes one disk of the open file into `disk` (whose room is reused);
 // chains are read into `buffer`, of kExtractBufferSize bytes.
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer,
-                  DiskListing& disk);
+void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
+                  DescribeParts parts = {});
+// What extraction does with one file of the selected disk; its chain is left
+// in `buffer` (from the file's offset on).
+[[nodiscard]] FileListing listFile(d88::D88Image& image, std::uint8_t* buffer,
+                                   const DiskFile& file);
 
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);

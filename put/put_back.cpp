@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <system_error>
 
 #include "extract_file.h"
@@ -15,7 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::int64_t kCopyBlock = 1 << 20;
+// Large enough for reads that bypass the reader's blocks, small enough to
+// keep the memory of a copy low.
+constexpr std::int64_t kCopyBlock = 64 * 1024;
+static_assert(kCopyBlock <= kExtractBufferSize, "a block fits the extraction buffer");
 
 // A byte range of the D88 file.
 struct Span {
@@ -27,6 +31,7 @@ struct Span {
 struct Put {
   std::int32_t disk;
   std::size_t file;  // index in the disk's listing
+  DiskFile entry;
   std::string name;
   std::vector<std::uint8_t> bytes;
   std::vector<Span> spans;
@@ -109,8 +114,12 @@ class Planner {
         checkDisk(disk);
       }
     }
+    // Lines in disk and extraction order.
+    std::sort(puts_.begin(), puts_.end(), [](const Put& a, const Put& b) {
+      return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
+    });
     for (const Put& put : puts_) {
-      const DiskFile& file = filesOf_[put.disk].files[put.file].file;
+      const DiskFile& file = put.entry;
       plan_.putBack.push_back(
           {file.name.data(), put.disk, file.track, file.r, file.offset, file.size});
     }
@@ -162,64 +171,79 @@ class Planner {
   }
 
   void compareDisk(std::int32_t disk, const fs::path& folder) {
-    DiskListing& listing = scratch_;
-    describeDisk(original_, disk, buffer_.data(), listing);
-    filesOf_[disk] = {listing.kind, listing.files};
-    // Of several files of one name, the folder holds the one written last.
-    std::map<std::string, std::size_t> byName;
-    for (std::size_t i = 0; i < listing.files.size(); ++i) {
-      if (isWritten(listing.files[i])) {
-        byName[listing.files[i].file.name.data()] = i;
-      }
-    }
-    std::vector<fs::path> paths;
+    std::map<std::string, fs::path> inFolder;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
       if (entry.is_regular_file(error)) {
-        paths.push_back(entry.path());
+        inFolder[entry.path().filename().u8string()] = entry.path();
       }
     }
     if (error) {
       this->error("cannot read folder " + folder.u8string());
       return;
     }
-    std::sort(paths.begin(), paths.end());
-    for (const fs::path& path : paths) {
-      const std::string name = path.filename().u8string();
-      const auto found = byName.find(name);
-      if (found == byName.end()) {
-        notice("ignored: " + shownName(request_, disk, name) +
-               format(": no file of that name on disk %d", static_cast<int>(disk)));
-        ++plan_.ignored;
+    describeDisk(original_, disk, buffer_.data(), scratch_, {false, false});
+    DiskSummary& summary = summaries_[disk];
+    summary.kind = scratch_.kind;
+    summary.written.assign(scratch_.files.size(), false);
+    // Of several files of one name the folder holds the one written last:
+    // walking backwards, that is the first met, and it is compared while its
+    // chain is in the buffer, so that each chain is read once.
+    std::map<std::string, std::string> messages;  // by name, so that they come in name order
+    std::map<std::string, bool> met;
+    for (std::size_t i = scratch_.files.size(); i-- > 0;) {
+      const FileListing listing = listFile(original_, buffer_.data(), scratch_.files[i].file);
+      summary.written[i] = isWritten(listing);
+      const std::string name = listing.file.name.data();
+      if (!isWritten(listing) || met.count(name) != 0) {
         continue;
       }
-      compareFile(disk, filesOf_[disk].files[found->second], found->second, path);
+      met[name] = true;
+      const auto path = inFolder.find(name);
+      if (path != inFolder.end()) {
+        compareFile(disk, listing, i, path->second, messages[name]);
+      }
+    }
+    for (const auto& [name, path] : inFolder) {
+      if (met.count(name) == 0) {
+        messages[name] = "ignored: " + shownName(request_, disk, name) +
+                         format(": no file of that name on disk %d", static_cast<int>(disk));
+        ++plan_.ignored;
+      }
+    }
+    for (const auto& [name, message] : messages) {
+      if (!message.empty()) {
+        plan_.messages.push_back(message);
+      }
     }
   }
 
+  // Compares a folder's file with the chain just read into the buffer; an
+  // error goes to `message`.
   void compareFile(std::int32_t disk, const FileListing& listing, std::size_t index,
-                   const fs::path& path) {
+                   const fs::path& path, std::string& message) {
     const DiskFile& file = listing.file;
     const std::string shown = shownName(request_, disk, file.name.data());
+    const auto fail = [&](const std::string& text) {
+      message = "error: " + text;
+      ++plan_.errors;
+    };
     std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
     if (error) {
-      this->error("cannot read " + shown);
+      fail("cannot read " + shown);
       return;
     }
     if (size != static_cast<std::uintmax_t>(file.size)) {
-      this->error(format("%s is %llu bytes, the disk's file %d: files cannot change size",
-                         shown.c_str(), static_cast<unsigned long long>(size),
-                         static_cast<int>(file.size)));
+      fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
+                  static_cast<unsigned long long>(size), static_cast<int>(file.size)));
       return;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (!readWhole(path, bytes)) {
-      this->error("cannot read " + shown);
+      fail("cannot read " + shown);
       return;
     }
-    (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(), file.r,
-                        kSizeCode, file.offset, file.size);
     if (std::equal(bytes.begin(), bytes.end(), buffer_.begin() + file.offset)) {
       ++plan_.unchanged;
       return;
@@ -228,9 +252,9 @@ class Planner {
     // Bytes past a break in the chain have no place on the disk.
     if (listing.verdict == FileVerdict::Incomplete) {
       const d88::ChainStep& broken = steps_.back();
-      this->error(format("%s cannot be changed: its chain breaks at track %02X sector %02X",
-                         shown.c_str(), static_cast<unsigned>(broken.sector.track),
-                         static_cast<unsigned>(broken.sector.r)));
+      fail(format("%s cannot be changed: its chain breaks at track %02X sector %02X", shown.c_str(),
+                  static_cast<unsigned>(broken.sector.track),
+                  static_cast<unsigned>(broken.sector.r)));
       return;
     }
     std::int64_t done = 0;
@@ -238,7 +262,7 @@ class Planner {
       plan_.overlay.put(span.position, bytes.data() + done, span.length);
       done += span.length;
     }
-    puts_.push_back({disk, index, shown, std::move(bytes), std::move(spans)});
+    puts_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
   }
 
   // Names the files put back whose bytes overlap a file's.
@@ -254,42 +278,33 @@ class Planner {
   }
 
   void checkDisk(std::int32_t disk) {
-    // Disks without a folder were not described yet.
-    if (filesOf_.count(disk) == 0) {
-      describeDisk(original_, disk, buffer_.data(), scratch_);
-      filesOf_[disk] = {scratch_.kind, scratch_.files};
-    }
-    // Each image reads the disk being checked.
-    (void)original_.selectDisk(disk);
-    original_.setSectorRange(1, kSectorsPerTrack);
-    const DiskKind kindBefore = filesOf_[disk].kind;
-    const std::vector<FileListing>& before = filesOf_[disk].files;
-    describeDisk(patched_, disk, patchedBuffer_.data(), scratch_);
-    std::string putHere;
-    for (const Put& put : puts_) {
-      if (put.disk == disk) {
-        putHere += (putHere.empty() ? "" : ", ") + put.name;
+    // Disks without a folder were not read yet; the tables are read again
+    // rather than kept, so that memory does not grow with the image.
+    const bool summarised = summaries_.count(disk) != 0;
+    describeDisk(original_, disk, buffer_.data(), before_, {false, !summarised});
+    if (!summarised) {
+      DiskSummary& summary = summaries_[disk];
+      summary.kind = before_.kind;
+      for (const FileListing& listing : before_.files) {
+        summary.written.push_back(isWritten(listing));
       }
     }
-    if (kindBefore != scratch_.kind || !sameFiles(before, scratch_.files)) {
-      error(format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
-            (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
-            ")");
-      return;
-    }
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      const FileListing& listing = before[i];
-      if (!isWritten(listing)) {
+    const DiskSummary& before = summaries_[disk];
+    describeDisk(patched_, disk, patchedBuffer_.get(), scratch_, {false, false});
+    bool same = before.kind == scratch_.kind && sameFiles(before_.files, scratch_.files);
+    std::vector<FileListing>& after = scratch_.files;
+    for (std::size_t i = 0; same && i < after.size(); ++i) {
+      after[i] = listFile(patched_, patchedBuffer_.get(), after[i].file);
+      same = isWritten(after[i]) == before.written[i];
+      if (!same || !isWritten(after[i])) {
         continue;
       }
-      const DiskFile& file = listing.file;
+      const DiskFile& file = after[i].file;
+      const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
       const auto put = std::find_if(puts_.begin(), puts_.end(),
                                     [&](const Put& p) { return p.disk == disk && p.file == i; });
-      (void)readFileChain(patched_, patchedBuffer_.data(), file.track, file.cylinder(), file.head(),
-                          file.r, kSizeCode, file.offset, file.size);
-      const auto after = patchedBuffer_.begin() + file.offset;
       if (put != puts_.end()) {
-        if (!std::equal(put->bytes.begin(), put->bytes.end(), after)) {
+        if (!std::equal(put->bytes.begin(), put->bytes.end(), chain)) {
           error(put->name + " would not read back as put: it shares bytes with " +
                 sharers(file, &*put));
         }
@@ -297,10 +312,21 @@ class Planner {
       }
       (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(),
                           file.r, kSizeCode, file.offset, file.size);
-      if (!std::equal(after, after + file.size, buffer_.begin() + file.offset)) {
+      if (!std::equal(chain, chain + file.size, buffer_.begin() + file.offset)) {
         error(shownName(request_, disk, file.name.data()) + " would change: it shares bytes with " +
               sharers(file, nullptr));
       }
+    }
+    if (!same) {
+      std::string putHere;
+      for (const Put& put : puts_) {
+        if (put.disk == disk) {
+          putHere += (putHere.empty() ? "" : ", ") + put.name;
+        }
+      }
+      error(format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
+            (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
+            ")");
     }
   }
 
@@ -312,7 +338,7 @@ class Planner {
       const DiskFile& x = a[i].file;
       const DiskFile& y = b[i].file;
       if (std::string(x.name.data()) != y.name.data() || x.track != y.track || x.r != y.r ||
-          x.offset != y.offset || x.size != y.size || isWritten(a[i]) != isWritten(b[i])) {
+          x.offset != y.offset || x.size != y.size) {
         return false;
       }
     }
@@ -323,18 +349,22 @@ class Planner {
   d88::D88Image& patched_;
   const PutRequest& request_;
   PutPlan& plan_;
-  // The files of each disk described so far (without their tracks' records,
-  // so that memory does not grow with the image).
-  struct DiskFiles {
+  // What was read of each disk: its kind and which of its files d88extract
+  // writes.
+  struct DiskSummary {
     DiskKind kind = DiskKind::Unknown;
-    std::vector<FileListing> files;
+    std::vector<bool> written;
   };
-  std::map<std::int32_t, DiskFiles> filesOf_;
+  std::map<std::int32_t, DiskSummary> summaries_;
+  DiskListing before_;
   DiskListing scratch_;
   std::vector<Put> puts_;
   std::vector<d88::ChainStep> steps_;
-  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kExtractBufferSize);
-  std::vector<std::uint8_t> patchedBuffer_ = std::vector<std::uint8_t>(kExtractBufferSize);
+  // The original's chains go to the process-wide extraction buffer.
+  std::array<std::uint8_t, kExtractBufferSize>& buffer_ = extractBuffer;
+  // Left uninitialised: a chain read touches only the pages it fills, so
+  // memory follows the largest file rather than the buffer's size.
+  std::unique_ptr<std::uint8_t[]> patchedBuffer_{new std::uint8_t[kExtractBufferSize]};
 };
 
 }  // namespace
@@ -345,12 +375,13 @@ void planPutBack(d88::D88Image& original, d88::D88Image& patched, const PutReque
 }
 
 bool copyPatched(d88::D88Image& patched, std::FILE* out) {
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(kCopyBlock));
+  // The extraction buffer has done its work when the copy is made.
+  std::uint8_t* block = extractBuffer.data();
   const std::int64_t size = patched.fileSize();
   for (std::int64_t position = 0; position < size; position += kCopyBlock) {
     const std::int64_t count = std::min(kCopyBlock, size - position);
-    if (patched.readFileBytes(position, block.data(), count) != count ||
-        std::fwrite(block.data(), 1, static_cast<std::size_t>(count), out) !=
+    if (patched.readFileBytes(position, block, count) != count ||
+        std::fwrite(block, 1, static_cast<std::size_t>(count), out) !=
             static_cast<std::size_t>(count)) {
       return false;
     }
