@@ -12,13 +12,14 @@
 #include "messages.h"
 #include "platform.h"
 #include "text_format.h"
+#include "tool_text.h"
 
 namespace {
 
 constexpr const char* kDefaultProgramName = "d88info";
 constexpr const char* kUsage =
     "Usage: %s [--json] d88file\n"
-    "       --json    : one JSON document (schema %d) instead of text\n"
+    "       --json    : one JSON document instead of text\n"
     "       --help    : this text\n"
     "       --version : the version\n";
 
@@ -58,37 +59,21 @@ Arguments parseArguments(int argc, char** argv) {
   return arguments;
 }
 
-void writeUsage(std::FILE* stream, const char* program) {
-  std::string usage(std::strlen(kUsage) + std::strlen(program) + 16, '\0');
-  usage.resize(static_cast<std::size_t>(
-      std::snprintf(usage.data(), usage.size(), kUsage, program, kJsonSchemaVersion)));
-  d88text::writeText(stream, usage);
-}
-
-// The open error's Japanese words, as UTF-8 like all of d88info's texts.
-void writeOpenError() {
-  const std::size_t length = std::strcspn(messages::kOpenError, "\n");
-  d88text::writeText(
-      stderr, d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(messages::kOpenError),
-                                   length, false) +
-                  "\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
   if (!arguments.ok) {
-    writeUsage(stderr, program);
+    writeUsage(stderr, kUsage, program);
     return 1;
   }
   if (arguments.help) {
-    writeUsage(stdout, program);
+    writeUsage(stdout, kUsage, program);
     return 0;
   }
   if (arguments.version) {
-    d88text::writeText(stdout, std::string("d88info ") + D88_VERSION + "\n");
+    writeVersion("d88info");
     return 0;
   }
   std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, arguments.file));

@@ -16,6 +16,7 @@
 #include "platform.h"
 #include "put_back.h"
 #include "replace_file.h"
+#include "tool_text.h"
 
 namespace {
 
@@ -89,24 +90,8 @@ Arguments parseArguments(int argc, char** argv) {
   return arguments;
 }
 
-void writeUsage(std::FILE* stream, const char* program) {
-  std::string usage(std::strlen(kUsage) + std::strlen(program) + 1, '\0');
-  usage.resize(
-      static_cast<std::size_t>(std::snprintf(usage.data(), usage.size(), kUsage, program)));
-  d88text::writeText(stream, usage);
-}
-
 void writeError(const std::string& text) {
   d88text::writeText(stderr, "error: " + text + "\n");
-}
-
-// The open error's Japanese words, in UTF-8 as every text of this tool.
-void writeOpenError() {
-  const std::size_t length = std::strcspn(messages::kOpenError, "\n");
-  d88text::writeText(
-      stderr, d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(messages::kOpenError),
-                                   length, false) +
-                  "\n");
 }
 
 // The D88 file opened a second time, to read it with the changes laid over.
@@ -115,18 +100,18 @@ d88::D88Image patchedImage;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
   if (!arguments.ok) {
-    writeUsage(stderr, program);
+    writeUsage(stderr, kUsage, program);
     return 1;
   }
   if (arguments.help) {
-    writeUsage(stdout, program);
+    writeUsage(stdout, kUsage, program);
     return 0;
   }
   if (arguments.version) {
-    d88text::writeText(stdout, std::string("d88put ") + D88_VERSION + "\n");
+    writeVersion("d88put");
     return 0;
   }
   const fs::path d88Path = platform::argumentPath(argc, argv, arguments.d88);
