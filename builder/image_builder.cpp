@@ -17,6 +17,9 @@ constexpr std::size_t kTrackTableOffset = 0x20;
 constexpr int kTrackSlots = 164;
 constexpr std::size_t kSectorHeaderSize = 16;
 constexpr std::size_t kSectorCountOffset = 4;
+constexpr std::size_t kDensityOffset = 6;
+constexpr std::size_t kDeletedMarkOffset = 7;
+constexpr std::size_t kStatusOffset = 8;
 constexpr std::size_t kDataLengthOffset = 0x0E;
 
 }  // namespace
@@ -66,6 +69,9 @@ Bytes Track::bytes() const {
     const auto realCount = static_cast<std::uint16_t>(records_.size());
     putLe16(header, kSectorCountOffset,
             record.sectorCount.value_or(countForAll_.value_or(realCount)));
+    header[kDensityOffset] = record.density;
+    header[kDeletedMarkOffset] = record.deletedMark;
+    header[kStatusOffset] = record.status;
     putLe16(header, kDataLengthOffset,
             record.dataLength.value_or(static_cast<std::uint16_t>(record.data.size())));
     out.insert(out.end(), header.begin(), header.end());

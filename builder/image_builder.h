@@ -29,6 +29,9 @@ struct SectorRecord {
   Bytes data;
   std::optional<std::uint16_t> sectorCount;  // default: the records of its track
   std::optional<std::uint16_t> dataLength;   // default: data.size()
+  std::uint8_t density = 0x00;               // 0x40: single density (FM)
+  std::uint8_t deletedMark = 0x00;           // 0x10: a deleted data mark
+  std::uint8_t status = 0x00;                // the controller's status
 };
 
 // The sector records of one track, in stored order.

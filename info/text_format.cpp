@@ -56,14 +56,15 @@ void appendTrack(std::string& out, const TrackListing& track) {
     return;
   }
   if (track.records.empty()) {
-    out += "no sectors\n";
-    return;
+    out += "no sectors";
+  } else {
+    append(out, "%d sectors:", track.records.front().sectorCount);
   }
-  append(out, "%d sectors:", track.records.front().sectorCount);
   for (const d88::SectorRecordInfo& record : track.records) {
     appendRecord(out, record);
   }
-  // The walk ends early on damage: say where the records stopped.
+  // The walk ends early on damage, before the first record too (a track of a
+  // truncated file): say where the records stopped.
   if (track.walkEnd == d88::WalkEnd::CutShort) {
     out += "  (cut short by the end of the file)";
   } else if (track.walkEnd == d88::WalkEnd::ZeroCount) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -20,6 +21,17 @@ using d88test::Bytes;
 
 using d88test::text;
 
+// ファイルをオープンできません, in UTF-8 like all of d88info's texts
+constexpr const char* kOpenError =
+    "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC"
+    "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
+// The JSON document's first line and its end.
+constexpr const char* kJsonStart =
+    "{\"schema\":1,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
+constexpr const char* kJsonEnd = "\n]}\n";
+constexpr std::size_t kWriteProtectOffset = 0x1A;
+
 std::vector<std::string> lines(const std::string& output) {
   std::vector<std::string> out;
   std::istringstream in(output);
@@ -32,12 +44,26 @@ std::vector<std::string> lines(const std::string& output) {
   return out;
 }
 
+// A data disk with a file whose chain breaks, one of negative size, one past
+// the extraction buffer and one whose first sector is absent.
+Bytes brokenChains() {
+  d88test::FixedTableLayout data = d88test::dataDisk({2000}, {});
+  const std::int32_t broken = address(10, 1, 0x10);
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, broken, broken + 1900,
+                      address(2, 1, 0), address(200, 1, 0), address(200, 1, 0x10)});
+  data.disk.replace(10, d88test::Track().sector(5, 0, 1, 1, Bytes(256, 1)));
+  return data.build();
+}
+
 class InfoTest : public ::testing::Test {
  protected:
   d88test::RunResult info(const Bytes& file) { return info({scratch_.write("disk.d88", file)}); }
   d88test::RunResult info(const std::vector<std::string>& args) {
-    static const std::string tool = fs::absolute(D88INFO_PATH).make_preferred().string();
-    return d88test::runIn(scratch_.path(), tool, args, scratch_.path());
+    return d88test::runIn(scratch_.path(), tool(), args, scratch_.path());
+  }
+  static const std::string& tool() {
+    static const std::string path = fs::absolute(D88INFO_PATH).make_preferred().string();
+    return path;
   }
   d88test::ScratchDir scratch_;
 };
@@ -78,12 +104,7 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
 }
 
 TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
-  d88test::FixedTableLayout data = d88test::dataDisk({2000}, {});
-  const std::int32_t broken = address(10, 1, 0x10);
-  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, broken, broken + 1900,
-                      address(2, 1, 0), address(200, 1, 0), address(200, 1, 0x10)});
-  data.disk.replace(10, d88test::Track().sector(5, 0, 1, 1, Bytes(256, 1)));
-  const auto result = info(data.build());
+  const auto result = info(brokenChains());
   std::vector<std::string> files;
   for (const std::string& line : lines(result.out)) {
     if (line.rfind("  kind:", 0) == 0 || line.rfind("  D", 0) == 0) {
@@ -118,20 +139,294 @@ TEST_F(InfoTest, MarksWhatASystemDiskWritesWithoutExtractAll) {
                                               "S11A  ", "S11B  ", "S11C  ", "S11D  "}));
 }
 
-TEST_F(InfoTest, UsageAndOpenErrorAsTheExtractorWordsThem) {
-  auto result = info(std::vector<std::string>{});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find("Usage: "), std::string::npos);
-  result = info({scratch_.file("missing.d88")});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  // ファイルをオープンできません, in UTF-8 like all of d88info's texts
-  EXPECT_EQ(result.err,
-            text("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82"
-                 "\xAA\xE3\x83\xBC\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81"
-                 "\xBE\xE3\x81\x9B\xE3\x82\x93\n"));
+// Two tracks of two records: every field of the document once.
+TEST_F(InfoTest, JsonOfASmallImage) {
+  d88test::Track side0;
+  side0.sector(0, 0, 1, 1, Bytes(256, 0)).sector(0, 0, 2, 1, Bytes(256, 0));
+  d88test::Track side1;
+  side1.sector(0, 1, 1, 1, Bytes(256, 0)).sector(0, 1, 2, 1, Bytes(256, 0));
+  const auto result = info(
+      {"--json",
+       scratch_.write(
+           "disk.d88",
+           d88test::Disk().name("WORK").mediaType(0x10).track(0, side0).track(1, side1).build())});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            text(std::string(kJsonStart) +
+                 R"({"index":0,"offset":0,"headerComplete":true,"name":"WORK",)"
+                 R"("nameHex":"574F524B00000000000000000000000000","writeProtect":0,)"
+                 R"("mediaType":16,"media":"2DD","sizeField":1776,"tracks":[)"
+                 R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
+                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
+                 R"([0,0,2,1,2,0,0,0,256,960]]},)"
+                 R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
+                 R"("walkEnd":"countReached","records":[[0,1,1,1,2,0,0,0,256,1232],)"
+                 R"([0,1,2,1,2,0,0,0,256,1504]]}],)"
+                 R"("kind":"not recognised","message":null,"files":[]})" +
+                 kJsonEnd));
 }
 
+// Two disks, the first write-protected with a Shift_JIS name (half-width
+// kana, an undecodable byte, a backslash), a flagged record, an unformatted
+// track and a slot inside the header; the second ends in a track cut short
+// and a track that starts at the end of the file.
+TEST_F(InfoTest, DamagedImageAsTextAndJson) {
+  d88test::SectorRecord flagged;
+  flagged.r = 2;
+  flagged.data = Bytes(128, 0);
+  flagged.density = 0x40;
+  flagged.deletedMark = 0x10;
+  flagged.status = 0xB0;
+  d88test::Track first;
+  first.sector(0, 0, 1, 1, Bytes(256, 0)).sector(flagged);
+  d88test::Track unformatted;
+  unformatted.sector(0, 1, 1, 1, Bytes(256, 0)).sectorCount(0);
+  Bytes named = d88test::Disk()
+                    .name("\xB1\xDD\x80\\")
+                    .track(0, first)
+                    .track(1, unformatted)
+                    .trackOffset(163, 8)
+                    .build();
+  named[kWriteProtectOffset] = 0x10;
+  d88test::Track cut;
+  cut.sector(0, 0, 1, 1, Bytes(256, 0)).sector(0, 0, 2, 1, Bytes(256, 0)).sectorCount(3);
+  const Bytes last = d88test::Disk().name("CUT").track(0, cut).trackOffset(1, 1232).build();
+  const std::string disk = scratch_.write("disk.d88", d88test::concat({named, last}));
+
+  auto result = info({disk});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  // The name: ｱﾝ, \x80 and the backslash written "\\".
+  EXPECT_EQ(result.out,
+            text("disk 0: offset 0x00000000  name \"\xEF\xBD\xB1\xEF\xBE\x9D\\x80\\\\\"  "
+                 "media 0x00 (2D)  size 0x00000560  write-protected 0x10\n"
+                 "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0080]{fm,del,st=B0}\n"
+                 "  track   1 (C  0 H 1): no sectors  (ends at a record with sector count 0)\n"
+                 "  track 163 (C 81 H 1): offset 0x00000008 points into the disk header, not a "
+                 "track\n"
+                 "  kind: not recognised\n"
+                 "disk 1: offset 0x00000560  name \"CUT\"  media 0x00 (2D)  size 0x000004D0\n"
+                 "  track   0 (C  0 H 0): 3 sectors: 00-00-01-01 00-00-02-01  (cut short by the "
+                 "end of the file)\n"
+                 "  track   1 (C  0 H 1): no sectors  (cut short by the end of the file)\n"
+                 "  kind: not recognised\n"));
+
+  result = info({"--json", disk});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  // JSON escapes the backslashes of "\x80" and of the name's own backslash.
+  EXPECT_EQ(result.out,
+            text(std::string(kJsonStart) +
+                 "{\"index\":0,\"offset\":0,\"headerComplete\":true,"
+                 "\"name\":\"\xEF\xBD\xB1\xEF\xBE\x9D\\\\x80\\\\\","
+                 R"("nameHex":"B1DD805C00000000000000000000000000","writeProtect":16,)"
+                 R"("mediaType":0,"media":"2D","sizeField":1376,"tracks":[)"
+                 R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
+                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
+                 R"([0,0,2,1,2,64,16,176,128,960]]},)"
+                 R"({"slot":1,"cylinder":0,"head":1,"offset":1104,"insideHeader":false,)"
+                 R"("walkEnd":"zeroCount","records":[]},)"
+                 R"({"slot":163,"cylinder":81,"head":1,"offset":8,"insideHeader":true,)"
+                 R"("records":[]}],"kind":"not recognised","message":null,"files":[]})"
+                 ",\n"
+                 R"({"index":1,"offset":1376,"headerComplete":true,"name":"CUT",)"
+                 R"("nameHex":"4355540000000000000000000000000000","writeProtect":0,)"
+                 R"("mediaType":0,"media":"2D","sizeField":1232,"tracks":[)"
+                 R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
+                 R"("walkEnd":"cutShort","records":[[0,0,1,1,3,0,0,0,256,2064],)"
+                 R"([0,0,2,1,3,0,0,0,256,2336]]},)"
+                 R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
+                 R"("walkEnd":"cutShort","records":[]}],)"
+                 R"("kind":"not recognised","message":null,"files":[]})" +
+                 kJsonEnd));
+}
+
+// The marks after a record's ID, one track per case; the JSON gives the
+// three bytes as stored.
+TEST_F(InfoTest, RecordMarks) {
+  struct Case {
+    std::uint8_t density, deletedMark, status;
+    std::size_t dataLength;
+    const char* marks;
+  };
+  const Case cases[] = {
+      {0x00, 0x00, 0x00, 256, ""},
+      {0x40, 0x00, 0x00, 256, "{fm}"},
+      {0x01, 0x00, 0x00, 256, "{den=01}"},
+      {0x41, 0x00, 0x00, 256, "{den=41}"},
+      {0x80, 0x00, 0x00, 256, "{den=80}"},
+      {0x00, 0x10, 0x00, 256, "{del}"},
+      {0x00, 0x01, 0x00, 256, "{del=01}"},
+      {0x00, 0xFF, 0x00, 256, "{del=FF}"},
+      {0x00, 0x00, 0x01, 256, "{st=01}"},
+      {0x00, 0x00, 0xFF, 256, "{st=FF}"},
+      {0x40, 0x10, 0x00, 256, "{fm,del}"},
+      {0x40, 0x00, 0xB0, 256, "{fm,st=B0}"},
+      {0x00, 0x11, 0x80, 256, "{del=11,st=80}"},
+      {0x40, 0x10, 0xB0, 256, "{fm,del,st=B0}"},
+      {0xFF, 0x20, 0x08, 256, "{den=FF,del=20,st=08}"},
+      {0x00, 0x00, 0x00, 128, "[0080]"},
+      {0x40, 0x10, 0xB0, 0, "[0000]{fm,del,st=B0}"},
+  };
+  d88test::Disk disk;
+  int slot = 0;
+  for (const Case& c : cases) {
+    d88test::SectorRecord record;
+    record.data = Bytes(c.dataLength, 0);
+    record.density = c.density;
+    record.deletedMark = c.deletedMark;
+    record.status = c.status;
+    disk.track(slot++, d88test::Track().sector(record));
+  }
+  const std::string file = scratch_.write("disk.d88", disk.build());
+  const std::vector<std::string> listed = lines(info({file}).out);
+  const nlohmann::json json = nlohmann::json::parse(info({"--json", file}).out);
+  ASSERT_EQ(listed.size(), std::size(cases) + 2);
+  const auto& tracks = json.at("disks").at(0).at("tracks");
+  ASSERT_EQ(tracks.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.marks);
+    const int slot = static_cast<int>(i);
+    char line[80];
+    std::snprintf(line, sizeof line, "  track %3d (C %2d H %d): 1 sectors: 00-00-01-01", slot,
+                  slot / 2, slot % 2);
+    EXPECT_EQ(listed[i + 1], line + std::string(c.marks));
+    const auto& record = tracks[i].at("records").at(0);
+    EXPECT_EQ(record[5], c.density);
+    EXPECT_EQ(record[6], c.deletedMark);
+    EXPECT_EQ(record[7], c.status);
+    EXPECT_EQ(record[8], c.dataLength);
+  }
+}
+
+// What extraction does with each file, as JSON: bytesRead only for an
+// incomplete file, a reason only for a skipped one.
+TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
+  const auto result = info({"--json", scratch_.write("disk.d88", brokenChains())});
+  const std::size_t kind = result.out.find(R"("kind":)");
+  ASSERT_NE(kind, std::string::npos);
+  EXPECT_EQ(
+      result.out.substr(kind),
+      // データディスクを認識しました.
+      text("\"kind\":\"data disk\",\"message\":\"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\xE3\x83"
+           "\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81"
+           "\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.\",\"files\":["
+           R"({"name":"D000","track":0,"sector":2,"offset":164,"size":2309,)"
+           R"("writtenWithoutAll":false,"verdict":"complete"},)"
+           R"({"name":"D001","track":0,"sector":11,"offset":169,"size":38247,)"
+           R"("writtenWithoutAll":false,"verdict":"complete"},)"
+           R"({"name":"D002","track":10,"sector":1,"offset":16,"size":1900,)"
+           R"("writtenWithoutAll":false,"verdict":"incomplete","bytesRead":240},)"
+           R"({"name":"D003","track":10,"sector":8,"offset":124,"size":-34684,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"negativeSize"},)"
+           R"({"name":"D004","track":2,"sector":1,"offset":0,"size":811008,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"pastExtractionBuffer"},)"
+           R"({"name":"D005","track":200,"sector":1,"offset":0,"size":16,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
+           R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
+           R"("writtenWithoutAll":false,"verdict":"complete"}]})" +
+           std::string(kJsonEnd)));
+}
+
+// A file shorter than a disk header holds no disk; a header's worth holds
+// one, and bytes after it too few for another header are not a second disk.
+TEST_F(InfoTest, FilesTooShortForADisk) {
+  const Bytes header = d88test::Disk().build();
+  const std::string headerText =
+      "disk 0: offset 0x00000000  name \"\"  media 0x00 (2D)  size 0x000002B0\n"
+      "  kind: not recognised\n";
+  const std::string headerJson =
+      R"({"index":0,"offset":0,"headerComplete":true,"name":"",)"
+      R"("nameHex":"0000000000000000000000000000000000","writeProtect":0,"mediaType":0,)"
+      R"("media":"2D","sizeField":688,"tracks":[],"kind":"not recognised","message":null,)"
+      R"("files":[]})";
+  const std::pair<Bytes, bool> cases[] = {
+      {Bytes{}, false},
+      {Bytes(header.size() - 1, 0), false},
+      {header, true},
+      {d88test::concat({header, Bytes(header.size() - 1, 0xFF)}), true},
+  };
+  for (const auto& [file, hasDisk] : cases) {
+    SCOPED_TRACE(file.size());
+    const std::string path = scratch_.write("disk.d88", file);
+    auto result = info({path});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, text(hasDisk ? headerText : "no disk image found\n"));
+    result = info({"--json", path});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, text(kJsonStart + (hasDisk ? headerJson : "") + kJsonEnd));
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// Options before or after the file, "--" before a name that starts with '-',
+// and the command lines and files that are refused.
+TEST_F(InfoTest, CommandLine) {
+  const std::string disk = scratch_.write("disk.d88", d88test::Disk().name("A").build());
+  scratch_.write("-a.d88", d88test::Disk().name("A").build());
+  const std::string usage = "Usage: " + tool() +
+                            " [--json] d88file\n"
+                            "       --json    : one JSON document (schema 1) instead of text\n"
+                            "       --help    : this text\n"
+                            "       --version : the version\n";
+  const std::string listing =
+      "disk 0: offset 0x00000000  name \"A\"  media 0x00 (2D)  size 0x000002B0\n"
+      "  kind: not recognised\n";
+  const std::string json = kJsonStart +
+                           std::string(R"({"index":0,"offset":0,"headerComplete":true,"name":"A",)"
+                                       R"("nameHex":"4100000000000000000000000000000000",)"
+                                       R"("writeProtect":0,"mediaType":0,"media":"2D",)"
+                                       R"("sizeField":688,"tracks":[],"kind":"not recognised",)"
+                                       R"("message":null,"files":[]})") +
+                           kJsonEnd;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, usage, ""},
+      {{"--version"}, 0, "d88info " D88_VERSION "\n", ""},
+      {{disk}, 0, listing, ""},
+      {{disk, "--json"}, 0, json, ""},
+      {{"--json", "--", "-a.d88"}, 0, json, ""},
+      {{}, 1, "", usage},
+      {{"--jsn", disk}, 1, "", usage},
+      {{"-a.d88"}, 1, "", usage},
+      {{disk, disk}, 1, "", usage},
+      {{"--json", "missing.d88"}, 1, "", kOpenError},
+      {{"--json", "."}, 1, "", kOpenError},
+  };
+  for (const Case& c : cases) {
+    std::string command;
+    for (const std::string& arg : c.args) {
+      command += " " + arg;
+    }
+    SCOPED_TRACE(command);
+    const auto result = info(c.args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, text(c.out));
+    EXPECT_EQ(result.err, text(c.err));
+  }
+}
+
+// A pipe cannot be read at a position: refused before anything is written,
+// so that a script never sees half a document.
+TEST_F(InfoTest, PipeIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no /dev/stdin";
+#else
+  scratch_.write("disk.d88", d88test::Disk().build());
+  const auto result = d88test::runShell(
+      scratch_.path(), "cat disk.d88 | " + d88test::quoted(tool()) + " --json /dev/stdin",
+      scratch_.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, kOpenError);
+#endif
+}
 // The real images hold 154 tracks of 8 sectors of 1024 bytes: C = track / 2,
 // H = track % 2, R = 1 to 8, N = 3.
 TEST_F(InfoTest, RealImagesShowTheirTracks) {
