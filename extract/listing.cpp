@@ -46,7 +46,9 @@ FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile&
       listing.verdict = FileVerdict::Incomplete;
       break;
     case FileReadStatus::Unreadable:
-      listing.verdict = FileVerdict::SkippedUnreadable;
+      // A read of no bytes reads nothing, like a missing sector.
+      listing.verdict = file.offset + file.size == 0 ? FileVerdict::SkippedNothingToRead
+                                                     : FileVerdict::SkippedUnreadable;
       break;
     case FileReadStatus::Damaged:
       listing.verdict =

@@ -97,6 +97,10 @@ Json fileJson(const FileListing& listing) {
       json["verdict"] = "skipped";
       json["reason"] = "firstSectorUnreadable";
       break;
+    case FileVerdict::SkippedNothingToRead:
+      json["verdict"] = "skipped";
+      json["reason"] = "nothingToRead";
+      break;
     case FileVerdict::SkippedNegativeSize:
       json["verdict"] = "skipped";
       json["reason"] = "negativeSize";

@@ -94,6 +94,9 @@ void appendFile(std::string& out, const FileListing& listing) {
     case FileVerdict::SkippedUnreadable:
       out += "  (skipped: first sector unreadable)";
       break;
+    case FileVerdict::SkippedNothingToRead:
+      out += "  (skipped: nothing to read)";
+      break;
     case FileVerdict::SkippedNegativeSize:
       out += "  (skipped: size negative)";
       break;

@@ -44,15 +44,8 @@ std::vector<std::string> lines(const std::string& output) {
   return out;
 }
 
-// A data disk with a file whose chain breaks, one of negative size, one past
-// the extraction buffer and one whose first sector is absent.
 Bytes brokenChains() {
-  d88test::FixedTableLayout data = d88test::dataDisk({2000}, {});
-  const std::int32_t broken = address(10, 1, 0x10);
-  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, broken, broken + 1900,
-                      address(2, 1, 0), address(200, 1, 0), address(200, 1, 0x10)});
-  data.disk.replace(10, d88test::Track().sector(5, 0, 1, 1, Bytes(256, 1)));
-  return data.build();
+  return d88test::damagedFilesDisk().build();
 }
 
 class InfoTest : public ::testing::Test {
@@ -111,20 +104,24 @@ TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
       files.push_back(line);
     }
   }
-  EXPECT_EQ(files, (std::vector<std::string>{
-                       "  kind: data disk",
-                       "  D000    trk: 00  sec: 02  ofs: A4  size: 0905",
-                       "  D001    trk: 00  sec: 0B  ofs: A9  size: 9567",
-                       "  D002    trk: 0A  sec: 01  ofs: 10  size: 076C  (chain breaks: read 00F0 "
-                       "of 076C bytes)",
-                       "  D003    trk: 0A  sec: 08  ofs: 7C  size: FFFF7884  (skipped: size "
-                       "negative)",
-                       "  D004    trk: 02  sec: 01  ofs: 00  size: C6000  (skipped: size past the "
-                       "extraction buffer)",
-                       "  D005    trk: C8  sec: 01  ofs: 00  size: 0010  (skipped: first sector "
-                       "unreadable)",
-                       "  D100    trk: 42  sec: 02  ofs: A4  size: 005C",
-                   }));
+  EXPECT_EQ(files,
+            (std::vector<std::string>{
+                "  kind: data disk",
+                "  D000    trk: 00  sec: 02  ofs: A4  size: 0905",
+                "  D001    trk: 00  sec: 0B  ofs: A9  size: 9567",
+                "  D002    trk: 0A  sec: 01  ofs: 10  size: 076C  (chain breaks: read 00F0 "
+                "of 076C bytes)",
+                "  D003    trk: 0A  sec: 08  ofs: 7C  size: FFFF7884  (skipped: size "
+                "negative)",
+                "  D004    trk: 02  sec: 01  ofs: 00  size: C6000  (skipped: size past the "
+                "extraction buffer)",
+                "  D005    trk: C8  sec: 01  ofs: 00  size: 0010  (skipped: first sector "
+                "unreadable)",
+                "  D006    trk: C8  sec: 01  ofs: 10  size: FFF3BFF0  (skipped: size "
+                "negative)",
+                "  D007    trk: 04  sec: 01  ofs: 00  size: 0000  (skipped: nothing to read)",
+                "  D100    trk: 42  sec: 02  ofs: A4  size: 005C",
+            }));
 }
 
 TEST_F(InfoTest, MarksWhatASystemDiskWritesWithoutExtractAll) {
@@ -325,6 +322,10 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"pastExtractionBuffer"},)"
            R"({"name":"D005","track":200,"sector":1,"offset":0,"size":16,)"
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
+           R"({"name":"D006","track":200,"sector":1,"offset":16,"size":-802832,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"negativeSize"},)"
+           R"({"name":"D007","track":4,"sector":1,"offset":0,"size":0,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"nothingToRead"},)"
            R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
            R"("writtenWithoutAll":false,"verdict":"complete"}]})" +
            std::string(kJsonEnd)));

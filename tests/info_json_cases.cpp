@@ -39,16 +39,9 @@ Bytes withTracks(d88test::FixedTableDisk disk, const std::vector<int>& kept) {
   return disk.build();
 }
 
-// The data disk of a test elsewhere: one file whose chain breaks, one of
-// negative size, one past the extraction buffer, one whose first sector is
-// absent.
+// The disk of files of every fate, with only the tracks it reads.
 Bytes brokenChains() {
-  d88test::FixedTableLayout data = d88test::dataDisk({2000}, {});
-  const std::int32_t broken = address(10, 1, 0x10);
-  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, broken, broken + 1900,
-                      address(2, 1, 0), address(200, 1, 0), address(200, 1, 0x10)});
-  data.disk.replace(10, d88test::Track().sector(5, 0, 1, 1, Bytes(256, 1)));
-  return withTracks(data.disk, {0, 2, 10, 66});
+  return withTracks(d88test::damagedFilesDisk().disk, {0, 2, 4, 10, 66});
 }
 
 std::vector<std::pair<std::string, Bytes>> cases() {

@@ -108,7 +108,8 @@ REACHED = {("walkEnd", end) for end in ("countReached", "zeroCount", "cutShort",
 REACHED |= {("kind", kind) for kind in ("system disk", "data disk", "not recognised")}
 REACHED |= {("verdict", "complete", None), ("verdict", "incomplete", None)}
 REACHED |= {("verdict", "skipped", reason)
-            for reason in ("firstSectorUnreadable", "negativeSize", "pastExtractionBuffer")}
+            for reason in ("firstSectorUnreadable", "negativeSize", "pastExtractionBuffer",
+                           "nothingToRead")}
 REACHED |= {("flag", field) for field in (5, 6, 7)} | {("name", "_")}
 
 
