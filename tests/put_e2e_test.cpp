@@ -415,15 +415,18 @@ TEST_F(PutTest, MissingFolderAndUnopenableFileAreErrors) {
 
 TEST_F(PutTest, UsageHelpAndVersion) {
   prepare(systemLayout().build());
-  const std::string f = folder().string();
-  // D: the D88 file, F: the folder.
+  edit({"000/BIOS", 0, "#"});  // that no usage error may put back
+  // D: the D88 file, F: the folder, E: an empty argument.
   for (const std::string wrong :
-       {"", "D", "D F F", "D F -x", "D F -o", "D F -o a -o b", "D F --disk", "D F --disk 64",
-        "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0"}) {
+       {"", "D", "D F F", "D F -x", "D F -o", "D F -o E", "D F -o a -o b", "D F --disk",
+        "D F --disk 64", "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0"}) {
     std::vector<std::string> args;
     std::istringstream words(wrong);
     for (std::string word; words >> word;) {
-      args.push_back(word == "D" ? d88() : word == "F" ? folder().string() : word);
+      args.push_back(word == "D"   ? d88()
+                     : word == "F" ? folder().string()
+                     : word == "E" ? ""
+                                   : word);
     }
     const auto result = runPut(args);
     EXPECT_EQ(result.status, 1) << wrong;
@@ -500,7 +503,9 @@ TEST_F(PutTest, DiskOptionTakesOneDisksFiles) {
     for (const Edit& e : c.edits) {
       edit(e);
     }
-    const auto result = runPut({d88(), (folder() / c.folder).string(), "--disk", c.disk});
+    // No trailing separator: before a closing quote, Windows reads it as an escape.
+    const fs::path given = c.folder.empty() ? folder() : folder() / c.folder;
+    const auto result = runPut({d88(), given.string(), "--disk", c.disk});
     EXPECT_EQ(result.status, 0) << what;
     EXPECT_EQ(result.err, text(c.err)) << what;
     EXPECT_EQ(result.out, text(c.out)) << what;
@@ -568,20 +573,28 @@ TEST_F(PutTest, InPlaceReplacesTheFileTheNameLeadsTo) {
 #endif
 
 TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
+  prepare(twoDisks());
+  const std::string temporary = fs::canonical(d88()).string() + ".d88put-tmp";
   const std::string output = scratch_.file("new.d88");
   const std::string aFolder = scratch_.file("folder.d88");
+  const std::string other = scratch_.file("other");
   struct Case {
     const char* what;
     std::string limit;  // a shell prefix that limits the file size
     std::vector<std::string> args;
     std::string err;  // how standard error begins
   };
+  const std::string exists = "error: cannot create " + temporary + ": ";
   std::vector<Case> cases{
-      {"-o naming a folder", "", {"-o", aFolder}, "error: cannot replace " + aFolder + ": "}};
+      {"-o naming a folder", "", {"-o", aFolder}, "error: cannot replace " + aFolder + ": "},
+      // Of a run that was killed, or of one still going.
+      {"temporary file there already", "", {}, exists}};
 #ifndef _WIN32
+  // Written through, it would change another file.
+  cases.push_back({"link at the temporary name", "", {}, exists});
   const std::string limit = "trap '' XFSZ; ulimit -f 64; ";
   cases.push_back(
-      {"file size limit, in place", limit, {}, "error: cannot write " + d88() + ".d88put-tmp: "});
+      {"file size limit, in place", limit, {}, "error: cannot write " + temporary + ": "});
   cases.push_back({"file size limit, -o",
                    limit,
                    {"-o", output},
@@ -590,6 +603,13 @@ TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
   for (const Case& c : cases) {
     prepare(twoDisks());
     fs::create_directories(aFolder);
+    ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
+    const bool there = c.err == exists;
+    if (there && c.what[0] == 'l') {
+      fs::create_symlink(other, temporary);
+    } else if (there) {
+      ASSERT_TRUE(d88test::writeFile(temporary, Bytes{7}));
+    }
     edit({"000/BIOS", 0, "#"});
     std::string command = c.limit + d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
                           d88test::quoted(folder().string());
@@ -602,7 +622,12 @@ TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
     EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << c.what << ": " << result.err;
     EXPECT_FALSE(fs::exists(output)) << c.what;
     EXPECT_TRUE(fs::is_directory(aFolder)) << c.what;
+    EXPECT_EQ(d88test::readAll(other), Bytes{7}) << c.what;
     expectUntouched(c.what);
+    if (there) {  // not d88put's to remove
+      EXPECT_EQ(d88test::readAll(temporary), Bytes{7}) << c.what;
+      fs::remove(temporary);
+    }
     expectNoTemporary(c.what);
   }
 }
