@@ -66,7 +66,9 @@ Arguments parseArguments(int argc, char** argv) {
       arguments.version = true;
     } else if (std::strcmp(arg, "-n") == 0) {
       arguments.dryRun = true;
-    } else if (std::strcmp(arg, "-o") == 0 && i + 1 < argc && arguments.output < 0) {
+    } else if (std::strcmp(arg, "-o") == 0 && i + 1 < argc && arguments.output < 0 &&
+               argv[i + 1][0] != '\0') {
+      // An empty name would read as no -o and replace the D88 file itself.
       arguments.output = ++i;
     } else if (std::strcmp(arg, "--disk") == 0 && i + 1 < argc && !arguments.disk) {
       std::int32_t disk = 0;

@@ -108,16 +108,24 @@ class Planner {
         compareDisk(disk, folder);
       }
     }
+    // In disk and extraction order: where two files share bytes, the later
+    // one's bytes are laid last, as they would be written.
+    std::sort(puts_.begin(), puts_.end(), [](const Put& a, const Put& b) {
+      return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
+    });
+    for (const Put& put : puts_) {
+      std::int64_t done = 0;
+      for (const Span& span : put.spans) {
+        plan_.overlay.put(span.position, put.bytes.data() + done, span.length);
+        done += span.length;
+      }
+    }
     if (!puts_.empty()) {
       patched_.setOverlay(&plan_.overlay);
       for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
         checkDisk(disk);
       }
     }
-    // Lines in disk and extraction order.
-    std::sort(puts_.begin(), puts_.end(), [](const Put& a, const Put& b) {
-      return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
-    });
     for (const Put& put : puts_) {
       const DiskFile& file = put.entry;
       plan_.putBack.push_back(
@@ -256,11 +264,6 @@ class Planner {
                   static_cast<unsigned>(broken.sector.track),
                   static_cast<unsigned>(broken.sector.r)));
       return;
-    }
-    std::int64_t done = 0;
-    for (const Span& span : spans) {
-      plan_.overlay.put(span.position, bytes.data() + done, span.length);
-      done += span.length;
     }
     puts_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
   }

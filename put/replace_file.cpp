@@ -6,12 +6,12 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform.h"
-
 #ifdef _WIN32
 #include <windows.h>
 // windows.h first: io.h's handle calls build on its types.
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,6 +71,31 @@ class TemporaryGuard {
 
 std::string reason() {
   return std::strerror(errno);
+}
+
+// Creates the temporary file, failing when anything has that name already:
+// opening a link left there would write through it into another file, and
+// opening the file of a run still going would mix two runs' bytes.
+std::FILE* createTemporary(const fs::path& path) {
+#ifdef _WIN32
+  const int descriptor =
+      _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+  if (descriptor >= 0 && file == nullptr) {
+    _close(descriptor);
+  }
+#else
+  const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+  if (descriptor >= 0 && file == nullptr) {
+    close(descriptor);
+  }
+#endif
+  if (descriptor >= 0 && file == nullptr) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+  }
+  return file;
 }
 
 // Flushes the file's bytes to the disk itself.
@@ -148,9 +173,13 @@ bool replaceFile(const fs::path& destination, const fs::path& modeFrom,
   fs::path temporary = destination;
   temporary += kTemporarySuffix;
   const TemporaryGuard guard(temporary);
-  std::FILE* file = platform::openFile(temporary, "wb");
+  std::FILE* file = createTemporary(temporary);
   if (file == nullptr) {
+    const bool exists = errno == EEXIST;
     error = "cannot create " + temporary.u8string() + ": " + reason();
+    if (exists) {
+      error += " (left by a run that was killed? remove it if no d88put is running)";
+    }
     return false;
   }
   bool written = write(file);

@@ -1,7 +1,8 @@
 // Writing a file all or nothing: the new bytes go to a temporary file beside
 // the destination, are made durable and renamed over it. Any failure, and
 // SIGINT or SIGTERM meanwhile, leaves the destination as it was and removes
-// the temporary file; only a SIGKILL or a power cut can leave it behind.
+// the temporary file; only a SIGKILL or a power cut can leave it behind, and
+// until it is removed the next run fails rather than write through it.
 #pragma once
 
 #include <cstdio>

@@ -1,0 +1,674 @@
+// End-to-end tests of d88put: the built d88extract writes a folder from an
+// image made with the builder, the test edits files in it, and the built
+// d88put puts them back. The changed D88 file is compared byte for byte with
+// the builder's image of the edited disks; refusals must leave it as it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "test_support.h"
+#include "tool_runner.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using d88test::address;
+using d88test::Bytes;
+using d88test::FixedTableLayout;
+using d88test::text;
+using d88test::Tree;
+
+// Resolved against the folder the tests start in, before anything moves.
+const std::string kPut = fs::absolute(D88PUT_PATH).make_preferred().string();
+const std::string kExtract = fs::absolute(D88EXTRACT_PATH).make_preferred().string();
+
+// Disk 0 of the test file: BIOS and DRIVER cross sides and cylinders, S001
+// crosses sectors from offset E7, S100 crosses tracks 30 to 33.
+FixedTableLayout systemLayout() {
+  return d88test::systemDisk({300, 1}, {60, 73});
+}
+// Disk 1: D002 runs from track 0 sector 0E offset 65 to the middle of track 2.
+FixedTableLayout dataLayout() {
+  return d88test::dataDisk({700, 5000}, {400, 4106});
+}
+
+// A data disk whose D002 and D004 share bytes X+50 to X+99 (D003 goes
+// backwards and is not written).
+constexpr std::int32_t kShared = address(3, 1, 0x10);
+FixedTableLayout sharingLayout() {
+  FixedTableLayout data = d88test::dataDisk({700}, {});
+  data.disk.put(kShared, d88test::textContents("SHARED", 300));
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared, kShared + 100,
+                      kShared + 50, kShared + 300});
+  data.files = {data.files[0],
+                {"D001", d88test::kDataFirstTable1, kShared - d88test::kDataFirstTable1},
+                {"D002", kShared, 100},
+                {"D004", kShared + 50, 250},
+                data.files.back()};
+  return data;
+}
+
+// A data disk whose D002 (track 0A sector 01 offset 10) breaks after its
+// first sector: track 10 holds sector 1 only.
+FixedTableLayout brokenLayout() {
+  FixedTableLayout data = d88test::dataDisk({2000}, {});
+  const std::int32_t start = address(10, 1, 0x10);
+  data.disk.put(start, d88test::textContents("B", 240));
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, start, start + 1900});
+  data.disk.replace(
+      10, d88test::Track().sector(5, 0, 1, 1, data.disk.contents(address(10, 1, 0), 256)));
+  return data;
+}
+
+// A system disk whose first table runs 153 entries into S000's bytes.
+FixedTableLayout bigTableLayout() {
+  return d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
+}
+
+// Bytes written over a file of the folder from `offset`, growing it if they
+// reach past its end. '#' and '%' appear nowhere in textContents.
+struct Edit {
+  std::string file;  // "000/BIOS"
+  std::int32_t offset;
+  std::string bytes;
+};
+
+// ファイルをオープンできません, in UTF-8.
+const std::string kOpenError =
+    "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC\xE3\x83"
+    "\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
+
+const std::string kUsage =
+    " d88file folder [--disk N] [-o output] [-n]\n"
+    "       --disk N    : the folder holds the files of disk N itself\n"
+    "       -o output   : write the new D88 file there, leave d88file as it is\n"
+    "       -n          : check and report, write nothing\n"
+    "       --help      : this text\n"
+    "       --version   : the version\n";
+
+// What a test needs to tell that a file was not touched: not even rewritten.
+struct FileState {
+  Bytes bytes;
+  fs::file_time_type time;
+  std::uint64_t inode = 0;
+};
+
+FileState stateOf(const fs::path& path) {
+  FileState state{d88test::readAll(path), fs::last_write_time(path)};
+#ifndef _WIN32
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) {
+    state.inode = info.st_ino;
+  }
+#endif
+  return state;
+}
+
+bool same(const FileState& a, const FileState& b) {
+  return a.bytes == b.bytes && a.time == b.time && a.inode == b.inode;
+}
+
+// The positions where two files differ (and past the shorter one's end).
+std::vector<std::size_t> differences(const Bytes& a, const Bytes& b) {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    if (i >= a.size() || i >= b.size() || a[i] != b[i]) {
+      out.push_back(i);
+    }
+  }
+  return out;
+}
+
+class PutTest : public ::testing::Test {
+ protected:
+  std::string d88() const { return scratch_.file("disk.d88"); }
+  fs::path folder() const { return scratch_.path() / "files"; }
+
+  // A fresh D88 file, dated a day back, and the folder d88extract -a writes
+  // for it.
+  void prepare(const Bytes& image) {
+    fs::remove_all(scratch_.path());
+    fs::create_directories(folder());
+    ASSERT_TRUE(d88test::writeFile(d88(), image));
+    fs::last_write_time(d88(), fs::last_write_time(d88()) - std::chrono::hours(24));
+    ASSERT_EQ(d88test::runIn(folder(), kExtract, {d88(), "-a"}, scratch_.path()).status, 0);
+    before_ = stateOf(d88());
+  }
+  void edit(const Edit& e) const {
+    const fs::path path = folder() / e.file;
+    Bytes bytes = d88test::readAll(path);
+    bytes.resize(std::max(bytes.size(), e.offset + e.bytes.size()));
+    std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + e.offset);
+    ASSERT_TRUE(d88test::writeFile(path.string(), bytes));
+  }
+  // d88put with these arguments, or with D88FILE FOLDER and these (put).
+  d88test::RunResult runPut(const std::vector<std::string>& args) const {
+    return d88test::runIn(scratch_.path(), kPut, args, scratch_.path());
+  }
+  d88test::RunResult put(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{d88(), folder().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runPut(args);
+  }
+  // The D88 file as it was before the run, not even rewritten.
+  void expectUntouched(const std::string& what) const {
+    EXPECT_TRUE(same(stateOf(d88()), before_)) << what;
+  }
+  // No temporary file left anywhere in the scratch folder.
+  void expectNoTemporary(const std::string& what) const {
+    for (const auto& entry : fs::recursive_directory_iterator(scratch_.path())) {
+      EXPECT_EQ(entry.path().string().find(".d88put-tmp"), std::string::npos) << what;
+    }
+  }
+
+  d88test::ScratchDir scratch_;
+  FileState before_;
+};
+
+// The image of the test layouts (disk 0, disk 1) with the edits laid over their files.
+Bytes editedImage(std::vector<FixedTableLayout> disks, const std::vector<Edit>& edits) {
+  std::vector<Bytes> images;
+  for (std::size_t disk = 0; disk < disks.size(); ++disk) {
+    for (const Edit& e : edits) {
+      // Of two files of one name, the folder holds the one written last.
+      const d88test::FixedTableFile* last = nullptr;
+      for (const auto& file : disks[disk].files) {
+        last = e.file == (disk == 0 ? "000/" : "001/") + file.name ? &file : last;
+      }
+      if (last != nullptr) {
+        disks[disk].disk.put(last->address + e.offset, Bytes(e.bytes.begin(), e.bytes.end()));
+      }
+    }
+    images.push_back(disks[disk].build());
+  }
+  return d88test::concat(images);
+}
+
+// The system disk and the data disk, in one file.
+Bytes twoDisks(const std::vector<Edit>& edits = {}) {
+  return editedImage({systemLayout(), dataLayout()}, edits);
+}
+
+// ---------------------------------------------------------------------------
+// Files put back
+
+TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
+  const std::vector<Edit> edits{
+      {"000/BIOS", 0xFFE, "####"},  // track 5 to 6: cylinder 2 side 1 to cylinder 3 side 0
+      {"000/BIOS", 0x1FFF, "##"},   // track 6 to 7: side 0 to side 1
+      {"000/BIOS", 0x24FF, "#"},    // the last byte, at the end of a sector
+      {"000/DRIVER", 0x2822, "#"},  // the last byte, 0x23 bytes into its sector
+      {"000/S000", 0, "#"},         // on the table track, past the table's end mark
+      {"000/S001", 0, "#"},         // the first byte, at offset E7 of its first sector
+      {"000/S001", 0x18, "##"},     // sector 0B to 0C
+      {"000/S100", 0xE5B, "##"},    // track 30 to 31
+      {"000/S100", 0x1E5B, "##"},   // track 31 to 32
+      {"001/D002", 0x29A, "##"},    // track 0 to 1
+      {"001/D002", 0x129A, "##"},   // track 1 to 2
+      {"001/D002", 0x1387, "#"},    // the last byte, in the middle of a sector
+      {"001/D102", 0, "#"},         // the first byte, at offset 90
+      {"001/D102", 0x1009, "#"}};   // the last byte, on track 67
+  const std::string lines =
+      "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n"
+      "DRIVER  disk: 000  trk: 10  sec: 01  ofs: 00  size: 2823\n"
+      "S000    disk: 000  trk: 0C  sec: 02  ofs: A4  size: 0943\n"
+      "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
+      "S100    disk: 000  trk: 1E  sec: 02  ofs: A4  size: 3BD3\n"
+      "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
+      "D102    disk: 001  trk: 42  sec: 04  ofs: 90  size: 100A\n";
+  const std::string summary = "put back: 7, unchanged: 7, ignored: 0\n";
+  const Bytes original = twoDisks();
+  const Bytes expected = twoDisks(edits);
+  const std::string output = scratch_.file("new.d88");
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    bool inPlace;
+    bool writes;
+  };
+  const std::string sameFile = (folder() / ".." / "disk.d88").string();
+  const Case cases[] = {{"in place", {}, true, true},
+                        {"-o naming the file another way", {"-o", sameFile}, true, true},
+                        {"-o relative to the working folder", {"-o", "new.d88"}, false, true},
+                        {"-n", {"-n"}, true, false},
+                        {"-n -o", {"-o", output, "-n"}, false, false}};
+  for (const Case& c : cases) {
+    prepare(original);
+    for (const Edit& e : edits) {
+      edit(e);
+    }
+    const Tree edited = d88test::snapshot(folder());
+    const auto result = put(c.args);
+    EXPECT_EQ(result.status, 0) << c.what;
+    EXPECT_EQ(result.err, "") << c.what;
+    EXPECT_EQ(result.out, text(lines + (c.writes ? "" : "dry run: ") + summary)) << c.what;
+    EXPECT_EQ(fs::exists(output), !c.inPlace && c.writes) << c.what;
+    if (!c.writes || !c.inPlace) {
+      expectUntouched(c.what);
+    }
+    if (!c.writes) {
+      continue;
+    }
+    const std::string written = c.inPlace ? d88() : output;
+    EXPECT_EQ(differences(d88test::readAll(written), expected), std::vector<std::size_t>{})
+        << c.what;
+    // Extracted again, every file reads as the folder holds it.
+    fs::remove_all(folder());
+    fs::create_directories(folder());
+    EXPECT_EQ(d88test::runIn(folder(), kExtract, {written, "-a"}, scratch_.path()).status, 0);
+    EXPECT_EQ(d88test::snapshot(folder()), edited) << c.what;
+    expectNoTemporary(c.what);
+  }
+}
+
+TEST_F(PutTest, UnchangedFolderLeavesTheFileAlone) {
+  struct Case {
+    const char* what;
+    Bytes image;
+    int files;
+  };
+  const Case cases[] = {{"system and data disk", twoDisks(), 14},
+                        // D002's zero-filled tail is what -a writes.
+                        {"broken chain", brokenLayout().build(), 4},
+                        {"shared bytes", sharingLayout().build(), 5}};
+  for (const Case& c : cases) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-n"}}) {
+      prepare(c.image);
+      const auto result = put(args);
+      EXPECT_EQ(result.status, 0) << c.what;
+      EXPECT_EQ(result.err, "") << c.what;
+      EXPECT_EQ(result.out, text((args.empty() ? "" : "dry run: ") + std::string("put back: 0") +
+                                 ", unchanged: " + std::to_string(c.files) + ", ignored: 0\n"))
+          << c.what;
+      expectUntouched(c.what);
+    }
+  }
+  // With -o the copy is written all the same.
+  const auto result = put({"-o", scratch_.file("copy.d88")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(d88test::readAll(scratch_.file("copy.d88")), before_.bytes);
+  expectUntouched("-o");
+}
+
+TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
+  // D002 is X..X+99, D004 is X+50..X+299; D001 ends at X-1, sharing nothing.
+  struct Case {
+    std::vector<Edit> edits;
+    std::string err;  // empty: put back
+  };
+  const Case cases[] = {
+      {{{"000/D002", 49, "#"}}, ""},
+      {{{"000/D002", 50, "#"}}, "error: 000/D004 would change: it shares bytes with 000/D002\n"},
+      {{{"000/D004", 50, "#"}}, ""},
+      {{{"000/D004", 49, "#"}}, "error: 000/D002 would change: it shares bytes with 000/D004\n"},
+      {{{"000/D002", 99, "#"}, {"000/D004", 49, "#"}}, ""},
+      {{{"000/D002", 99, "#"}, {"000/D004", 49, "%"}, {"000/D001", 0, "#"}},
+       "error: 000/D002 would not read back as put: it shares bytes with 000/D004\n"}};
+  for (const Case& c : cases) {
+    const std::string what = c.edits[0].file + " " + std::to_string(c.edits[0].offset) + " +" +
+                             std::to_string(c.edits.size() - 1);
+    prepare(sharingLayout().build());
+    for (const Edit& e : c.edits) {
+      edit(e);
+    }
+    const auto result = put({});
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << what;
+    EXPECT_EQ(result.err, text(c.err)) << what;
+    if (c.err.empty()) {
+      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage({sharingLayout()}, c.edits)),
+                std::vector<std::size_t>{})
+          << what;
+    } else {
+      EXPECT_EQ(result.out, "") << what;
+      expectUntouched(what);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Refusals: nothing is written, not even the changes that were fine
+
+TEST_F(PutTest, RefusalsWriteNothing) {
+  enum { kTwo, kBroken, kBigTable };
+  const Bytes images[] = {twoDisks(),
+                          d88test::concat({systemLayout().build(), brokenLayout().build()}),
+                          d88test::concat({bigTableLayout().build(), dataLayout().build()})};
+  const std::string output = scratch_.file("new.d88");
+  const std::string missing = scratch_.file("missing");
+  const std::string plain = scratch_.file("plain");
+  const std::string inMissing = (fs::path(missing) / "new.d88").string();
+  const std::string inPlain = (fs::path(plain) / "new.d88").string();
+  const std::string broken =
+      "error: 001/D002 cannot be changed: its chain breaks at track 0A sector 02\n";
+  struct Case {
+    int image;
+    std::vector<Edit> edits;  // besides one of 000/BIOS that is fine
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {kTwo,
+       {{"001/D001", 700, "#"}, {"001/D101", 399, "##"}},
+       {},
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n"
+       "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size\n"},
+      {kBroken, {{"001/D002", 0, "#"}}, {}, broken},     // in the sector read
+      {kBroken, {{"001/D002", 1899, "#"}}, {}, broken},  // in the zero-filled tail
+      // S000's first bytes hold the last entries of the table.
+      {kBigTable,
+       {{"000/S000", 0, "#"}},
+       {},
+       "error: disk 0 would change its kind or its list of files (putting back 000/BIOS, "
+       "000/S000)\n"},
+      {kTwo, {}, {"--disk", "2"}, "error: the file has no disk 2\n"},
+      {kTwo,
+       {},
+       {"-o", inMissing},
+       "error: cannot write " + inMissing + ": no folder " + missing + "\n"},
+      {kTwo,
+       {},
+       {"-o", inPlain},
+       "error: cannot write " + inPlain + ": no folder " + plain + "\n"}};
+  for (const Case& c : cases) {
+    prepare(images[c.image]);
+    ASSERT_TRUE(d88test::writeFile(plain, Bytes{1}));
+    edit({"000/BIOS", 0, "#"});
+    for (const Edit& e : c.edits) {
+      edit(e);
+    }
+    std::vector<std::string> args{d88(), folder().string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto result = runPut(args);
+    EXPECT_EQ(result.status, 1) << c.err;
+    EXPECT_EQ(result.out, "") << c.err;
+    EXPECT_EQ(result.err, text(c.err));
+    EXPECT_FALSE(fs::exists(output)) << c.err;
+    expectUntouched(c.err);
+    expectNoTemporary(c.err);
+  }
+}
+
+TEST_F(PutTest, MissingFolderAndUnopenableFileAreErrors) {
+  prepare(systemLayout().build());
+  auto result = runPut({d88(), scratch_.file("nothing")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, text("error: cannot read folder " + scratch_.file("nothing") + "\n"));
+  for (const std::string& path : {scratch_.file("missing.d88"), folder().string()}) {
+    result = runPut({path, folder().string()});
+    EXPECT_EQ(result.status, 1) << path;
+    EXPECT_EQ(result.out, "") << path;
+    EXPECT_EQ(result.err, text(kOpenError)) << path;
+  }
+  expectUntouched("");
+}
+
+TEST_F(PutTest, UsageHelpAndVersion) {
+  prepare(systemLayout().build());
+  edit({"000/BIOS", 0, "#"});  // that no usage error may put back
+  // D: the D88 file, F: the folder, E: an empty argument.
+  for (const std::string wrong :
+       {"", "D", "D F F", "D F -x", "D F -o", "D F -o E", "D F -o a -o b", "D F --disk",
+        "D F --disk 64", "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0"}) {
+    std::vector<std::string> args;
+    std::istringstream words(wrong);
+    for (std::string word; words >> word;) {
+      args.push_back(word == "D"   ? d88()
+                     : word == "F" ? folder().string()
+                     : word == "E" ? ""
+                                   : word);
+    }
+    const auto result = runPut(args);
+    EXPECT_EQ(result.status, 1) << wrong;
+    EXPECT_EQ(result.out, "") << wrong;
+    EXPECT_EQ(result.err, text("Usage: " + kPut + kUsage)) << wrong;
+  }
+  auto result = runPut({"--help"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text("Usage: " + kPut + kUsage));
+  result = runPut({"--version"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(std::regex_match(result.out, std::regex("d88put [0-9]+\\.[0-9]+\\.[0-9]+\r?\n")))
+      << result.out;
+  expectUntouched("");
+}
+
+// ---------------------------------------------------------------------------
+// What is looked at
+
+TEST_F(PutTest, UnknownNamesAndFoldersAreIgnored) {
+  prepare(twoDisks());
+  for (const char* name : {"002", "notes", "1"}) {
+    fs::create_directories(folder() / name);
+  }
+  for (const char* name : {"000/README.txt", "001/S000", "top.txt"}) {
+    ASSERT_TRUE(d88test::writeFile((folder() / name).string(), Bytes{1}));
+  }
+  edit({"001/D100", 0, "#"});
+  const auto result = put({});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, text("ignored: folder 002: no such disk in the file\n"
+                             "ignored: folder 1: no such disk in the file\n"
+                             "ignored: folder notes: no such disk in the file\n"
+                             "ignored: 000/README.txt: no file of that name on disk 0\n"
+                             "ignored: 001/S000: no file of that name on disk 1\n"));
+  EXPECT_EQ(result.out, text("D100    disk: 001  trk: 42  sec: 02  ofs: A4  size: 005C\n"
+                             "put back: 1, unchanged: 13, ignored: 5\n"));
+  EXPECT_EQ(differences(d88test::readAll(d88()), twoDisks({{"001/D100", 0, "#"}})),
+            std::vector<std::size_t>{});
+}
+
+TEST_F(PutTest, DiskOptionTakesOneDisksFiles) {
+  // The folder of disk N holds what d88extract -d writes for a file of that disk alone.
+  struct Case {
+    std::string folder;  // in the -a folder
+    std::string disk;
+    std::vector<Edit> edits;
+    std::string err;
+    std::string out;
+  };
+  std::string dataNames;
+  for (const char* name : {"D000", "D001", "D002", "D100", "D101", "D102"}) {
+    dataNames += "ignored: " + std::string(name) + ": no file of that name on disk 0\n";
+  }
+  const Case cases[] = {
+      {"000",
+       "0",
+       {{"000/S001", 0x20, "#"}, {"000/NOTES", 0, "#"}},
+       "ignored: NOTES: no file of that name on disk 0\n",
+       "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
+       "put back: 1, unchanged: 7, ignored: 1\n"},
+      {"001",
+       "1",
+       {{"001/D002", 0, "#"}},
+       "",
+       "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
+       "put back: 1, unchanged: 5, ignored: 0\n"},
+      {"001", "0", {{"001/D002", 0, "#"}}, dataNames, "put back: 0, unchanged: 0, ignored: 6\n"},
+      // The -a folder itself: its disk folders are no files of disk 0.
+      {"", "0", {{"000/BIOS", 0, "#"}}, "", "put back: 0, unchanged: 0, ignored: 0\n"}};
+  for (const Case& c : cases) {
+    const std::string what = c.folder + " as disk " + c.disk;
+    prepare(twoDisks());
+    for (const Edit& e : c.edits) {
+      edit(e);
+    }
+    // No trailing separator: before a closing quote, Windows reads it as an escape.
+    const fs::path given = c.folder.empty() ? folder() : folder() / c.folder;
+    const auto result = runPut({d88(), given.string(), "--disk", c.disk});
+    EXPECT_EQ(result.status, 0) << what;
+    EXPECT_EQ(result.err, text(c.err)) << what;
+    EXPECT_EQ(result.out, text(c.out)) << what;
+    if (c.out.rfind("put back: 0", 0) == 0) {
+      expectUntouched(what);
+    } else {
+      EXPECT_EQ(differences(d88test::readAll(d88()), twoDisks(c.edits)), std::vector<std::size_t>{})
+          << what;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Replacing the D88 file
+
+#ifndef _WIN32
+TEST_F(PutTest, InPlaceReplacesTheFileTheNameLeadsTo) {
+  const Bytes expected = twoDisks({{"000/BIOS", 0, "#"}});
+  const std::string hard = scratch_.file("hard.d88");
+  const std::string output = scratch_.file("new.d88");
+  const std::string split = "error: cannot replace " + d88() +
+                            ": it has 2 hard links, which replacing it would split (give -o "
+                            "OUTPUT)\n";
+  struct Case {
+    std::string setup;
+    std::vector<std::string> args;
+    std::string err;  // empty: replaced
+  };
+  std::vector<Case> cases{
+      {"symbolic link", {}, ""}, {"hard link", {}, split}, {"hard link", {"-o", hard}, split}};
+  if (geteuid() != 0) {  // root may write anything
+    cases.push_back(
+        {"read-only",
+         {},
+         "error: cannot replace " + d88() + ": you may not write it (give -o OUTPUT)\n"});
+  }
+  for (const Case& c : cases) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    const fs::path real = c.setup == "symbolic link" ? scratch_.file("real.d88") : d88();
+    if (c.setup == "symbolic link") {
+      fs::rename(d88(), real);
+      fs::create_symlink(real, d88());
+    } else if (c.setup == "hard link") {
+      fs::create_hard_link(d88(), hard);
+    }
+    fs::permissions(real, c.setup == "read-only" ? fs::perms(0444) : fs::perms(0640));
+    const FileState state = stateOf(real);
+    const auto result = put(c.args);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << c.setup;
+    EXPECT_EQ(result.err, text(c.err)) << c.setup;
+    expectNoTemporary(c.setup);
+    if (c.err.empty()) {
+      EXPECT_EQ(d88test::readAll(real), expected) << c.setup;
+      EXPECT_TRUE(fs::is_symlink(d88())) << c.setup;
+      EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640)) << c.setup;
+      continue;
+    }
+    EXPECT_TRUE(same(stateOf(real), state)) << c.setup;
+    // Written elsewhere, it is fine.
+    EXPECT_EQ(put({"-o", output}).status, 0) << c.setup;
+    EXPECT_EQ(d88test::readAll(output), expected) << c.setup;
+  }
+}
+#endif
+
+TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
+  prepare(twoDisks());
+  const std::string temporary = fs::canonical(d88()).string() + ".d88put-tmp";
+  const std::string output = scratch_.file("new.d88");
+  const std::string aFolder = scratch_.file("folder.d88");
+  const std::string other = scratch_.file("other");
+  struct Case {
+    const char* what;
+    std::string limit;  // a shell prefix that limits the file size
+    std::vector<std::string> args;
+    std::string err;  // how standard error begins
+  };
+  const std::string exists = "error: cannot create " + temporary + ": ";
+  std::vector<Case> cases{
+      {"-o naming a folder", "", {"-o", aFolder}, "error: cannot replace " + aFolder + ": "},
+      // Of a run that was killed, or of one still going.
+      {"temporary file there already", "", {}, exists}};
+#ifndef _WIN32
+  // Written through, it would change another file.
+  cases.push_back({"link at the temporary name", "", {}, exists});
+  const std::string limit = "trap '' XFSZ; ulimit -f 64; ";
+  cases.push_back(
+      {"file size limit, in place", limit, {}, "error: cannot write " + temporary + ": "});
+  cases.push_back({"file size limit, -o",
+                   limit,
+                   {"-o", output},
+                   "error: cannot write " + output + ".d88put-tmp: "});
+#endif
+  for (const Case& c : cases) {
+    prepare(twoDisks());
+    fs::create_directories(aFolder);
+    ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
+    const bool there = c.err == exists;
+    if (there && c.what[0] == 'l') {
+      fs::create_symlink(other, temporary);
+    } else if (there) {
+      ASSERT_TRUE(d88test::writeFile(temporary, Bytes{7}));
+    }
+    edit({"000/BIOS", 0, "#"});
+    std::string command = c.limit + d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
+                          d88test::quoted(folder().string());
+    for (const std::string& arg : c.args) {
+      command += " " + d88test::quoted(arg);
+    }
+    const auto result = d88test::runShell(scratch_.path(), command, scratch_.path());
+    EXPECT_EQ(result.status, 1) << c.what;
+    EXPECT_EQ(result.out, "") << c.what;
+    EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << c.what << ": " << result.err;
+    EXPECT_FALSE(fs::exists(output)) << c.what;
+    EXPECT_TRUE(fs::is_directory(aFolder)) << c.what;
+    EXPECT_EQ(d88test::readAll(other), Bytes{7}) << c.what;
+    expectUntouched(c.what);
+    if (there) {  // not d88put's to remove
+      EXPECT_EQ(d88test::readAll(temporary), Bytes{7}) << c.what;
+      fs::remove(temporary);
+    }
+    expectNoTemporary(c.what);
+  }
+}
+
+TEST_F(PutTest, NameWrittenTwiceGoesBackToTheFileWrittenLast) {
+  // The first table's 0x102 files run into the second table's numbers.
+  const FixedTableLayout data = d88test::dataDisk(std::vector<std::int32_t>(0x101, 1), {400});
+  prepare(data.build());
+  edit({"000/D100", 0, "#"});
+  const auto result = put({});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, text("D100    disk: 000  trk: 42  sec: 02  ofs: A4  size: 005C\n"
+                             "put back: 1, unchanged: 257, ignored: 0\n"));
+  EXPECT_EQ(differences(d88test::readAll(d88()), editedImage({data}, {{"000/D100", 0, "#"}})),
+            std::vector<std::size_t>{});
+}
+
+TEST_F(PutTest, NamesOutsideAsciiReachTheFiles) {
+  // ディスク.d88 and its folder フォルダ; 新.d88; 無い, a folder that is not there
+  const std::string disk = "\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.d88";
+  const std::string files = "\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80";
+  const std::string output = "\xE6\x96\xB0.d88";
+  const std::string missing = "\xE7\x84\xA1\xE3\x81\x84";
+  prepare(twoDisks());
+  edit({"000/BIOS", 0, "#"});
+  fs::rename(d88(), scratch_.path() / fs::u8path(disk));
+  fs::rename(folder(), scratch_.path() / fs::u8path(files));
+  auto result = runPut({disk, files, "-o", missing + "/" + output});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, text("error: cannot write " + missing + "/" + output + ": no folder " +
+                             missing + "\n"));
+  const std::string line = "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-o", output}, {}}) {
+    std::vector<std::string> all{disk, files};
+    all.insert(all.end(), args.begin(), args.end());
+    result = runPut(all);
+    EXPECT_EQ(result.status, 0) << args.size();
+    EXPECT_EQ(result.out, text(line + "put back: 1, unchanged: 13, ignored: 0\n")) << args.size();
+    EXPECT_EQ(d88test::readAll(scratch_.path() / fs::u8path(args.empty() ? disk : output)),
+              twoDisks({{"000/BIOS", 0, "#"}}))
+        << args.size();
+  }
+}
+}  // namespace
