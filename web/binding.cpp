@@ -1,0 +1,168 @@
+// The page's way into the libraries, on an image kept in Emscripten's
+// in-memory file system: the listing exactly as d88info --json prints it,
+// each file's bytes as d88extract -a writes them, and edited files put back
+// with d88put's checks and messages.
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "extract_file.h"
+#include "json_format.h"
+#include "listing.h"
+#include "put_back.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using emscripten::val;
+
+// The page writes the image it is given here (Module.FS) and reads it back
+// from here after a put-back.
+constexpr char kImagePath[] = "/image.d88";
+constexpr char kNewImagePath[] = "/image.d88.new";
+// The put-back's folder, laid out as d88extract -a writes: 000/S117, ...
+constexpr char kPutFolder[] = "/put";
+
+// d88put's report: one line per file put back, then the summary.
+constexpr const char* kPutLine = "%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n";
+constexpr const char* kSummary = "put back: %d, unchanged: %d, ignored: %d\n";
+
+// The image opened a second time, to read it with the changes laid over.
+d88::D88Image patchedImage;
+// The files of the disk last asked for: a download of every file reads each
+// disk's tables once.
+DiskListing filesOf;
+std::int32_t filesOfDisk = -1;
+
+bool openImage() {
+  filesOfDisk = -1;
+  return diskImage.open(kImagePath);
+}
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  std::array<char, 160> text{};
+  std::snprintf(text.data(), text.size(), pattern, args...);
+  return text.data();
+}
+
+bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// The document d88info --json prints for the image at kImagePath; empty when
+// it cannot be opened.
+std::string listing() {
+  if (!openImage()) {
+    return {};
+  }
+  std::string json = jsonDocumentStart();
+  describeImage(diskImage, [&](const DiskListing& disk) {
+    if (disk.index > 0) {
+      json += kJsonDiskSeparator;
+    }
+    json += formatDiskJson(disk);
+  });
+  return json + jsonDocumentEnd();
+}
+
+// The bytes d88extract -a writes for file `index` of disk `disk` (incomplete
+// files zero-filled past the break), as a view for the caller to copy; null
+// for a file it does not write.
+val fileBytes(std::int32_t disk, std::int32_t index) {
+  if (disk < 0 || disk >= diskImage.diskCount()) {
+    return val::null();
+  }
+  if (filesOfDisk != disk) {
+    describeDisk(diskImage, disk, extractBuffer.data(), filesOf, {false, false});
+    filesOfDisk = disk;
+  }
+  if (index < 0 || static_cast<std::size_t>(index) >= filesOf.files.size()) {
+    return val::null();
+  }
+  const FileListing file = listFile(diskImage, extractBuffer.data(), filesOf.files[index].file);
+  if (file.verdict != FileVerdict::Complete && file.verdict != FileVerdict::Incomplete) {
+    return val::null();
+  }
+  return val(emscripten::typed_memory_view(static_cast<std::size_t>(file.file.size),
+                                           extractBuffer.data() + file.file.offset));
+}
+
+// Puts back `files`, an array of {disk, name, bytes}, as d88put does with a
+// folder holding just them. On success the image at kImagePath is replaced
+// by the changed one; on any error it stays as it was. Returns {accepted,
+// out, err}: d88put's standard output and standard error.
+val putBack(const val& files) {
+  std::error_code error;
+  fs::remove_all(kPutFolder, error);
+  fs::create_directory(kPutFolder, error);
+  std::string err;
+  const std::size_t count = files["length"].as<std::size_t>();
+  for (std::size_t i = 0; i < count; ++i) {
+    const val file = files[i];
+    const fs::path folder = fs::path(kPutFolder) / format("%03d", file["disk"].as<int>());
+    fs::create_directory(folder, error);
+    if (!writeWhole(folder / file["name"].as<std::string>(),
+                    emscripten::convertJSArrayToNumberVector<std::uint8_t>(file["bytes"]))) {
+      err += "error: cannot write " + file["name"].as<std::string>() + "\n";
+    }
+  }
+  PutPlan plan;
+  bool accepted = err.empty() && openImage() && patchedImage.open(kImagePath);
+  if (accepted) {
+    planPutBack(diskImage, patchedImage, PutRequest{kPutFolder, std::nullopt}, plan);
+    for (const std::string& message : plan.messages) {
+      err += message + "\n";
+    }
+    accepted = plan.errors == 0;
+  }
+  if (accepted && !plan.putBack.empty()) {
+    std::FILE* out = std::fopen(kNewImagePath, "wb");
+    bool copied = out != nullptr && copyPatched(patchedImage, out);
+    copied = out != nullptr && std::fclose(out) == 0 && copied;
+    (void)diskImage.open(nullptr);
+    accepted = copied && std::rename(kNewImagePath, kImagePath) == 0;
+    if (!accepted) {
+      err += "error: cannot write the changed image\n";
+      std::remove(kNewImagePath);
+    }
+  }
+  // The plan, and with it the overlay, ends here.
+  patchedImage.setOverlay(nullptr);
+  (void)patchedImage.open(nullptr);
+  (void)openImage();
+  fs::remove_all(kPutFolder, error);
+  std::string out;
+  if (accepted) {
+    for (const PutLine& line : plan.putBack) {
+      out += format(kPutLine, line.name.c_str(), static_cast<int>(line.disk),
+                    static_cast<unsigned>(line.track), static_cast<unsigned>(line.r),
+                    static_cast<unsigned>(line.offset), static_cast<unsigned>(line.size));
+    }
+    out += format(kSummary, static_cast<int>(plan.putBack.size()), static_cast<int>(plan.unchanged),
+                  static_cast<int>(plan.ignored));
+  }
+  val result = val::object();
+  result.set("accepted", accepted);
+  result.set("out", out);
+  result.set("err", err);
+  return result;
+}
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(d88web) {
+  emscripten::function("listing", &listing);
+  emscripten::function("fileBytes", &fileBytes);
+  emscripten::function("putBack", &putBack);
+}
