@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "cp932_converter.h"
 #include "d88_text.h"
 
@@ -22,11 +24,21 @@ bool isPrintableAscii(std::uint8_t byte) {
   return byte >= 0x20 && byte <= 0x7E;
 }
 
-// A character the listing can show as it is. Code page 932 decodes to none of
-// the others; this keeps a converter that substitutes U+FFFD, or hands back a
-// control character, from slipping one through.
-bool isShowable(char32_t c) {
-  return c >= 0xA0 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF) && c != 0xFFFD;
+// A character the listing can show as it is: one character, none of the
+// controls (C0, DEL, C1) and not U+FFFD. Code page 932 decodes to none of the
+// others; this keeps a converter that substitutes U+FFFD, or hands back a
+// control character, from slipping one through. `utf8` is valid UTF-8.
+bool isShowable(const std::string& utf8) {
+  const auto count = std::count_if(utf8.begin(), utf8.end(), [](char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  });
+  if (count != 1) {
+    return false;
+  }
+  const auto lead = static_cast<unsigned char>(utf8[0]);
+  const bool c0 = lead < 0x20 || lead == 0x7F;
+  const bool c1 = lead == 0xC2 && static_cast<unsigned char>(utf8[1]) < 0xA0;
+  return !c0 && !c1 && utf8 != "\xEF\xBF\xBD";
 }
 
 void appendEscape(std::string& out, std::uint8_t byte) {
@@ -34,24 +46,6 @@ void appendEscape(std::string& out, std::uint8_t byte) {
   out += "\\x";
   out += kHex[byte >> 4];
   out += kHex[byte & 0x0F];
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 }  // namespace
@@ -72,9 +66,10 @@ std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool escape
       continue;
     }
     const std::size_t unit = isLeadByte(byte) ? 2 : isKana(byte) ? 1 : 0;
-    char32_t c = 0;
-    if (unit != 0 && unit <= size - i && converter.convert(bytes + i, unit, c) && isShowable(c)) {
-      appendUtf8(out, c);
+    std::string character;
+    if (unit != 0 && unit <= size - i && converter.convert(bytes + i, unit, character) &&
+        isShowable(character)) {
+      out += character;
       i += unit;
     } else {
       appendEscape(out, byte);

@@ -1,5 +1,6 @@
 // The one place that picks the platform's converter: MultiByteToWideChar on
-// Windows, the browser's TextDecoder under Emscripten, iconv elsewhere.
+// Windows, the browser's TextDecoder under Emscripten, iconv elsewhere. Each
+// hands back UTF-8 itself.
 #include "cp932_converter.h"
 
 #if defined(_WIN32)
@@ -18,31 +19,51 @@
 
 namespace d88text::detail {
 
+namespace {
+
+// Room for the UTF-8 of one character, and of a second one that a converter
+// might hand back, which the caller then refuses.
+constexpr int kUtf8Room = 8;
+
+}  // namespace
+
 #if defined(_WIN32)
 
 Cp932Converter::Cp932Converter() = default;
 Cp932Converter::~Cp932Converter() = default;
 
-bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, char32_t& codePoint) {
+bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, std::string& utf8) {
   wchar_t wide[2];
   const int count = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, reinterpret_cast<LPCCH>(unit),
                                         static_cast<int>(size), wide, 2);
-  if (count != 1) {
+  if (count <= 0) {
     return false;
   }
-  codePoint = static_cast<char16_t>(wide[0]);
+  char bytes[kUtf8Room];
+  const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, count, bytes,
+                                         kUtf8Room, nullptr, nullptr);
+  if (length <= 0) {
+    return false;
+  }
+  utf8.assign(bytes, static_cast<std::size_t>(length));
   return true;
 }
 
 #elif defined(__EMSCRIPTEN__)
 
-// The code unit TextDecoder('shift_jis') gives for one character, or -1.
+// The UTF-8 bytes TextDecoder('shift_jis') gives for one character, written
+// to `out` (room for 8); their count, or -1 when it refuses the bytes.
 // clang-format off
-EM_JS(int, d88text_decode_shift_jis, (int lead, int trail, int size), {
+EM_JS(int, d88text_decode_shift_jis, (int lead, int trail, int size, char* out), {
   try {
     const bytes = size == 1 ? [lead] : [lead, trail];
     const text = new TextDecoder('shift_jis', {fatal: true}).decode(new Uint8Array(bytes));
-    return text.length == 1 ? text.charCodeAt(0) : -1;
+    const utf8 = new TextEncoder().encode(text);
+    if (utf8.length > 8) {
+      return -1;
+    }
+    HEAPU8.set(utf8, out);
+    return utf8.length;
   } catch (e) {
     return -1;
   }
@@ -52,13 +73,14 @@ EM_JS(int, d88text_decode_shift_jis, (int lead, int trail, int size), {
 Cp932Converter::Cp932Converter() = default;
 Cp932Converter::~Cp932Converter() = default;
 
-bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, char32_t& codePoint) {
-  const int code =
-      d88text_decode_shift_jis(unit[0], size > 1 ? unit[1] : 0, static_cast<int>(size));
-  if (code < 0) {
+bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, std::string& utf8) {
+  char bytes[kUtf8Room];
+  const int length =
+      d88text_decode_shift_jis(unit[0], size > 1 ? unit[1] : 0, static_cast<int>(size), bytes);
+  if (length <= 0) {
     return false;
   }
-  codePoint = static_cast<char32_t>(code);
+  utf8.assign(bytes, static_cast<std::size_t>(length));
   return true;
 }
 
@@ -66,7 +88,7 @@ bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, char32_
 
 // glibc's CP932 is Microsoft's table, NEC and IBM rows included.
 Cp932Converter::Cp932Converter() {
-  const iconv_t descriptor = iconv_open("UTF-32LE", "CP932");
+  const iconv_t descriptor = iconv_open("UTF-8", "CP932");
   if (descriptor != reinterpret_cast<iconv_t>(-1)) {
     handle_ = descriptor;
   }
@@ -78,7 +100,7 @@ Cp932Converter::~Cp932Converter() {
   }
 }
 
-bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, char32_t& codePoint) {
+bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, std::string& utf8) {
   if (handle_ == nullptr || size > 2) {
     return false;
   }
@@ -88,18 +110,16 @@ bool Cp932Converter::convert(const std::uint8_t* unit, std::size_t size, char32_
   for (std::size_t i = 0; i < size; ++i) {
     in[i] = static_cast<char>(unit[i]);
   }
-  // Room for two characters, so that a second one shows as a refusal below.
-  unsigned char out[8];
+  char out[kUtf8Room];
   char* inPtr = in;
   std::size_t inLeft = size;
-  char* outPtr = reinterpret_cast<char*>(out);
+  char* outPtr = out;
   std::size_t outLeft = sizeof out;
   if (iconv(descriptor, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
-      inLeft != 0 || sizeof out - outLeft != 4) {
+      inLeft != 0 || outLeft == sizeof out) {
     return false;
   }
-  codePoint = static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 |
-                                    static_cast<std::uint32_t>(out[3]) << 24);
+  utf8.assign(out, sizeof out - outLeft);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace d88text::detail {
 
@@ -15,9 +16,8 @@ class Cp932Converter {
   Cp932Converter& operator=(const Cp932Converter&) = delete;
 
   // Converts one character, a single byte or a lead byte with its trail byte
-  // (size 1 or 2), to its code point. False when the converter refuses it or
-  // does not give exactly one character for it.
-  [[nodiscard]] bool convert(const std::uint8_t* unit, std::size_t size, char32_t& codePoint);
+  // (size 1 or 2), to UTF-8. False when the converter refuses it.
+  [[nodiscard]] bool convert(const std::uint8_t* unit, std::size_t size, std::string& utf8);
 
  private:
   [[maybe_unused]] void* handle_ = nullptr;  // iconv's descriptor, where iconv converts
