@@ -146,6 +146,25 @@ for change in unchanged changed; do
   ratio=$(awk -v a="$put_time" -v b="$floor_time" 'BEGIN {printf "%.2f", a / b}')
   echo "| $change | $put_time | $floor_time | $ratio | $put_rss | $((put_rss - empty_rss)) |"
 done
+
+# The page, from the last run of its browser tests (cmake --workflow --preset
+# web) on the same 64-disk image: listed after the file is given, and the
+# zip of "Download all" ready, against the native tools in this run.
+timings=build/web/page-test/timings.json
+if [[ -f "$timings" && $disks == 64 ]]; then
+  listed=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["listed"])' "$timings")
+  zipped=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["zip"])' "$timings")
+  measure "$bin/d88info" --json "$work/full.d88"
+  json_time=$median
+  echo
+  echo "| the page (headless Chromium), full | page s | native s | ratio |"
+  echo "|---|---|---|---|"
+  awk -v p="$listed" -v n="$json_time" 'BEGIN {printf "| listed (d88info --json) | %.4f | %.4f | %.2f |\n", p / 1000, n, p / 1000 / n}'
+  awk -v p="$zipped" -v n="$extract_time" 'BEGIN {printf "| Download all ready (d88extract -a) | %.4f | %.4f | %.2f |\n", p / 1000, n, p / 1000 / n}'
+else
+  echo
+  echo "(no page rows: run cmake --workflow --preset web first, with 64 disks)"
+fi
 echo
 echo "empty program peak: $empty_rss KiB; disks in full: $disks; runs: $runs (medians, after a warm-up)"
 awk -v c="${per_byte[crafted]}" -v f="${per_byte[full]}" \

@@ -30,9 +30,6 @@ constexpr const char* kUsage =
     "       -n          : check and report, write nothing\n"
     "       --help      : this text\n"
     "       --version   : the version\n";
-constexpr const char* kPutLine = "%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n";
-constexpr const char* kSummary = "put back: %d, unchanged: %d, ignored: %d\n";
-constexpr const char* kDryRun = "dry run: ";
 
 struct Arguments {
   bool ok = false;
@@ -177,19 +174,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::string out;
-  for (const PutLine& line : plan.putBack) {
-    std::array<char, 160> text{};
-    std::snprintf(text.data(), text.size(), kPutLine, line.name.c_str(),
-                  static_cast<int>(line.disk), static_cast<unsigned>(line.track),
-                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
-                  static_cast<unsigned>(line.size));
-    out += text.data();
-  }
-  std::array<char, 160> summary{};
-  std::snprintf(summary.data(), summary.size(), kSummary, static_cast<int>(plan.putBack.size()),
-                static_cast<int>(plan.unchanged), static_cast<int>(plan.ignored));
-  out += (arguments.dryRun ? kDryRun : "") + std::string(summary.data());
-  d88text::writeText(stdout, out);
+  d88text::writeText(stdout, putReport(plan, arguments.dryRun));
   return 0;
 }

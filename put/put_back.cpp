@@ -377,6 +377,19 @@ void planPutBack(d88::D88Image& original, d88::D88Image& patched, const PutReque
   Planner(original, patched, request, plan).run();
 }
 
+std::string putReport(const PutPlan& plan, bool dryRun) {
+  std::string out;
+  for (const PutLine& line : plan.putBack) {
+    out += format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n",
+                  line.name.c_str(), static_cast<int>(line.disk), static_cast<unsigned>(line.track),
+                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
+                  static_cast<unsigned>(line.size));
+  }
+  return out + (dryRun ? "dry run: " : "") +
+         format("put back: %d, unchanged: %d, ignored: %d\n", static_cast<int>(plan.putBack.size()),
+                static_cast<int>(plan.unchanged), static_cast<int>(plan.ignored));
+}
+
 bool copyPatched(d88::D88Image& patched, std::FILE* out) {
   // The extraction buffer has done its work when the copy is made.
   std::uint8_t* block = extractBuffer.data();

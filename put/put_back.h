@@ -46,5 +46,9 @@ struct PutPlan {
 void planPutBack(d88::D88Image& original, d88::D88Image& patched, const PutRequest& request,
                  PutPlan& plan);
 
+// What a put-back prints on standard output: one line per file put back,
+// then the summary, marked as a dry run when nothing is written.
+[[nodiscard]] std::string putReport(const PutPlan& plan, bool dryRun);
+
 // Writes the D88 file as `patched` reads it, overlay included, to `out`.
 [[nodiscard]] bool copyPatched(d88::D88Image& patched, std::FILE* out);

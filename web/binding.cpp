@@ -15,6 +15,7 @@
 #include "json_format.h"
 #include "listing.h"
 #include "put_back.h"
+#include "text_format.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ constexpr char kImagePath[] = "/image.d88";
 constexpr char kNewImagePath[] = "/image.d88.new";
 // The put-back's folder, laid out as d88extract -a writes: 000/S117, ...
 constexpr char kPutFolder[] = "/put";
-
-// d88put's report: one line per file put back, then the summary.
-constexpr const char* kPutLine = "%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n";
-constexpr const char* kSummary = "put back: %d, unchanged: %d, ignored: %d\n";
 
 // The image opened a second time, to read it with the changes laid over.
 d88::D88Image patchedImage;
@@ -74,6 +71,16 @@ std::string listing() {
     json += formatDiskJson(disk);
   });
   return json + jsonDocumentEnd();
+}
+
+// Disk `disk` as d88info's text lists it (the page shows its track lines).
+std::string diskText(std::int32_t disk) {
+  if (disk < 0 || disk >= diskImage.diskCount()) {
+    return {};
+  }
+  filesOfDisk = -1;
+  describeDisk(diskImage, disk, extractBuffer.data(), filesOf);
+  return formatDiskText(filesOf);
 }
 
 // The bytes d88extract -a writes for file `index` of disk `disk` (incomplete
@@ -142,16 +149,7 @@ val putBack(const val& files) {
   (void)patchedImage.open(nullptr);
   (void)openImage();
   fs::remove_all(kPutFolder, error);
-  std::string out;
-  if (accepted) {
-    for (const PutLine& line : plan.putBack) {
-      out += format(kPutLine, line.name.c_str(), static_cast<int>(line.disk),
-                    static_cast<unsigned>(line.track), static_cast<unsigned>(line.r),
-                    static_cast<unsigned>(line.offset), static_cast<unsigned>(line.size));
-    }
-    out += format(kSummary, static_cast<int>(plan.putBack.size()), static_cast<int>(plan.unchanged),
-                  static_cast<int>(plan.ignored));
-  }
+  const std::string out = accepted ? putReport(plan, false) : std::string();
   val result = val::object();
   result.set("accepted", accepted);
   result.set("out", out);
@@ -163,6 +161,7 @@ val putBack(const val& files) {
 
 EMSCRIPTEN_BINDINGS(d88web) {
   emscripten::function("listing", &listing);
+  emscripten::function("diskText", &diskText);
   emscripten::function("fileBytes", &fileBytes);
   emscripten::function("putBack", &putBack);
 }

@@ -17,7 +17,6 @@ const ready = createD88Web().then((module) => {
 });
 
 const hex = (value, width) => (value >>> 0).toString(16).toUpperCase().padStart(width, '0');
-const pad = (value, width) => String(value).padStart(width, ' ');
 const escapeHtml = (text) => text.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 const isWritten = (file) => file.verdict === 'complete' || file.verdict === 'incomplete';
 
@@ -30,40 +29,9 @@ function download(name, parts) {
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
-// A sector record as d88info prints it: C-H-R-N, the stored length when it
-// is not 128 << N, and the density, deleted-mark and status marks.
-function recordText(record, field) {
-  const [c, h, r, n] = ['c', 'h', 'r', 'n'].map((k) => record[field[k]]);
-  let text = ` ${hex(c, 2)}-${hex(h, 2)}-${hex(r, 2)}-${hex(n, 2)}`;
-  const length = record[field.dataLength];
-  if (length !== 128 * 2 ** n) text += `[${hex(length, 4)}]`;
-  const marks = [];
-  const density = record[field.density];
-  const deleted = record[field.deletedMark];
-  const status = record[field.status];
-  if (density === 0x40) marks.push('fm');
-  else if (density !== 0) marks.push(`den=${hex(density, 2)}`);
-  if (deleted === 0x10) marks.push('del');
-  else if (deleted !== 0) marks.push(`del=${hex(deleted, 2)}`);
-  if (status !== 0) marks.push(`st=${hex(status, 2)}`);
-  return marks.length ? `${text}{${marks.join(',')}}` : text;
-}
-
-function trackText(track, field) {
-  const head = `track ${pad(track.slot, 3)} (C ${pad(track.cylinder, 2)} H ${track.head}): `;
-  if (track.insideHeader) {
-    return `${head}offset 0x${hex(track.offset, 8)} points into the disk header, not a track`;
-  }
-  if (!track.records.length) return `${head}no sectors`;
-  const ends = {cutShort: '  (cut short by the end of the file)',
-    zeroCount: '  (ends at a record with sector count 0)'};
-  return `${head}${track.records[0][field.sectorCount]} sectors:` +
-      track.records.map((record) => recordText(record, field)).join('') + (ends[track.walkEnd] || '');
-}
-
 function verdictText(file) {
   const reasons = {firstSectorUnreadable: 'first sector unreadable', negativeSize: 'size negative',
-    pastExtractionBuffer: 'size past the extraction buffer'};
+    pastExtractionBuffer: 'size past the extraction buffer', nothingToRead: 'nothing to read'};
   if (file.verdict === 'incomplete') {
     return `incomplete: chain breaks, read ${hex(file.bytesRead, 4)} of ${hex(file.size, 4)} bytes` +
         ', rest zero-filled';
@@ -216,14 +184,14 @@ $('disks').addEventListener('click', async (event) => {
   }
 });
 // Sector IDs are written out when a disk's list is first opened.
-$('disks').addEventListener('toggle', (event) => {
+$('disks').addEventListener('toggle', async (event) => {
   const details = event.target;
   const pre = details.querySelector('pre');
   if (!details.open || pre.dataset.filled) return;
+  // The track lines of d88info's own text listing of the disk.
+  const text = (await ready).diskText(Number(details.dataset.disk));
+  pre.textContent = [...text.matchAll(/^  (track .*)$/gm)].map((match) => match[1]).join('\n');
   pre.dataset.filled = 'yes';
-  const field = Object.fromEntries(state.listing.recordFields.map((name, i) => [name, i]));
-  pre.textContent = state.listing.disks[details.dataset.disk].tracks
-      .map((track) => trackText(track, field)).join('\n');
 }, true);
 $('download-all').addEventListener('click', downloadAll);
 $('download-image').addEventListener('click', async () =>
