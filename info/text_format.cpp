@@ -25,8 +25,10 @@ void append(std::string& out, const char* format, Args... args) {
 // are shown as "den=XX" and "del=XX").
 void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
   append(out, " %02X-%02X-%02X-%02X", record.id.c, record.id.h, record.id.r, record.id.n);
-  const std::int64_t nominal = std::int64_t{d88::kBaseSectorSize} << record.id.n;
-  if (record.dataLength != nominal) {
+  // A size code past the largest names no length a record can have.
+  const bool nominal = record.id.n <= d88::kMaxSizeCode &&
+                       record.dataLength == (std::int64_t{d88::kBaseSectorSize} << record.id.n);
+  if (!nominal) {
     append(out, "[%04X]", static_cast<unsigned>(record.dataLength));
   }
   std::string marks;

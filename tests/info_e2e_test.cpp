@@ -246,6 +246,7 @@ TEST_F(InfoTest, RecordMarks) {
     std::uint8_t density, deletedMark, status;
     std::size_t dataLength;
     const char* marks;
+    std::uint8_t n = 1;
   };
   const Case cases[] = {
       {0x00, 0x00, 0x00, 256, ""},
@@ -265,12 +266,17 @@ TEST_F(InfoTest, RecordMarks) {
       {0xFF, 0x20, 0x08, 256, "{den=FF,del=20,st=08}"},
       {0x00, 0x00, 0x00, 128, "[0080]"},
       {0x40, 0x10, 0xB0, 0, "[0000]{fm,del,st=B0}"},
+      // Size codes whose sector size is past any length: the length is shown.
+      {0x00, 0x00, 0x00, 256, "[0100]", 0x17},
+      {0x00, 0x00, 0x00, 256, "[0100]", 0x18},
+      {0x00, 0x00, 0x00, 256, "[0100]", 0xFF},
   };
   d88test::Disk disk;
   int slot = 0;
   for (const Case& c : cases) {
     d88test::SectorRecord record;
     record.data = Bytes(c.dataLength, 0);
+    record.n = c.n;
     record.density = c.density;
     record.deletedMark = c.deletedMark;
     record.status = c.status;
@@ -287,8 +293,8 @@ TEST_F(InfoTest, RecordMarks) {
     SCOPED_TRACE(c.marks);
     const int slot = static_cast<int>(i);
     char line[80];
-    std::snprintf(line, sizeof line, "  track %3d (C %2d H %d): 1 sectors: 00-00-01-01", slot,
-                  slot / 2, slot % 2);
+    std::snprintf(line, sizeof line, "  track %3d (C %2d H %d): 1 sectors: 00-00-01-%02X", slot,
+                  slot / 2, slot % 2, c.n);
     EXPECT_EQ(listed[i + 1], line + std::string(c.marks));
     const auto& record = tracks[i].at("records").at(0);
     EXPECT_EQ(record[5], c.density);
