@@ -38,11 +38,15 @@ median_of() {
 # measure COMMAND...: runs COMMAND in a fresh folder $work/out, once to warm
 # up and then $runs times; sets $median (seconds) and $peak (KiB), both the
 # median over the runs (peak memory varies by some 100 KiB from run to run).
+# $before_each, when set, is run before each run, untimed.
 measure() {
   local times=() peaks=() i start end
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$work/out"
     mkdir "$work/out"
+    if [[ -n "${before_each:-}" ]]; then
+      "$before_each"
+    fi
     # Earlier runs' writes are flushed first, so no run pays for another's.
     sync
     start=$(date +%s%N)
@@ -102,29 +106,12 @@ tree="$work/tree"
 rm -rf "$tree"
 mkdir "$tree"
 (cd "$tree" && "$bin/d88extract" "$work/full.d88" -a >/dev/null)
-# measure_put LABEL: times d88put on $work/put.d88 and the tree $runs times.
-measure_put() {
-  local times=() peaks=() i start end
-  for ((i = 0; i <= runs; i++)); do
-    cp "$work/full.d88" "$work/put.d88"
-    sync
-    start=$(date +%s%N)
-    "$gnu_time" -f %M -o "$work/rss" "$bin/d88put" "$work/put.d88" "$tree" >/dev/null
-    end=$(date +%s%N)
-    if ((i > 0)); then
-      times+=($(((end - start) / 1000)))
-      peaks+=("$(cat "$work/rss")")
-    fi
-  done
-  median=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')
-  peak=$(printf '%s\n' "${peaks[@]}" | median_of | awk '{printf "%d", $1}')
+# Each run of d88put starts from a fresh copy of the image.
+fresh_image() {
+  cp "$work/full.d88" "$work/put.d88"
 }
 # The floor: reading every file of the tree, then a durable copy of the image.
-floor() {
-  tar -cf - -C "$tree" . | cat >/dev/null
-  cp "$work/full.d88" "$work/floor.d88"
-  sync
-}
+floor="tar -cf - -C '$tree' . | cat >/dev/null && cp '$work/full.d88' '$work/floor.d88' && sync"
 for change in unchanged changed; do
   if [[ "$change" == changed ]]; then
     for folder in "$tree"/*/; do
@@ -132,17 +119,10 @@ for change in unchanged changed; do
       printf 'X' | dd of="$file" bs=1 seek=0 conv=notrunc status=none
     done
   fi
-  measure_put
+  before_each=fresh_image measure "$bin/d88put" "$work/put.d88" "$tree"
   put_time=$median put_rss=$peak
-  times=()
-  for ((i = 0; i <= runs; i++)); do
-    sync
-    start=$(date +%s%N)
-    floor
-    end=$(date +%s%N)
-    ((i > 0)) && times+=($(((end - start) / 1000)))
-  done
-  floor_time=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')
+  measure bash -c "$floor"
+  floor_time=$median
   ratio=$(awk -v a="$put_time" -v b="$floor_time" 'BEGIN {printf "%.2f", a / b}')
   echo "| $change | $put_time | $floor_time | $ratio | $put_rss | $((put_rss - empty_rss)) |"
 done
