@@ -93,8 +93,8 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
   const std::int64_t got = readFile(position, dest, count);
-  if (overlay_ != nullptr) {
-    overlay_->apply(position, dest, got);
+  if (overlay_ != nullptr && overlay_->apply(position, dest, got)) {
+    ++overlaidReads_;
   }
   return got;
 }

@@ -37,6 +37,8 @@ class BufferedFile {
   // Lays bytes over the file's own for every later read (null: none), until
   // the file is closed. The overlay must outlive the reads.
   void setOverlay(const ByteOverlay* overlay) { overlay_ = overlay; }
+  // How many reads so far met laid bytes.
+  [[nodiscard]] std::uint64_t overlaidReads() const { return overlaidReads_; }
 
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
@@ -60,6 +62,7 @@ class BufferedFile {
   std::FILE* file_ = nullptr;
   std::int64_t size_ = 0;
   const ByteOverlay* overlay_ = nullptr;
+  std::uint64_t overlaidReads_ = 0;
   std::array<Block, kBlocks> blocks_{};
   std::uint64_t uses_ = 0;
 };

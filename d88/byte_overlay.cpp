@@ -38,10 +38,28 @@ void ByteOverlay::put(std::int64_t position, const std::uint8_t* bytes, std::int
   spans_[position] = std::vector<std::uint8_t>(bytes, bytes + count);
 }
 
-void ByteOverlay::apply(std::int64_t position, std::uint8_t* dest, std::int64_t count) const {
-  if (count <= 0 || spans_.empty()) {
-    return;
+bool ByteOverlay::touches(std::int64_t position, std::int64_t count) const {
+  if (count <= 0) {
+    return false;
   }
+  // The span starting at or after the position, or the one before it that
+  // may reach into the range.
+  auto it = spans_.lower_bound(position);
+  if (it != spans_.end() && it->first < position + count) {
+    return true;
+  }
+  if (it == spans_.begin()) {
+    return false;
+  }
+  --it;
+  return it->first + static_cast<std::int64_t>(it->second.size()) > position;
+}
+
+bool ByteOverlay::apply(std::int64_t position, std::uint8_t* dest, std::int64_t count) const {
+  if (count <= 0 || spans_.empty()) {
+    return false;
+  }
+  bool applied = false;
   const std::int64_t end = position + count;
   auto it = spans_.upper_bound(position);
   if (it != spans_.begin()) {
@@ -53,8 +71,10 @@ void ByteOverlay::apply(std::int64_t position, std::uint8_t* dest, std::int64_t 
     if (from < to) {
       std::memcpy(dest + (from - position), it->second.data() + (from - it->first),
                   static_cast<std::size_t>(to - from));
+      applied = true;
     }
   }
+  return applied;
 }
 
 }  // namespace d88

@@ -13,8 +13,11 @@ class ByteOverlay {
   // Lays bytes over the file from `position` on. A later put wins where two
   // overlap.
   void put(std::int64_t position, const std::uint8_t* bytes, std::int64_t count);
-  // Replaces what a read of [position, position + count) got with the laid bytes.
-  void apply(std::int64_t position, std::uint8_t* dest, std::int64_t count) const;
+  // Replaces what a read of [position, position + count) got with the laid
+  // bytes; returns whether any lay there.
+  [[nodiscard]] bool apply(std::int64_t position, std::uint8_t* dest, std::int64_t count) const;
+  // Whether any laid byte lies in [position, position + count).
+  [[nodiscard]] bool touches(std::int64_t position, std::int64_t count) const;
   [[nodiscard]] bool empty() const { return spans_.empty(); }
 
  private:

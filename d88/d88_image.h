@@ -141,6 +141,8 @@ class D88Image {
     return file_.readAt(position, dest, count);
   }
   [[nodiscard]] std::int64_t fileSize() const { return file_.size(); }
+  // How many reads so far met bytes of the overlay.
+  [[nodiscard]] std::uint64_t overlaidReads() const { return file_.overlaidReads(); }
 
   // Size field and file offset of the selected image (0 and -1 when none).
   [[nodiscard]] std::int32_t diskSize() const { return diskSize_; }

@@ -34,6 +34,10 @@ bool writeHostFile(const char* name, const std::uint8_t* bytes, std::size_t size
 
 }  // namespace
 
+bool isDamagedRange(std::int32_t offset, std::int32_t size) {
+  return offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize;
+}
+
 bool anyWriteFailed() {
   return writeFailed;
 }
@@ -48,7 +52,7 @@ FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, std::int32_t 
                        std::int32_t offset, std::int32_t size) {
   // A negative size or offset, or a range past the buffer, comes from a
   // damaged file table: such a file is skipped like an unreadable one.
-  if (offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize) {
+  if (isDamagedRange(offset, size)) {
     return {FileReadStatus::Damaged, 0};
   }
   const std::int32_t wanted = offset + size;

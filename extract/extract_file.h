@@ -31,6 +31,10 @@ struct FileRead {
   std::int32_t bytesRead = 0;  // bytes read past the offset
 };
 
+// A negative size or offset, or a range past the buffer: what a damaged file
+// table gives, and no file to read.
+[[nodiscard]] bool isDamagedRange(std::int32_t offset, std::int32_t size);
+
 // Reads a file's chain into extractBuffer (offset + size bytes from the
 // sector (track, c, h, r, n)), zero-filling what the chain does not reach.
 // The same for any image, into a buffer of kExtractBufferSize bytes.

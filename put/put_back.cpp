@@ -65,6 +65,18 @@ std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
   return spans;
 }
 
+// The steps a file's chain takes, as readFileChain would read it; returns
+// the bytes it reads (0: the file is not written).
+std::int32_t locateChain(d88::D88Image& image, const DiskFile& file,
+                         std::vector<d88::ChainStep>& steps) {
+  steps.clear();
+  if (isDamagedRange(file.offset, file.size)) {
+    return 0;
+  }
+  return image.locateSectors(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
+                             file.offset + file.size, steps);
+}
+
 bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
   for (const Span& x : a) {
     for (const Span& y : b) {
@@ -284,6 +296,53 @@ class Planner {
   }
 
   void checkDisk(std::int32_t disk) {
+    std::vector<std::string> errors;
+    if (checkUnchangedStructure(disk, errors)) {
+      for (const std::string& text : errors) {
+        error(text);
+      }
+      return;
+    }
+    checkEverything(disk);
+  }
+
+  // The check of a disk whose structure (header, file tables and the record
+  // headers its chains go through) reads without meeting a laid byte: its
+  // kind, its files and every chain's sectors are then the original's, and
+  // only files whose bytes were laid over are read. Returns false, with
+  // nothing concluded, as soon as a read of the structure meets a laid byte.
+  bool checkUnchangedStructure(std::int32_t disk, std::vector<std::string>& errors) {
+    std::uint64_t overlaid = patched_.overlaidReads();
+    describeDisk(patched_, disk, patchedBuffer_.get(), scratch_, {false, false});
+    bool originalSelected = false;
+    for (std::size_t i = 0; i < scratch_.files.size(); ++i) {
+      const DiskFile& file = scratch_.files[i].file;
+      const bool written = locateChain(patched_, file, steps_) > 0;
+      if (patched_.overlaidReads() != overlaid) {
+        return false;
+      }
+      const auto put = findPut(disk, i);
+      if (!written || (put == puts_.end() && !overlapsAnyPut(steps_))) {
+        continue;
+      }
+      if (put == puts_.end() && !originalSelected) {
+        (void)original_.selectDisk(disk);
+        original_.setSectorRange(1, kSectorsPerTrack);
+        originalSelected = true;
+      }
+      const std::string text = compareChain(disk, file, put);
+      if (!text.empty()) {
+        errors.push_back(text);
+      }
+      // The chain's own data met laid bytes; its structure did not.
+      overlaid = patched_.overlaidReads();
+    }
+    return true;
+  }
+
+  // The check of every file of a disk, reading the original and the changed
+  // image side by side.
+  void checkEverything(std::int32_t disk) {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
@@ -298,29 +357,15 @@ class Planner {
     const DiskSummary& before = summaries_[disk];
     describeDisk(patched_, disk, patchedBuffer_.get(), scratch_, {false, false});
     bool same = before.kind == scratch_.kind && sameFiles(before_.files, scratch_.files);
-    std::vector<FileListing>& after = scratch_.files;
-    for (std::size_t i = 0; same && i < after.size(); ++i) {
-      after[i] = listFile(patched_, patchedBuffer_.get(), after[i].file);
-      same = isWritten(after[i]) == before.written[i];
-      if (!same || !isWritten(after[i])) {
-        continue;
-      }
-      const DiskFile& file = after[i].file;
-      const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
-      const auto put = std::find_if(puts_.begin(), puts_.end(),
-                                    [&](const Put& p) { return p.disk == disk && p.file == i; });
-      if (put != puts_.end()) {
-        if (!std::equal(put->bytes.begin(), put->bytes.end(), chain)) {
-          error(put->name + " would not read back as put: it shares bytes with " +
-                sharers(file, &*put));
+    for (std::size_t i = 0; same && i < scratch_.files.size(); ++i) {
+      const DiskFile& file = scratch_.files[i].file;
+      const bool written = locateChain(patched_, file, steps_) > 0;
+      same = written == before.written[i];
+      if (same && written) {
+        const std::string text = compareChain(disk, file, findPut(disk, i));
+        if (!text.empty()) {
+          error(text);
         }
-        continue;
-      }
-      (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(),
-                          file.r, kSizeCode, file.offset, file.size);
-      if (!std::equal(chain, chain + file.size, buffer_.begin() + file.offset)) {
-        error(shownName(request_, disk, file.name.data()) + " would change: it shares bytes with " +
-              sharers(file, nullptr));
       }
     }
     if (!same) {
@@ -334,6 +379,39 @@ class Planner {
             (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
             ")");
     }
+  }
+
+  std::vector<Put>::const_iterator findPut(std::int32_t disk, std::size_t file) const {
+    return std::find_if(puts_.begin(), puts_.end(),
+                        [&](const Put& p) { return p.disk == disk && p.file == file; });
+  }
+
+  // Reads a written file of the changed image: a file put back must read as
+  // the folder's bytes, any other as the original does (both images reading
+  // the disk). Returns the error, or nothing.
+  std::string compareChain(std::int32_t disk, const DiskFile& file,
+                           std::vector<Put>::const_iterator put) {
+    (void)readFileChain(patched_, patchedBuffer_.get(), file.track, file.cylinder(), file.head(),
+                        file.r, kSizeCode, file.offset, file.size);
+    const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
+    if (put != puts_.end()) {
+      return std::equal(put->bytes.begin(), put->bytes.end(), chain)
+                 ? std::string()
+                 : put->name + " would not read back as put: it shares bytes with " +
+                       sharers(file, &*put);
+    }
+    (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(), file.r,
+                        kSizeCode, file.offset, file.size);
+    return std::equal(chain, chain + file.size, buffer_.begin() + file.offset)
+               ? std::string()
+               : shownName(request_, disk, file.name.data()) +
+                     " would change: it shares bytes with " + sharers(file, nullptr);
+  }
+
+  bool overlapsAnyPut(const std::vector<d88::ChainStep>& steps) const {
+    return std::any_of(steps.begin(), steps.end(), [&](const d88::ChainStep& step) {
+      return step.position >= 0 && plan_.overlay.touches(step.position, step.length);
+    });
   }
 
   static bool sameFiles(const std::vector<FileListing>& a, const std::vector<FileListing>& b) {
