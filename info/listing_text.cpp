@@ -11,28 +11,13 @@ std::string decodedDiskName(const DiskListing& disk, bool escapeBackslash) {
   return d88text::decodeCp932(begin, static_cast<std::size_t>(end - begin), escapeBackslash);
 }
 
-std::string recognitionText(DiskKind kind) {
-  const char* message = recognitionMessage(kind);
-  if (message == nullptr) {
-    return {};
-  }
+std::string messageText(const char* message) {
   // The line end would be escaped as a control character.
   const std::size_t length = std::strcspn(message, "\n");
   return d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(message), length, false);
 }
 
-const char* walkEndName(d88::WalkEnd end) {
-  switch (end) {
-    case d88::WalkEnd::CountReached:
-      return "count reached";
-    case d88::WalkEnd::ZeroCount:
-      return "zero count";
-    case d88::WalkEnd::CutShort:
-      return "cut short";
-    case d88::WalkEnd::Stopped:
-      return "stopped";
-    case d88::WalkEnd::NoTrack:
-      break;
-  }
-  return "no track";
+std::string recognitionText(DiskKind kind) {
+  const char* message = recognitionMessage(kind);
+  return message == nullptr ? std::string() : messageText(message);
 }

@@ -8,7 +8,7 @@
 // The disk's name: the name field up to its first NUL, decoded from
 // Shift_JIS; undecodable bytes as \xNN (and '\' as "\\" when asked).
 [[nodiscard]] std::string decodedDiskName(const DiskListing& disk, bool escapeBackslash);
+// One of the tool's Shift_JIS messages as UTF-8 text, without its line end.
+[[nodiscard]] std::string messageText(const char* message);
 // The recognition message as UTF-8 text without its line end; empty for none.
 [[nodiscard]] std::string recognitionText(DiskKind kind);
-// A word for how a walk ended: "count reached", "zero count", ...
-[[nodiscard]] const char* walkEndName(d88::WalkEnd end);

@@ -66,17 +66,9 @@ Arguments parseArguments(int argc, char** argv) {
 int main(int argc, char** argv) {
   const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
-  if (!arguments.ok) {
-    writeUsage(stderr, kUsage, program);
-    return 1;
-  }
-  if (arguments.help) {
-    writeUsage(stdout, kUsage, program);
-    return 0;
-  }
-  if (arguments.version) {
-    writeVersion("d88info");
-    return 0;
+  if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
+                                            program, "d88info")) {
+    return *status;
   }
   std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, arguments.file));
   if (!diskImage.openFile(input)) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "d88_text.h"
+#include "listing_text.h"
 #include "messages.h"
 
 const char* programName(int argc, char** argv, const char* fallback) {
@@ -22,10 +23,22 @@ void writeVersion(const char* tool) {
 }
 
 void writeOpenError() {
-  // The line end would be escaped as a control character.
-  const std::size_t length = std::strcspn(messages::kOpenError, "\n");
-  d88text::writeText(
-      stderr, d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(messages::kOpenError),
-                                   length, false) +
-                  "\n");
+  d88text::writeText(stderr, messageText(messages::kOpenError) + "\n");
+}
+
+std::optional<int> answerCommandLine(bool ok, bool help, bool version, const char* usage,
+                                     const char* program, const char* tool) {
+  if (!ok) {
+    writeUsage(stderr, usage, program);
+    return 1;
+  }
+  if (help) {
+    writeUsage(stdout, usage, program);
+    return 0;
+  }
+  if (version) {
+    writeVersion(tool);
+    return 0;
+  }
+  return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 
 // argv[0], or the tool's own name when the system gave none.
 [[nodiscard]] const char* programName(int argc, char** argv, const char* fallback);
@@ -13,3 +14,9 @@ void writeUsage(std::FILE* stream, const char* usage, const char* program);
 void writeVersion(const char* tool);
 // d88extract's open error, its Japanese words in UTF-8, on standard error.
 void writeOpenError();
+// What a command line that needs no file gets: the usage on standard error
+// (status 1) when it is not `ok`, the usage (--help) or the version
+// (--version) on standard output (status 0); nothing for the rest.
+[[nodiscard]] std::optional<int> answerCommandLine(bool ok, bool help, bool version,
+                                                   const char* usage, const char* program,
+                                                   const char* tool);

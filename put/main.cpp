@@ -101,17 +101,9 @@ d88::D88Image patchedImage;
 int main(int argc, char** argv) {
   const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
-  if (!arguments.ok) {
-    writeUsage(stderr, kUsage, program);
-    return 1;
-  }
-  if (arguments.help) {
-    writeUsage(stdout, kUsage, program);
-    return 0;
-  }
-  if (arguments.version) {
-    writeVersion("d88put");
-    return 0;
+  if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
+                                            program, "d88put")) {
+    return *status;
   }
   const fs::path d88Path = platform::argumentPath(argc, argv, arguments.d88);
   if (!diskImage.openFile(platform::openInput(d88Path)) ||
