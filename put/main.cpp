@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "d88_image.h"
 #include "d88_text.h"
@@ -55,9 +56,22 @@ bool parseDisk(const char* text, std::int32_t& disk) {
 Arguments parseArguments(int argc, char** argv) {
   Arguments arguments;
   int positional = 0;
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0) {
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      // A name, whatever it looks like after "--".
+      if (positional == 0) {
+        arguments.d88 = i;
+      } else if (positional == 1) {
+        arguments.folder = i;
+      } else {
+        return arguments;  // a third name
+      }
+      ++positional;
+    } else if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "--help") == 0) {
       arguments.help = true;
     } else if (std::strcmp(arg, "--version") == 0) {
       arguments.version = true;
@@ -73,16 +87,8 @@ Arguments parseArguments(int argc, char** argv) {
         return arguments;
       }
       arguments.disk = disk;
-    } else if (arg[0] == '-' && arg[1] != '\0') {
-      return arguments;  // an unknown option, or one given twice
-    } else if (positional == 0) {
-      arguments.d88 = i;
-      ++positional;
-    } else if (positional == 1) {
-      arguments.folder = i;
-      ++positional;
     } else {
-      return arguments;  // a third name
+      return arguments;  // an unknown option, or one given twice
     }
   }
   arguments.ok = arguments.help || arguments.version || positional == 2;
@@ -99,6 +105,7 @@ d88::D88Image patchedImage;
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreBrokenPipes();
   const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
   if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
@@ -106,23 +113,39 @@ int main(int argc, char** argv) {
     return *status;
   }
   const fs::path d88Path = platform::argumentPath(argc, argv, arguments.d88);
+  // Held before it is read, so that what is read is what is held.
+  HeldFile held;
+  const HeldFile::Result holding = held.hold(d88Path);
+  const std::string holdFailure = std::strerror(errno);
   if (!diskImage.openFile(platform::openInput(d88Path)) ||
       !patchedImage.openFile(platform::openInput(d88Path))) {
     writeOpenError();
     return 1;
   }
-  const platform::FileIdentity d88Identity = platform::identityOf(d88Path);
+  if (holding != HeldFile::Result::Held) {
+    writeError(holding == HeldFile::Result::Busy
+                   ? d88Path.u8string() + " is being changed by another d88put"
+                   : "cannot lock " + d88Path.u8string() + ": " + holdFailure);
+    return 1;
+  }
+  std::error_code error;
   // An output that is the D88 file itself is the same as none.
   fs::path output;
+  std::string hint = "(give -o OUTPUT)";
   if (arguments.output >= 0) {
     output = platform::argumentPath(argc, argv, arguments.output);
-    if (platform::sameFile(platform::identityOf(output), d88Identity)) {
+    // A name ending in a separator can only be a folder's.
+    if (!output.has_filename() || fs::is_directory(output, error)) {
+      writeError("cannot write " + output.u8string() + ": it names a folder, not a file");
+      return 1;
+    }
+    if (platform::sameFile(platform::identityOf(output), platform::identityOf(d88Path))) {
+      hint = "(-o " + output.u8string() + " is the same file; give -o another file)";
       output.clear();
     }
   }
   const bool inPlace = output.empty();
   const fs::path destination = inPlace ? fileToReplace(d88Path) : output;
-  std::error_code error;
   const fs::path outputFolder =
       destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
   if (!inPlace && !fs::is_directory(outputFolder, error)) {
@@ -139,7 +162,7 @@ int main(int argc, char** argv) {
   }
   const bool changes = !plan.putBack.empty();
   if (plan.errors == 0 && changes && inPlace) {
-    const std::string refusal = inPlaceRefusal(destination);
+    const std::string refusal = inPlaceRefusal(destination, hint);
     if (!refusal.empty()) {
       writeError("cannot replace " + d88Path.u8string() + ": " + refusal);
       plan.errors++;
@@ -149,23 +172,50 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Without changes the D88 file stays as it is; -o still gets its copy.
-  if (!arguments.dryRun && (changes || !inPlace)) {
+  const bool writes = changes || !inPlace;
+  if (writes) {
+    Replacement replacement;
+    replacement.destination = destination;
+    replacement.modeFrom = d88Path;
+    replacement.dryRun = arguments.dryRun;
+    // Another program (or a run that opened the file before another's
+    // rename) may have changed it since it was read.
+    replacement.beforeRename = [&]() {
+      return held.unchanged(d88Path)
+                 ? std::string()
+                 : d88Path.u8string() + " changed while d88put ran; nothing written";
+    };
+    replacement.releaseFiles = [&]() {
+      // Windows cannot replace a file that is open.
+      (void)diskImage.open(nullptr);
+      (void)patchedImage.open(nullptr);
+#ifdef _WIN32
+      held.release();
+#endif
+    };
+    std::vector<std::string> notices;
     std::string failure;
     const bool written = replaceFile(
-        destination, d88Path,
-        [&](std::FILE* out) {
-          const bool copied = copyPatched(patchedImage, out);
-          // Windows cannot replace a file that is open.
-          (void)diskImage.open(nullptr);
-          (void)patchedImage.open(nullptr);
-          return copied;
-        },
+        replacement, [&](std::FILE* out) { return copyPatched(patchedImage, out); }, notices,
         failure);
+    for (const std::string& notice : notices) {
+      d88text::writeText(stderr, notice + "\n");
+    }
     if (!written) {
       writeError(failure);
       return 1;
     }
   }
+  // The report is what scripts read: one that cannot be written is a failure,
+  // though the file stays replaced.
   d88text::writeText(stdout, putReport(plan, arguments.dryRun));
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    const std::string why = std::strerror(errno);
+    writeError("cannot write the report: " + why +
+               (writes && !arguments.dryRun
+                    ? " (" + destination.u8string() + " was written all the same)"
+                    : std::string()));
+    return 1;
+  }
   return 0;
 }

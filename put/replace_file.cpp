@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -22,12 +23,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The temporary file being written, for the signal handler to remove.
+// ---------------------------------------------------------------------------
+// The temporary file and the signals that would end the process meanwhile
+
 #ifdef _WIN32
 std::array<wchar_t, 4096> pendingTemporary{};
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 #else
 std::array<char, 4096> pendingTemporary{};
+// Every signal whose default ends the process and that can be caught, but
+// for SIGPIPE (ignored: a closed pipe is a failed write) and the ones of a
+// crash, left to the sanitizers and core dumps.
+const int kEndingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+                              SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 #endif
+constexpr std::size_t kSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
 volatile std::sig_atomic_t temporaryPending = 0;
 
 extern "C" void removeTemporaryAndStop(int signal) {
@@ -38,44 +48,149 @@ extern "C" void removeTemporaryAndStop(int signal) {
     unlink(pendingTemporary.data());
 #endif
   }
+  // Ended by the signal itself, so that the exit status is the signal's.
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
-// Keeps the handlers on while the temporary file exists.
+// Keeps the handlers on while the temporary file may exist. A signal that
+// was ignored when the run started (nohup) stays ignored.
 class TemporaryGuard {
  public:
-  explicit TemporaryGuard(const fs::path& path) {
-    const auto& native = path.native();
-    if (native.size() < pendingTemporary.size()) {
-      std::copy(native.begin(), native.end(), pendingTemporary.begin());
-      pendingTemporary[native.size()] = 0;
-      temporaryPending = 1;
+  TemporaryGuard() {
+    for (std::size_t i = 0; i < kSignalCount; ++i) {
+#ifdef _WIN32
+      previous_[i] = std::signal(kEndingSignals[i], removeTemporaryAndStop);
+      if (previous_[i] == SIG_IGN) {
+        std::signal(kEndingSignals[i], SIG_IGN);
+      }
+#else
+      struct sigaction action {};
+      action.sa_handler = removeTemporaryAndStop;
+      sigemptyset(&action.sa_mask);
+      installed_[i] = sigaction(kEndingSignals[i], nullptr, &previous_[i]) == 0 &&
+                      previous_[i].sa_handler != SIG_IGN &&
+                      sigaction(kEndingSignals[i], &action, nullptr) == 0;
+#endif
     }
-    previousInt_ = std::signal(SIGINT, removeTemporaryAndStop);
-    previousTerm_ = std::signal(SIGTERM, removeTemporaryAndStop);
   }
   ~TemporaryGuard() {
-    std::signal(SIGINT, previousInt_);
-    std::signal(SIGTERM, previousTerm_);
     temporaryPending = 0;
+    for (std::size_t i = 0; i < kSignalCount; ++i) {
+#ifdef _WIN32
+      std::signal(kEndingSignals[i], previous_[i]);
+#else
+      if (installed_[i]) {
+        sigaction(kEndingSignals[i], &previous_[i], nullptr);
+      }
+#endif
+    }
   }
   TemporaryGuard(const TemporaryGuard&) = delete;
   TemporaryGuard& operator=(const TemporaryGuard&) = delete;
 
+  // From now on a signal removes the file at `path`; false when the name
+  // does not fit (the file is then not created).
+  [[nodiscard]] static bool arm(const fs::path& path) {
+    const auto& native = path.native();
+    if (native.size() >= pendingTemporary.size()) {
+      return false;
+    }
+    std::copy(native.begin(), native.end(), pendingTemporary.begin());
+    pendingTemporary[native.size()] = 0;
+    return true;
+  }
+  static void setPending(bool pending) {
+    temporaryPending = pending ? 1 : 0;
+  }
+
  private:
+#ifdef _WIN32
   using Handler = void (*)(int);
-  Handler previousInt_;
-  Handler previousTerm_;
+  std::array<Handler, kSignalCount> previous_{};
+#else
+  std::array<struct sigaction, kSignalCount> previous_{};
+  std::array<bool, kSignalCount> installed_{};
+#endif
+};
+
+// Holds back the ending signals between creating the temporary file and
+// marking it pending, so that neither a file is left nor another's removed.
+class SignalsHeld {
+ public:
+#ifdef _WIN32
+  SignalsHeld() = default;
+#else
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kEndingSignals) {
+      sigaddset(&set, signal);
+    }
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~SignalsHeld() {
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+
+ private:
+  sigset_t previous_{};
+#endif
 };
 
 std::string reason() {
   return std::strerror(errno);
 }
 
-// Creates the temporary file, failing when anything has that name already:
-// opening a link left there would write through it into another file, and
-// opening the file of a run still going would mix two runs' bytes.
+// What lies at the temporary name before a run writes it.
+enum class Leftover { None, Stale, Busy };
+
+// A file left by a run that was killed, or the file of a run still writing
+// (which holds a lock on it, or on Windows keeps it open).
+Leftover leftoverAt(const fs::path& temporary) {
+#ifdef _WIN32
+  if (GetFileAttributesW(temporary.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return Leftover::None;
+  }
+  const HANDLE handle =
+      CreateFileW(temporary.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Leftover::Busy : Leftover::Stale;
+  }
+  CloseHandle(handle);
+  return Leftover::Stale;
+#else
+  struct stat info {};
+  if (lstat(temporary.c_str(), &info) != 0) {
+    return errno == ENOENT ? Leftover::None : Leftover::Stale;
+  }
+  // A run writes only regular files there: a link, a FIFO or a device is
+  // not one, and is removed, never opened.
+  if (!S_ISREG(info.st_mode)) {
+    return Leftover::Stale;
+  }
+  const int descriptor = open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return Leftover::Stale;
+  }
+  const bool busy = flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(descriptor);
+  return busy ? Leftover::Busy : Leftover::Stale;
+#endif
+}
+
+bool removeLeftover(const fs::path& temporary) {
+#ifdef _WIN32
+  return DeleteFileW(temporary.c_str()) != 0;
+#else
+  return unlink(temporary.c_str()) == 0 || errno == ENOENT;
+#endif
+}
+
+// Creates the temporary file, failing when anything has that name: opening
+// a link there would write through it into another file. The file is locked
+// for as long as it is open, which tells other runs it is being written.
 std::FILE* createTemporary(const fs::path& path) {
 #ifdef _WIN32
   const int descriptor =
@@ -86,6 +201,10 @@ std::FILE* createTemporary(const fs::path& path) {
   }
 #else
   const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (descriptor >= 0) {
+    // Another run's check may hold it for a moment; the lock is a courtesy.
+    (void)flock(descriptor, LOCK_EX | LOCK_NB);
+  }
   std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
   if (descriptor >= 0 && file == nullptr) {
     close(descriptor);
@@ -98,26 +217,68 @@ std::FILE* createTemporary(const fs::path& path) {
   return file;
 }
 
-// Flushes the file's bytes to the disk itself.
-bool makeDurable(std::FILE* file) {
-  if (std::fflush(file) != 0) {
+// What the new file keeps of the one it replaces, or takes from another.
+struct Keep {
+  bool owner = false;  // the destination exists: its owner and group too
+#ifdef _WIN32
+  DWORD attributes = 0;
+#else
+  uid_t user = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+#endif
+  bool known = false;
+};
+
+Keep keepFrom(const fs::path& destination, const fs::path& modeFrom) {
+  Keep keep;
+#ifdef _WIN32
+  (void)modeFrom;
+  const DWORD attributes = GetFileAttributesW(destination.c_str());
+  keep.owner = attributes != INVALID_FILE_ATTRIBUTES;
+  keep.known = keep.owner;
+  keep.attributes = keep.owner
+                        ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+                        : 0;
+#else
+  struct stat info {};
+  keep.owner = stat(destination.c_str(), &info) == 0;
+  keep.known = keep.owner || stat(modeFrom.c_str(), &info) == 0;
+  keep.user = info.st_uid;
+  keep.group = info.st_gid;
+  keep.mode = info.st_mode & 07777;
+#endif
+  return keep;
+}
+
+// Gives the written file the owner and permission bits it keeps: the owner
+// where the process may (root), else the group where the user belongs to
+// it, then the mode, since a change of owner clears the setuid bits.
+bool applyKeep(std::FILE* file, const Keep& keep) {
+#ifdef _WIN32
+  (void)file;
+  (void)keep;
+  return true;  // attributes are set on the closed file, the access rules are the folder's
+#else
+  if (!keep.known) {
+    errno = ENOENT;
     return false;
   }
+  const int descriptor = fileno(file);
+  if (keep.owner && fchown(descriptor, keep.user, keep.group) != 0) {
+    (void)fchown(descriptor, static_cast<uid_t>(-1), keep.group);
+  }
+  return fchmod(descriptor, keep.mode) == 0;
+#endif
+}
+
+// Flushes the file's bytes to the disk itself.
+bool makeDurable(std::FILE* file) {
 #ifdef _WIN32
   return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
 #else
   return fsync(fileno(file)) == 0;
-#endif
-}
-
-bool copyPermissions(std::FILE* file, const fs::path& from) {
-#ifdef _WIN32
-  (void)file;
-  (void)from;
-  return true;  // the new file takes the folder's access rules
-#else
-  struct stat info {};
-  return stat(from.c_str(), &info) == 0 && fchmod(fileno(file), info.st_mode & 07777) == 0;
 #endif
 }
 
@@ -140,7 +301,130 @@ bool renameOver(const fs::path& from, const fs::path& to) {
 #endif
 }
 
+// Whether a file can be created in the destination's folder at all.
+bool folderWritable(const fs::path& destination) {
+#ifdef _WIN32
+  (void)destination;
+  return true;  // the access rules tell only when the file is created
+#else
+  const fs::path folder =
+      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  return access(folder.c_str(), W_OK | X_OK) == 0;
+#endif
+}
+
+#ifdef _WIN32
+FileStamp stampOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+    return {};
+  }
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  stamp.modified =
+      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
+  return stamp;
+}
+#else
+FileStamp stampOf(const struct stat& info) {
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+  stamp.file = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  constexpr std::int64_t kNanoseconds = 1000000000;
+  stamp.modified = std::int64_t{info.st_mtim.tv_sec} * kNanoseconds + info.st_mtim.tv_nsec;
+  stamp.changed = std::int64_t{info.st_ctim.tv_sec} * kNanoseconds + info.st_ctim.tv_nsec;
+  return stamp;
+}
+#endif
+
+bool sameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.known && b.known && a.volume == b.volume && a.file == b.file && a.size == b.size &&
+         a.modified == b.modified && a.changed == b.changed;
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Holding the D88 file
+
+HeldFile::Result HeldFile::hold(const fs::path& path) {
+  release();
+#ifdef _WIN32
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = EACCES;
+    return Result::Failed;
+  }
+  // Windows locks are mandatory: one byte far past any end keeps reads free.
+  OVERLAPPED far{};
+  far.Offset = 0xFFFFFFFFu;
+  far.OffsetHigh = 0x7FFFFFFFu;
+  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far)) {
+    const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(handle);
+    errno = EACCES;
+    return busy ? Result::Busy : Result::Failed;
+  }
+  handle_ = handle;
+  stamp_ = stampOf(handle);
+#else
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return Result::Failed;
+  }
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(descriptor);
+    errno = error;
+    return error == EWOULDBLOCK ? Result::Busy : Result::Failed;
+  }
+  descriptor_ = descriptor;
+  struct stat info {};
+  stamp_ = fstat(descriptor, &info) == 0 ? stampOf(info) : FileStamp{};
+#endif
+  return Result::Held;
+}
+
+bool HeldFile::unchanged(const fs::path& path) const {
+#ifdef _WIN32
+  const HANDLE handle =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const FileStamp now = stampOf(handle);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+  return sameStamp(now, stamp_);
+#else
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && sameStamp(stampOf(info), stamp_);
+#endif
+}
+
+void HeldFile::release() {
+#ifdef _WIN32
+  if (handle_ != nullptr) {
+    CloseHandle(static_cast<HANDLE>(handle_));  // closing the handle unlocks it
+    handle_ = nullptr;
+  }
+#else
+  if (descriptor_ >= 0) {
+    close(descriptor_);  // closing the last descriptor of the file unlocks it
+    descriptor_ = -1;
+  }
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// Replacing
 
 fs::path fileToReplace(const fs::path& path) {
   std::error_code error;
@@ -148,9 +432,10 @@ fs::path fileToReplace(const fs::path& path) {
   return error ? path : target;
 }
 
-std::string inPlaceRefusal(const fs::path& file) {
+std::string inPlaceRefusal(const fs::path& file, const std::string& hint) {
 #ifdef _WIN32
   (void)file;
+  (void)hint;
   return {};
 #else
   struct stat info {};
@@ -159,42 +444,84 @@ std::string inPlaceRefusal(const fs::path& file) {
   }
   if (info.st_nlink > 1) {
     return "it has " + std::to_string(info.st_nlink) +
-           " hard links, which replacing it would split (give -o OUTPUT)";
+           " hard links, which replacing it would split " + hint;
   }
   if (access(file.c_str(), W_OK) != 0) {
-    return "you may not write it (give -o OUTPUT)";
+    return "you may not write it " + hint;
   }
   return {};
 #endif
 }
 
-bool replaceFile(const fs::path& destination, const fs::path& modeFrom,
-                 const std::function<bool(std::FILE*)>& write, std::string& error) {
-  fs::path temporary = destination;
+bool replaceFile(const Replacement& replacement, const std::function<bool(std::FILE*)>& write,
+                 std::vector<std::string>& notices, std::string& error) {
+  fs::path temporary = replacement.destination;
   temporary += kTemporarySuffix;
-  const TemporaryGuard guard(temporary);
-  std::FILE* file = createTemporary(temporary);
-  if (file == nullptr) {
-    const bool exists = errno == EEXIST;
-    error = "cannot create " + temporary.u8string() + ": " + reason();
-    if (exists) {
-      error += " (left by a run that was killed? remove it if no d88put is running)";
-    }
+  const auto cannotCreate = [&](const std::string& why) {
+    error = "cannot create " + temporary.u8string() + ": " + why;
     return false;
+  };
+  if (!folderWritable(replacement.destination)) {
+    return cannotCreate(reason());
   }
-  bool written = write(file);
-  if (!written) {
-    error = "cannot write " + temporary.u8string() + ": " + reason();
-  } else if (!copyPermissions(file, modeFrom) || !makeDurable(file)) {
-    error = "cannot write " + temporary.u8string() + ": " + reason();
-    written = false;
+  switch (leftoverAt(temporary)) {
+    case Leftover::Busy:
+      return cannotCreate("another d88put is writing it");
+    case Leftover::Stale:
+      if (replacement.dryRun) {
+        break;  // a real run removes it and goes on
+      }
+      if (!removeLeftover(temporary)) {
+        return cannotCreate("a file left there cannot be removed: " + reason());
+      }
+      notices.push_back("removed " + temporary.u8string() + ", left by a run that was killed");
+      break;
+    case Leftover::None:
+      break;
   }
+  if (replacement.dryRun) {
+    return true;
+  }
+  const Keep keep = keepFrom(replacement.destination, replacement.modeFrom);
+  const TemporaryGuard guard;
+  if (!TemporaryGuard::arm(temporary)) {
+    return cannotCreate("the name is too long");
+  }
+  std::FILE* file = nullptr;
+  {
+    const SignalsHeld held;
+    file = createTemporary(temporary);
+    TemporaryGuard::setPending(file != nullptr);
+  }
+  if (file == nullptr) {
+    return cannotCreate(reason());
+  }
+  const auto failed = [&]() {
+    error = "cannot write " + temporary.u8string() + ": " + reason();
+    return false;
+  };
+  // Flushed, owned, given its mode, made durable: the order keeps the setuid
+  // bits, which both a write and a change of owner clear.
+  bool written = (write(file) && std::fflush(file) == 0) || failed();
+  written = written && (applyKeep(file, keep) || failed());
+  written = written && (makeDurable(file) || failed());
   if (std::fclose(file) != 0 && written) {
-    error = "cannot write " + temporary.u8string() + ": " + reason();
-    written = false;
+    written = failed();
   }
-  if (written && !renameOver(temporary, destination)) {
-    error = "cannot replace " + destination.u8string() + ": " + reason();
+#ifdef _WIN32
+  if (written && keep.owner && keep.attributes != 0) {
+    (void)SetFileAttributesW(temporary.c_str(), keep.attributes);
+  }
+#endif
+  if (written && replacement.beforeRename) {
+    error = replacement.beforeRename();
+    written = error.empty();
+  }
+  if (written && replacement.releaseFiles) {
+    replacement.releaseFiles();
+  }
+  if (written && !renameOver(temporary, replacement.destination)) {
+    error = "cannot replace " + replacement.destination.u8string() + ": " + reason();
     written = false;
   }
   if (!written) {
@@ -202,4 +529,10 @@ bool replaceFile(const fs::path& destination, const fs::path& modeFrom,
     fs::remove(temporary, ignored);
   }
   return written;
+}
+
+void ignoreBrokenPipes() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 }

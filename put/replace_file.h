@@ -1,14 +1,18 @@
 // Writing a file all or nothing: the new bytes go to a temporary file beside
 // the destination, are made durable and renamed over it. Any failure, and
-// SIGINT or SIGTERM meanwhile, leaves the destination as it was and removes
-// the temporary file; only a SIGKILL or a power cut can leave it behind, and
-// until it is removed the next run fails rather than write through it.
+// any signal that ends the process and can be caught, leaves the destination
+// as it was and removes the temporary file; only a SIGKILL or a power cut can
+// leave it behind, and the next run removes it. The D88 file is held for the
+// whole run, so that two runs cannot both change it, and the replacement is
+// called off when the file changed meanwhile.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The temporary file's name: the destination's with this appended.
 inline constexpr char kTemporarySuffix[] = ".d88put-tmp";
@@ -18,11 +22,70 @@ inline constexpr char kTemporarySuffix[] = ".d88put-tmp";
 
 // Why a file may not be replaced where it is (empty when it may): replacing
 // a file with several hard links would split them, and a file the user may
-// not write is not theirs to change.
-[[nodiscard]] std::string inPlaceRefusal(const std::filesystem::path& file);
+// not write is not theirs to change. `hint` ends the refusal with what to do.
+[[nodiscard]] std::string inPlaceRefusal(const std::filesystem::path& file,
+                                         const std::string& hint);
 
-// Writes `destination` anew with `write`, with the permission bits of
-// `modeFrom`. On failure sets `error` and leaves `destination` untouched.
-[[nodiscard]] bool replaceFile(const std::filesystem::path& destination,
-                               const std::filesystem::path& modeFrom,
-                               const std::function<bool(std::FILE*)>& write, std::string& error);
+// What makes a file the one that was read: its identity, size and times.
+struct FileStamp {
+  bool known = false;
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the platform's finest unit (ns, or 100 ns)
+  std::int64_t changed = 0;   // the inode's change time where there is one
+};
+
+// An exclusive lock on a file for as long as it is held, honoured by every
+// other run (not by other programs: `unchanged` covers those).
+class HeldFile {
+ public:
+  enum class Result { Held, Busy, Failed };
+
+  HeldFile() = default;
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  ~HeldFile() { release(); }
+
+  // Busy: another run holds it; Failed: errno tells why.
+  [[nodiscard]] Result hold(const std::filesystem::path& path);
+  // Whether `path` still leads to the held file, with the size and times it
+  // had when it was held.
+  [[nodiscard]] bool unchanged(const std::filesystem::path& path) const;
+  void release();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int descriptor_ = -1;
+#endif
+  FileStamp stamp_;
+};
+
+// What a replacement needs besides the bytes.
+struct Replacement {
+  std::filesystem::path destination;
+  // A new destination takes this file's permission bits; an existing one
+  // keeps its own owner, group and permission bits.
+  std::filesystem::path modeFrom;
+  // Every check that can fail before the first write, and nothing written.
+  bool dryRun = false;
+  // Called after the temporary file is durable, just before the rename:
+  // an error calls the replacement off.
+  std::function<std::string()> beforeRename;
+  // Called just before the rename, when nothing more can call it off
+  // (Windows cannot replace a file that is open).
+  std::function<void()> releaseFiles;
+};
+
+// Writes `destination` anew with `write`. On failure sets `error` and leaves
+// `destination` untouched; `notices` get what was done on the way (a
+// temporary file left by a run that was killed, removed).
+[[nodiscard]] bool replaceFile(const Replacement& replacement,
+                               const std::function<bool(std::FILE*)>& write,
+                               std::vector<std::string>& notices, std::string& error);
+
+// Lets a closed pipe on standard output be a failed write, not the end of
+// the process.
+void ignoreBrokenPipes();

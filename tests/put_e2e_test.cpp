@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -171,6 +172,37 @@ class PutTest : public ::testing::Test {
       EXPECT_EQ(entry.path().string().find(".d88put-tmp"), std::string::npos) << what;
     }
   }
+
+  static std::string arguments(const std::vector<std::string>& args) {
+    std::string out;
+    for (const std::string& arg : args) {
+      out += " " + d88test::quoted(arg);
+    }
+    return out;
+  }
+#ifndef _WIN32
+  // How to run d88put as a user who is not root: as root, user 65534 running
+  // a copy in the scratch folder, which that user is given.
+  std::string unprivileged() const {
+    if (geteuid() != 0) {
+      return d88test::quoted(kPut);
+    }
+    const fs::path copy = scratch_.path() / "d88put";
+    fs::copy_file(kPut, copy, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(
+        std::system(("chown -R 65534:65534 " + d88test::quoted(scratch_.path().string())).c_str()),
+        0);
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups " + d88test::quoted(copy.string());
+  }
+#endif
+#ifdef D88_FAULT_SHIM
+  // The shell prefix that makes d88put's fsync of its temporary file do
+  // `action` (see fault_shim.cpp).
+  static std::string fault(const std::string& action) {
+    return "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 D88_TEST_FSYNC=" + action +
+           " LD_PRELOAD=" + d88test::quoted(D88_FAULT_SHIM) + " ";
+  }
+#endif
 
   d88test::ScratchDir scratch_;
   FileState before_;
@@ -419,7 +451,7 @@ TEST_F(PutTest, UsageHelpAndVersion) {
   // D: the D88 file, F: the folder, E: an empty argument.
   for (const std::string wrong :
        {"", "D", "D F F", "D F -x", "D F -o", "D F -o E", "D F -o a -o b", "D F --disk",
-        "D F --disk 64", "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0"}) {
+        "D F --disk 64", "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0", "D F -- -n"}) {
     std::vector<std::string> args;
     std::istringstream words(wrong);
     for (std::string word; words >> word;) {
@@ -441,6 +473,47 @@ TEST_F(PutTest, UsageHelpAndVersion) {
   EXPECT_TRUE(std::regex_match(result.out, std::regex("d88put [0-9]+\\.[0-9]+\\.[0-9]+\r?\n")))
       << result.out;
   expectUntouched("");
+  // After "--" every argument is a name, one that starts with '-' too.
+  fs::copy_file(d88(), scratch_.file("-n"));
+  result = runPut({"-n", "--", "-n", folder().string()});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            text(std::string("BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n") +
+                 "dry run: put back: 1, unchanged: 7, ignored: 0\n"));
+}
+
+TEST_F(PutTest, ReportThatCannotBeWrittenIsAFailure) {
+  // The report is what scripts read; the replacement, once made, stands.
+  const std::string run = d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
+                          d88test::quoted(folder().string());
+  struct Case {
+    std::string command;
+    std::string why;
+    std::string after;  // what the command adds to standard error
+  };
+  std::vector<Case> cases;
+#ifndef _WIN32
+  cases.push_back(
+      {"{ RUN >/dev/full; echo \"status $?\" >&2; }", "No space left on device", "status 1\n"});
+  // The reader is gone before the report is written: no death by SIGPIPE.
+  cases.push_back(
+      {"{ { sleep 0.3; RUN; echo \"status $?\" >&2; } | true; }", "Broken pipe", "status 1\n"});
+#endif
+  for (const Case& c : cases) {
+    for (const bool dryRun : {false, true}) {
+      prepare(twoDisks());
+      edit({"000/BIOS", 0, "#"});
+      std::string line = c.command;
+      line.replace(line.find("RUN"), 3, run + (dryRun ? " -n" : ""));
+      const auto result = d88test::runShell(scratch_.path(), line, scratch_.path());
+      EXPECT_EQ(result.err, "error: cannot write the report: " + c.why +
+                                (dryRun ? "" : " (" + d88() + " was written all the same)") + "\n" +
+                                c.after)
+          << line;
+      EXPECT_EQ(d88test::readAll(d88()), dryRun ? before_.bytes : twoDisks({{"000/BIOS", 0, "#"}}))
+          << line;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -526,21 +599,33 @@ TEST_F(PutTest, InPlaceReplacesTheFileTheNameLeadsTo) {
   const Bytes expected = twoDisks({{"000/BIOS", 0, "#"}});
   const std::string hard = scratch_.file("hard.d88");
   const std::string output = scratch_.file("new.d88");
-  const std::string split = "error: cannot replace " + d88() +
-                            ": it has 2 hard links, which replacing it would split (give -o "
-                            "OUTPUT)\n";
+  const std::string split =
+      "error: cannot replace " + d88() + ": it has 2 hard links, which replacing it would split ";
+  const bool root = geteuid() == 0;
   struct Case {
     std::string setup;
     std::vector<std::string> args;
-    std::string err;  // empty: replaced
+    std::string err;  // empty: replaced, keeping its owner, group and mode
+    unsigned mode;
+    bool unprivileged;  // run as a user who is not root
   };
   std::vector<Case> cases{
-      {"symbolic link", {}, ""}, {"hard link", {}, split}, {"hard link", {"-o", hard}, split}};
-  if (geteuid() != 0) {  // root may write anything
-    cases.push_back(
-        {"read-only",
-         {},
-         "error: cannot replace " + d88() + ": you may not write it (give -o OUTPUT)\n"});
+      {"symbolic link", {}, "", 0640, false},
+      {"hard link", {}, split + "(give -o OUTPUT)\n", 0640, false},
+      {"hard link",
+       {"-o", hard},
+       split + "(-o " + hard + " is the same file; give -o another file)\n",
+       0640,
+       false},
+      {"read-only",
+       {},
+       "error: cannot replace " + d88() + ": you may not write it (give -o OUTPUT)\n",
+       0444,
+       true},
+      // The mode is set after the last write, which would clear the setuid bits.
+      {"setuid", {}, "", 06750, true}};
+  if (root) {  // a user's file replaced by root stays the user's
+    cases.push_back({"another owner", {}, "", 0600, false});
   }
   for (const Case& c : cases) {
     prepare(twoDisks());
@@ -551,23 +636,52 @@ TEST_F(PutTest, InPlaceReplacesTheFileTheNameLeadsTo) {
       fs::create_symlink(real, d88());
     } else if (c.setup == "hard link") {
       fs::create_hard_link(d88(), hard);
+    } else if (c.setup == "another owner") {
+      ASSERT_EQ(chown(real.c_str(), 12345, 12345), 0);
     }
-    fs::permissions(real, c.setup == "read-only" ? fs::perms(0444) : fs::perms(0640));
+    const std::string program = c.unprivileged ? unprivileged() : d88test::quoted(kPut);
+    ASSERT_EQ(chmod(real.c_str(), c.mode), 0);
+    struct stat owner {};
+    ASSERT_EQ(stat(real.c_str(), &owner), 0);
     const FileState state = stateOf(real);
-    const auto result = put(c.args);
+    const auto result =
+        d88test::runShell(scratch_.path(),
+                          program + " " + d88test::quoted(d88()) + " " +
+                              d88test::quoted(folder().string()) + arguments(c.args),
+                          scratch_.path());
     EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << c.setup;
     EXPECT_EQ(result.err, text(c.err)) << c.setup;
     expectNoTemporary(c.setup);
     if (c.err.empty()) {
+      struct stat after {};
+      ASSERT_EQ(stat(real.c_str(), &after), 0);
       EXPECT_EQ(d88test::readAll(real), expected) << c.setup;
-      EXPECT_TRUE(fs::is_symlink(d88())) << c.setup;
-      EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640)) << c.setup;
+      EXPECT_TRUE(c.setup != "symbolic link" || fs::is_symlink(d88())) << c.setup;
+      EXPECT_EQ(after.st_mode & 07777, c.mode) << c.setup;
+      EXPECT_EQ(after.st_uid, owner.st_uid) << c.setup;
+      EXPECT_EQ(after.st_gid, owner.st_gid) << c.setup;
       continue;
     }
     EXPECT_TRUE(same(stateOf(real), state)) << c.setup;
     // Written elsewhere, it is fine.
     EXPECT_EQ(put({"-o", output}).status, 0) << c.setup;
     EXPECT_EQ(d88test::readAll(output), expected) << c.setup;
+  }
+  // An existing output keeps its owner and mode; a new one is the caller's,
+  // with the D88 file's mode.
+  for (const bool existing : {true, false}) {
+    prepare(twoDisks());
+    ASSERT_EQ(chmod(d88().c_str(), 0604), 0);
+    if (existing) {
+      ASSERT_TRUE(d88test::writeFile(output, Bytes{1}));
+      ASSERT_EQ(chmod(output.c_str(), 0660), 0);
+      ASSERT_TRUE(!root || chown(output.c_str(), 23456, 23456) == 0);
+    }
+    ASSERT_EQ(put({"-o", output}).status, 0) << existing;
+    struct stat after {};
+    ASSERT_EQ(stat(output.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, existing ? 0660u : 0604u) << existing;
+    EXPECT_EQ(after.st_uid, existing && root ? 23456u : geteuid()) << existing;
   }
 }
 #endif
@@ -579,58 +693,188 @@ TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
   const std::string aFolder = scratch_.file("folder.d88");
   const std::string other = scratch_.file("other");
   struct Case {
-    const char* what;
-    std::string limit;  // a shell prefix that limits the file size
+    std::string what;
+    std::string prefix;  // for the shell: a limit, a lock or a fault
     std::vector<std::string> args;
-    std::string err;  // how standard error begins
+    std::optional<std::string> err;  // none: only the shell's word for a signal
+    int status;
+    bool beforeWriting;  // refused before the first write, so -n says the same
   };
-  const std::string exists = "error: cannot create " + temporary + ": ";
-  std::vector<Case> cases{
-      {"-o naming a folder", "", {"-o", aFolder}, "error: cannot replace " + aFolder + ": "},
-      // Of a run that was killed, or of one still going.
-      {"temporary file there already", "", {}, exists}};
+  const std::string noFile = ": it names a folder, not a file\n";
+  std::vector<Case> cases{{"-o naming a folder",
+                           "",
+                           {"-o", aFolder},
+                           "error: cannot write " + aFolder + noFile,
+                           1,
+                           true},
+                          {"-o ending in a separator",
+                           "",
+                           {"-o", other + "/"},
+                           "error: cannot write " + other + "/" + noFile,
+                           1,
+                           true}};
 #ifndef _WIN32
-  // Written through, it would change another file.
-  cases.push_back({"link at the temporary name", "", {}, exists});
+  // Another run is writing the temporary file, and holds its lock.
+  cases.push_back({"temporary file being written",
+                   "flock " + d88test::quoted(temporary) + " ",
+                   {},
+                   "error: cannot create " + temporary + ": another d88put is writing it\n",
+                   1,
+                   true});
   const std::string limit = "trap '' XFSZ; ulimit -f 64; ";
-  cases.push_back(
-      {"file size limit, in place", limit, {}, "error: cannot write " + temporary + ": "});
+  cases.push_back({"file size limit, in place",
+                   limit,
+                   {},
+                   "error: cannot write " + temporary + ": File too large\n",
+                   1,
+                   false});
   cases.push_back({"file size limit, -o",
                    limit,
                    {"-o", output},
-                   "error: cannot write " + output + ".d88put-tmp: "});
+                   "error: cannot write " + output + ".d88put-tmp: File too large\n",
+                   1,
+                   false});
+#endif
+#ifdef D88_FAULT_SHIM
+  cases.push_back({"fsync fails",
+                   fault("eio"),
+                   {},
+                   "error: cannot write " + temporary + ": Input/output error\n",
+                   1,
+                   false});
+  // Each ends the run with its own status, the temporary file removed.
+  for (const auto& [name, number] : {std::pair<const char*, int>{"HUP", SIGHUP},
+                                     {"INT", SIGINT},
+                                     {"QUIT", SIGQUIT},
+                                     {"TERM", SIGTERM},
+                                     {"ALRM", SIGALRM}}) {
+    cases.push_back(
+        {std::string("SIG") + name, fault(name), {}, std::nullopt, 128 + number, false});
+  }
 #endif
   for (const Case& c : cases) {
-    prepare(twoDisks());
-    fs::create_directories(aFolder);
-    ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
-    const bool there = c.err == exists;
-    if (there && c.what[0] == 'l') {
-      fs::create_symlink(other, temporary);
-    } else if (there) {
-      ASSERT_TRUE(d88test::writeFile(temporary, Bytes{7}));
+    for (const bool dryRun : {false, true}) {
+      if (dryRun && !c.beforeWriting) {
+        continue;
+      }
+      const std::string what = c.what + (dryRun ? " -n" : "");
+      prepare(twoDisks());
+      fs::create_directories(aFolder);
+      ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
+      const bool locked = c.prefix.rfind("flock", 0) == 0;
+      if (locked) {
+        ASSERT_TRUE(d88test::writeFile(temporary, Bytes{7}));
+      }
+      edit({"000/BIOS", 0, "#"});
+      std::vector<std::string> args = c.args;
+      if (dryRun) {
+        args.push_back("-n");
+      }
+      const auto result =
+          d88test::runShell(scratch_.path(),
+                            c.prefix + d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
+                                d88test::quoted(folder().string()) + arguments(args),
+                            scratch_.path());
+      EXPECT_EQ(result.status, c.status) << what;
+      EXPECT_EQ(result.out, "") << what;
+      EXPECT_TRUE(!c.err || result.err == text(*c.err)) << what << ": " << result.err;
+      EXPECT_FALSE(fs::exists(output)) << what;
+      EXPECT_TRUE(fs::is_directory(aFolder)) << what;
+      EXPECT_EQ(d88test::readAll(other), Bytes{7}) << what;
+      expectUntouched(what);
+      if (locked) {  // not this run's to remove
+        EXPECT_EQ(d88test::readAll(temporary), Bytes{7}) << what;
+        fs::remove(temporary);
+      }
+      expectNoTemporary(what);
     }
-    edit({"000/BIOS", 0, "#"});
-    std::string command = c.limit + d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
+  }
+}
+
+TEST_F(PutTest, LeftoverTemporaryFileIsRemoved) {
+  // Left by a run that was killed: nothing else writes it while the D88 file
+  // is held, and it is removed without being opened for writing.
+  const std::string other = scratch_.file("other");
+  std::vector<std::string> kinds{"file"};
+#ifndef _WIN32
+  kinds.push_back("link");
+  kinds.push_back("fifo");
+#endif
+  for (const std::string& kind : kinds) {
+    for (const bool dryRun : {false, true}) {
+      prepare(twoDisks());
+      const std::string temporary = fs::canonical(d88()).string() + ".d88put-tmp";
+      ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
+      if (kind == "file") {
+        ASSERT_TRUE(d88test::writeFile(temporary, Bytes{7}));
+      } else if (kind == "link") {
+        fs::create_symlink(other, temporary);
+      } else {
+        ASSERT_EQ(std::system(("mkfifo " + d88test::quoted(temporary)).c_str()), 0);
+      }
+      edit({"000/BIOS", 0, "#"});
+      const auto result = put(dryRun ? std::vector<std::string>{"-n"} : std::vector<std::string>{});
+      EXPECT_EQ(result.status, 0) << kind;
+      EXPECT_EQ(result.err,
+                dryRun ? "" : text("removed " + temporary + ", left by a run that was killed\n"))
+          << kind;
+      EXPECT_EQ(d88test::readAll(other), Bytes{7}) << kind;
+      EXPECT_EQ(fs::exists(fs::symlink_status(temporary)), dryRun) << kind;
+      if (!dryRun) {
+        EXPECT_EQ(d88test::readAll(d88()), twoDisks({{"000/BIOS", 0, "#"}})) << kind;
+      }
+    }
+  }
+}
+
+#ifdef D88_FAULT_SHIM
+TEST_F(PutTest, RunsAtOnceAndChangesMeanwhile) {
+  // The first run pauses once its temporary file is written; meanwhile
+  // another run starts, or another program changes the D88 file.
+  const std::string pause = scratch_.file("pause");
+  const std::string busy = "error: " + d88() + " is being changed by another d88put\n";
+  const std::string changed = "error: " + d88() + " changed while d88put ran; nothing written\n";
+  const std::string run = d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
                           d88test::quoted(folder().string());
-    for (const std::string& arg : c.args) {
-      command += " " + d88test::quoted(arg);
-    }
-    const auto result = d88test::runShell(scratch_.path(), command, scratch_.path());
-    EXPECT_EQ(result.status, 1) << c.what;
-    EXPECT_EQ(result.out, "") << c.what;
-    EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << c.what << ": " << result.err;
-    EXPECT_FALSE(fs::exists(output)) << c.what;
-    EXPECT_TRUE(fs::is_directory(aFolder)) << c.what;
-    EXPECT_EQ(d88test::readAll(other), Bytes{7}) << c.what;
-    expectUntouched(c.what);
-    if (there) {  // not d88put's to remove
-      EXPECT_EQ(d88test::readAll(temporary), Bytes{7}) << c.what;
-      fs::remove(temporary);
-    }
+  const Bytes edited = twoDisks({{"000/BIOS", 0, "#"}});
+  Bytes overwritten = twoDisks();
+  overwritten[100] = '%';
+  struct Case {
+    std::string what;
+    std::string meanwhile;  // shell commands
+    std::string out;        // theirs
+    std::string err;        // the first run's
+    Bytes after;            // the D88 file
+  };
+  const Case cases[] = {
+      {"a second run", run + " 2>&1; echo $?", busy + "1\n", "", edited},
+      {"a second run, -n", run + " -n 2>&1; echo $?", busy + "1\n", "", edited},
+      {"a byte changed",
+       "printf %% | dd of=" + d88test::quoted(d88()) + " bs=1 seek=100 conv=notrunc 2>/dev/null",
+       "", changed, overwritten},
+      {"replaced by a rename", "cp -p disk.d88 copy.d88 && mv copy.d88 disk.d88", "", changed,
+       twoDisks()}};
+  for (const Case& c : cases) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    const auto result = d88test::runShell(
+        scratch_.path(),
+        "{ (" + fault("pause:" + pause) + run +
+            " >first.out 2>first.err; echo $? >first.status) & " + "while [ ! -e " +
+            d88test::quoted(pause + ".ready") + " ]; do sleep 0.01; done; " + c.meanwhile +
+            "; touch " + d88test::quoted(pause + ".go") + "; wait; }",
+        scratch_.path());
+    EXPECT_EQ(result.out, c.out) << c.what;
+    const std::string status = c.err.empty() ? "0\n" : "1\n";
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.status")), Bytes(status.begin(), status.end()))
+        << c.what;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.err")), Bytes(c.err.begin(), c.err.end()))
+        << c.what;
+    EXPECT_EQ(d88test::readAll(d88()), c.after) << c.what;
     expectNoTemporary(c.what);
   }
 }
+#endif
 
 TEST_F(PutTest, NameWrittenTwiceGoesBackToTheFileWrittenLast) {
   // The first table's 0x102 files run into the second table's numbers.
