@@ -119,7 +119,9 @@ class TemporaryGuard {
 class SignalsHeld {
  public:
 #ifdef _WIN32
-  SignalsHeld() = default;
+  // Windows has no signal mask to hold them with.
+  SignalsHeld() {}
+  ~SignalsHeld() {}
 #else
   SignalsHeld() {
     sigset_t set;
@@ -364,10 +366,11 @@ HeldFile::Result HeldFile::hold(const fs::path& path) {
     return Result::Failed;
   }
   // Windows locks are mandatory: one byte far past any end keeps reads free.
-  OVERLAPPED far{};
-  far.Offset = 0xFFFFFFFFu;
-  far.OffsetHigh = 0x7FFFFFFFu;
-  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far)) {
+  OVERLAPPED pastTheEnd{};
+  pastTheEnd.Offset = 0xFFFFFFFFu;
+  pastTheEnd.OffsetHigh = 0x7FFFFFFFu;
+  if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                  &pastTheEnd)) {
     const bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
     CloseHandle(handle);
     errno = EACCES;
