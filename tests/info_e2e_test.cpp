@@ -434,6 +434,43 @@ TEST_F(InfoTest, PipeIsRefused) {
   EXPECT_EQ(result.err, kOpenError);
 #endif
 }
+// A listing that cannot be written whole fails, also into a closed pipe
+// (not ended by SIGPIPE). The image's text and JSON both outgrow a pipe's
+// buffer, so the writer meets the closed end whatever the timing.
+TEST_F(InfoTest, UnwritableListingFails) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no /dev/full";
+#else
+  d88test::Disk disk;
+  for (int slot = 0; slot < 160; ++slot) {
+    disk.track(slot, d88test::Track::formatted(0, 0, 0, 1, 64, Bytes{}));
+  }
+  scratch_.write("disk.d88", disk.build());
+  struct Case {
+    std::string args, after, err;
+  };
+  const Case cases[] = {
+      {"disk.d88 >/dev/full", "", "No space left on device"},
+      {"--json disk.d88 >/dev/full", "", "No space left on device"},
+      {"disk.d88", " | true", "Broken pipe"},
+      {"--json disk.d88", " | true", "Broken pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args + c.after);
+    // The tool's own status and standard error, past the shell's pipeline.
+    (void)d88test::runShell(
+        scratch_.path(),
+        "(" + d88test::quoted(tool()) + " " + c.args + " 2>err.txt; echo $? >status.txt)" + c.after,
+        scratch_.path());
+    const Bytes status = d88test::readAll(scratch_.path() / "status.txt");
+    const Bytes err = d88test::readAll(scratch_.path() / "err.txt");
+    EXPECT_EQ(std::string(status.begin(), status.end()), "1\n");
+    EXPECT_EQ(std::string(err.begin(), err.end()),
+              "error: cannot write the listing: " + c.err + "\n");
+  }
+#endif
+}
+
 // The real images hold 154 tracks of 8 sectors of 1024 bytes: C = track / 2,
 // H = track % 2, R = 1 to 8, N = 3.
 TEST_F(InfoTest, RealImagesShowTheirTracks) {

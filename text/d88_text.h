@@ -25,5 +25,8 @@ namespace d88text {
 // through the wide console API, so Japanese shows whatever the console's code
 // page; redirected, or on other systems, the UTF-8 bytes are written unchanged.
 void writeText(std::FILE* stream, std::string_view utf8);
+// The same, for output whose loss is an error: false when not all of it could
+// be written (errno tells why, where the C library sets it).
+[[nodiscard]] bool writeTextChecked(std::FILE* stream, std::string_view utf8);
 
 }  // namespace d88text
