@@ -165,7 +165,7 @@ TEST_F(InfoTest, JsonOfASmallImage) {
 }
 
 // Two disks, the first write-protected with a Shift_JIS name (half-width
-// kana, an undecodable byte, a backslash), a flagged record, an unformatted
+// kana, an undecodable byte, a backslash, a double quote), a flagged record, an unformatted
 // track and a slot inside the header; the second ends in a track cut short
 // and a track that starts at the end of the file.
 TEST_F(InfoTest, DamagedImageAsTextAndJson) {
@@ -180,7 +180,7 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   d88test::Track unformatted;
   unformatted.sector(0, 1, 1, 1, Bytes(256, 0)).sectorCount(0);
   Bytes named = d88test::Disk()
-                    .name("\xB1\xDD\x80\\")
+                    .name("\xB1\xDD\x80\\\"")
                     .track(0, first)
                     .track(1, unformatted)
                     .trackOffset(163, 8)
@@ -194,9 +194,9 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   auto result = info({disk});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  // The name: ｱﾝ, \x80 and the backslash written "\\".
+  // The name: ｱﾝ, \x80, the backslash written "\\" and the quote "\"".
   EXPECT_EQ(result.out,
-            text("disk 0: offset 0x00000000  name \"\xEF\xBD\xB1\xEF\xBE\x9D\\x80\\\\\"  "
+            text("disk 0: offset 0x00000000  name \"\xEF\xBD\xB1\xEF\xBE\x9D\\x80\\\\\\\"\"  "
                  "media 0x00 (2D)  size 0x00000560  write-protected 0x10\n"
                  "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0080]{fm,del,st=B0}\n"
                  "  track   1 (C  0 H 1): no sectors  (ends at a record with sector count 0)\n"
@@ -212,12 +212,13 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   result = info({"--json", disk});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  // JSON escapes the backslashes of "\x80" and of the name's own backslash.
+  // JSON escapes the backslashes of "\x80" and of the name's own backslash,
+  // and its quote.
   EXPECT_EQ(result.out,
             text(std::string(kJsonStart) +
                  "{\"index\":0,\"offset\":0,\"headerComplete\":true,"
-                 "\"name\":\"\xEF\xBD\xB1\xEF\xBE\x9D\\\\x80\\\\\","
-                 R"("nameHex":"B1DD805C00000000000000000000000000","writeProtect":16,)"
+                 "\"name\":\"\xEF\xBD\xB1\xEF\xBE\x9D\\\\x80\\\\\\\"\","
+                 R"("nameHex":"B1DD805C22000000000000000000000000","writeProtect":16,)"
                  R"("mediaType":0,"media":"2D","sizeField":1376,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
                  R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
@@ -373,6 +374,7 @@ TEST_F(InfoTest, FilesTooShortForADisk) {
 TEST_F(InfoTest, CommandLine) {
   const std::string disk = scratch_.write("disk.d88", d88test::Disk().name("A").build());
   scratch_.write("-a.d88", d88test::Disk().name("A").build());
+  scratch_.write("--json", d88test::Disk().name("A").build());
   const std::string usage = "Usage: " + tool() +
                             " [--json] d88file\n"
                             "       --json    : one JSON document (schema 1) instead of text\n"
@@ -399,6 +401,9 @@ TEST_F(InfoTest, CommandLine) {
       {{disk}, 0, listing, ""},
       {{disk, "--json"}, 0, json, ""},
       {{"--json", "--", "-a.d88"}, 0, json, ""},
+      {{"--", "-a.d88"}, 0, listing, ""},
+      {{"--", "--json"}, 0, listing, ""},
+      {{"--json", "--", "--json"}, 0, json, ""},
       {{}, 1, "", usage},
       {{"--jsn", disk}, 1, "", usage},
       {{"-a.d88"}, 1, "", usage},
