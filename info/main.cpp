@@ -19,11 +19,11 @@ namespace {
 constexpr const char* kDefaultProgramName = "d88info";
 constexpr const char* kUsage =
     "Usage: %s [--json] d88file\n"
-    "       --json    : one JSON document (schema 1) instead of text\n"
+    "       --json    : one JSON document (schema 2) instead of text\n"
     "       --help    : this text\n"
     "       --version : the version\n";
 
-static_assert(kJsonSchemaVersion == 1, "the usage names the schema version");
+static_assert(kJsonSchemaVersion == 2, "the usage names the schema version");
 constexpr char kChangedText[] = "error: the D88 file changed while d88info read it\n";
 
 struct Arguments {

@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":1,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":2,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -75,9 +75,19 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
   odd.sector(record);
   const Bytes test =
       d88test::Disk().name("TEST").mediaType(0x20).track(0, first).track(3, odd).build();
-  // A Shift_JIS name, an unknown media type, and a track offset inside the header.
-  const Bytes named =
-      d88test::Disk().name("\x83\x66\x81\x5B\x83\x5E").mediaType(0x99).trackOffset(161, 8).build();
+  // A Shift_JIS name, an unknown media type, and track offsets inside the
+  // header: slots 156 to 159 hold a record header (C 0 H 0 R 1 N 1, 1 sector,
+  // FM, 256 bytes), which slot 162 points at; as offsets, three of them lie
+  // past the disk's size.
+  const Bytes named = d88test::Disk()
+                          .name("\x83\x66\x81\x5B\x83\x5E")
+                          .mediaType(0x99)
+                          .trackOffset(156, 0x01010000)
+                          .trackOffset(157, 0x00400001)
+                          .trackOffset(159, 0x01000000)
+                          .trackOffset(161, 8)
+                          .trackOffset(162, 0x290)
+                          .build();
   // TEST comes last: the walk of its track 3 ends at the end of the file.
   const auto result = info(d88test::concat({named, test}));
   EXPECT_EQ(result.status, 0);
@@ -87,8 +97,13 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
       // データ, decoded to UTF-8
       text("disk 0: offset 0x00000000  name \"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\"  media 0x99 "
            "(unknown)  size 0x000002B0\n"
-           "  track 161 (C 80 H 1): offset 0x00000008 points into the disk header, not a "
-           "track\n"
+           "  track 156 (C 78 H 0): past the disk's size (offset 0x01010000)\n"
+           "  track 157 (C 78 H 1): past the disk's size (offset 0x00400001)\n"
+           "  track 159 (C 79 H 1): past the disk's size (offset 0x01000000)\n"
+           "  track 161 (C 80 H 1): inside the disk header (offset 0x00000008): no sectors  (ends "
+           "at a record with sector count 0)\n"
+           "  track 162 (C 81 H 0): inside the disk header (offset 0x00000290): 1 sectors: "
+           "00-00-01-01{fm}\n"
            "  kind: not recognised\n"
            "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4\n"
            "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0064]\n"
@@ -155,19 +170,20 @@ TEST_F(InfoTest, JsonOfASmallImage) {
                  R"("nameHex":"574F524B00000000000000000000000000","writeProtect":0,)"
                  R"("mediaType":16,"media":"2DD","sizeField":1776,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
-                 R"([0,0,2,1,2,0,0,0,256,960]]},)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,0,1,1,2,0,0,0,256,688],[0,0,2,1,2,0,0,0,256,960]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,1,1,1,2,0,0,0,256,1232],)"
-                 R"([0,1,2,1,2,0,0,0,256,1504]]}],)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,1,1,1,2,0,0,0,256,1232],[0,1,2,1,2,0,0,0,256,1504]]}],)"
                  R"("kind":"not recognised","message":null,"files":[]})" +
                  kJsonEnd));
 }
 
 // Two disks, the first write-protected with a Shift_JIS name (half-width
-// kana, an undecodable byte, a backslash, a double quote), a flagged record, an unformatted
-// track and a slot inside the header; the second ends in a track cut short
-// and a track that starts at the end of the file.
+// kana, an undecodable byte, a backslash, a double quote), a flagged record,
+// an unformatted track, a slot past the disk's size and one inside the
+// header; the second ends in a track cut short and a track that starts at
+// the end of the file.
 TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   d88test::SectorRecord flagged;
   flagged.r = 2;
@@ -183,6 +199,7 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
                     .name("\xB1\xDD\x80\\\"")
                     .track(0, first)
                     .track(1, unformatted)
+                    .trackOffset(12, 0x000B0000)
                     .trackOffset(163, 8)
                     .build();
   named[kWriteProtectOffset] = 0x10;
@@ -200,8 +217,9 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
                  "media 0x00 (2D)  size 0x00000560  write-protected 0x10\n"
                  "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0080]{fm,del,st=B0}\n"
                  "  track   1 (C  0 H 1): no sectors  (ends at a record with sector count 0)\n"
-                 "  track 163 (C 81 H 1): offset 0x00000008 points into the disk header, not a "
-                 "track\n"
+                 "  track  12 (C  6 H 0): past the disk's size (offset 0x000B0000)\n"
+                 "  track 163 (C 81 H 1): inside the disk header (offset 0x00000008): no sectors  "
+                 "(ends at a record with sector count 0)\n"
                  "  kind: not recognised\n"
                  "disk 1: offset 0x00000560  name \"CUT\"  media 0x00 (2D)  size 0x000004D0\n"
                  "  track   0 (C  0 H 0): 3 sectors: 00-00-01-01 00-00-02-01  (cut short by the "
@@ -221,21 +239,24 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
                  R"("nameHex":"B1DD805C22000000000000000000000000","writeProtect":16,)"
                  R"("mediaType":0,"media":"2D","sizeField":1376,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
-                 R"([0,0,2,1,2,64,16,176,128,960]]},)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,0,1,1,2,0,0,0,256,688],[0,0,2,1,2,64,16,176,128,960]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1104,"insideHeader":false,)"
-                 R"("walkEnd":"zeroCount","records":[]},)"
+                 R"("pastSize":false,"walkEnd":"zeroCount","records":[]},)"
+                 R"({"slot":12,"cylinder":6,"head":0,"offset":720896,"insideHeader":false,)"
+                 R"("pastSize":true,"walkEnd":"noTrack","records":[]},)"
                  R"({"slot":163,"cylinder":81,"head":1,"offset":8,"insideHeader":true,)"
-                 R"("records":[]}],"kind":"not recognised","message":null,"files":[]})"
+                 R"("pastSize":false,"walkEnd":"zeroCount","records":[]}],)"
+                 R"("kind":"not recognised","message":null,"files":[]})"
                  ",\n"
                  R"({"index":1,"offset":1376,"headerComplete":true,"name":"CUT",)"
                  R"("nameHex":"4355540000000000000000000000000000","writeProtect":0,)"
                  R"("mediaType":0,"media":"2D","sizeField":1232,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"cutShort","records":[[0,0,1,1,3,0,0,0,256,2064],)"
-                 R"([0,0,2,1,3,0,0,0,256,2336]]},)"
+                 R"("pastSize":false,"walkEnd":"cutShort","records":[)"
+                 R"([0,0,1,1,3,0,0,0,256,2064],[0,0,2,1,3,0,0,0,256,2336]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
-                 R"("walkEnd":"cutShort","records":[]}],)"
+                 R"("pastSize":false,"walkEnd":"cutShort","records":[]}],)"
                  R"("kind":"not recognised","message":null,"files":[]})" +
                  kJsonEnd));
 }
@@ -377,7 +398,7 @@ TEST_F(InfoTest, CommandLine) {
   scratch_.write("--json", d88test::Disk().name("A").build());
   const std::string usage = "Usage: " + tool() +
                             " [--json] d88file\n"
-                            "       --json    : one JSON document (schema 1) instead of text\n"
+                            "       --json    : one JSON document (schema 2) instead of text\n"
                             "       --help    : this text\n"
                             "       --version : the version\n";
   const std::string listing =
