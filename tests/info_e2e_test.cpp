@@ -73,8 +73,8 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
   record.data = Bytes(128, 0);
   record.sectorCount = 5;
   odd.sector(record);
-  const Bytes test =
-      d88test::Disk().name("TEST").mediaType(0x20).track(0, first).track(3, odd).build();
+  Bytes test = d88test::Disk().name("TEST").mediaType(0x20).track(0, first).track(3, odd).build();
+  test[kWriteProtectOffset] = 0x01;
   // A Shift_JIS name, an unknown media type, and track offsets inside the
   // header: slots 156 to 159 hold a record header (C 0 H 0 R 1 N 1, 1 sector,
   // FM, 256 bytes), which slot 162 points at; as offsets, three of them lie
@@ -105,7 +105,8 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
            "  track 162 (C 81 H 0): inside the disk header (offset 0x00000290): 1 sectors: "
            "00-00-01-01{fm}\n"
            "  kind: not recognised\n"
-           "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4\n"
+           "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4  "
+           "write-protected 0x01\n"
            "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0064]\n"
            "  track   3 (C  1 H 1): 5 sectors: 01-01-01-00  (cut short by the end of the file)\n"
            "  kind: not recognised\n"));
@@ -135,6 +136,10 @@ TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
                 "  D006    trk: C8  sec: 01  ofs: 10  size: FFF3BFF0  (skipped: size "
                 "negative)",
                 "  D007    trk: 04  sec: 01  ofs: 00  size: 0000  (skipped: nothing to read)",
+                "  D008    trk: 04  sec: 01  ofs: 00  size: C4010  (skipped: size past the "
+                "extraction buffer)",
+                "  D009    trk: C8  sec: 01  ofs: 10  size: 0000  (skipped: first sector "
+                "unreadable)",
                 "  D100    trk: 42  sec: 02  ofs: A4  size: 005C",
             }));
 }
@@ -354,6 +359,10 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"negativeSize"},)"
            R"({"name":"D007","track":4,"sector":1,"offset":0,"size":0,)"
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"nothingToRead"},)"
+           R"({"name":"D008","track":4,"sector":1,"offset":0,"size":802832,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"pastExtractionBuffer"},)"
+           R"({"name":"D009","track":200,"sector":1,"offset":16,"size":0,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
            R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
            R"("writtenWithoutAll":false,"verdict":"complete"}]})" +
            std::string(kJsonEnd)));

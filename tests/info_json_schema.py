@@ -72,6 +72,19 @@ def features(document):
     return seen
 
 
+def check_long_track(tool, image, document):
+    """Track 3 of odd-tracks holds 100 records, more than a listing first makes
+    room for: every one is listed, in JSON and in text."""
+    track = next(t for t in document["disks"][0]["tracks"] if t["slot"] == 3)
+    check([(r[2], r[8]) for r in track["records"]] == [(r, 0 if r % 3 == 0 else 128)
+                                                       for r in range(100)]
+          and track["walkEnd"] == "countReached", f"odd-tracks: track 3 as JSON, {len(track['records'])} records, {track['walkEnd']}")
+    ids = " ".join(f"00-01-{r:02X}-00" + ("[0000]" if r % 3 == 0 else "") for r in range(100))
+    run = subprocess.run([tool, str(image)], capture_output=True, check=False)
+    line = f"  track   3 (C  1 H 1): 100 sectors: {ids}"
+    check(line in run.stdout.decode("utf-8").split("\n"), "odd-tracks: track 3 as text")
+
+
 # Damage to a valid document that the schema must refuse: (what, change).
 def first_file(doc, verdict):
     return next(f for d in doc["disks"] for f in d["files"] if f["verdict"] == verdict)
@@ -167,6 +180,8 @@ def main():
             if document is None:
                 continue
             reached |= features(document)
+            if image.stem == "odd-tracks":
+                check_long_track(args.tool, image, document)
             if image.stem in DISK_COUNTS:
                 check(len(document["disks"]) == DISK_COUNTS[image.stem],
                       f"{image.stem}: {len(document['disks'])} disks")
