@@ -393,9 +393,9 @@ CraftedLayout craftedDisk(int junkPerTrack) {
 FixedTableLayout damagedFilesDisk() {
   FixedTableLayout data = dataDisk({2000}, {});
   const std::int32_t broken = address(10, 1, 0x10);
-  data.disk.table(0,
-                  {kDataFirstTable0, kDataFirstTable1, broken, broken + 1900, address(2, 1, 0),
-                   address(200, 1, 0), address(200, 1, 0x10), address(4, 1, 0), address(4, 1, 0)});
+  data.disk.table(0, {kDataFirstTable0, kDataFirstTable1, broken, broken + 1900, address(2, 1, 0),
+                      address(200, 1, 0), address(200, 1, 0x10), address(4, 1, 0), address(4, 1, 0),
+                      address(200, 1, 0x10), address(200, 1, 0x10)});
   data.disk.replace(10, Track().sector(5, 0, 1, 1, Bytes(256, 1)));
   return data;
 }

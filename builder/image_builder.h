@@ -182,8 +182,9 @@ struct CraftedLayout {
 // A data disk whose first table lists one file of each fate: D002's chain
 // breaks after its first sector (track 10 holds only sector 1), D003 has a
 // negative size, D004 reaches past the extraction buffer, D005's first sector
-// is absent, D006 has a negative size again and D007 is empty at offset 0, so
-// that there is nothing to read.
+// is absent, D006 has a negative size again, D007 is empty at offset 0, so
+// that there is nothing to read, D008 reaches past the buffer again and D009
+// is empty at offset 0x10 of an absent sector, which cannot be read.
 [[nodiscard]] FixedTableLayout damagedFilesDisk();
 // Junk records per track that make the crafted image about 1 MB.
 constexpr int kCraftedJunkPerTrack = 31000;

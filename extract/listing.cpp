@@ -2,8 +2,10 @@
 
 namespace {
 
-// Records a walk can reach: sector counts are 16-bit.
+// Records a walk can reach: sector counts are 16-bit, so the walk ends by
+// its count before it runs out of this room.
 constexpr std::int32_t kMostRecordsPerTrack = 0x10000;
+static_assert(kMostRecordsPerTrack > 0xFFFF, "room for every record a 16-bit count names");
 // Room for the records of a normal track; a longer walk is read again with
 // room for the most a walk can reach.
 constexpr std::int32_t kUsualRecordsPerTrack = 64;
@@ -13,10 +15,11 @@ static_assert(kShortTrackTableEnd < d88::kHeaderSize, "a short table ends inside
 
 void listTrack(d88::D88Image& image, TrackListing& track) {
   track.storedOffset = image.trackOffset(track.slot);
-  track.insideHeader = track.storedOffset < kShortTrackTableEnd;
+  track.pastSize = !image.hasTrack(track.slot);
+  track.insideHeader = !track.pastSize && track.storedOffset < kShortTrackTableEnd;
   track.records.clear();
   track.walkEnd = d88::WalkEnd::NoTrack;
-  if (track.insideHeader) {
+  if (track.pastSize) {
     return;
   }
   for (const std::int32_t room : {kUsualRecordsPerTrack, kMostRecordsPerTrack}) {
@@ -90,7 +93,8 @@ void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer
   std::size_t present = 0;
   if (disk.headerComplete) {
     for (std::int32_t slot = 0; parts.tracks && slot < d88::kTrackCount; ++slot) {
-      if (!image.hasTrack(slot)) {
+      // Zero marks an absent track.
+      if (image.trackOffset(slot) == 0) {
         continue;
       }
       // Track listings are kept from disk to disk with their records' room.

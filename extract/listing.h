@@ -11,16 +11,21 @@
 #include "extract_file.h"
 #include "file_tables.h"
 
-// A present slot of the track table and the records its walk reaches.
+// A slot of the track table with a stored offset, and the records its walk
+// reaches: the records d88extract reads sectors from.
 struct TrackListing {
   std::int32_t slot = 0;
   std::int32_t storedOffset = 0;
   // Some writers store only 160 track offsets and start the first track right
-  // after them: the last four slots then hold sector bytes, an offset into
-  // the disk header that names no track. Such a slot has no records.
+  // after them: the last four slots then hold sector bytes, which may make an
+  // offset into the disk header. Reads still walk the header's bytes from
+  // there as records, and the listing lists what that walk finds.
   bool insideHeader = false;
+  // The offset lies past the disk's size field (or is negative): reads never
+  // reach it, there is no walk and no record (insideHeader is false).
+  bool pastSize = false;
   std::vector<d88::SectorRecordInfo> records;
-  d88::WalkEnd walkEnd = d88::WalkEnd::NoTrack;
+  d88::WalkEnd walkEnd = d88::WalkEnd::NoTrack;  // NoTrack exactly when pastSize
 };
 
 // What extraction does with a file.
@@ -48,7 +53,7 @@ struct DiskListing {
   std::int32_t writeProtect = 0;
   std::int32_t mediaType = 0;
   std::int32_t sizeField = 0;
-  std::vector<TrackListing> tracks;  // the present slots, in slot order
+  std::vector<TrackListing> tracks;  // the slots with an offset, in slot order
   DiskKind kind = DiskKind::Unknown;
   std::vector<FileListing> files;  // every file "-a" writes, in extraction order
 };

@@ -29,6 +29,8 @@ const char* walkEndKey(d88::WalkEnd end) {
     case d88::WalkEnd::CutShort:
       return "cutShort";
     case d88::WalkEnd::Stopped:
+      // The listing's walks have room for every record (listTrack): a walk
+      // that still stops is a fault there, named rather than passed off.
       return "stopped";
     case d88::WalkEnd::NoTrack:
       break;
@@ -67,10 +69,9 @@ Json trackJson(const TrackListing& track) {
             {"cylinder", track.slot / 2},
             {"head", track.slot % 2},
             {"offset", track.storedOffset},
-            {"insideHeader", track.insideHeader}};
-  if (!track.insideHeader) {
-    json["walkEnd"] = walkEndKey(track.walkEnd);
-  }
+            {"insideHeader", track.insideHeader},
+            {"pastSize", track.pastSize},
+            {"walkEnd", walkEndKey(track.walkEnd)}};
   Json records = Json::array();
   records.get_ref<Json::array_t&>().reserve(track.records.size());
   for (const d88::SectorRecordInfo& record : track.records) {

@@ -9,7 +9,7 @@
 
 #include "listing.h"
 
-inline constexpr int kJsonSchemaVersion = 1;
+inline constexpr int kJsonSchemaVersion = 2;
 
 // The document's text before the first disk, between two disks, and after
 // the last one.

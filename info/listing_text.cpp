@@ -5,10 +5,10 @@
 
 #include "d88_text.h"
 
-std::string decodedDiskName(const DiskListing& disk, bool escapeBackslash) {
+std::string decodedDiskName(const DiskListing& disk, bool quoted) {
   const auto* begin = disk.nameField.data();
   const auto* end = std::find(begin, begin + d88::kNameSize, std::uint8_t{0});
-  return d88text::decodeCp932(begin, static_cast<std::size_t>(end - begin), escapeBackslash);
+  return d88text::decodeCp932(begin, static_cast<std::size_t>(end - begin), quoted);
 }
 
 std::string messageText(const char* message) {

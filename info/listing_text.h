@@ -6,8 +6,9 @@
 #include "listing.h"
 
 // The disk's name: the name field up to its first NUL, decoded from
-// Shift_JIS; undecodable bytes as \xNN (and '\' as "\\" when asked).
-[[nodiscard]] std::string decodedDiskName(const DiskListing& disk, bool escapeBackslash);
+// Shift_JIS; undecodable bytes as \xNN (and, `quoted`, '\' as "\\" and '"'
+// as "\"").
+[[nodiscard]] std::string decodedDiskName(const DiskListing& disk, bool quoted);
 // One of the tool's Shift_JIS messages as UTF-8 text, without its line end.
 [[nodiscard]] std::string messageText(const char* message);
 // The recognition message as UTF-8 text without its line end; empty for none.

@@ -19,11 +19,12 @@ namespace {
 constexpr const char* kDefaultProgramName = "d88info";
 constexpr const char* kUsage =
     "Usage: %s [--json] d88file\n"
-    "       --json    : one JSON document (schema 1) instead of text\n"
+    "       --json    : one JSON document (schema 2) instead of text\n"
     "       --help    : this text\n"
     "       --version : the version\n";
 
-static_assert(kJsonSchemaVersion == 1, "the usage names the schema version");
+static_assert(kJsonSchemaVersion == 2, "the usage names the schema version");
+constexpr char kChangedText[] = "error: the D88 file changed while d88info read it\n";
 
 struct Arguments {
   bool ok = false;  // false: show the usage and fail
@@ -64,6 +65,7 @@ Arguments parseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreBrokenPipe();
   const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
   if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
@@ -75,22 +77,41 @@ int main(int argc, char** argv) {
     writeOpenError();
     return 1;
   }
+  // The scan counts only disks whose header the file holds whole: a header
+  // that cannot be read again means the file changed under the listing,
+  // which then stops where it is.
+  bool changed = false;
   if (arguments.json) {
-    d88text::writeText(stdout, jsonDocumentStart());
-    describeImage(diskImage, [](const DiskListing& disk) {
-      if (disk.index > 0) {
-        d88text::writeText(stdout, kJsonDiskSeparator);
+    writeResult(jsonDocumentStart());
+    describeImage(diskImage, [&changed](const DiskListing& disk) {
+      changed = changed || !disk.headerComplete;
+      if (changed) {
+        return;
       }
-      d88text::writeText(stdout, formatDiskJson(disk));
+      if (disk.index > 0) {
+        writeResult(kJsonDiskSeparator);
+      }
+      writeResult(formatDiskJson(disk));
     });
-    d88text::writeText(stdout, jsonDocumentEnd());
-    return 0;
+    if (!changed) {
+      writeResult(jsonDocumentEnd());
+    }
+  } else if (diskImage.diskCount() == 0) {
+    writeResult(kNoDiskImageText);
+  } else {
+    describeImage(diskImage, [&changed](const DiskListing& disk) {
+      changed = changed || !disk.headerComplete;
+      if (!changed) {
+        writeResult(formatDiskText(disk));
+      }
+    });
   }
-  if (diskImage.diskCount() == 0) {
-    d88text::writeText(stdout, kNoDiskImageText);
-    return 0;
+  if (!resultWritten("listing")) {
+    return 1;
   }
-  describeImage(diskImage,
-                [](const DiskListing& disk) { d88text::writeText(stdout, formatDiskText(disk)); });
+  if (changed) {
+    d88text::writeText(stderr, kChangedText);
+    return 1;
+  }
   return 0;
 }

@@ -52,10 +52,13 @@ void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
 
 void appendTrack(std::string& out, const TrackListing& track) {
   append(out, "  track %3d (C %2d H %d): ", track.slot, track.slot / 2, track.slot % 2);
-  if (track.insideHeader) {
-    append(out, "offset 0x%08X points into the disk header, not a track\n",
-           static_cast<unsigned>(track.storedOffset));
+  const auto offset = static_cast<std::uint32_t>(track.storedOffset);
+  if (track.pastSize) {
+    append(out, "past the disk's size (offset 0x%08X)\n", static_cast<unsigned>(offset));
     return;
+  }
+  if (track.insideHeader) {
+    append(out, "inside the disk header (offset 0x%08X): ", static_cast<unsigned>(offset));
   }
   if (track.records.empty()) {
     out += "no sectors";

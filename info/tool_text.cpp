@@ -1,5 +1,7 @@
 #include "tool_text.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -7,6 +9,20 @@
 #include "d88_text.h"
 #include "listing_text.h"
 #include "messages.h"
+
+namespace {
+
+// errno of the first failed write of the result; 0 while none failed.
+int resultError = 0;
+
+void noteResultError() {
+  // Some failures (a console that refuses the text) set no errno.
+  if (resultError == 0) {
+    resultError = errno != 0 ? errno : EIO;
+  }
+}
+
+}  // namespace
 
 const char* programName(int argc, char** argv, const char* fallback) {
   return argc > 0 && argv[0] != nullptr ? argv[0] : fallback;
@@ -41,4 +57,30 @@ std::optional<int> answerCommandLine(bool ok, bool help, bool version, const cha
     return 0;
   }
   return std::nullopt;
+}
+
+void ignoreBrokenPipe() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+void writeResult(std::string_view utf8) {
+  errno = 0;
+  if (!d88text::writeTextChecked(stdout, utf8)) {
+    noteResultError();
+  }
+}
+
+bool resultWritten(const char* what) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    noteResultError();
+  }
+  if (resultError == 0) {
+    return true;
+  }
+  d88text::writeText(stderr, std::string("error: cannot write the ") + what + ": " +
+                                 std::strerror(resultError) + "\n");
+  return false;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 // argv[0], or the tool's own name when the system gave none.
 [[nodiscard]] const char* programName(int argc, char** argv, const char* fallback);
@@ -20,3 +21,16 @@ void writeOpenError();
 [[nodiscard]] std::optional<int> answerCommandLine(bool ok, bool help, bool version,
                                                    const char* usage, const char* program,
                                                    const char* tool);
+
+// Standard output as a tool's result (d88info's listing, d88put's report),
+// whose loss is an error rather than a quiet success:
+// - ignoreBrokenPipe, before the first write, makes a closed pipe fail the
+//   writes instead of ending the process (a no-op where there is no SIGPIPE);
+// - writeResult writes UTF-8 text to standard output, keeping the reason of
+//   the first write that fails;
+// - resultWritten flushes standard output; when a write of it failed, it
+//   writes "error: cannot write the WHAT: REASON" on standard error and
+//   returns false.
+void ignoreBrokenPipe();
+void writeResult(std::string_view utf8);
+[[nodiscard]] bool resultWritten(const char* what);

@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":1,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":2,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -73,11 +73,21 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
   record.data = Bytes(128, 0);
   record.sectorCount = 5;
   odd.sector(record);
-  const Bytes test =
-      d88test::Disk().name("TEST").mediaType(0x20).track(0, first).track(3, odd).build();
-  // A Shift_JIS name, an unknown media type, and a track offset inside the header.
-  const Bytes named =
-      d88test::Disk().name("\x83\x66\x81\x5B\x83\x5E").mediaType(0x99).trackOffset(161, 8).build();
+  Bytes test = d88test::Disk().name("TEST").mediaType(0x20).track(0, first).track(3, odd).build();
+  test[kWriteProtectOffset] = 0x01;
+  // A Shift_JIS name, an unknown media type, and track offsets inside the
+  // header: slots 156 to 159 hold a record header (C 0 H 0 R 1 N 1, 1 sector,
+  // FM, 256 bytes), which slot 162 points at; as offsets, three of them lie
+  // past the disk's size.
+  const Bytes named = d88test::Disk()
+                          .name("\x83\x66\x81\x5B\x83\x5E")
+                          .mediaType(0x99)
+                          .trackOffset(156, 0x01010000)
+                          .trackOffset(157, 0x00400001)
+                          .trackOffset(159, 0x01000000)
+                          .trackOffset(161, 8)
+                          .trackOffset(162, 0x290)
+                          .build();
   // TEST comes last: the walk of its track 3 ends at the end of the file.
   const auto result = info(d88test::concat({named, test}));
   EXPECT_EQ(result.status, 0);
@@ -87,10 +97,16 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
       // データ, decoded to UTF-8
       text("disk 0: offset 0x00000000  name \"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\"  media 0x99 "
            "(unknown)  size 0x000002B0\n"
-           "  track 161 (C 80 H 1): offset 0x00000008 points into the disk header, not a "
-           "track\n"
+           "  track 156 (C 78 H 0): past the disk's size (offset 0x01010000)\n"
+           "  track 157 (C 78 H 1): past the disk's size (offset 0x00400001)\n"
+           "  track 159 (C 79 H 1): past the disk's size (offset 0x01000000)\n"
+           "  track 161 (C 80 H 1): inside the disk header (offset 0x00000008): no sectors  (ends "
+           "at a record with sector count 0)\n"
+           "  track 162 (C 81 H 0): inside the disk header (offset 0x00000290): 1 sectors: "
+           "00-00-01-01{fm}\n"
            "  kind: not recognised\n"
-           "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4\n"
+           "disk 1: offset 0x000002B0  name \"TEST\"  media 0x20 (2HD)  size 0x000004C4  "
+           "write-protected 0x01\n"
            "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0064]\n"
            "  track   3 (C  1 H 1): 5 sectors: 01-01-01-00  (cut short by the end of the file)\n"
            "  kind: not recognised\n"));
@@ -120,6 +136,10 @@ TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
                 "  D006    trk: C8  sec: 01  ofs: 10  size: FFF3BFF0  (skipped: size "
                 "negative)",
                 "  D007    trk: 04  sec: 01  ofs: 00  size: 0000  (skipped: nothing to read)",
+                "  D008    trk: 04  sec: 01  ofs: 00  size: C4010  (skipped: size past the "
+                "extraction buffer)",
+                "  D009    trk: C8  sec: 01  ofs: 10  size: 0000  (skipped: first sector "
+                "unreadable)",
                 "  D100    trk: 42  sec: 02  ofs: A4  size: 005C",
             }));
 }
@@ -155,19 +175,20 @@ TEST_F(InfoTest, JsonOfASmallImage) {
                  R"("nameHex":"574F524B00000000000000000000000000","writeProtect":0,)"
                  R"("mediaType":16,"media":"2DD","sizeField":1776,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
-                 R"([0,0,2,1,2,0,0,0,256,960]]},)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,0,1,1,2,0,0,0,256,688],[0,0,2,1,2,0,0,0,256,960]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,1,1,1,2,0,0,0,256,1232],)"
-                 R"([0,1,2,1,2,0,0,0,256,1504]]}],)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,1,1,1,2,0,0,0,256,1232],[0,1,2,1,2,0,0,0,256,1504]]}],)"
                  R"("kind":"not recognised","message":null,"files":[]})" +
                  kJsonEnd));
 }
 
 // Two disks, the first write-protected with a Shift_JIS name (half-width
-// kana, an undecodable byte, a backslash), a flagged record, an unformatted
-// track and a slot inside the header; the second ends in a track cut short
-// and a track that starts at the end of the file.
+// kana, an undecodable byte, a backslash, a double quote), a flagged record,
+// an unformatted track, a slot past the disk's size and one inside the
+// header; the second ends in a track cut short and a track that starts at
+// the end of the file.
 TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   d88test::SectorRecord flagged;
   flagged.r = 2;
@@ -180,9 +201,10 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   d88test::Track unformatted;
   unformatted.sector(0, 1, 1, 1, Bytes(256, 0)).sectorCount(0);
   Bytes named = d88test::Disk()
-                    .name("\xB1\xDD\x80\\")
+                    .name("\xB1\xDD\x80\\\"")
                     .track(0, first)
                     .track(1, unformatted)
+                    .trackOffset(12, 0x000B0000)
                     .trackOffset(163, 8)
                     .build();
   named[kWriteProtectOffset] = 0x10;
@@ -194,14 +216,15 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   auto result = info({disk});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  // The name: ｱﾝ, \x80 and the backslash written "\\".
+  // The name: ｱﾝ, \x80, the backslash written "\\" and the quote "\"".
   EXPECT_EQ(result.out,
-            text("disk 0: offset 0x00000000  name \"\xEF\xBD\xB1\xEF\xBE\x9D\\x80\\\\\"  "
+            text("disk 0: offset 0x00000000  name \"\xEF\xBD\xB1\xEF\xBE\x9D\\x80\\\\\\\"\"  "
                  "media 0x00 (2D)  size 0x00000560  write-protected 0x10\n"
                  "  track   0 (C  0 H 0): 2 sectors: 00-00-01-01 00-00-02-01[0080]{fm,del,st=B0}\n"
                  "  track   1 (C  0 H 1): no sectors  (ends at a record with sector count 0)\n"
-                 "  track 163 (C 81 H 1): offset 0x00000008 points into the disk header, not a "
-                 "track\n"
+                 "  track  12 (C  6 H 0): past the disk's size (offset 0x000B0000)\n"
+                 "  track 163 (C 81 H 1): inside the disk header (offset 0x00000008): no sectors  "
+                 "(ends at a record with sector count 0)\n"
                  "  kind: not recognised\n"
                  "disk 1: offset 0x00000560  name \"CUT\"  media 0x00 (2D)  size 0x000004D0\n"
                  "  track   0 (C  0 H 0): 3 sectors: 00-00-01-01 00-00-02-01  (cut short by the "
@@ -212,29 +235,33 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
   result = info({"--json", disk});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  // JSON escapes the backslashes of "\x80" and of the name's own backslash.
+  // JSON escapes the backslashes of "\x80" and of the name's own backslash,
+  // and its quote.
   EXPECT_EQ(result.out,
             text(std::string(kJsonStart) +
                  "{\"index\":0,\"offset\":0,\"headerComplete\":true,"
-                 "\"name\":\"\xEF\xBD\xB1\xEF\xBE\x9D\\\\x80\\\\\","
-                 R"("nameHex":"B1DD805C00000000000000000000000000","writeProtect":16,)"
+                 "\"name\":\"\xEF\xBD\xB1\xEF\xBE\x9D\\\\x80\\\\\\\"\","
+                 R"("nameHex":"B1DD805C22000000000000000000000000","writeProtect":16,)"
                  R"("mediaType":0,"media":"2D","sizeField":1376,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"countReached","records":[[0,0,1,1,2,0,0,0,256,688],)"
-                 R"([0,0,2,1,2,64,16,176,128,960]]},)"
+                 R"("pastSize":false,"walkEnd":"countReached","records":[)"
+                 R"([0,0,1,1,2,0,0,0,256,688],[0,0,2,1,2,64,16,176,128,960]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1104,"insideHeader":false,)"
-                 R"("walkEnd":"zeroCount","records":[]},)"
+                 R"("pastSize":false,"walkEnd":"zeroCount","records":[]},)"
+                 R"({"slot":12,"cylinder":6,"head":0,"offset":720896,"insideHeader":false,)"
+                 R"("pastSize":true,"walkEnd":"noTrack","records":[]},)"
                  R"({"slot":163,"cylinder":81,"head":1,"offset":8,"insideHeader":true,)"
-                 R"("records":[]}],"kind":"not recognised","message":null,"files":[]})"
+                 R"("pastSize":false,"walkEnd":"zeroCount","records":[]}],)"
+                 R"("kind":"not recognised","message":null,"files":[]})"
                  ",\n"
                  R"({"index":1,"offset":1376,"headerComplete":true,"name":"CUT",)"
                  R"("nameHex":"4355540000000000000000000000000000","writeProtect":0,)"
                  R"("mediaType":0,"media":"2D","sizeField":1232,"tracks":[)"
                  R"({"slot":0,"cylinder":0,"head":0,"offset":688,"insideHeader":false,)"
-                 R"("walkEnd":"cutShort","records":[[0,0,1,1,3,0,0,0,256,2064],)"
-                 R"([0,0,2,1,3,0,0,0,256,2336]]},)"
+                 R"("pastSize":false,"walkEnd":"cutShort","records":[)"
+                 R"([0,0,1,1,3,0,0,0,256,2064],[0,0,2,1,3,0,0,0,256,2336]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
-                 R"("walkEnd":"cutShort","records":[]}],)"
+                 R"("pastSize":false,"walkEnd":"cutShort","records":[]}],)"
                  R"("kind":"not recognised","message":null,"files":[]})" +
                  kJsonEnd));
 }
@@ -332,6 +359,10 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"negativeSize"},)"
            R"({"name":"D007","track":4,"sector":1,"offset":0,"size":0,)"
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"nothingToRead"},)"
+           R"({"name":"D008","track":4,"sector":1,"offset":0,"size":802832,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"pastExtractionBuffer"},)"
+           R"({"name":"D009","track":200,"sector":1,"offset":16,"size":0,)"
+           R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
            R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
            R"("writtenWithoutAll":false,"verdict":"complete"}]})" +
            std::string(kJsonEnd)));
@@ -373,9 +404,10 @@ TEST_F(InfoTest, FilesTooShortForADisk) {
 TEST_F(InfoTest, CommandLine) {
   const std::string disk = scratch_.write("disk.d88", d88test::Disk().name("A").build());
   scratch_.write("-a.d88", d88test::Disk().name("A").build());
+  scratch_.write("--json", d88test::Disk().name("A").build());
   const std::string usage = "Usage: " + tool() +
                             " [--json] d88file\n"
-                            "       --json    : one JSON document (schema 1) instead of text\n"
+                            "       --json    : one JSON document (schema 2) instead of text\n"
                             "       --help    : this text\n"
                             "       --version : the version\n";
   const std::string listing =
@@ -399,6 +431,9 @@ TEST_F(InfoTest, CommandLine) {
       {{disk}, 0, listing, ""},
       {{disk, "--json"}, 0, json, ""},
       {{"--json", "--", "-a.d88"}, 0, json, ""},
+      {{"--", "-a.d88"}, 0, listing, ""},
+      {{"--", "--json"}, 0, listing, ""},
+      {{"--json", "--", "--json"}, 0, json, ""},
       {{}, 1, "", usage},
       {{"--jsn", disk}, 1, "", usage},
       {{"-a.d88"}, 1, "", usage},
@@ -434,6 +469,43 @@ TEST_F(InfoTest, PipeIsRefused) {
   EXPECT_EQ(result.err, kOpenError);
 #endif
 }
+// A listing that cannot be written whole fails, also into a closed pipe
+// (not ended by SIGPIPE). The image's text and JSON both outgrow a pipe's
+// buffer, so the writer meets the closed end whatever the timing.
+TEST_F(InfoTest, UnwritableListingFails) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no /dev/full";
+#else
+  d88test::Disk disk;
+  for (int slot = 0; slot < 160; ++slot) {
+    disk.track(slot, d88test::Track::formatted(0, 0, 0, 1, 64, Bytes{}));
+  }
+  scratch_.write("disk.d88", disk.build());
+  struct Case {
+    std::string args, after, err;
+  };
+  const Case cases[] = {
+      {"disk.d88 >/dev/full", "", "No space left on device"},
+      {"--json disk.d88 >/dev/full", "", "No space left on device"},
+      {"disk.d88", " | true", "Broken pipe"},
+      {"--json disk.d88", " | true", "Broken pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args + c.after);
+    // The tool's own status and standard error, past the shell's pipeline.
+    (void)d88test::runShell(
+        scratch_.path(),
+        "(" + d88test::quoted(tool()) + " " + c.args + " 2>err.txt; echo $? >status.txt)" + c.after,
+        scratch_.path());
+    const Bytes status = d88test::readAll(scratch_.path() / "status.txt");
+    const Bytes err = d88test::readAll(scratch_.path() / "err.txt");
+    EXPECT_EQ(std::string(status.begin(), status.end()), "1\n");
+    EXPECT_EQ(std::string(err.begin(), err.end()),
+              "error: cannot write the listing: " + c.err + "\n");
+  }
+#endif
+}
+
 // The real images hold 154 tracks of 8 sectors of 1024 bytes: C = track / 2,
 // H = track % 2, R = 1 to 8, N = 3.
 TEST_F(InfoTest, RealImagesShowTheirTracks) {

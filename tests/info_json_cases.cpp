@@ -96,10 +96,16 @@ std::vector<std::pair<std::string, Bytes>> cases() {
   odd[kNameTerminator] = 0xFF;
   odd[kWriteProtect] = 0x10;
   out.emplace_back("odd-tracks", d88test::truncated(odd, odd.size() - 4));
-  // A negative size: no track is part of the image, and the scan ends there.
+  // A negative size: every track lies past it, and the scan ends there.
   Bytes negative = d88test::Disk().name("NEG").sizeField(0xFFFFFFFFu).track(0, flags).build();
   negative[kWriteProtect] = 0xFF;
   out.emplace_back("negative-size", d88test::concat({negative, d88test::Disk().build()}));
+  // Every media type with a name.
+  std::vector<Bytes> media;
+  for (const std::uint8_t type : {0x10, 0x20, 0x30, 0x40}) {
+    media.push_back(d88test::Disk().mediaType(type).build());
+  }
+  out.emplace_back("media-types", d88test::concat(media));
   return out;
 }
 

@@ -41,7 +41,7 @@ def listing(tool, validator, image):
     # The first line opens the document, each disk has its own line, "]}" closes it.
     lines = text.split("\n")
     disks = lines[1:-2]
-    check(lines[0].startswith('{"schema":1,') and lines[0].endswith(',"disks":[')
+    check(lines[0].startswith('{"schema":2,') and lines[0].endswith(',"disks":[')
           and lines[-2:] == ["]}", ""], f"{name}: framing {lines[0]!r} ... {lines[-2:]!r}")
     if document.get("disks"):
         check(all(line.endswith(",") for line in disks[:-1]), f"{name}: disk separators")
@@ -59,8 +59,10 @@ def features(document):
     seen = set()
     for disk in document["disks"]:
         seen.add(("kind", disk.get("kind")))
+        seen.add(("media", disk.get("media")))
         for track in disk.get("tracks", []):
-            seen.add(("walkEnd", track.get("walkEnd", "inside header")))
+            seen.add(("walkEnd", track["walkEnd"]))
+            seen.add(("track", track["insideHeader"], track["pastSize"], bool(track["records"])))
             for record in track["records"]:
                 seen.update(("flag", field) for field, value in zip(range(5, 8), record[5:8])
                             if value)
@@ -70,13 +72,26 @@ def features(document):
     return seen
 
 
+def check_long_track(tool, image, document):
+    """Track 3 of odd-tracks holds 100 records, more than a listing first makes
+    room for: every one is listed, in JSON and in text."""
+    track = next(t for t in document["disks"][0]["tracks"] if t["slot"] == 3)
+    check([(r[2], r[8]) for r in track["records"]] == [(r, 0 if r % 3 == 0 else 128)
+                                                       for r in range(100)]
+          and track["walkEnd"] == "countReached", f"odd-tracks: track 3 as JSON, {len(track['records'])} records, {track['walkEnd']}")
+    ids = " ".join(f"00-01-{r:02X}-00" + ("[0000]" if r % 3 == 0 else "") for r in range(100))
+    run = subprocess.run([tool, str(image)], capture_output=True, check=False)
+    line = f"  track   3 (C  1 H 1): 100 sectors: {ids}"
+    check(line in run.stdout.decode("utf-8").split("\n"), "odd-tracks: track 3 as text")
+
+
 # Damage to a valid document that the schema must refuse: (what, change).
 def first_file(doc, verdict):
     return next(f for d in doc["disks"] for f in d["files"] if f["verdict"] == verdict)
 
 
 BREAKS = [
-    ("another schema", lambda doc: doc.update(schema=2)),
+    ("another schema", lambda doc: doc.update(schema=1)),
     ("an unknown field", lambda doc: doc.update(extra=0)),
     ("recordFields reordered", lambda doc: doc["recordFields"].reverse()),
     ("a record of 9 numbers", lambda doc: doc["disks"][0]["tracks"][0]["records"][0].pop()),
@@ -88,7 +103,16 @@ BREAKS = [
     ("a disk without files", lambda doc: doc["disks"][0].pop("files")),
     ("no message for a system disk", lambda doc: doc["disks"][0].update(message=None)),
     ("a track without walkEnd", lambda doc: doc["disks"][0]["tracks"][0].pop("walkEnd")),
-    ("walkEnd inside the header", lambda doc: doc["disks"][0]["tracks"][0].update(insideHeader=True)),
+    ("inside the header at a track's offset",
+     lambda doc: doc["disks"][0]["tracks"][0].update(insideHeader=True)),
+    ("a track without pastSize", lambda doc: doc["disks"][0]["tracks"][0].pop("pastSize")),
+    ("a slot past the size with records", lambda doc: doc["disks"][0]["tracks"][0].update(
+        pastSize=True, walkEnd="noTrack")),
+    ("a slot past the size that was walked",
+     lambda doc: doc["disks"][0]["tracks"][0].update(pastSize=True, records=[])),
+    ("noTrack of a walked track", lambda doc: doc["disks"][0]["tracks"][0].update(walkEnd="noTrack")),
+    ("a walk stopped short", lambda doc: doc["disks"][0]["tracks"][0].update(walkEnd="stopped")),
+    ("a track offset of 0", lambda doc: doc["disks"][0]["tracks"][0].update(offset=0)),
     ("a write-protect byte of -1", lambda doc: doc["disks"][0].update(writeProtect=-1)),
     ("bytesRead of a complete file", lambda doc: first_file(doc, "complete").update(bytesRead=0)),
     ("a reason for a complete file",
@@ -104,7 +128,12 @@ DISK_COUNTS = {"empty": 0, "no-disk": 0, "header-only": 1, "second-header-cut": 
                "negative-size": 1}
 
 # Every part of the schema that depends on another field.
-REACHED = {("walkEnd", end) for end in ("countReached", "zeroCount", "cutShort", "inside header")}
+REACHED = {("walkEnd", end) for end in ("countReached", "zeroCount", "cutShort", "noTrack")}
+# (insideHeader, pastSize, has records): a track, one inside the header with
+# and without records, one past the disk's size.
+REACHED |= {("track", False, False, True), ("track", True, False, True),
+            ("track", True, False, False), ("track", False, True, False)}
+REACHED |= {("media", media) for media in ("2D", "2DD", "2HD", "1D", "1DD", "unknown")}
 REACHED |= {("kind", kind) for kind in ("system disk", "data disk", "not recognised")}
 REACHED |= {("verdict", "complete", None), ("verdict", "incomplete", None)}
 REACHED |= {("verdict", "skipped", reason)
@@ -151,6 +180,8 @@ def main():
             if document is None:
                 continue
             reached |= features(document)
+            if image.stem == "odd-tracks":
+                check_long_track(args.tool, image, document)
             if image.stem in DISK_COUNTS:
                 check(len(document["disks"]) == DISK_COUNTS[image.stem],
                       f"{image.stem}: {len(document['disks'])} disks")

@@ -15,7 +15,7 @@ using namespace std::string_literals;
 struct DecodeCase {
   const char* what;
   std::string input;  // code-page-932 bytes
-  bool escapeBackslash;
+  bool quoted;
   std::string expected;  // UTF-8
 };
 
@@ -28,7 +28,7 @@ class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 TEST_P(DecodeTest, GivesUtf8) {
   const DecodeCase& c = GetParam();
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.input.data());
-  EXPECT_EQ(d88text::decodeCp932(bytes, c.input.size(), c.escapeBackslash), c.expected);
+  EXPECT_EQ(d88text::decodeCp932(bytes, c.input.size(), c.quoted), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,6 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "A\x5C"
                    "B"s,
                    true, "A\\\\B"s},
+        DecodeCase{"quotes escaped", "\"A\x5C\""s, true, "\\\"A\\\\\\\""s},
+        DecodeCase{"quotes left alone", "\"A\""s, false, "\"A\""s},
         DecodeCase{"0x7E is a tilde", "\x7E"s, false, "~"s},
         // ｡ｱﾝﾟ: both ends of the half-width kana
         DecodeCase{"half-width kana", "\xA1\xB1\xDD\xDF"s, false,

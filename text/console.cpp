@@ -21,9 +21,10 @@ namespace d88text {
 #ifdef _WIN32
 namespace {
 
-// Writes through WriteConsoleW when stream is a console; false when it is not
+// Writes through WriteConsoleW when stream is a console, setting `written` to
+// whether all of the text went out; false when it is not a console
 // (redirected), or when the text cannot go that way.
-bool writeConsole(std::FILE* stream, std::string_view utf8) {
+bool writeConsole(std::FILE* stream, std::string_view utf8, bool& written) {
   const int fd = _fileno(stream);
   if (fd < 0) {
     return false;
@@ -33,6 +34,7 @@ bool writeConsole(std::FILE* stream, std::string_view utf8) {
   if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
     return false;
   }
+  written = true;
   if (utf8.empty()) {
     return true;
   }
@@ -49,7 +51,9 @@ bool writeConsole(std::FILE* stream, std::string_view utf8) {
     return false;
   }
   // What went through the C stream so far comes first.
-  std::fflush(stream);
+  if (std::fflush(stream) != 0) {
+    written = false;
+  }
   // The console takes limited amounts at a time; a chunk never ends inside a
   // surrogate pair.
   constexpr std::size_t kChunk = 8192;
@@ -59,12 +63,13 @@ bool writeConsole(std::FILE* stream, std::string_view utf8) {
     if (done + count < wide.size() && IS_HIGH_SURROGATE(wide[done + count - 1])) {
       --count;
     }
-    DWORD written = 0;
-    if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(count), &written, nullptr) ||
-        written == 0) {
+    DWORD sent = 0;
+    if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(count), &sent, nullptr) ||
+        sent == 0) {
+      written = false;
       break;
     }
-    done += written;
+    done += sent;
   }
   return true;
 }
@@ -72,13 +77,18 @@ bool writeConsole(std::FILE* stream, std::string_view utf8) {
 }  // namespace
 #endif
 
-void writeText(std::FILE* stream, std::string_view utf8) {
+bool writeTextChecked(std::FILE* stream, std::string_view utf8) {
 #ifdef _WIN32
-  if (writeConsole(stream, utf8)) {
-    return;
+  bool written = false;
+  if (writeConsole(stream, utf8, written)) {
+    return written;
   }
 #endif
-  std::fwrite(utf8.data(), 1, utf8.size(), stream);
+  return std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
+}
+
+void writeText(std::FILE* stream, std::string_view utf8) {
+  (void)writeTextChecked(stream, utf8);
 }
 
 }  // namespace d88text

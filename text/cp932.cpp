@@ -50,7 +50,7 @@ void appendEscape(std::string& out, std::uint8_t byte) {
 
 }  // namespace
 
-std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool escapeBackslash) {
+std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted) {
   std::string out;
   out.reserve(size * 2);
   detail::Cp932Converter converter;
@@ -58,7 +58,7 @@ std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool escape
   while (i < size) {
     const std::uint8_t byte = bytes[i];
     if (isPrintableAscii(byte)) {
-      if (escapeBackslash && byte == '\\') {
+      if (quoted && (byte == '\\' || byte == '"')) {
         out += '\\';
       }
       out += static_cast<char>(byte);

@@ -16,14 +16,17 @@ namespace d88text {
 // "\xNN" (uppercase hex) and decoding goes on at the next byte, so nothing is
 // dropped: a lead byte whose pair does not decode is escaped alone and its
 // second byte is decoded on its own. Control characters (0x00-0x1F, 0x7F) are
-// escaped too, so that a listing cannot be garbled. With escapeBackslash a
-// decoded '\' is written "\\", which makes the escapes unambiguous.
-[[nodiscard]] std::string decodeCp932(const std::uint8_t* bytes, std::size_t size,
-                                      bool escapeBackslash);
+// escaped too, so that a listing cannot be garbled. With `quoted` a decoded
+// '\' is written "\\" and a '"' "\"", which makes the escapes unambiguous
+// and lets the text stand between double quotes.
+[[nodiscard]] std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted);
 
 // Writes UTF-8 text to stream (stdout or stderr). On a Windows console it goes
 // through the wide console API, so Japanese shows whatever the console's code
 // page; redirected, or on other systems, the UTF-8 bytes are written unchanged.
 void writeText(std::FILE* stream, std::string_view utf8);
+// The same, for output whose loss is an error: false when not all of it could
+// be written (errno tells why, where the C library sets it).
+[[nodiscard]] bool writeTextChecked(std::FILE* stream, std::string_view utf8);
 
 }  // namespace d88text

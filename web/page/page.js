@@ -67,6 +67,10 @@ function diskHtml(disk) {
         `<td>${hex(file.sector, 2)}</td><td>${hex(file.offset, 2)}</td><td>${hex(file.size, 4)}</td>` +
         `<td>${verdictText(file)}</td><td>${file.writtenWithoutAll ? 'yes' : ''}</td><td>${replace}</td></tr>`;
   }).join('');
+  // Slots past the disk's size are listed with the tracks, but hold none.
+  const pastSize = disk.tracks.filter((track) => track.pastSize).length;
+  const tracks = `${disk.tracks.length - pastSize} tracks` +
+      (pastSize ? `, ${pastSize} slot${pastSize === 1 ? '' : 's'} past the disk's size` : '');
   const protect = disk.writeProtect ? `<dt>Write-protected</dt><dd>0x${hex(disk.writeProtect, 2)}</dd>` : '';
   return `<section class="disk"><h2>${title}: <span class="disk-name">${escapeHtml(disk.name)}</span></h2>` +
       `<dl><dt>Name</dt><dd>${escapeHtml(disk.name)}</dd><dt>Offset</dt><dd>0x${hex(disk.offset, 8)}</dd>` +
@@ -74,7 +78,7 @@ function diskHtml(disk) {
       `<dt>Size</dt><dd>0x${hex(disk.sizeField, 8)} (${disk.sizeField >>> 0} bytes)</dd>${protect}` +
       `<dt>Kind</dt><dd class="kind">${disk.kind}</dd></dl>` +
       (disk.message ? `<p class="message" lang="ja">${escapeHtml(disk.message)}</p>` : '') +
-      `<details data-disk="${disk.index}"><summary>${disk.tracks.length} tracks: sector IDs</summary>` +
+      `<details data-disk="${disk.index}"><summary>${tracks}: sector IDs</summary>` +
       '<pre class="tracks"></pre></details>' +
       (disk.files.length ? '<table><thead><tr><th>Name</th><th>Track</th><th>Sector</th><th>Offset</th>' +
         '<th>Size</th><th>Verdict</th><th>Written without -a</th><th></th></tr></thead>' +
