@@ -72,7 +72,7 @@ void writeResult(std::string_view utf8) {
   }
 }
 
-bool resultWritten(const char* what) {
+bool resultWritten(const char* what, const std::string& remark) {
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     noteResultError();
@@ -81,6 +81,6 @@ bool resultWritten(const char* what) {
     return true;
   }
   d88text::writeText(stderr, std::string("error: cannot write the ") + what + ": " +
-                                 std::strerror(resultError) + "\n");
+                                 std::strerror(resultError) + remark + "\n");
   return false;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // argv[0], or the tool's own name when the system gave none.
@@ -29,8 +30,8 @@ void writeOpenError();
 // - writeResult writes UTF-8 text to standard output, keeping the reason of
 //   the first write that fails;
 // - resultWritten flushes standard output; when a write of it failed, it
-//   writes "error: cannot write the WHAT: REASON" on standard error and
-//   returns false.
+//   writes "error: cannot write the WHAT: REASON" and `remark` on standard
+//   error and returns false.
 void ignoreBrokenPipe();
 void writeResult(std::string_view utf8);
-[[nodiscard]] bool resultWritten(const char* what);
+[[nodiscard]] bool resultWritten(const char* what, const std::string& remark = {});

@@ -105,7 +105,7 @@ d88::D88Image patchedImage;
 }  // namespace
 
 int main(int argc, char** argv) {
-  ignoreBrokenPipes();
+  ignoreBrokenPipe();
   const char* program = programName(argc, argv, kDefaultProgramName);
   const Arguments arguments = parseArguments(argc, argv);
   if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
@@ -208,13 +208,10 @@ int main(int argc, char** argv) {
   }
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  d88text::writeText(stdout, putReport(plan, arguments.dryRun));
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    const std::string why = std::strerror(errno);
-    writeError("cannot write the report: " + why +
-               (writes && !arguments.dryRun
-                    ? " (" + destination.u8string() + " was written all the same)"
-                    : std::string()));
+  writeResult(putReport(plan, arguments.dryRun));
+  if (!resultWritten("report", writes && !arguments.dryRun
+                                   ? " (" + destination.u8string() + " was written all the same)"
+                                   : std::string())) {
     return 1;
   }
   return 0;

@@ -533,9 +533,3 @@ bool replaceFile(const Replacement& replacement, const std::function<bool(std::F
   }
   return written;
 }
-
-void ignoreBrokenPipes() {
-#ifndef _WIN32
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-}

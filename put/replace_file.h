@@ -85,7 +85,3 @@ struct Replacement {
 [[nodiscard]] bool replaceFile(const Replacement& replacement,
                                const std::function<bool(std::FILE*)>& write,
                                std::vector<std::string>& notices, std::string& error);
-
-// Lets a closed pipe on standard output be a failed write, not the end of
-// the process.
-void ignoreBrokenPipes();
