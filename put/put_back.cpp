@@ -137,8 +137,13 @@ class Planner {
     }
     if (!puts_.empty()) {
       patched_.setOverlay(&plan_.overlay);
+      const std::vector<bool> headerChanged = checkHeaders();
       for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
-        checkDisk(disk);
+        // A disk whose header would change has its error already; its
+        // files, read through the changed header, would only restate it.
+        if (!headerChanged[static_cast<std::size_t>(disk)]) {
+          checkDisk(disk);
+        }
       }
     }
     for (const Put& put : puts_) {
@@ -293,6 +298,62 @@ class Planner {
       }
     }
     return names.empty() ? "another file put back" : names;
+  }
+
+  // The image scan reads each disk's size field from its header, and a
+  // selection the rest of the header: a changed byte there could lose disks
+  // or move them (a disk whose size field is too small has sectors inside
+  // the next disk's header). With no changed byte in any header at the
+  // original's disk offsets, and the file's size kept, the changed file
+  // holds the same number of disks at the same offsets, each with the same
+  // size field, track table, name, write-protect and media bytes. Returns,
+  // by disk, whether its header would change.
+  std::vector<bool> checkHeaders() {
+    std::vector<bool> changed(static_cast<std::size_t>(original_.diskCount()), false);
+    std::array<std::uint8_t, d88::kHeaderSize> before{};
+    std::array<std::uint8_t, d88::kHeaderSize> after{};
+    for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+      const std::int64_t base = original_.diskOffset(disk);
+      if (!plan_.overlay.touches(base, d88::kHeaderSize)) {
+        continue;
+      }
+      // The original has no overlay: these are the file's own bytes.
+      const std::int64_t got = original_.readFileBytes(base, before.data(), d88::kHeaderSize);
+      after = before;
+      (void)plan_.overlay.apply(base, after.data(), got);
+      std::vector<const Put*> changers;
+      for (std::int64_t i = 0; i < got; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (before[at] == after[at]) {
+          continue;
+        }
+        changed[static_cast<std::size_t>(disk)] = true;
+        const Put* put = lastPutAt(base + i);
+        if (std::find(changers.begin(), changers.end(), put) == changers.end()) {
+          changers.push_back(put);
+        }
+      }
+      for (const Put* put : changers) {
+        // Every laid byte comes from a put's span; the name is only missing
+        // if that ever stops being so.
+        error((put != nullptr ? put->name : std::string("a file put back")) +
+              format(" would change the header of disk %d", static_cast<int>(disk)));
+      }
+    }
+    return changed;
+  }
+
+  // The put whose byte the overlay holds at a position: of those that lay
+  // it, the last.
+  const Put* lastPutAt(std::int64_t position) const {
+    for (auto put = puts_.rbegin(); put != puts_.rend(); ++put) {
+      for (const Span& span : put->spans) {
+        if (position >= span.position && position < span.position + span.length) {
+          return &*put;
+        }
+      }
+    }
+    return nullptr;
   }
 
   void checkDisk(std::int32_t disk) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -70,6 +71,24 @@ FixedTableLayout brokenLayout() {
       10, d88test::Track().sector(5, 0, 1, 1, data.disk.contents(address(10, 1, 0), 256)));
   return data;
 }
+
+// A data disk whose D002 ends its last track (track 159, sectors 15 and 16);
+// D001 reaches past the extraction buffer and is not written.
+constexpr std::int32_t kLastFile = address(159, 15, 0x10);
+constexpr std::int32_t kLastFileSize = 496;
+FixedTableLayout lastTrackLayout() {
+  FixedTableLayout data = d88test::dataDisk({}, {});
+  data.disk.put(kLastFile, d88test::textContents("D002", kLastFileSize));
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kLastFile,
+                      kLastFile + kLastFileSize});
+  data.files = {data.files[0], {"D002", kLastFile, kLastFileSize}, data.files.back()};
+  return data;
+}
+// Disk 0's size field 200 bytes short, so that disk 1 begins 200 bytes before
+// the end of disk 0's last track: D002's last 200 bytes are the first 200 of
+// disk 1's header.
+constexpr std::int32_t kCutShort = 200;
+constexpr std::int32_t kHeaderInD002 = kLastFileSize - kCutShort;
 
 // A system disk whose first table runs 153 entries into S000's bytes.
 FixedTableLayout bigTableLayout() {
@@ -176,9 +195,9 @@ class PutTest : public ::testing::Test {
   FileState before_;
 };
 
-// The image of the test layouts (disk 0, disk 1) with the edits laid over their files.
-Bytes editedImage(std::vector<FixedTableLayout> disks, const std::vector<Edit>& edits) {
-  std::vector<Bytes> images;
+// The test layouts (disk 0, disk 1) with the edits laid over their files.
+std::vector<FixedTableLayout> editedLayouts(std::vector<FixedTableLayout> disks,
+                                            const std::vector<Edit>& edits) {
   for (std::size_t disk = 0; disk < disks.size(); ++disk) {
     for (const Edit& e : edits) {
       // Of two files of one name, the folder holds the one written last.
@@ -190,9 +209,23 @@ Bytes editedImage(std::vector<FixedTableLayout> disks, const std::vector<Edit>& 
         disks[disk].disk.put(last->address + e.offset, Bytes(e.bytes.begin(), e.bytes.end()));
       }
     }
-    images.push_back(disks[disk].build());
+  }
+  return disks;
+}
+Bytes editedImage(const std::vector<FixedTableLayout>& disks, const std::vector<Edit>& edits) {
+  std::vector<Bytes> images;
+  for (const FixedTableLayout& disk : editedLayouts(disks, edits)) {
+    images.push_back(disk.build());
   }
   return d88test::concat(images);
+}
+
+// The last-track data disk cut short, then the system disk.
+Bytes cutShortThenSystem(const std::vector<Edit>& edits = {}) {
+  const auto disks = editedLayouts({lastTrackLayout(), systemLayout()}, edits);
+  const std::size_t size = disks[0].build().size() - kCutShort;
+  const Bytes first = disks[0].disk.disk().sizeField(static_cast<std::uint32_t>(size)).build();
+  return d88test::concat({d88test::truncated(first, size), disks[1].build()});
 }
 
 // The system disk and the data disk, in one file.
@@ -204,32 +237,55 @@ Bytes twoDisks(const std::vector<Edit>& edits = {}) {
 // Files put back
 
 TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
-  const std::vector<Edit> edits{
-      {"000/BIOS", 0xFFE, "####"},  // track 5 to 6: cylinder 2 side 1 to cylinder 3 side 0
-      {"000/BIOS", 0x1FFF, "##"},   // track 6 to 7: side 0 to side 1
-      {"000/BIOS", 0x24FF, "#"},    // the last byte, at the end of a sector
-      {"000/DRIVER", 0x2822, "#"},  // the last byte, 0x23 bytes into its sector
-      {"000/S000", 0, "#"},         // on the table track, past the table's end mark
-      {"000/S001", 0, "#"},         // the first byte, at offset E7 of its first sector
-      {"000/S001", 0x18, "##"},     // sector 0B to 0C
-      {"000/S100", 0xE5B, "##"},    // track 30 to 31
-      {"000/S100", 0x1E5B, "##"},   // track 31 to 32
-      {"001/D002", 0x29A, "##"},    // track 0 to 1
-      {"001/D002", 0x129A, "##"},   // track 1 to 2
-      {"001/D002", 0x1387, "#"},    // the last byte, in the middle of a sector
-      {"001/D102", 0, "#"},         // the first byte, at offset 90
-      {"001/D102", 0x1009, "#"}};   // the last byte, on track 67
-  const std::string lines =
-      "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n"
-      "DRIVER  disk: 000  trk: 10  sec: 01  ofs: 00  size: 2823\n"
-      "S000    disk: 000  trk: 0C  sec: 02  ofs: A4  size: 0943\n"
-      "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
-      "S100    disk: 000  trk: 1E  sec: 02  ofs: A4  size: 3BD3\n"
-      "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
-      "D102    disk: 001  trk: 42  sec: 04  ofs: 90  size: 100A\n";
-  const std::string summary = "put back: 7, unchanged: 7, ignored: 0\n";
-  const Bytes original = twoDisks();
-  const Bytes expected = twoDisks(edits);
+  struct Image {
+    const char* what;
+    std::function<Bytes(const std::vector<Edit>&)> build;
+    std::vector<Edit> edits;
+    std::string lines;
+    std::string summary;
+  };
+  const std::string bios = "BIOS    disk: 001  trk: 05  sec: 01  ofs: 00  size: 2500\n";
+  const std::string d002 = "D002    disk: 000  trk: 9F  sec: 0F  ofs: 10  size: 01F0\n";
+  const Image images[] = {
+      {"system and data disk",
+       [](const std::vector<Edit>& edits) { return twoDisks(edits); },
+       {{"000/BIOS", 0xFFE, "####"},  // track 5 to 6: cylinder 2 side 1 to cylinder 3 side 0
+        {"000/BIOS", 0x1FFF, "##"},   // track 6 to 7: side 0 to side 1
+        {"000/BIOS", 0x24FF, "#"},    // the last byte, at the end of a sector
+        {"000/DRIVER", 0x2822, "#"},  // the last byte, 0x23 bytes into its sector
+        {"000/S000", 0, "#"},         // on the table track, past the table's end mark
+        {"000/S001", 0, "#"},         // the first byte, at offset E7 of its first sector
+        {"000/S001", 0x18, "##"},     // sector 0B to 0C
+        {"000/S100", 0xE5B, "##"},    // track 30 to 31
+        {"000/S100", 0x1E5B, "##"},   // track 31 to 32
+        {"001/D002", 0x29A, "##"},    // track 0 to 1
+        {"001/D002", 0x129A, "##"},   // track 1 to 2
+        {"001/D002", 0x1387, "#"},    // the last byte, in the middle of a sector
+        {"001/D102", 0, "#"},         // the first byte, at offset 90
+        {"001/D102", 0x1009, "#"}},   // the last byte, on track 67
+       "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n"
+       "DRIVER  disk: 000  trk: 10  sec: 01  ofs: 00  size: 2823\n"
+       "S000    disk: 000  trk: 0C  sec: 02  ofs: A4  size: 0943\n"
+       "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
+       "S100    disk: 000  trk: 1E  sec: 02  ofs: A4  size: 3BD3\n"
+       "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
+       "D102    disk: 001  trk: 42  sec: 04  ofs: 90  size: 100A\n",
+       "put back: 7, unchanged: 7, ignored: 0\n"},
+      // BIOS sector 6 holds file positions AFFC0 to B00BF: the copy's block
+      // that starts at B0000 begins inside it.
+      {"data and system disk",
+       [](const std::vector<Edit>& edits) {
+         return editedImage({dataLayout(), systemLayout()}, edits);
+       },
+       {{"001/BIOS", 0x540, "#"}},
+       bios,
+       "put back: 1, unchanged: 13, ignored: 0\n"},
+      // D002's bytes up to disk 1's header are disk 0's own.
+      {"disk 0 cut short",
+       cutShortThenSystem,
+       {{"000/D002", 0, "#"}, {"000/D002", kHeaderInD002 - 1, "#"}, {"001/BIOS", 0, "#"}},
+       d002 + bios,
+       "put back: 2, unchanged: 9, ignored: 0\n"}};
   const std::string output = scratch_.file("new.d88");
   struct Case {
     const char* what;
@@ -243,32 +299,37 @@ TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
                         {"-o relative to the working folder", {"-o", "new.d88"}, false, true},
                         {"-n", {"-n"}, true, false},
                         {"-n -o", {"-o", output, "-n"}, false, false}};
-  for (const Case& c : cases) {
-    prepare(original);
-    for (const Edit& e : edits) {
-      edit(e);
+  for (const Image& image : images) {
+    const Bytes expected = image.build(image.edits);
+    for (const Case& c : cases) {
+      const std::string what = std::string(image.what) + ", " + c.what;
+      prepare(image.build({}));
+      for (const Edit& e : image.edits) {
+        edit(e);
+      }
+      const Tree edited = d88test::snapshot(folder());
+      const auto result = put(c.args);
+      EXPECT_EQ(result.status, 0) << what;
+      EXPECT_EQ(result.err, "") << what;
+      EXPECT_EQ(result.out, text(image.lines + (c.writes ? "" : "dry run: ") + image.summary))
+          << what;
+      EXPECT_EQ(fs::exists(output), !c.inPlace && c.writes) << what;
+      if (!c.writes || !c.inPlace) {
+        expectUntouched(what);
+      }
+      if (!c.writes) {
+        continue;
+      }
+      const std::string written = c.inPlace ? d88() : output;
+      EXPECT_EQ(differences(d88test::readAll(written), expected), std::vector<std::size_t>{})
+          << what;
+      // Extracted again, every file reads as the folder holds it.
+      fs::remove_all(folder());
+      fs::create_directories(folder());
+      EXPECT_EQ(d88test::runIn(folder(), kExtract, {written, "-a"}, scratch_.path()).status, 0);
+      EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
+      expectNoTemporary(what);
     }
-    const Tree edited = d88test::snapshot(folder());
-    const auto result = put(c.args);
-    EXPECT_EQ(result.status, 0) << c.what;
-    EXPECT_EQ(result.err, "") << c.what;
-    EXPECT_EQ(result.out, text(lines + (c.writes ? "" : "dry run: ") + summary)) << c.what;
-    EXPECT_EQ(fs::exists(output), !c.inPlace && c.writes) << c.what;
-    if (!c.writes || !c.inPlace) {
-      expectUntouched(c.what);
-    }
-    if (!c.writes) {
-      continue;
-    }
-    const std::string written = c.inPlace ? d88() : output;
-    EXPECT_EQ(differences(d88test::readAll(written), expected), std::vector<std::size_t>{})
-        << c.what;
-    // Extracted again, every file reads as the folder holds it.
-    fs::remove_all(folder());
-    fs::create_directories(folder());
-    EXPECT_EQ(d88test::runIn(folder(), kExtract, {written, "-a"}, scratch_.path()).status, 0);
-    EXPECT_EQ(d88test::snapshot(folder()), edited) << c.what;
-    expectNoTemporary(c.what);
   }
 }
 
@@ -340,10 +401,11 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
 // Refusals: nothing is written, not even the changes that were fine
 
 TEST_F(PutTest, RefusalsWriteNothing) {
-  enum { kTwo, kBroken, kBigTable };
-  const Bytes images[] = {twoDisks(),
-                          d88test::concat({systemLayout().build(), brokenLayout().build()}),
-                          d88test::concat({bigTableLayout().build(), dataLayout().build()})};
+  enum { kTwo, kBroken, kBigTable, kCut };
+  const Bytes images[] = {
+      twoDisks(), d88test::concat({systemLayout().build(), brokenLayout().build()}),
+      d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem()};
+  const std::string header = "error: 000/D002 would change the header of disk 1\n";
   const std::string output = scratch_.file("new.d88");
   const std::string missing = scratch_.file("missing");
   const std::string plain = scratch_.file("plain");
@@ -353,7 +415,7 @@ TEST_F(PutTest, RefusalsWriteNothing) {
       "error: 001/D002 cannot be changed: its chain breaks at track 0A sector 02\n";
   struct Case {
     int image;
-    std::vector<Edit> edits;  // besides one of 000/BIOS that is fine
+    std::vector<Edit> edits;  // besides one of BIOS that is fine
     std::vector<std::string> args;
     std::string err;
   };
@@ -371,6 +433,14 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {},
        "error: disk 0 would change its kind or its list of files (putting back 000/BIOS, "
        "000/S000)\n"},
+      // Disk 1's name, its size field (which the scan reads), its last track offset.
+      {kCut, {{"000/D002", kHeaderInD002, "#"}}, {}, header},
+      {kCut, {{"000/D002", kHeaderInD002 + 0x1C, "#"}}, {}, header},
+      {kCut, {{"000/D002", kLastFileSize - 1, "#"}}, {}, header},
+      {kCut,
+       {{"000/D002", kHeaderInD002, "#"}},
+       {"--disk", "0"},
+       "error: D002 would change the header of disk 1\n"},
       {kTwo, {}, {"--disk", "2"}, "error: the file has no disk 2\n"},
       {kTwo,
        {},
@@ -383,11 +453,12 @@ TEST_F(PutTest, RefusalsWriteNothing) {
   for (const Case& c : cases) {
     prepare(images[c.image]);
     ASSERT_TRUE(d88test::writeFile(plain, Bytes{1}));
-    edit({"000/BIOS", 0, "#"});
+    edit({c.image == kCut ? "001/BIOS" : "000/BIOS", 0, "#"});
     for (const Edit& e : c.edits) {
       edit(e);
     }
-    std::vector<std::string> args{d88(), folder().string()};
+    const bool oneDisk = c.args.size() == 2 && c.args[0] == "--disk" && c.args[1] == "0";
+    std::vector<std::string> args{d88(), (oneDisk ? folder() / "000" : folder()).string()};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const auto result = runPut(args);
     EXPECT_EQ(result.status, 1) << c.err;
