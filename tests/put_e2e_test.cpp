@@ -44,18 +44,20 @@ FixedTableLayout dataLayout() {
   return d88test::dataDisk({700, 5000}, {400, 4106});
 }
 
-// A data disk whose D002 and D004 share bytes X+50 to X+99 (D003 goes
-// backwards and is not written).
+// A data disk whose D002 (X to X+d002End-1) and D004 (X+d004Start to
+// X+d004End-1) share bytes, X being track 3 sector 1 offset 10 (D003 goes
+// backwards and is not written). By default they share X+50 to X+99.
 constexpr std::int32_t kShared = address(3, 1, 0x10);
-FixedTableLayout sharingLayout() {
+FixedTableLayout sharingLayout(std::int32_t d002End = 100, std::int32_t d004Start = 50,
+                               std::int32_t d004End = 300) {
   FixedTableLayout data = d88test::dataDisk({700}, {});
   data.disk.put(kShared, d88test::textContents("SHARED", 300));
-  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared, kShared + 100,
-                      kShared + 50, kShared + 300});
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared,
+                      kShared + d002End, kShared + d004Start, kShared + d004End});
   data.files = {data.files[0],
                 {"D001", d88test::kDataFirstTable1, kShared - d88test::kDataFirstTable1},
-                {"D002", kShared, 100},
-                {"D004", kShared + 50, 250},
+                {"D002", kShared, d002End},
+                {"D004", kShared + d004Start, d004End - d004Start},
                 data.files.back()};
   return data;
 }
@@ -96,7 +98,8 @@ FixedTableLayout bigTableLayout() {
 }
 
 // Bytes written over a file of the folder from `offset`, growing it if they
-// reach past its end. '#' and '%' appear nowhere in textContents.
+// reach past its end; a negative offset cuts that many bytes off its end
+// instead. '#' and '%' appear nowhere in textContents.
 struct Edit {
   std::string file;  // "000/BIOS"
   std::int32_t offset;
@@ -167,8 +170,12 @@ class PutTest : public ::testing::Test {
   void edit(const Edit& e) const {
     const fs::path path = folder() / e.file;
     Bytes bytes = d88test::readAll(path);
-    bytes.resize(std::max(bytes.size(), e.offset + e.bytes.size()));
-    std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + e.offset);
+    if (e.offset < 0) {
+      bytes.resize(bytes.size() - static_cast<std::size_t>(-e.offset));
+    } else {
+      bytes.resize(std::max(bytes.size(), e.offset + e.bytes.size()));
+      std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + e.offset);
+    }
     ASSERT_TRUE(d88test::writeFile(path.string(), bytes));
   }
   // d88put with these arguments, or with D88FILE FOLDER and these (put).
@@ -364,11 +371,26 @@ TEST_F(PutTest, UnchangedFolderLeavesTheFileAlone) {
 
 TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
   // D002 is X..X+99, D004 is X+50..X+299; D001 ends at X-1, sharing nothing.
+  // Nested: D004 (X+50..X+99) lies inside D002 (X..X+199), in one sector.
+  enum { kOne, kThenData, kNested };
+  const std::vector<FixedTableLayout> layouts[] = {
+      {sharingLayout()}, {sharingLayout(), dataLayout()}, {sharingLayout(200, 50, 100)}};
   struct Case {
     std::vector<Edit> edits;
     std::string err;  // empty: put back
+    int layout = kOne;
   };
   const Case cases[] = {
+      // D004 is read from disk 0 after disk 1's files were compared.
+      {{{"000/D002", 49, "#"}}, "", kThenData},
+      // D001 lies on the table track: every file is read side by side.
+      {{{"000/D002", 50, "#"}, {"000/D001", 0, "#"}},
+       "error: 000/D004 would change: it shares bytes with 000/D002\n"},
+      // D004's put splits D002's span; D002's byte 150 lies in the tail.
+      {{{"000/D002", 50, "#"}, {"000/D002", 150, "#"}, {"000/D004", 0, "#"}}, "", kNested},
+      {{{"000/D002", 50, "#"}, {"000/D002", 150, "#"}, {"000/D004", 0, "%"}},
+       "error: 000/D002 would not read back as put: it shares bytes with 000/D004\n",
+       kNested},
       {{{"000/D002", 49, "#"}}, ""},
       {{{"000/D002", 50, "#"}}, "error: 000/D004 would change: it shares bytes with 000/D002\n"},
       {{{"000/D004", 50, "#"}}, ""},
@@ -379,7 +401,7 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
   for (const Case& c : cases) {
     const std::string what = c.edits[0].file + " " + std::to_string(c.edits[0].offset) + " +" +
                              std::to_string(c.edits.size() - 1);
-    prepare(sharingLayout().build());
+    prepare(editedImage(layouts[c.layout], {}));
     for (const Edit& e : c.edits) {
       edit(e);
     }
@@ -387,7 +409,7 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
     EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << what;
     EXPECT_EQ(result.err, text(c.err)) << what;
     if (c.err.empty()) {
-      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage({sharingLayout()}, c.edits)),
+      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage(layouts[c.layout], c.edits)),
                 std::vector<std::size_t>{})
           << what;
     } else {
@@ -421,10 +443,16 @@ TEST_F(PutTest, RefusalsWriteNothing) {
   };
   const Case cases[] = {
       {kTwo,
-       {{"001/D001", 700, "#"}, {"001/D101", 399, "##"}},
+       {{"001/D001", 700, "#"}, {"001/D100", -1, ""}, {"001/D101", 399, "##"}},
        {},
        "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n"
+       "error: 001/D100 is 91 bytes, the disk's file 92: files cannot change size\n"
        "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size\n"},
+      // Cut short after its edit: its missing bytes are nowhere to be had.
+      {kTwo,
+       {{"000/BIOS", -1, ""}},
+       {},
+       "error: 000/BIOS is 9471 bytes, the disk's file 9472: files cannot change size\n"},
       {kBroken, {{"001/D002", 0, "#"}}, {}, broken},     // in the sector read
       {kBroken, {{"001/D002", 1899, "#"}}, {}, broken},  // in the zero-filled tail
       // S000's first bytes hold the last entries of the table.
