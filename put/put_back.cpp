@@ -12,6 +12,14 @@
 #include "listing.h"
 #include "platform.h"
 
+#ifdef _WIN32
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,8 +101,87 @@ std::string shownName(const PutRequest& request, std::int32_t disk, const std::s
   return request.disk ? name : format("%03d/%s", static_cast<int>(disk), name.c_str());
 }
 
-bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+// "000" to "063": a name d88extract -a gives a disk's folder.
+bool isDiskName(const std::string& name) {
+  return name.size() == 3 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// What a folder entry's name leads to, and for its ignored line what it is.
+struct EntryType {
+  fs::file_type type = fs::file_type::none;  // of what a symbolic link points to
+  std::string what;  // "a FIFO", "a symbolic link to a device", ...; empty: the entry is gone
+  bool leadsNowhere = false;  // a symbolic link to nothing, or one that loops
+};
+
+const char* typeName(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::regular:
+      return "a file";
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::block:
+    case fs::file_type::character:
+      return "a device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "an entry of an unknown type";
+  }
+}
+
+EntryType typeOf(const fs::directory_entry& entry) {
+  std::error_code error;
+  EntryType type;
+  const bool link = entry.is_symlink(error);
+  type.type = entry.status(error).type();
+  // An entry gone since it was listed: nothing to say.
+  if (!link && type.type == fs::file_type::not_found) {
+    return type;
+  }
+  // A link whose target is missing, or that cannot be followed (a loop).
+  if (link && (type.type == fs::file_type::not_found || type.type == fs::file_type::none)) {
+    type.what = type.type == fs::file_type::not_found ? "a symbolic link to nothing"
+                                                      : "a symbolic link that cannot be followed";
+    type.leadsNowhere = true;
+    return type;
+  }
+  type.what = (link ? std::string("a symbolic link to ") : std::string()) + typeName(type.type);
+  return type;
+}
+
+// Opens a folder's file for reading. What is no regular file is not read:
+// an entry swapped for a FIFO or a device since it was listed could block
+// the open or the reads, or never end.
+std::FILE* openRegularFile(const fs::path& path) {
+#ifdef _WIN32
   std::FILE* file = platform::openFile(path, "rb");
+  struct _stat64 info {};
+  if (file != nullptr &&
+      (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+#else
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  struct stat info {};
+  std::FILE* file = nullptr;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+      (file = fdopen(descriptor, "rb")) == nullptr) {
+    close(descriptor);
+  }
+  return file;
+#endif
+}
+
+bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) {
     return false;
   }
@@ -180,36 +267,55 @@ class Planner {
       }
       return;
     }
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(request_.folder, error)) {
-      if (entry.is_directory(error)) {
-        names.push_back(entry.path().filename().u8string());
+    // Other files are no business of the put-back; what could be taken for
+    // a disk's folder but is none is said so.
+    std::map<std::string, std::string> lines;  // by name, so that they come in name order
+    fs::directory_iterator entry(request_.folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      const std::string name = entry->path().filename().u8string();
+      const EntryType type = typeOf(*entry);
+      if (type.type == fs::file_type::directory) {
+        if (!isDiskName(name) || std::stoi(name) >= original_.diskCount()) {
+          lines[name] = "ignored: folder " + name + ": no such disk in the file";
+        }
+      } else if (!type.what.empty() && (type.type != fs::file_type::regular || isDiskName(name))) {
+        lines[name] =
+            "ignored: " + name + ": " + type.what + (type.leadsNowhere ? "" : ", not a folder");
       }
     }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-      const bool isDiskName = name.size() == 3 && std::all_of(name.begin(), name.end(), [](char c) {
-                                return c >= '0' && c <= '9';
-                              });
-      if (!isDiskName || std::stoi(name) >= original_.diskCount()) {
-        notice("ignored: folder " + name + ": no such disk in the file");
-        ++plan_.ignored;
-      }
+    // A listing that fails partway (an I/O error on a network folder).
+    if (error) {
+      this->error("cannot read folder " + request_.folder.u8string());
+      return;
+    }
+    for (const auto& [name, line] : lines) {
+      notice(line);
+      ++plan_.ignored;
     }
   }
 
   void compareDisk(std::int32_t disk, const fs::path& folder) {
     std::map<std::string, fs::path> inFolder;
+    std::map<std::string, std::string> messages;  // by name, so that they come in name order
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-      if (entry.is_regular_file(error)) {
-        inFolder[entry.path().filename().u8string()] = entry.path();
+    fs::directory_iterator entry(folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      const std::string name = entry->path().filename().u8string();
+      const EntryType type = typeOf(*entry);
+      if (type.type == fs::file_type::regular) {
+        inFolder[name] = entry->path();
+      } else if (!type.what.empty()) {
+        // Never read: a FIFO or a device could block or never end.
+        messages[name] = "ignored: " + shownName(request_, disk, name) + ": " + type.what +
+                         (type.leadsNowhere ? "" : ", not a file");
       }
     }
+    // A listing that fails partway (an I/O error on a network folder).
     if (error) {
       this->error("cannot read folder " + folder.u8string());
       return;
     }
+    plan_.ignored += static_cast<std::int32_t>(messages.size());
     describeDisk(original_, disk, buffer_.data(), scratch_, {false, false});
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
@@ -217,7 +323,6 @@ class Planner {
     // Of several files of one name the folder holds the one written last:
     // walking backwards, that is the first met, and it is compared while its
     // chain is in the buffer, so that each chain is read once.
-    std::map<std::string, std::string> messages;  // by name, so that they come in name order
     std::map<std::string, bool> met;
     for (std::size_t i = scratch_.files.size(); i-- > 0;) {
       const FileListing listing = listFile(original_, buffer_.data(), scratch_.files[i].file);

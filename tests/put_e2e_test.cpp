@@ -547,22 +547,68 @@ TEST_F(PutTest, UsageHelpAndVersion) {
 
 TEST_F(PutTest, UnknownNamesAndFoldersAreIgnored) {
   prepare(twoDisks());
-  for (const char* name : {"002", "notes", "1"}) {
-    fs::create_directories(folder() / name);
+  // In the order of their lines: the top folder's, then each disk's, by name.
+  struct Entry {
+    const char* path;
+    char kind;  // 'd' a folder, 'f' a file, 'p' a FIFO, 'l' a symbolic link to `target`
+    const char* target;
+    const char* line;  // null: none
+  };
+  const Entry entries[] = {
+      {"002", 'd', "", "ignored: folder 002: no such disk in the file"},
+      {"003", 'f', "", "ignored: 003: a file, not a folder"},
+      {"004", 'l', "nowhere", "ignored: 004: a symbolic link to nothing"},
+      {"1", 'd', "", "ignored: folder 1: no such disk in the file"},
+      {"notes", 'd', "", "ignored: folder notes: no such disk in the file"},
+      {"pipe", 'p', "", "ignored: pipe: a FIFO, not a folder"},
+      {"top.txt", 'f', "", nullptr},
+      {"000/README.txt", 'f', "", "ignored: 000/README.txt: no file of that name on disk 0"},
+      // Neither opened nor read: a FIFO or /dev/zero would block or never end.
+      {"000/pipe", 'p', "", "ignored: 000/pipe: a FIFO, not a file"},
+      {"000/sub", 'd', "", "ignored: 000/sub: a folder, not a file"},
+      {"001/D001", 'l', "/dev/zero", "ignored: 001/D001: a symbolic link to a device, not a file"},
+      {"001/D101", 'l', "nowhere", "ignored: 001/D101: a symbolic link to nothing"},
+      {"001/S000", 'f', "", "ignored: 001/S000: no file of that name on disk 1"}};
+  std::string err;
+  int ignored = 0;
+  int unchanged = 13;
+  for (const Entry& e : entries) {
+    const fs::path path = folder() / e.path;
+#ifdef _WIN32
+    if (e.kind == 'p' || e.kind == 'l') {
+      continue;
+    }
+#else
+    if (e.kind == 'p') {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << e.path;
+    }
+#endif
+    if (e.kind == 'd') {
+      fs::create_directories(path);
+    } else if (e.kind == 'f') {
+      ASSERT_TRUE(d88test::writeFile(path.string(), Bytes{1}));
+    } else if (e.kind == 'l') {
+      unchanged -= fs::remove(path) ? 1 : 0;  // a file of the disk is one no longer
+      fs::create_symlink(e.target, path);
+    }
+    if (e.line != nullptr) {
+      err += e.line + std::string("\n");
+      ++ignored;
+    }
   }
-  for (const char* name : {"000/README.txt", "001/S000", "top.txt"}) {
-    ASSERT_TRUE(d88test::writeFile((folder() / name).string(), Bytes{1}));
-  }
+#ifndef _WIN32
+  // A link to a file is followed.
+  fs::rename(folder() / "001/D100", scratch_.path() / "D100");
+  fs::create_symlink(scratch_.path() / "D100", folder() / "001/D100");
+#endif
   edit({"001/D100", 0, "#"});
   const auto result = put({});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, text("ignored: folder 002: no such disk in the file\n"
-                             "ignored: folder 1: no such disk in the file\n"
-                             "ignored: folder notes: no such disk in the file\n"
-                             "ignored: 000/README.txt: no file of that name on disk 0\n"
-                             "ignored: 001/S000: no file of that name on disk 1\n"));
-  EXPECT_EQ(result.out, text("D100    disk: 001  trk: 42  sec: 02  ofs: A4  size: 005C\n"
-                             "put back: 1, unchanged: 13, ignored: 5\n"));
+  EXPECT_EQ(result.err, text(err));
+  EXPECT_EQ(result.out,
+            text("D100    disk: 001  trk: 42  sec: 02  ofs: A4  size: 005C\n"
+                 "put back: 1, unchanged: " +
+                 std::to_string(unchanged) + ", ignored: " + std::to_string(ignored) + "\n"));
   EXPECT_EQ(differences(d88test::readAll(d88()), twoDisks({{"001/D100", 0, "#"}})),
             std::vector<std::size_t>{});
 }
@@ -595,7 +641,11 @@ TEST_F(PutTest, DiskOptionTakesOneDisksFiles) {
        "put back: 1, unchanged: 5, ignored: 0\n"},
       {"001", "0", {{"001/D002", 0, "#"}}, dataNames, "put back: 0, unchanged: 0, ignored: 6\n"},
       // The -a folder itself: its disk folders are no files of disk 0.
-      {"", "0", {{"000/BIOS", 0, "#"}}, "", "put back: 0, unchanged: 0, ignored: 0\n"}};
+      {"",
+       "0",
+       {{"000/BIOS", 0, "#"}},
+       "ignored: 000: a folder, not a file\nignored: 001: a folder, not a file\n",
+       "put back: 0, unchanged: 0, ignored: 2\n"}};
   for (const Case& c : cases) {
     const std::string what = c.folder + " as disk " + c.disk;
     prepare(twoDisks());
