@@ -283,7 +283,8 @@ class Planner {
             "ignored: " + name + ": " + type.what + (type.leadsNowhere ? "" : ", not a folder");
       }
     }
-    // A listing that fails partway (an I/O error on a network folder).
+    // A folder that cannot be listed, or whose listing fails partway (an I/O
+    // error on a network folder).
     if (error) {
       this->error("cannot read folder " + request_.folder.u8string());
       return;
@@ -310,7 +311,8 @@ class Planner {
                          (type.leadsNowhere ? "" : ", not a file");
       }
     }
-    // A listing that fails partway (an I/O error on a network folder).
+    // A folder that cannot be listed, or whose listing fails partway (an I/O
+    // error on a network folder).
     if (error) {
       this->error("cannot read folder " + folder.u8string());
       return;
