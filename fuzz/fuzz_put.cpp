@@ -3,6 +3,7 @@
 // sizes, unknown names), and the put-back is planned. Either it is refused,
 // or the image it writes holds every disk's kind and files as before, each
 // changed file with the folder's bytes and every other file as it was.
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes[random() % bytes.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
       } else if (roll == 4) {
         bytes.push_back(0);
+      } else if (roll == 5 && !bytes.empty()) {
+        bytes.pop_back();
       }
       writeBytes(diskFolder / name, bytes);
     }
@@ -115,6 +118,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(file);
     if (!written.open(out.string().c_str()) || written.diskCount() != original.diskCount()) {
       std::abort();
+    }
+    // Every disk where it was, with the header it had.
+    std::array<std::uint8_t, d88::kHeaderSize> before{};
+    std::array<std::uint8_t, d88::kHeaderSize> after{};
+    for (std::int32_t index = 0; index < written.diskCount(); ++index) {
+      const std::int64_t offset = original.diskOffset(index);
+      if (written.diskOffset(index) != offset ||
+          original.readFileBytes(offset, before.data(), d88::kHeaderSize) !=
+              written.readFileBytes(offset, after.data(), d88::kHeaderSize) ||
+          before != after) {
+        std::abort();
+      }
     }
     for (std::int32_t index = 0; index < written.diskCount(); ++index) {
       const Disk& disk = disks[static_cast<std::size_t>(index)];

@@ -12,6 +12,14 @@
 #include "listing.h"
 #include "platform.h"
 
+#ifdef _WIN32
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,8 +101,87 @@ std::string shownName(const PutRequest& request, std::int32_t disk, const std::s
   return request.disk ? name : format("%03d/%s", static_cast<int>(disk), name.c_str());
 }
 
-bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+// "000" to "063": a name d88extract -a gives a disk's folder.
+bool isDiskName(const std::string& name) {
+  return name.size() == 3 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// What a folder entry's name leads to, and for its ignored line what it is.
+struct EntryType {
+  fs::file_type type = fs::file_type::none;  // of what a symbolic link points to
+  std::string what;  // "a FIFO", "a symbolic link to a device", ...; empty: the entry is gone
+  bool leadsNowhere = false;  // a symbolic link to nothing, or one that loops
+};
+
+const char* typeName(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::regular:
+      return "a file";
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::block:
+    case fs::file_type::character:
+      return "a device";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "an entry of an unknown type";
+  }
+}
+
+EntryType typeOf(const fs::directory_entry& entry) {
+  std::error_code error;
+  EntryType type;
+  const bool link = entry.is_symlink(error);
+  type.type = entry.status(error).type();
+  // An entry gone since it was listed: nothing to say.
+  if (!link && type.type == fs::file_type::not_found) {
+    return type;
+  }
+  // A link whose target is missing, or that cannot be followed (a loop).
+  if (link && (type.type == fs::file_type::not_found || type.type == fs::file_type::none)) {
+    type.what = type.type == fs::file_type::not_found ? "a symbolic link to nothing"
+                                                      : "a symbolic link that cannot be followed";
+    type.leadsNowhere = true;
+    return type;
+  }
+  type.what = (link ? std::string("a symbolic link to ") : std::string()) + typeName(type.type);
+  return type;
+}
+
+// Opens a folder's file for reading. What is no regular file is not read:
+// an entry swapped for a FIFO or a device since it was listed could block
+// the open or the reads, or never end.
+std::FILE* openRegularFile(const fs::path& path) {
+#ifdef _WIN32
   std::FILE* file = platform::openFile(path, "rb");
+  struct _stat64 info {};
+  if (file != nullptr &&
+      (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+#else
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  struct stat info {};
+  std::FILE* file = nullptr;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+      (file = fdopen(descriptor, "rb")) == nullptr) {
+    close(descriptor);
+  }
+  return file;
+#endif
+}
+
+bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = openRegularFile(path);
   if (file == nullptr) {
     return false;
   }
@@ -137,8 +224,13 @@ class Planner {
     }
     if (!puts_.empty()) {
       patched_.setOverlay(&plan_.overlay);
+      const std::vector<bool> headerChanged = checkHeaders();
       for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
-        checkDisk(disk);
+        // A disk whose header would change has its error already; its
+        // files, read through the changed header, would only restate it.
+        if (!headerChanged[static_cast<std::size_t>(disk)]) {
+          checkDisk(disk);
+        }
       }
     }
     for (const Put& put : puts_) {
@@ -175,36 +267,57 @@ class Planner {
       }
       return;
     }
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(request_.folder, error)) {
-      if (entry.is_directory(error)) {
-        names.push_back(entry.path().filename().u8string());
+    // Other files are no business of the put-back; what could be taken for
+    // a disk's folder but is none is said so.
+    std::map<std::string, std::string> lines;  // by name, so that they come in name order
+    fs::directory_iterator entry(request_.folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      const std::string name = entry->path().filename().u8string();
+      const EntryType type = typeOf(*entry);
+      if (type.type == fs::file_type::directory) {
+        if (!isDiskName(name) || std::stoi(name) >= original_.diskCount()) {
+          lines[name] = "ignored: folder " + name + ": no such disk in the file";
+        }
+      } else if (!type.what.empty() && (type.type != fs::file_type::regular || isDiskName(name))) {
+        lines[name] =
+            "ignored: " + name + ": " + type.what + (type.leadsNowhere ? "" : ", not a folder");
       }
     }
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-      const bool isDiskName = name.size() == 3 && std::all_of(name.begin(), name.end(), [](char c) {
-                                return c >= '0' && c <= '9';
-                              });
-      if (!isDiskName || std::stoi(name) >= original_.diskCount()) {
-        notice("ignored: folder " + name + ": no such disk in the file");
-        ++plan_.ignored;
-      }
+    // A folder that cannot be listed, or whose listing fails partway (an I/O
+    // error on a network folder).
+    if (error) {
+      this->error("cannot read folder " + request_.folder.u8string());
+      return;
+    }
+    for (const auto& [name, line] : lines) {
+      notice(line);
+      ++plan_.ignored;
     }
   }
 
   void compareDisk(std::int32_t disk, const fs::path& folder) {
     std::map<std::string, fs::path> inFolder;
+    std::map<std::string, std::string> messages;  // by name, so that they come in name order
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-      if (entry.is_regular_file(error)) {
-        inFolder[entry.path().filename().u8string()] = entry.path();
+    fs::directory_iterator entry(folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      const std::string name = entry->path().filename().u8string();
+      const EntryType type = typeOf(*entry);
+      if (type.type == fs::file_type::regular) {
+        inFolder[name] = entry->path();
+      } else if (!type.what.empty()) {
+        // Never read: a FIFO or a device could block or never end.
+        messages[name] = "ignored: " + shownName(request_, disk, name) + ": " + type.what +
+                         (type.leadsNowhere ? "" : ", not a file");
       }
     }
+    // A folder that cannot be listed, or whose listing fails partway (an I/O
+    // error on a network folder).
     if (error) {
       this->error("cannot read folder " + folder.u8string());
       return;
     }
+    plan_.ignored += static_cast<std::int32_t>(messages.size());
     describeDisk(original_, disk, buffer_.data(), scratch_, {false, false});
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
@@ -212,7 +325,6 @@ class Planner {
     // Of several files of one name the folder holds the one written last:
     // walking backwards, that is the first met, and it is compared while its
     // chain is in the buffer, so that each chain is read once.
-    std::map<std::string, std::string> messages;  // by name, so that they come in name order
     std::map<std::string, bool> met;
     for (std::size_t i = scratch_.files.size(); i-- > 0;) {
       const FileListing listing = listFile(original_, buffer_.data(), scratch_.files[i].file);
@@ -293,6 +405,62 @@ class Planner {
       }
     }
     return names.empty() ? "another file put back" : names;
+  }
+
+  // The image scan reads each disk's size field from its header, and a
+  // selection the rest of the header: a changed byte there could lose disks
+  // or move them (a disk whose size field is too small has sectors inside
+  // the next disk's header). With no changed byte in any header at the
+  // original's disk offsets, and the file's size kept, the changed file
+  // holds the same number of disks at the same offsets, each with the same
+  // size field, track table, name, write-protect and media bytes. Returns,
+  // by disk, whether its header would change.
+  std::vector<bool> checkHeaders() {
+    std::vector<bool> changed(static_cast<std::size_t>(original_.diskCount()), false);
+    std::array<std::uint8_t, d88::kHeaderSize> before{};
+    std::array<std::uint8_t, d88::kHeaderSize> after{};
+    for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+      const std::int64_t base = original_.diskOffset(disk);
+      if (!plan_.overlay.touches(base, d88::kHeaderSize)) {
+        continue;
+      }
+      // The original has no overlay: these are the file's own bytes.
+      const std::int64_t got = original_.readFileBytes(base, before.data(), d88::kHeaderSize);
+      after = before;
+      (void)plan_.overlay.apply(base, after.data(), got);
+      std::vector<const Put*> changers;
+      for (std::int64_t i = 0; i < got; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (before[at] == after[at]) {
+          continue;
+        }
+        changed[static_cast<std::size_t>(disk)] = true;
+        const Put* put = lastPutAt(base + i);
+        if (std::find(changers.begin(), changers.end(), put) == changers.end()) {
+          changers.push_back(put);
+        }
+      }
+      for (const Put* put : changers) {
+        // Every laid byte comes from a put's span; the name is only missing
+        // if that ever stops being so.
+        error((put != nullptr ? put->name : std::string("a file put back")) +
+              format(" would change the header of disk %d", static_cast<int>(disk)));
+      }
+    }
+    return changed;
+  }
+
+  // The put whose byte the overlay holds at a position: of those that lay
+  // it, the last.
+  const Put* lastPutAt(std::int64_t position) const {
+    for (auto put = puts_.rbegin(); put != puts_.rend(); ++put) {
+      for (const Span& span : put->spans) {
+        if (position >= span.position && position < span.position + span.length) {
+          return &*put;
+        }
+      }
+    }
+    return nullptr;
   }
 
   void checkDisk(std::int32_t disk) {

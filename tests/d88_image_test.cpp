@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "byte_overlay.h"
 #include "image_builder.h"
 #include "test_support.h"
 
@@ -563,6 +566,66 @@ TEST_F(ReaderTest, SectorIdListEndsOnDamage) {
     Bytes out(64, 0);
     EXPECT_EQ(image_.readSectorIds(0, out.data(), 64), c.expected) << c.what;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Byte overlay
+
+// Random puts, short and long, that nest in, split, join and cover each
+// other, against a plain copy of the file with the same bytes written: every
+// read sees the copy, and a read or a touch says whether a laid byte lies in
+// its range.
+TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
+  constexpr std::int64_t kSize = 2048;
+  const Bytes file = filled(kSize, 0x40);
+  Bytes copy = file;
+  std::vector<bool> laid(kSize, false);
+  d88::ByteOverlay overlay;
+  std::mt19937 random(88);
+  const auto upTo = [&](std::int64_t last) {
+    return std::uniform_int_distribution<std::int64_t>(0, last)(random);
+  };
+  const auto check = [&](std::int64_t position, std::int64_t count) {
+    Bytes read(file.begin() + position, file.begin() + position + count);
+    const bool any = std::any_of(laid.begin() + position, laid.begin() + position + count,
+                                 [](bool b) { return b; });
+    EXPECT_EQ(overlay.apply(position, read.data(), count), any) << position << "+" << count;
+    EXPECT_EQ(overlay.touches(position, count), any) << position << "+" << count;
+    return read == Bytes(copy.begin() + position, copy.begin() + position + count);
+  };
+  for (int round = 0; round < 4000; ++round) {
+    // A fresh overlay now and then, so that ranges with no laid byte remain.
+    if (round % 64 == 0) {
+      EXPECT_TRUE(check(0, kSize)) << round;
+      overlay = d88::ByteOverlay();
+      copy = file;
+      laid.assign(laid.size(), false);
+      EXPECT_TRUE(overlay.empty());
+    }
+    const std::int64_t position = upTo(kSize - 1);
+    const std::int64_t count = std::min(upTo(round % 8 == 0 ? 400 : 24), kSize - position);
+    Bytes bytes(static_cast<std::size_t>(count));
+    for (std::uint8_t& byte : bytes) {
+      byte = static_cast<std::uint8_t>(upTo(255));
+    }
+    overlay.put(position, bytes.data(), count);
+    std::copy(bytes.begin(), bytes.end(), copy.begin() + position);
+    std::fill(laid.begin() + position, laid.begin() + position + count, true);
+    // Around the put, at its edges, and anywhere.
+    const std::int64_t before = std::max<std::int64_t>(position - 1, 0);
+    const std::int64_t end = std::min(position + count + 1, kSize);
+    ASSERT_TRUE(check(before, end - before)) << round;
+    ASSERT_TRUE(check(position, 0)) << round;
+    const std::int64_t at = upTo(kSize - 1);
+    ASSERT_TRUE(check(at, std::min(upTo(300), kSize - at))) << round;
+    if (round % 16 == 15) {
+      for (std::int64_t block = 0; block < kSize; block += 64) {
+        ASSERT_TRUE(check(block, 64)) << round << " block " << block;
+      }
+    }
+  }
+  EXPECT_TRUE(check(0, kSize));
+  EXPECT_FALSE(overlay.empty());
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -44,18 +47,20 @@ FixedTableLayout dataLayout() {
   return d88test::dataDisk({700, 5000}, {400, 4106});
 }
 
-// A data disk whose D002 and D004 share bytes X+50 to X+99 (D003 goes
-// backwards and is not written).
+// A data disk whose D002 (X to X+d002End-1) and D004 (X+d004Start to
+// X+d004End-1) share bytes, X being track 3 sector 1 offset 10 (D003 goes
+// backwards and is not written). By default they share X+50 to X+99.
 constexpr std::int32_t kShared = address(3, 1, 0x10);
-FixedTableLayout sharingLayout() {
+FixedTableLayout sharingLayout(std::int32_t d002End = 100, std::int32_t d004Start = 50,
+                               std::int32_t d004End = 300) {
   FixedTableLayout data = d88test::dataDisk({700}, {});
   data.disk.put(kShared, d88test::textContents("SHARED", 300));
-  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared, kShared + 100,
-                      kShared + 50, kShared + 300});
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared,
+                      kShared + d002End, kShared + d004Start, kShared + d004End});
   data.files = {data.files[0],
                 {"D001", d88test::kDataFirstTable1, kShared - d88test::kDataFirstTable1},
-                {"D002", kShared, 100},
-                {"D004", kShared + 50, 250},
+                {"D002", kShared, d002End},
+                {"D004", kShared + d004Start, d004End - d004Start},
                 data.files.back()};
   return data;
 }
@@ -72,13 +77,32 @@ FixedTableLayout brokenLayout() {
   return data;
 }
 
+// A data disk whose D002 ends its last track (track 159, sectors 15 and 16);
+// D001 reaches past the extraction buffer and is not written.
+constexpr std::int32_t kLastFile = address(159, 15, 0x10);
+constexpr std::int32_t kLastFileSize = 496;
+FixedTableLayout lastTrackLayout() {
+  FixedTableLayout data = d88test::dataDisk({}, {});
+  data.disk.put(kLastFile, d88test::textContents("D002", kLastFileSize));
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kLastFile,
+                      kLastFile + kLastFileSize});
+  data.files = {data.files[0], {"D002", kLastFile, kLastFileSize}, data.files.back()};
+  return data;
+}
+// Disk 0's size field 200 bytes short, so that disk 1 begins 200 bytes before
+// the end of disk 0's last track: D002's last 200 bytes are the first 200 of
+// disk 1's header.
+constexpr std::int32_t kCutShort = 200;
+constexpr std::int32_t kHeaderInD002 = kLastFileSize - kCutShort;
+
 // A system disk whose first table runs 153 entries into S000's bytes.
 FixedTableLayout bigTableLayout() {
   return d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
 }
 
 // Bytes written over a file of the folder from `offset`, growing it if they
-// reach past its end. '#' and '%' appear nowhere in textContents.
+// reach past its end; a negative offset cuts that many bytes off its end
+// instead. '#' and '%' appear nowhere in textContents.
 struct Edit {
   std::string file;  // "000/BIOS"
   std::int32_t offset;
@@ -149,8 +173,12 @@ class PutTest : public ::testing::Test {
   void edit(const Edit& e) const {
     const fs::path path = folder() / e.file;
     Bytes bytes = d88test::readAll(path);
-    bytes.resize(std::max(bytes.size(), e.offset + e.bytes.size()));
-    std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + e.offset);
+    if (e.offset < 0) {
+      bytes.resize(bytes.size() - static_cast<std::size_t>(-e.offset));
+    } else {
+      bytes.resize(std::max(bytes.size(), e.offset + e.bytes.size()));
+      std::copy(e.bytes.begin(), e.bytes.end(), bytes.begin() + e.offset);
+    }
     ASSERT_TRUE(d88test::writeFile(path.string(), bytes));
   }
   // d88put with these arguments, or with D88FILE FOLDER and these (put).
@@ -208,9 +236,9 @@ class PutTest : public ::testing::Test {
   FileState before_;
 };
 
-// The image of the test layouts (disk 0, disk 1) with the edits laid over their files.
-Bytes editedImage(std::vector<FixedTableLayout> disks, const std::vector<Edit>& edits) {
-  std::vector<Bytes> images;
+// The test layouts (disk 0, disk 1) with the edits laid over their files.
+std::vector<FixedTableLayout> editedLayouts(std::vector<FixedTableLayout> disks,
+                                            const std::vector<Edit>& edits) {
   for (std::size_t disk = 0; disk < disks.size(); ++disk) {
     for (const Edit& e : edits) {
       // Of two files of one name, the folder holds the one written last.
@@ -222,9 +250,23 @@ Bytes editedImage(std::vector<FixedTableLayout> disks, const std::vector<Edit>& 
         disks[disk].disk.put(last->address + e.offset, Bytes(e.bytes.begin(), e.bytes.end()));
       }
     }
-    images.push_back(disks[disk].build());
+  }
+  return disks;
+}
+Bytes editedImage(const std::vector<FixedTableLayout>& disks, const std::vector<Edit>& edits) {
+  std::vector<Bytes> images;
+  for (const FixedTableLayout& disk : editedLayouts(disks, edits)) {
+    images.push_back(disk.build());
   }
   return d88test::concat(images);
+}
+
+// The last-track data disk cut short, then the system disk.
+Bytes cutShortThenSystem(const std::vector<Edit>& edits = {}) {
+  const auto disks = editedLayouts({lastTrackLayout(), systemLayout()}, edits);
+  const std::size_t size = disks[0].build().size() - kCutShort;
+  const Bytes first = disks[0].disk.disk().sizeField(static_cast<std::uint32_t>(size)).build();
+  return d88test::concat({d88test::truncated(first, size), disks[1].build()});
 }
 
 // The system disk and the data disk, in one file.
@@ -236,32 +278,55 @@ Bytes twoDisks(const std::vector<Edit>& edits = {}) {
 // Files put back
 
 TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
-  const std::vector<Edit> edits{
-      {"000/BIOS", 0xFFE, "####"},  // track 5 to 6: cylinder 2 side 1 to cylinder 3 side 0
-      {"000/BIOS", 0x1FFF, "##"},   // track 6 to 7: side 0 to side 1
-      {"000/BIOS", 0x24FF, "#"},    // the last byte, at the end of a sector
-      {"000/DRIVER", 0x2822, "#"},  // the last byte, 0x23 bytes into its sector
-      {"000/S000", 0, "#"},         // on the table track, past the table's end mark
-      {"000/S001", 0, "#"},         // the first byte, at offset E7 of its first sector
-      {"000/S001", 0x18, "##"},     // sector 0B to 0C
-      {"000/S100", 0xE5B, "##"},    // track 30 to 31
-      {"000/S100", 0x1E5B, "##"},   // track 31 to 32
-      {"001/D002", 0x29A, "##"},    // track 0 to 1
-      {"001/D002", 0x129A, "##"},   // track 1 to 2
-      {"001/D002", 0x1387, "#"},    // the last byte, in the middle of a sector
-      {"001/D102", 0, "#"},         // the first byte, at offset 90
-      {"001/D102", 0x1009, "#"}};   // the last byte, on track 67
-  const std::string lines =
-      "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n"
-      "DRIVER  disk: 000  trk: 10  sec: 01  ofs: 00  size: 2823\n"
-      "S000    disk: 000  trk: 0C  sec: 02  ofs: A4  size: 0943\n"
-      "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
-      "S100    disk: 000  trk: 1E  sec: 02  ofs: A4  size: 3BD3\n"
-      "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
-      "D102    disk: 001  trk: 42  sec: 04  ofs: 90  size: 100A\n";
-  const std::string summary = "put back: 7, unchanged: 7, ignored: 0\n";
-  const Bytes original = twoDisks();
-  const Bytes expected = twoDisks(edits);
+  struct Image {
+    const char* what;
+    std::function<Bytes(const std::vector<Edit>&)> build;
+    std::vector<Edit> edits;
+    std::string lines;
+    std::string summary;
+  };
+  const std::string bios = "BIOS    disk: 001  trk: 05  sec: 01  ofs: 00  size: 2500\n";
+  const std::string d002 = "D002    disk: 000  trk: 9F  sec: 0F  ofs: 10  size: 01F0\n";
+  const Image images[] = {
+      {"system and data disk",
+       [](const std::vector<Edit>& edits) { return twoDisks(edits); },
+       {{"000/BIOS", 0xFFE, "####"},  // track 5 to 6: cylinder 2 side 1 to cylinder 3 side 0
+        {"000/BIOS", 0x1FFF, "##"},   // track 6 to 7: side 0 to side 1
+        {"000/BIOS", 0x24FF, "#"},    // the last byte, at the end of a sector
+        {"000/DRIVER", 0x2822, "#"},  // the last byte, 0x23 bytes into its sector
+        {"000/S000", 0, "#"},         // on the table track, past the table's end mark
+        {"000/S001", 0, "#"},         // the first byte, at offset E7 of its first sector
+        {"000/S001", 0x18, "##"},     // sector 0B to 0C
+        {"000/S100", 0xE5B, "##"},    // track 30 to 31
+        {"000/S100", 0x1E5B, "##"},   // track 31 to 32
+        {"001/D002", 0x29A, "##"},    // track 0 to 1
+        {"001/D002", 0x129A, "##"},   // track 1 to 2
+        {"001/D002", 0x1387, "#"},    // the last byte, in the middle of a sector
+        {"001/D102", 0, "#"},         // the first byte, at offset 90
+        {"001/D102", 0x1009, "#"}},   // the last byte, on track 67
+       "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n"
+       "DRIVER  disk: 000  trk: 10  sec: 01  ofs: 00  size: 2823\n"
+       "S000    disk: 000  trk: 0C  sec: 02  ofs: A4  size: 0943\n"
+       "S001    disk: 000  trk: 0C  sec: 0B  ofs: E7  size: 012C\n"
+       "S100    disk: 000  trk: 1E  sec: 02  ofs: A4  size: 3BD3\n"
+       "D002    disk: 001  trk: 00  sec: 0E  ofs: 65  size: 1388\n"
+       "D102    disk: 001  trk: 42  sec: 04  ofs: 90  size: 100A\n",
+       "put back: 7, unchanged: 7, ignored: 0\n"},
+      // BIOS sector 6 holds file positions AFFC0 to B00BF: the copy's block
+      // that starts at B0000 begins inside it.
+      {"data and system disk",
+       [](const std::vector<Edit>& edits) {
+         return editedImage({dataLayout(), systemLayout()}, edits);
+       },
+       {{"001/BIOS", 0x540, "#"}},
+       bios,
+       "put back: 1, unchanged: 13, ignored: 0\n"},
+      // D002's bytes up to disk 1's header are disk 0's own.
+      {"disk 0 cut short",
+       cutShortThenSystem,
+       {{"000/D002", 0, "#"}, {"000/D002", kHeaderInD002 - 1, "#"}, {"001/BIOS", 0, "#"}},
+       d002 + bios,
+       "put back: 2, unchanged: 9, ignored: 0\n"}};
   const std::string output = scratch_.file("new.d88");
   struct Case {
     const char* what;
@@ -275,32 +340,37 @@ TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
                         {"-o relative to the working folder", {"-o", "new.d88"}, false, true},
                         {"-n", {"-n"}, true, false},
                         {"-n -o", {"-o", output, "-n"}, false, false}};
-  for (const Case& c : cases) {
-    prepare(original);
-    for (const Edit& e : edits) {
-      edit(e);
+  for (const Image& image : images) {
+    const Bytes expected = image.build(image.edits);
+    for (const Case& c : cases) {
+      const std::string what = std::string(image.what) + ", " + c.what;
+      prepare(image.build({}));
+      for (const Edit& e : image.edits) {
+        edit(e);
+      }
+      const Tree edited = d88test::snapshot(folder());
+      const auto result = put(c.args);
+      EXPECT_EQ(result.status, 0) << what;
+      EXPECT_EQ(result.err, "") << what;
+      EXPECT_EQ(result.out, text(image.lines + (c.writes ? "" : "dry run: ") + image.summary))
+          << what;
+      EXPECT_EQ(fs::exists(output), !c.inPlace && c.writes) << what;
+      if (!c.writes || !c.inPlace) {
+        expectUntouched(what);
+      }
+      if (!c.writes) {
+        continue;
+      }
+      const std::string written = c.inPlace ? d88() : output;
+      EXPECT_EQ(differences(d88test::readAll(written), expected), std::vector<std::size_t>{})
+          << what;
+      // Extracted again, every file reads as the folder holds it.
+      fs::remove_all(folder());
+      fs::create_directories(folder());
+      EXPECT_EQ(d88test::runIn(folder(), kExtract, {written, "-a"}, scratch_.path()).status, 0);
+      EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
+      expectNoTemporary(what);
     }
-    const Tree edited = d88test::snapshot(folder());
-    const auto result = put(c.args);
-    EXPECT_EQ(result.status, 0) << c.what;
-    EXPECT_EQ(result.err, "") << c.what;
-    EXPECT_EQ(result.out, text(lines + (c.writes ? "" : "dry run: ") + summary)) << c.what;
-    EXPECT_EQ(fs::exists(output), !c.inPlace && c.writes) << c.what;
-    if (!c.writes || !c.inPlace) {
-      expectUntouched(c.what);
-    }
-    if (!c.writes) {
-      continue;
-    }
-    const std::string written = c.inPlace ? d88() : output;
-    EXPECT_EQ(differences(d88test::readAll(written), expected), std::vector<std::size_t>{})
-        << c.what;
-    // Extracted again, every file reads as the folder holds it.
-    fs::remove_all(folder());
-    fs::create_directories(folder());
-    EXPECT_EQ(d88test::runIn(folder(), kExtract, {written, "-a"}, scratch_.path()).status, 0);
-    EXPECT_EQ(d88test::snapshot(folder()), edited) << c.what;
-    expectNoTemporary(c.what);
   }
 }
 
@@ -335,11 +405,26 @@ TEST_F(PutTest, UnchangedFolderLeavesTheFileAlone) {
 
 TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
   // D002 is X..X+99, D004 is X+50..X+299; D001 ends at X-1, sharing nothing.
+  // Nested: D004 (X+50..X+99) lies inside D002 (X..X+199), in one sector.
+  enum { kOne, kThenData, kNested };
+  const std::vector<FixedTableLayout> layouts[] = {
+      {sharingLayout()}, {sharingLayout(), dataLayout()}, {sharingLayout(200, 50, 100)}};
   struct Case {
     std::vector<Edit> edits;
     std::string err;  // empty: put back
+    int layout = kOne;
   };
   const Case cases[] = {
+      // D004 is read from disk 0 after disk 1's files were compared.
+      {{{"000/D002", 49, "#"}}, "", kThenData},
+      // D001 lies on the table track: every file is read side by side.
+      {{{"000/D002", 50, "#"}, {"000/D001", 0, "#"}},
+       "error: 000/D004 would change: it shares bytes with 000/D002\n"},
+      // D004's put splits D002's span; D002's byte 150 lies in the tail.
+      {{{"000/D002", 50, "#"}, {"000/D002", 150, "#"}, {"000/D004", 0, "#"}}, "", kNested},
+      {{{"000/D002", 50, "#"}, {"000/D002", 150, "#"}, {"000/D004", 0, "%"}},
+       "error: 000/D002 would not read back as put: it shares bytes with 000/D004\n",
+       kNested},
       {{{"000/D002", 49, "#"}}, ""},
       {{{"000/D002", 50, "#"}}, "error: 000/D004 would change: it shares bytes with 000/D002\n"},
       {{{"000/D004", 50, "#"}}, ""},
@@ -350,7 +435,7 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
   for (const Case& c : cases) {
     const std::string what = c.edits[0].file + " " + std::to_string(c.edits[0].offset) + " +" +
                              std::to_string(c.edits.size() - 1);
-    prepare(sharingLayout().build());
+    prepare(editedImage(layouts[c.layout], {}));
     for (const Edit& e : c.edits) {
       edit(e);
     }
@@ -358,7 +443,7 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
     EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << what;
     EXPECT_EQ(result.err, text(c.err)) << what;
     if (c.err.empty()) {
-      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage({sharingLayout()}, c.edits)),
+      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage(layouts[c.layout], c.edits)),
                 std::vector<std::size_t>{})
           << what;
     } else {
@@ -372,10 +457,11 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
 // Refusals: nothing is written, not even the changes that were fine
 
 TEST_F(PutTest, RefusalsWriteNothing) {
-  enum { kTwo, kBroken, kBigTable };
-  const Bytes images[] = {twoDisks(),
-                          d88test::concat({systemLayout().build(), brokenLayout().build()}),
-                          d88test::concat({bigTableLayout().build(), dataLayout().build()})};
+  enum { kTwo, kBroken, kBigTable, kCut };
+  const Bytes images[] = {
+      twoDisks(), d88test::concat({systemLayout().build(), brokenLayout().build()}),
+      d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem()};
+  const std::string header = "error: 000/D002 would change the header of disk 1\n";
   const std::string output = scratch_.file("new.d88");
   const std::string missing = scratch_.file("missing");
   const std::string plain = scratch_.file("plain");
@@ -385,16 +471,22 @@ TEST_F(PutTest, RefusalsWriteNothing) {
       "error: 001/D002 cannot be changed: its chain breaks at track 0A sector 02\n";
   struct Case {
     int image;
-    std::vector<Edit> edits;  // besides one of 000/BIOS that is fine
+    std::vector<Edit> edits;  // besides one of BIOS that is fine
     std::vector<std::string> args;
     std::string err;
   };
   const Case cases[] = {
       {kTwo,
-       {{"001/D001", 700, "#"}, {"001/D101", 399, "##"}},
+       {{"001/D001", 700, "#"}, {"001/D100", -1, ""}, {"001/D101", 399, "##"}},
        {},
        "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n"
+       "error: 001/D100 is 91 bytes, the disk's file 92: files cannot change size\n"
        "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size\n"},
+      // Cut short after its edit: its missing bytes are nowhere to be had.
+      {kTwo,
+       {{"000/BIOS", -1, ""}},
+       {},
+       "error: 000/BIOS is 9471 bytes, the disk's file 9472: files cannot change size\n"},
       {kBroken, {{"001/D002", 0, "#"}}, {}, broken},     // in the sector read
       {kBroken, {{"001/D002", 1899, "#"}}, {}, broken},  // in the zero-filled tail
       // S000's first bytes hold the last entries of the table.
@@ -403,6 +495,14 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {},
        "error: disk 0 would change its kind or its list of files (putting back 000/BIOS, "
        "000/S000)\n"},
+      // Disk 1's name, its size field (which the scan reads), its last track offset.
+      {kCut, {{"000/D002", kHeaderInD002, "#"}}, {}, header},
+      {kCut, {{"000/D002", kHeaderInD002 + 0x1C, "#"}}, {}, header},
+      {kCut, {{"000/D002", kLastFileSize - 1, "#"}}, {}, header},
+      {kCut,
+       {{"000/D002", kHeaderInD002, "#"}},
+       {"--disk", "0"},
+       "error: D002 would change the header of disk 1\n"},
       {kTwo, {}, {"--disk", "2"}, "error: the file has no disk 2\n"},
       {kTwo,
        {},
@@ -415,11 +515,12 @@ TEST_F(PutTest, RefusalsWriteNothing) {
   for (const Case& c : cases) {
     prepare(images[c.image]);
     ASSERT_TRUE(d88test::writeFile(plain, Bytes{1}));
-    edit({"000/BIOS", 0, "#"});
+    edit({c.image == kCut ? "001/BIOS" : "000/BIOS", 0, "#"});
     for (const Edit& e : c.edits) {
       edit(e);
     }
-    std::vector<std::string> args{d88(), folder().string()};
+    const bool oneDisk = c.args.size() == 2 && c.args[0] == "--disk" && c.args[1] == "0";
+    std::vector<std::string> args{d88(), (oneDisk ? folder() / "000" : folder()).string()};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const auto result = runPut(args);
     EXPECT_EQ(result.status, 1) << c.err;
@@ -521,22 +622,68 @@ TEST_F(PutTest, ReportThatCannotBeWrittenIsAFailure) {
 
 TEST_F(PutTest, UnknownNamesAndFoldersAreIgnored) {
   prepare(twoDisks());
-  for (const char* name : {"002", "notes", "1"}) {
-    fs::create_directories(folder() / name);
+  // In the order of their lines: the top folder's, then each disk's, by name.
+  struct Entry {
+    const char* path;
+    char kind;  // 'd' a folder, 'f' a file, 'p' a FIFO, 'l' a symbolic link to `target`
+    const char* target;
+    const char* line;  // null: none
+  };
+  const Entry entries[] = {
+      {"002", 'd', "", "ignored: folder 002: no such disk in the file"},
+      {"003", 'f', "", "ignored: 003: a file, not a folder"},
+      {"004", 'l', "nowhere", "ignored: 004: a symbolic link to nothing"},
+      {"1", 'd', "", "ignored: folder 1: no such disk in the file"},
+      {"notes", 'd', "", "ignored: folder notes: no such disk in the file"},
+      {"pipe", 'p', "", "ignored: pipe: a FIFO, not a folder"},
+      {"top.txt", 'f', "", nullptr},
+      {"000/README.txt", 'f', "", "ignored: 000/README.txt: no file of that name on disk 0"},
+      // Neither opened nor read: a FIFO or /dev/zero would block or never end.
+      {"000/pipe", 'p', "", "ignored: 000/pipe: a FIFO, not a file"},
+      {"000/sub", 'd', "", "ignored: 000/sub: a folder, not a file"},
+      {"001/D001", 'l', "/dev/zero", "ignored: 001/D001: a symbolic link to a device, not a file"},
+      {"001/D101", 'l', "nowhere", "ignored: 001/D101: a symbolic link to nothing"},
+      {"001/S000", 'f', "", "ignored: 001/S000: no file of that name on disk 1"}};
+  std::string err;
+  int ignored = 0;
+  int unchanged = 13;
+  for (const Entry& e : entries) {
+    const fs::path path = folder() / e.path;
+#ifdef _WIN32
+    if (e.kind == 'p' || e.kind == 'l') {
+      continue;
+    }
+#else
+    if (e.kind == 'p') {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << e.path;
+    }
+#endif
+    if (e.kind == 'd') {
+      fs::create_directories(path);
+    } else if (e.kind == 'f') {
+      ASSERT_TRUE(d88test::writeFile(path.string(), Bytes{1}));
+    } else if (e.kind == 'l') {
+      unchanged -= fs::remove(path) ? 1 : 0;  // a file of the disk is one no longer
+      fs::create_symlink(e.target, path);
+    }
+    if (e.line != nullptr) {
+      err += e.line + std::string("\n");
+      ++ignored;
+    }
   }
-  for (const char* name : {"000/README.txt", "001/S000", "top.txt"}) {
-    ASSERT_TRUE(d88test::writeFile((folder() / name).string(), Bytes{1}));
-  }
+#ifndef _WIN32
+  // A link to a file is followed.
+  fs::rename(folder() / "001/D100", scratch_.path() / "D100");
+  fs::create_symlink(scratch_.path() / "D100", folder() / "001/D100");
+#endif
   edit({"001/D100", 0, "#"});
   const auto result = put({});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, text("ignored: folder 002: no such disk in the file\n"
-                             "ignored: folder 1: no such disk in the file\n"
-                             "ignored: folder notes: no such disk in the file\n"
-                             "ignored: 000/README.txt: no file of that name on disk 0\n"
-                             "ignored: 001/S000: no file of that name on disk 1\n"));
-  EXPECT_EQ(result.out, text("D100    disk: 001  trk: 42  sec: 02  ofs: A4  size: 005C\n"
-                             "put back: 1, unchanged: 13, ignored: 5\n"));
+  EXPECT_EQ(result.err, text(err));
+  EXPECT_EQ(result.out,
+            text("D100    disk: 001  trk: 42  sec: 02  ofs: A4  size: 005C\n"
+                 "put back: 1, unchanged: " +
+                 std::to_string(unchanged) + ", ignored: " + std::to_string(ignored) + "\n"));
   EXPECT_EQ(differences(d88test::readAll(d88()), twoDisks({{"001/D100", 0, "#"}})),
             std::vector<std::size_t>{});
 }
@@ -569,7 +716,11 @@ TEST_F(PutTest, DiskOptionTakesOneDisksFiles) {
        "put back: 1, unchanged: 5, ignored: 0\n"},
       {"001", "0", {{"001/D002", 0, "#"}}, dataNames, "put back: 0, unchanged: 0, ignored: 6\n"},
       // The -a folder itself: its disk folders are no files of disk 0.
-      {"", "0", {{"000/BIOS", 0, "#"}}, "", "put back: 0, unchanged: 0, ignored: 0\n"}};
+      {"",
+       "0",
+       {{"000/BIOS", 0, "#"}},
+       "ignored: 000: a folder, not a file\nignored: 001: a folder, not a file\n",
+       "put back: 0, unchanged: 0, ignored: 2\n"}};
   for (const Case& c : cases) {
     const std::string what = c.folder + " as disk " + c.disk;
     prepare(twoDisks());
