@@ -512,23 +512,29 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {},
        {"-o", inPlain},
        "error: cannot write " + inPlain + ": no folder " + plain + "\n"}};
+  // -n gives the message and status of the real run.
   for (const Case& c : cases) {
-    prepare(images[c.image]);
-    ASSERT_TRUE(d88test::writeFile(plain, Bytes{1}));
-    edit({c.image == kCut ? "001/BIOS" : "000/BIOS", 0, "#"});
-    for (const Edit& e : c.edits) {
-      edit(e);
+    for (const char* dryRun : {"", "-n"}) {
+      prepare(images[c.image]);
+      ASSERT_TRUE(d88test::writeFile(plain, Bytes{1}));
+      edit({c.image == kCut ? "001/BIOS" : "000/BIOS", 0, "#"});
+      for (const Edit& e : c.edits) {
+        edit(e);
+      }
+      const bool oneDisk = c.args.size() == 2 && c.args[0] == "--disk" && c.args[1] == "0";
+      std::vector<std::string> args{d88(), (oneDisk ? folder() / "000" : folder()).string()};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      if (*dryRun != '\0') {
+        args.push_back(dryRun);
+      }
+      const auto result = runPut(args);
+      EXPECT_EQ(result.status, 1) << c.err << dryRun;
+      EXPECT_EQ(result.out, "") << c.err << dryRun;
+      EXPECT_EQ(result.err, text(c.err)) << dryRun;
+      EXPECT_FALSE(fs::exists(output)) << c.err << dryRun;
+      expectUntouched(c.err);
+      expectNoTemporary(c.err);
     }
-    const bool oneDisk = c.args.size() == 2 && c.args[0] == "--disk" && c.args[1] == "0";
-    std::vector<std::string> args{d88(), (oneDisk ? folder() / "000" : folder()).string()};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const auto result = runPut(args);
-    EXPECT_EQ(result.status, 1) << c.err;
-    EXPECT_EQ(result.out, "") << c.err;
-    EXPECT_EQ(result.err, text(c.err));
-    EXPECT_FALSE(fs::exists(output)) << c.err;
-    expectUntouched(c.err);
-    expectNoTemporary(c.err);
   }
 }
 
