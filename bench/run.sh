@@ -111,7 +111,9 @@ fresh_image() {
   cp "$work/full.d88" "$work/put.d88"
 }
 # The floor: reading every file of the tree, then a durable copy of the image.
-floor="tar -cf - -C '$tree' . | cat >/dev/null && cp '$work/full.d88' '$work/floor.d88' && sync"
+# The paths go in as arguments, whatever characters they hold.
+floor='tar -cf - -C "$1" . | cat >/dev/null && cp "$2" "$3" && sync'
+floor_paths=("$tree" "$work/full.d88" "$work/floor.d88")
 for change in unchanged changed; do
   if [[ "$change" == changed ]]; then
     for folder in "$tree"/*/; do
@@ -121,7 +123,7 @@ for change in unchanged changed; do
   fi
   before_each=fresh_image measure "$bin/d88put" "$work/put.d88" "$tree"
   put_time=$median put_rss=$peak
-  measure bash -c "$floor"
+  measure bash -c "$floor" floor "${floor_paths[@]}"
   floor_time=$median
   ratio=$(awk -v a="$put_time" -v b="$floor_time" 'BEGIN {printf "%.2f", a / b}')
   echo "| $change | $put_time | $floor_time | $ratio | $put_rss | $((put_rss - empty_rss)) |"
