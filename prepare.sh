@@ -69,7 +69,6 @@ for package in "${wanted[@]}"; do
 done
 ((${#missing[@]} > 0)) || exit 0
 
-echo "$0: installing for $*: ${missing[*]}" >&2
 if ((EUID == 0)); then
   run=()
 elif command -v sudo >/dev/null; then
@@ -79,5 +78,6 @@ else
   echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
+echo "$0: installing for $*: ${missing[*]}" >&2
 "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
