@@ -80,4 +80,4 @@ else
 fi
 echo "$0: installing for $*: ${missing[*]}" >&2
 "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-"${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+"${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
