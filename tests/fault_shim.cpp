@@ -18,9 +18,10 @@ struct NamedSignal {
   const char* name;
   int number;
 };
-constexpr NamedSignal kSignals[] = {{"HUP", SIGHUP},   {"INT", SIGINT},   {"QUIT", SIGQUIT},
-                                    {"TERM", SIGTERM}, {"USR1", SIGUSR1}, {"ALRM", SIGALRM},
-                                    {"XFSZ", SIGXFSZ}};
+constexpr NamedSignal kSignals[] = {{"HUP", SIGHUP},   {"INT", SIGINT},       {"QUIT", SIGQUIT},
+                                    {"TERM", SIGTERM}, {"USR1", SIGUSR1},     {"USR2", SIGUSR2},
+                                    {"ALRM", SIGALRM}, {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},
+                                    {"XCPU", SIGXCPU}, {"XFSZ", SIGXFSZ}};
 
 bool exists(const std::string& path) {
   struct stat info {};

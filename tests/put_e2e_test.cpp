@@ -904,7 +904,13 @@ TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
                                      {"INT", SIGINT},
                                      {"QUIT", SIGQUIT},
                                      {"TERM", SIGTERM},
-                                     {"ALRM", SIGALRM}}) {
+                                     {"USR1", SIGUSR1},
+                                     {"USR2", SIGUSR2},
+                                     {"ALRM", SIGALRM},
+                                     {"VTALRM", SIGVTALRM},
+                                     {"PROF", SIGPROF},
+                                     {"XCPU", SIGXCPU},
+                                     {"XFSZ", SIGXFSZ}}) {
     cases.push_back(
         {std::string("SIG") + name, fault(name), {}, std::nullopt, 128 + number, false});
   }
