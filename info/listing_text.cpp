@@ -1,7 +1,6 @@
 #include "listing_text.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "d88_text.h"
 
@@ -11,13 +10,7 @@ std::string decodedDiskName(const DiskListing& disk, bool quoted) {
   return d88text::decodeCp932(begin, static_cast<std::size_t>(end - begin), quoted);
 }
 
-std::string messageText(const char* message) {
-  // The line end would be escaped as a control character.
-  const std::size_t length = std::strcspn(message, "\n");
-  return d88text::decodeCp932(reinterpret_cast<const std::uint8_t*>(message), length, false);
-}
-
 std::string recognitionText(DiskKind kind) {
   const char* message = recognitionMessage(kind);
-  return message == nullptr ? std::string() : messageText(message);
+  return message == nullptr ? std::string() : d88text::messageText(message);
 }

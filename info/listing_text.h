@@ -9,7 +9,5 @@
 // Shift_JIS; undecodable bytes as \xNN (and, `quoted`, '\' as "\\" and '"'
 // as "\"").
 [[nodiscard]] std::string decodedDiskName(const DiskListing& disk, bool quoted);
-// One of the tool's Shift_JIS messages as UTF-8 text, without its line end.
-[[nodiscard]] std::string messageText(const char* message);
 // The recognition message as UTF-8 text without its line end; empty for none.
 [[nodiscard]] std::string recognitionText(DiskKind kind);

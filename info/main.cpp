@@ -9,7 +9,6 @@
 #include "extract_file.h"
 #include "json_format.h"
 #include "listing.h"
-#include "messages.h"
 #include "platform.h"
 #include "text_format.h"
 #include "tool_text.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "listing_text.h"
-#include "messages.h"
+#include "tool_messages.h"
 
 namespace {
 

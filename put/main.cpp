@@ -13,7 +13,6 @@
 #include "d88_image.h"
 #include "d88_text.h"
 #include "extract_file.h"
-#include "messages.h"
 #include "platform.h"
 #include "put_back.h"
 #include "replace_file.h"
