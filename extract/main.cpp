@@ -7,15 +7,12 @@
 #include <system_error>
 
 #include "extract_file.h"
-#include "file_tables.h"
 #include "messages.h"
 #include "platform.h"
 
 namespace {
 
 constexpr const char* kDefaultProgramName = "d88extract";
-constexpr std::int32_t kFirstSectorOfTrack = 1;
-constexpr std::int32_t kLastSectorOfTrack = 16;
 
 struct Options {
   bool makeSubdirectories = true;
@@ -72,8 +69,7 @@ int extractAllDisks(const Options& options) {
   }
   for (std::int32_t disk = 0; disk < diskImage.diskCount(); ++disk) {
     // An unselectable disk reads as empty: it yields no files.
-    (void)diskImage.selectDisk(disk);
-    diskImage.setSectorRange(kFirstSectorOfTrack, kLastSectorOfTrack);
+    (void)selectDisk(diskImage, disk);
     if (!options.makeSubdirectories) {
       extractDisk(options.extractAll);
       continue;

@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-#include "extract_file.h"
+#include "chain.h"
 #include "fuzz_support.h"
 #include "listing.h"
 #include "put_back.h"
@@ -35,8 +35,7 @@ bool isWritten(const FileListing& file) {
 
 std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint8_t>& buffer,
                                      const DiskFile& file) {
-  (void)readFileChain(image, buffer.data(), file.track, file.cylinder(), file.head(), file.r,
-                      kSizeCode, file.offset, file.size);
+  (void)readFileChain(image, buffer.data(), file);
   return {buffer.begin() + file.offset, buffer.begin() + file.offset + file.size};
 }
 
@@ -51,6 +50,7 @@ void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   std::fclose(file);
 }
 
+TableBuffers tables;
 d88::D88Image original;
 d88::D88Image patched;
 d88::D88Image written;
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DiskListing listing;
   for (std::int32_t index = 0; index < original.diskCount(); ++index) {
     Disk& disk = disks[static_cast<std::size_t>(index)];
-    describeDisk(original, index, buffer.data(), listing);
+    describeDisk(original, index, {tables, buffer.data()}, listing);
     disk.kind = listing.kind;
     disk.files = listing.files;
     fs::create_directories(folder / std::to_string(1000 + index).substr(1));
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::int32_t index = 0; index < written.diskCount(); ++index) {
       const Disk& disk = disks[static_cast<std::size_t>(index)];
-      describeDisk(written, index, buffer.data(), listing);
+      describeDisk(written, index, {tables, buffer.data()}, listing);
       if (listing.kind != disk.kind || listing.files.size() != disk.files.size()) {
         std::abort();
       }

@@ -12,7 +12,6 @@
 
 #include "d88_image.h"
 #include "d88_text.h"
-#include "extract_file.h"
 #include "platform.h"
 #include "put_back.h"
 #include "replace_file.h"
@@ -98,7 +97,9 @@ void writeError(const std::string& text) {
   d88text::writeText(stderr, "error: " + text + "\n");
 }
 
-// The D88 file opened a second time, to read it with the changes laid over.
+// The D88 file as it is, and opened a second time, to read it with the
+// changes laid over.
+d88::D88Image originalImage;
 d88::D88Image patchedImage;
 
 }  // namespace
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
   HeldFile held;
   const HeldFile::Result holding = held.hold(d88Path);
   const std::string holdFailure = std::strerror(errno);
-  if (!diskImage.openFile(platform::openInput(d88Path)) ||
+  if (!originalImage.openFile(platform::openInput(d88Path)) ||
       !patchedImage.openFile(platform::openInput(d88Path))) {
     writeOpenError();
     return 1;
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
 
   PutPlan plan;
   const PutRequest request{platform::argumentPath(argc, argv, arguments.folder), arguments.disk};
-  planPutBack(diskImage, patchedImage, request, plan);
+  planPutBack(originalImage, patchedImage, request, plan);
   std::fflush(stdout);
   for (const std::string& message : plan.messages) {
     d88text::writeText(stderr, message + "\n");
@@ -186,7 +187,7 @@ int main(int argc, char** argv) {
     };
     replacement.releaseFiles = [&]() {
       // Windows cannot replace a file that is open.
-      (void)diskImage.open(nullptr);
+      (void)originalImage.open(nullptr);
       (void)patchedImage.open(nullptr);
 #ifdef _WIN32
       held.release();

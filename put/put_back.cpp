@@ -7,7 +7,7 @@
 #include <memory>
 #include <system_error>
 
-#include "extract_file.h"
+#include "chain.h"
 #include "file_tables.h"
 #include "listing.h"
 #include "platform.h"
@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 // Large enough for reads that bypass the reader's blocks, small enough to
 // keep the memory of a copy low.
 constexpr std::int64_t kCopyBlock = 64 * 1024;
-static_assert(kCopyBlock <= kExtractBufferSize, "a block fits the extraction buffer");
 
 // A byte range of the D88 file.
 struct Span {
@@ -60,8 +59,7 @@ bool isWritten(const FileListing& file) {
 // from its offset on.
 std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
                           std::vector<d88::ChainStep>& steps) {
-  image.locateSectors(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
-                      file.offset + file.size, steps);
+  (void)locateFileChain(image, file, steps);
   std::vector<Span> spans;
   for (const d88::ChainStep& step : steps) {
     const std::int64_t from = std::max(step.chainOffset, file.offset);
@@ -71,18 +69,6 @@ std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
     }
   }
   return spans;
-}
-
-// The steps a file's chain takes, as readFileChain would read it; returns
-// the bytes it reads (0: the file is not written).
-std::int32_t locateChain(d88::D88Image& image, const DiskFile& file,
-                         std::vector<d88::ChainStep>& steps) {
-  steps.clear();
-  if (isDamagedRange(file.offset, file.size)) {
-    return 0;
-  }
-  return image.locateSectors(file.track, file.cylinder(), file.head(), file.r, kSizeCode,
-                             file.offset + file.size, steps);
 }
 
 bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
@@ -318,7 +304,7 @@ class Planner {
       return;
     }
     plan_.ignored += static_cast<std::int32_t>(messages.size());
-    describeDisk(original_, disk, buffer_.data(), scratch_, {false, false});
+    describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
     summary.written.assign(scratch_.files.size(), false);
@@ -327,7 +313,7 @@ class Planner {
     // chain is in the buffer, so that each chain is read once.
     std::map<std::string, bool> met;
     for (std::size_t i = scratch_.files.size(); i-- > 0;) {
-      const FileListing listing = listFile(original_, buffer_.data(), scratch_.files[i].file);
+      const FileListing listing = listFile(original_, buffer_.get(), scratch_.files[i].file);
       summary.written[i] = isWritten(listing);
       const std::string name = listing.file.name.data();
       if (!isWritten(listing) || met.count(name) != 0) {
@@ -379,7 +365,7 @@ class Planner {
       fail("cannot read " + shown);
       return;
     }
-    if (std::equal(bytes.begin(), bytes.end(), buffer_.begin() + file.offset)) {
+    if (std::equal(bytes.begin(), bytes.end(), buffer_.get() + file.offset)) {
       ++plan_.unchanged;
       return;
     }
@@ -481,11 +467,11 @@ class Planner {
   // nothing concluded, as soon as a read of the structure meets a laid byte.
   bool checkUnchangedStructure(std::int32_t disk, std::vector<std::string>& errors) {
     std::uint64_t overlaid = patched_.overlaidReads();
-    describeDisk(patched_, disk, patchedBuffer_.get(), scratch_, {false, false});
+    describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
     bool originalSelected = false;
     for (std::size_t i = 0; i < scratch_.files.size(); ++i) {
       const DiskFile& file = scratch_.files[i].file;
-      const bool written = locateChain(patched_, file, steps_) > 0;
+      const bool written = locateFileChain(patched_, file, steps_) > 0;
       if (patched_.overlaidReads() != overlaid) {
         return false;
       }
@@ -494,8 +480,7 @@ class Planner {
         continue;
       }
       if (put == puts_.end() && !originalSelected) {
-        (void)original_.selectDisk(disk);
-        original_.setSectorRange(1, kSectorsPerTrack);
+        (void)selectDisk(original_, disk, scratch_.kind);
         originalSelected = true;
       }
       const std::string text = compareChain(disk, file, put);
@@ -514,7 +499,7 @@ class Planner {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
-    describeDisk(original_, disk, buffer_.data(), before_, {false, !summarised});
+    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised});
     if (!summarised) {
       DiskSummary& summary = summaries_[disk];
       summary.kind = before_.kind;
@@ -523,11 +508,11 @@ class Planner {
       }
     }
     const DiskSummary& before = summaries_[disk];
-    describeDisk(patched_, disk, patchedBuffer_.get(), scratch_, {false, false});
+    describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
     bool same = before.kind == scratch_.kind && sameFiles(before_.files, scratch_.files);
     for (std::size_t i = 0; same && i < scratch_.files.size(); ++i) {
       const DiskFile& file = scratch_.files[i].file;
-      const bool written = locateChain(patched_, file, steps_) > 0;
+      const bool written = locateFileChain(patched_, file, steps_) > 0;
       same = written == before.written[i];
       if (same && written) {
         const std::string text = compareChain(disk, file, findPut(disk, i));
@@ -559,8 +544,7 @@ class Planner {
   // the disk). Returns the error, or nothing.
   std::string compareChain(std::int32_t disk, const DiskFile& file,
                            std::vector<Put>::const_iterator put) {
-    (void)readFileChain(patched_, patchedBuffer_.get(), file.track, file.cylinder(), file.head(),
-                        file.r, kSizeCode, file.offset, file.size);
+    (void)readFileChain(patched_, patchedBuffer_.get(), file);
     const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
     if (put != puts_.end()) {
       return std::equal(put->bytes.begin(), put->bytes.end(), chain)
@@ -568,9 +552,8 @@ class Planner {
                  : put->name + " would not read back as put: it shares bytes with " +
                        sharers(file, &*put);
     }
-    (void)readFileChain(original_, buffer_.data(), file.track, file.cylinder(), file.head(), file.r,
-                        kSizeCode, file.offset, file.size);
-    return std::equal(chain, chain + file.size, buffer_.begin() + file.offset)
+    (void)readFileChain(original_, buffer_.get(), file);
+    return std::equal(chain, chain + file.size, buffer_.get() + file.offset)
                ? std::string()
                : shownName(request_, disk, file.name.data()) +
                      " would change: it shares bytes with " + sharers(file, nullptr);
@@ -612,10 +595,11 @@ class Planner {
   DiskListing scratch_;
   std::vector<Put> puts_;
   std::vector<d88::ChainStep> steps_;
-  // The original's chains go to the process-wide extraction buffer.
-  std::array<std::uint8_t, kExtractBufferSize>& buffer_ = extractBuffer;
-  // Left uninitialised: a chain read touches only the pages it fills, so
-  // memory follows the largest file rather than the buffer's size.
+  TableBuffers tables_;
+  // The chains of the original and of the changed image. Left uninitialised:
+  // a chain read touches only the pages it fills, so memory follows the
+  // largest file rather than the buffers' size.
+  std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kExtractBufferSize]};
   std::unique_ptr<std::uint8_t[]> patchedBuffer_{new std::uint8_t[kExtractBufferSize]};
 };
 
@@ -640,8 +624,8 @@ std::string putReport(const PutPlan& plan, bool dryRun) {
 }
 
 bool copyPatched(d88::D88Image& patched, std::FILE* out) {
-  // The extraction buffer has done its work when the copy is made.
-  std::uint8_t* block = extractBuffer.data();
+  std::vector<std::uint8_t> room(static_cast<std::size_t>(kCopyBlock));
+  std::uint8_t* block = room.data();
   const std::int64_t size = patched.fileSize();
   for (std::int64_t position = 0; position < size; position += kCopyBlock) {
     const std::int64_t count = std::min(kCopyBlock, size - position);

@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "extract_file.h"
-#include "json_format.h"
 #include "listing.h"
+#include "listing_json.h"
+#include "listing_text.h"
 #include "put_back.h"
-#include "text_format.h"
 
 namespace {
 
@@ -29,8 +28,14 @@ constexpr char kNewImagePath[] = "/image.d88.new";
 // The put-back's folder, laid out as d88extract -a writes: 000/S117, ...
 constexpr char kPutFolder[] = "/put";
 
-// The image opened a second time, to read it with the changes laid over.
+// The image, and the image opened a second time, to read it with the
+// changes laid over.
+d88::D88Image image;
 d88::D88Image patchedImage;
+// The room its disks are read into.
+TableBuffers tables;
+ExtractBuffer chainBuffer;
+const DiskBuffers buffers{tables, chainBuffer.data()};
 // The files of the disk last asked for: a download of every file reads each
 // disk's tables once.
 DiskListing filesOf;
@@ -38,7 +43,7 @@ std::int32_t filesOfDisk = -1;
 
 bool openImage() {
   filesOfDisk = -1;
-  return diskImage.open(kImagePath);
+  return image.open(kImagePath);
 }
 
 template <typename... Args>
@@ -64,7 +69,7 @@ std::string listing() {
     return {};
   }
   std::string json = jsonDocumentStart();
-  describeImage(diskImage, [&](const DiskListing& disk) {
+  describeImage(image, buffers, [&](const DiskListing& disk) {
     if (disk.index > 0) {
       json += kJsonDiskSeparator;
     }
@@ -75,11 +80,11 @@ std::string listing() {
 
 // Disk `disk` as d88info's text lists it (the page shows its track lines).
 std::string diskText(std::int32_t disk) {
-  if (disk < 0 || disk >= diskImage.diskCount()) {
+  if (disk < 0 || disk >= image.diskCount()) {
     return {};
   }
   filesOfDisk = -1;
-  describeDisk(diskImage, disk, extractBuffer.data(), filesOf);
+  describeDisk(image, disk, buffers, filesOf);
   return formatDiskText(filesOf);
 }
 
@@ -87,22 +92,22 @@ std::string diskText(std::int32_t disk) {
 // files zero-filled past the break), as a view for the caller to copy; null
 // for a file it does not write.
 val fileBytes(std::int32_t disk, std::int32_t index) {
-  if (disk < 0 || disk >= diskImage.diskCount()) {
+  if (disk < 0 || disk >= image.diskCount()) {
     return val::null();
   }
   if (filesOfDisk != disk) {
-    describeDisk(diskImage, disk, extractBuffer.data(), filesOf, {false, false});
+    describeDisk(image, disk, buffers, filesOf, kFileListOnly);
     filesOfDisk = disk;
   }
   if (index < 0 || static_cast<std::size_t>(index) >= filesOf.files.size()) {
     return val::null();
   }
-  const FileListing file = listFile(diskImage, extractBuffer.data(), filesOf.files[index].file);
+  const FileListing file = listFile(image, chainBuffer.data(), filesOf.files[index].file);
   if (file.verdict != FileVerdict::Complete && file.verdict != FileVerdict::Incomplete) {
     return val::null();
   }
   return val(emscripten::typed_memory_view(static_cast<std::size_t>(file.file.size),
-                                           extractBuffer.data() + file.file.offset));
+                                           chainBuffer.data() + file.file.offset));
 }
 
 // Puts back `files`, an array of {disk, name, bytes}, as d88put does with a
@@ -127,7 +132,7 @@ val putBack(const val& files) {
   PutPlan plan;
   bool accepted = err.empty() && openImage() && patchedImage.open(kImagePath);
   if (accepted) {
-    planPutBack(diskImage, patchedImage, PutRequest{kPutFolder, std::nullopt}, plan);
+    planPutBack(image, patchedImage, PutRequest{kPutFolder, std::nullopt}, plan);
     for (const std::string& message : plan.messages) {
       err += message + "\n";
     }
@@ -137,7 +142,7 @@ val putBack(const val& files) {
     std::FILE* out = std::fopen(kNewImagePath, "wb");
     bool copied = out != nullptr && copyPatched(patchedImage, out);
     copied = out != nullptr && std::fclose(out) == 0 && copied;
-    (void)diskImage.open(nullptr);
+    (void)image.open(nullptr);
     accepted = copied && std::rename(kNewImagePath, kImagePath) == 0;
     if (!accepted) {
       err += "error: cannot write the changed image\n";

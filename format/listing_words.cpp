@@ -1,4 +1,4 @@
-#include "listing_text.h"
+#include "listing_words.h"
 
 #include <algorithm>
 

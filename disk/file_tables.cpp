@@ -3,31 +3,30 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "extract_file.h"
-#include "messages.h"
-
-TableBuffer firstTable{};
-TableBuffer secondTable{};
-
 namespace {
-
-constexpr std::int32_t kFirstSector = 1;
 
 // Reads a whole side-0 track into a table buffer. A short read leaves the
 // bytes it did not reach as they were.
-void readTable(d88::D88Image& image, std::int32_t track, TableBuffer& table) {
-  image.readSectors(track, track / 2, 0, kFirstSector, kSizeCode, table.data(), kTableSize);
+void readTable(d88::D88Image& image, const TrackGeometry& geometry, std::int32_t track,
+               TableBuffer& table) {
+  image.readSectors(track, track / 2, 0, geometry.firstSector, geometry.sizeCode, table.data(),
+                    geometry.trackSize());
 }
 
 bool begins(const TableBuffer& table, const ProbeValue& value) {
   return std::equal(value.begin(), value.end(), table.begin());
 }
 
+void useGeometry(d88::D88Image& image, const TrackGeometry& geometry) {
+  image.setSectorRange(geometry.firstSector, geometry.lastSector);
+}
+
 bool probe(d88::D88Image& image, const DiskLayout& layout, TableBuffer& first,
            TableBuffer& second) {
-  readTable(image, layout.firstTableTrack, first);
-  readTable(image, layout.secondTableTrack, second);
-  return begins(first, layout.firstBegins) && begins(second, layout.secondBegins);
+  useGeometry(image, layout.geometry);
+  readTable(image, layout.geometry, layout.firstTable.track, first);
+  readTable(image, layout.geometry, layout.secondTable.track, second);
+  return begins(first, layout.firstTable.begins) && begins(second, layout.secondTable.begins);
 }
 
 }  // namespace
@@ -37,8 +36,9 @@ FileTableEntry entryAt(const TableBuffer& table, std::int32_t index) {
   return FileTableEntry{table.at(at), table.at(at + 1), table.at(at + 2)};
 }
 
-std::int32_t sectorAddress(const FileTableEntry& entry) {
-  return entry.trackIndex() * kTableSize + (entry.sectorNumber() - 1) * kSectorSize + entry.offset;
+std::int32_t sectorAddress(const FileTableEntry& entry, const TrackGeometry& geometry) {
+  return entry.trackIndex() * geometry.trackSize() +
+         (entry.sectorNumber() - geometry.firstSector) * geometry.sectorSize() + entry.offset;
 }
 
 DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second) {
@@ -49,7 +49,14 @@ DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& se
       return layout.kind;
     }
   }
+  useGeometry(image, kUnknownLayout.geometry);
   return DiskKind::Unknown;
+}
+
+bool selectDisk(d88::D88Image& image, std::int32_t index, DiskKind kind) {
+  const bool selected = image.selectDisk(index);
+  useGeometry(image, layoutOf(kind).geometry);
+  return selected;
 }
 
 const DiskLayout& layoutOf(DiskKind kind) {
@@ -62,8 +69,7 @@ const DiskLayout& layoutOf(DiskKind kind) {
 }
 
 bool isSelected(DiskKind kind, std::int32_t number, bool extractAll) {
-  const DiskLayout& layout = layoutOf(kind);
-  return extractAll || (number >= layout.writtenFirst && number <= layout.writtenLast);
+  return extractAll || layoutOf(kind).written.holds(number);
 }
 
 TableFileName tableFileName(DiskKind kind, std::int32_t number) {
@@ -73,42 +79,29 @@ TableFileName tableFileName(DiskKind kind, std::int32_t number) {
   return name;
 }
 
-DiskFile fixedDiskFile(const FixedFile& fixed) {
+DiskFile fixedDiskFile(const DiskLayout& layout, const FixedFile& fixed) {
   DiskFile file;
   std::snprintf(file.name.data(), file.name.size(), "%s", fixed.name);
   file.track = fixed.track;
-  file.r = kFirstSector;
+  file.r = layout.geometry.firstSector;
+  file.n = layout.geometry.sizeCode;
   file.size = fixed.size;
   file.writtenWithoutAll = true;
   return file;
 }
 
-DiskFile tableDiskFile(DiskKind kind, const TableFile& table) {
+DiskFile tableDiskFile(const DiskLayout& layout, const TableFile& table) {
   DiskFile file;
-  file.name = tableFileName(kind, table.number);
+  file.name = tableFileName(layout.kind, table.number);
   file.track = table.start.trackIndex();
   file.r = table.start.sectorNumber();
+  file.n = layout.geometry.sizeCode;
   file.offset = table.start.offset;
   file.size = table.size;
-  file.writtenWithoutAll = isSelected(kind, table.number, false);
+  file.writtenWithoutAll = isSelected(layout.kind, table.number, false);
   return file;
 }
 
 const char* recognitionMessage(DiskKind kind) {
-  return layoutOf(kind).message;
-}
-
-void extractDisk(bool extractAll) {
-  const DiskKind kind = recogniseDisk(diskImage, firstTable, secondTable);
-  if (const char* message = recognitionMessage(kind)) {
-    std::fputs(message, stdout);
-  }
-  // The kind is settled by the tables: a fixed file that cannot be read
-  // changes nothing for the rest.
-  forEachDiskFile(kind, firstTable, secondTable, [&](const DiskFile& file) {
-    if (extractAll || file.writtenWithoutAll) {
-      (void)extractFile(file.name.data(), file.track, file.cylinder(), file.head(), file.r,
-                        kSizeCode, file.offset, file.size);
-    }
-  });
+  return layoutOf(kind).announcement.message;
 }

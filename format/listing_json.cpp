@@ -1,9 +1,9 @@
-#include "json_format.h"
+#include "listing_json.h"
 
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "listing_text.h"
+#include "listing_words.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ std::string formatDiskJson(const DiskListing& disk) {
       tracks.push_back(trackJson(track));
     }
     json["tracks"] = std::move(tracks);
-    json["kind"] = layoutOf(disk.kind).listingName;
+    json["kind"] = layoutOf(disk.kind).announcement.listingName;
     const std::string message = recognitionText(disk.kind);
     json["message"] = message.empty() ? Json(nullptr) : Json(message);
     Json files = Json::array();

@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "chain.h"
 #include "d88_image.h"
-#include "extract_file.h"
 #include "file_tables.h"
 
 // A slot of the track table with a stored offset, and the records its walk
@@ -58,11 +58,19 @@ struct DiskListing {
   std::vector<FileListing> files;  // every file "-a" writes, in extraction order
 };
 
+// The room a description reads into, owned by the caller (one for each disk
+// read at a time): the two file tables, and a chain buffer of
+// kExtractBufferSize bytes.
+struct DiskBuffers {
+  TableBuffers& tables;
+  std::uint8_t* chain;
+};
+
 // Describes each disk image of the open file in file order, handing each to
 // `visit` before the next is read, so that memory holds one disk at a time.
-// It selects each disk and uses the process-wide table and extraction
-// buffers, as the extraction does.
-void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit);
+// It selects each disk in turn.
+void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
+                   const std::function<void(const DiskListing&)>& visit);
 // What describeDisk fills in: a caller that only needs the files can leave
 // out the tracks, and one that reads each file with listFile itself can leave
 // out the chains (every file's verdict is then Complete).
@@ -70,11 +78,13 @@ struct DescribeParts {
   bool tracks = true;
   bool chains = true;
 };
+// The files and nothing else: no track records, no chain reads.
+inline constexpr DescribeParts kFileListOnly{false, false};
 
-// Describes one disk of the open file into `disk` (whose room is reused);
-// chains are read into `buffer`, of kExtractBufferSize bytes.
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
-                  DescribeParts parts = {});
+// Selects and describes one disk of the open file into `disk` (whose room
+// is reused), reading into `buffers`.
+void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
+                  DiskListing& disk, DescribeParts parts = {});
 // What extraction does with one file of the selected disk; its chain is left
 // in `buffer` (from the file's offset on).
 [[nodiscard]] FileListing listFile(d88::D88Image& image, std::uint8_t* buffer,

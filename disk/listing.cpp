@@ -38,8 +38,7 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
 
 FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
   FileListing listing{file, FileVerdict::Complete, 0};
-  const FileRead read = readFileChain(image, buffer, file.track, file.cylinder(), file.head(),
-                                      file.r, kSizeCode, file.offset, file.size);
+  const FileRead read = readFileChain(image, buffer, file);
   listing.bytesRead = read.bytesRead;
   switch (read.status) {
     case FileReadStatus::Complete:
@@ -78,12 +77,11 @@ const char* mediaName(std::int32_t mediaType) {
   }
 }
 
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
-                  DescribeParts parts) {
+void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
+                  DiskListing& disk, DescribeParts parts) {
   disk.index = index;
   disk.offset = image.diskOffset(index);
-  disk.headerComplete = image.selectDisk(index);
-  image.setSectorRange(1, kSectorsPerTrack);
+  disk.headerComplete = selectDisk(image, index);
   disk.nameField = image.nameField();
   disk.writeProtect = image.writeProtect();
   disk.mediaType = image.mediaType();
@@ -105,18 +103,20 @@ void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer
       track.slot = slot;
       listTrack(image, track);
     }
-    disk.kind = recogniseDisk(image, firstTable, secondTable);
-    forEachDiskFile(disk.kind, firstTable, secondTable, [&](const DiskFile& file) {
-      disk.files.push_back(parts.chains ? listFile(image, buffer, file) : FileListing{file});
+    TableBuffers& tables = buffers.tables;
+    disk.kind = recogniseDisk(image, tables.first, tables.second);
+    forEachDiskFile(disk.kind, tables.first, tables.second, [&](const DiskFile& file) {
+      disk.files.push_back(parts.chains ? listFile(image, buffers.chain, file) : FileListing{file});
     });
   }
   disk.tracks.resize(present);
 }
 
-void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit) {
+void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
+                   const std::function<void(const DiskListing&)>& visit) {
   DiskListing disk;
   for (std::int32_t index = 0; index < image.diskCount(); ++index) {
-    describeDisk(image, index, extractBuffer.data(), disk);
+    describeDisk(image, index, buffers, disk);
     visit(disk);
   }
 }

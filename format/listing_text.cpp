@@ -1,10 +1,10 @@
-#include "text_format.h"
+#include "listing_text.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 
-#include "listing_text.h"
+#include "listing_words.h"
 #include "tool_messages.h"
 
 namespace {
@@ -132,7 +132,7 @@ std::string formatDiskText(const DiskListing& disk) {
   for (const TrackListing& track : disk.tracks) {
     appendTrack(out, track);
   }
-  append(out, "  kind: %s\n", layoutOf(disk.kind).listingName);
+  append(out, "  kind: %s\n", layoutOf(disk.kind).announcement.listingName);
   for (const FileListing& file : disk.files) {
     appendFile(out, file);
   }
