@@ -10,7 +10,7 @@ FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, const DiskFil
   // A negative size or offset, or a range past the buffer, comes from a
   // damaged file table: such a file is skipped like an unreadable one.
   if (isDamagedRange(file.offset, file.size)) {
-    return {FileReadStatus::Damaged, 0};
+    return {file.size < 0 ? FileVerdict::SkippedNegativeSize : FileVerdict::SkippedPastBuffer, 0};
   }
   const std::int32_t wanted = file.offset + file.size;
   // Bytes past a break in the chain must read as zero, not as an earlier file.
@@ -18,10 +18,11 @@ FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, const DiskFil
   const std::int32_t got =
       image.readSectors(file.track, file.cylinder(), file.head(), file.r, file.n, buffer, wanted);
   if (got == 0) {
-    return {FileReadStatus::Unreadable, 0};
+    // A read of no bytes reads nothing, like a missing sector.
+    return {wanted == 0 ? FileVerdict::SkippedNothingToRead : FileVerdict::SkippedUnreadable, 0};
   }
   const std::int32_t past = std::max(got - file.offset, 0);
-  return {got < wanted ? FileReadStatus::Incomplete : FileReadStatus::Complete, past};
+  return {got < wanted ? FileVerdict::Incomplete : FileVerdict::Complete, past};
 }
 
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,

@@ -15,15 +15,24 @@ static_assert(kExtractBufferSize == 80 * kTableSize, "the buffer holds 80 full t
 
 using ExtractBuffer = std::array<std::uint8_t, kExtractBufferSize>;
 
-enum class FileReadStatus {
-  Complete,    // every byte read
-  Incomplete,  // the chain broke after its first step; the rest is zero
-  Unreadable,  // not even the first step could be read
-  Damaged,     // negative size or offset, or a range past the buffer: not read
+// What reading a file's chain gives, and so what extraction does with it.
+enum class FileVerdict {
+  Complete,              // every byte read
+  Incomplete,            // written whole, zero-filled past a break in its chain
+  SkippedUnreadable,     // its first sector cannot be read
+  SkippedNothingToRead,  // size 0 at offset 0: no byte to read, no file
+  SkippedNegativeSize,   // a damaged table gives it a negative size
+  SkippedPastBuffer,     // offset and size reach past the extraction buffer
 };
 
+// Whether d88extract writes a file of that verdict (with -a, or the files
+// it writes without).
+[[nodiscard]] constexpr bool isWritten(FileVerdict verdict) {
+  return verdict == FileVerdict::Complete || verdict == FileVerdict::Incomplete;
+}
+
 struct FileRead {
-  FileReadStatus status = FileReadStatus::Unreadable;
+  FileVerdict verdict = FileVerdict::SkippedUnreadable;
   std::int32_t bytesRead = 0;  // bytes read past the offset
 };
 

@@ -37,27 +37,8 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
 }  // namespace
 
 FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
-  FileListing listing{file, FileVerdict::Complete, 0};
   const FileRead read = readFileChain(image, buffer, file);
-  listing.bytesRead = read.bytesRead;
-  switch (read.status) {
-    case FileReadStatus::Complete:
-      listing.verdict = FileVerdict::Complete;
-      break;
-    case FileReadStatus::Incomplete:
-      listing.verdict = FileVerdict::Incomplete;
-      break;
-    case FileReadStatus::Unreadable:
-      // A read of no bytes reads nothing, like a missing sector.
-      listing.verdict = file.offset + file.size == 0 ? FileVerdict::SkippedNothingToRead
-                                                     : FileVerdict::SkippedUnreadable;
-      break;
-    case FileReadStatus::Damaged:
-      listing.verdict =
-          file.size < 0 ? FileVerdict::SkippedNegativeSize : FileVerdict::SkippedPastBuffer;
-      break;
-  }
-  return listing;
+  return {file, read.verdict, read.bytesRead};
 }
 
 const char* mediaName(std::int32_t mediaType) {

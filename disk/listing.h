@@ -28,16 +28,6 @@ struct TrackListing {
   d88::WalkEnd walkEnd = d88::WalkEnd::NoTrack;  // NoTrack exactly when pastSize
 };
 
-// What extraction does with a file.
-enum class FileVerdict {
-  Complete,
-  Incomplete,            // written whole, zero-filled past a break in its chain
-  SkippedUnreadable,     // its first sector cannot be read
-  SkippedNothingToRead,  // size 0 at offset 0: no byte to read, no file
-  SkippedNegativeSize,   // a damaged table gives it a negative size
-  SkippedPastBuffer,     // offset and size reach past the extraction buffer
-};
-
 struct FileListing {
   DiskFile file;
   FileVerdict verdict = FileVerdict::Complete;

@@ -48,7 +48,7 @@ bool extractFile(const DiskFile& file) {
   const std::int32_t offset = file.offset;
   const std::int32_t size = file.size;
   const FileRead read = readFileChain(diskImage, extractBuffer.data(), file);
-  if (read.status == FileReadStatus::Damaged || read.status == FileReadStatus::Unreadable) {
+  if (!isWritten(read.verdict)) {
     return false;
   }
   // Opening the image itself for writing (by its name, or a link to it) would
@@ -67,7 +67,7 @@ bool extractFile(const DiskFile& file) {
               static_cast<unsigned>(file.r), static_cast<unsigned>(offset),
               static_cast<unsigned>(size));
   // The report line alone would present a broken chain as a complete file.
-  if (read.status == FileReadStatus::Incomplete) {
+  if (read.verdict == FileVerdict::Incomplete) {
     std::fflush(stdout);
     std::fprintf(stderr, messages::kIncompleteFile, name, static_cast<unsigned>(read.bytesRead),
                  static_cast<unsigned>(size));

@@ -86,30 +86,13 @@ Json fileJson(const FileListing& listing) {
   Json json{{"name", file.name.data()}, {"track", file.track},
             {"sector", file.r},         {"offset", file.offset},
             {"size", file.size},        {"writtenWithoutAll", file.writtenWithoutAll}};
-  switch (listing.verdict) {
-    case FileVerdict::Complete:
-      json["verdict"] = "complete";
-      break;
-    case FileVerdict::Incomplete:
-      json["verdict"] = "incomplete";
-      json["bytesRead"] = listing.bytesRead;
-      break;
-    case FileVerdict::SkippedUnreadable:
-      json["verdict"] = "skipped";
-      json["reason"] = "firstSectorUnreadable";
-      break;
-    case FileVerdict::SkippedNothingToRead:
-      json["verdict"] = "skipped";
-      json["reason"] = "nothingToRead";
-      break;
-    case FileVerdict::SkippedNegativeSize:
-      json["verdict"] = "skipped";
-      json["reason"] = "negativeSize";
-      break;
-    case FileVerdict::SkippedPastBuffer:
-      json["verdict"] = "skipped";
-      json["reason"] = "pastExtractionBuffer";
-      break;
+  const VerdictWords& words = verdictWords(listing.verdict);
+  json["verdict"] = words.verdict;
+  if (listing.verdict == FileVerdict::Incomplete) {
+    json["bytesRead"] = listing.bytesRead;
+  }
+  if (words.reason != nullptr) {
+    json["reason"] = words.reason;
   }
   return json;
 }

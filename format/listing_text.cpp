@@ -1,10 +1,11 @@
 #include "listing_text.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "listing_words.h"
+#include "string_format.h"
 #include "tool_messages.h"
 
 namespace {
@@ -12,38 +13,33 @@ namespace {
 constexpr std::uint8_t kSingleDensity = 0x40;
 constexpr std::uint8_t kDeletedData = 0x10;
 
-template <typename... Args>
-void append(std::string& out, const char* format, Args... args) {
-  std::array<char, 160> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), format, args...);
-  out += buffer.data();
-}
+using d88text::appendFormat;
 
 // After an ID: [LLLL] when the stored data length is not 128 << N, then the
 // record's marks in braces: "fm" single density, "del" a deleted data mark,
 // "st=XX" a non-zero controller status (other values of the two flag bytes
 // are shown as "den=XX" and "del=XX").
 void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
-  append(out, " %02X-%02X-%02X-%02X", record.id.c, record.id.h, record.id.r, record.id.n);
+  appendFormat(out, " %02X-%02X-%02X-%02X", record.id.c, record.id.h, record.id.r, record.id.n);
   // A size code past the largest names no length a record can have.
   const bool nominal = record.id.n <= d88::kMaxSizeCode &&
                        record.dataLength == (std::int64_t{d88::kBaseSectorSize} << record.id.n);
   if (!nominal) {
-    append(out, "[%04X]", static_cast<unsigned>(record.dataLength));
+    appendFormat(out, "[%04X]", static_cast<unsigned>(record.dataLength));
   }
   std::string marks;
   if (record.density == kSingleDensity) {
     marks += ",fm";
   } else if (record.density != 0) {
-    append(marks, ",den=%02X", record.density);
+    appendFormat(marks, ",den=%02X", record.density);
   }
   if (record.deletedMark == kDeletedData) {
     marks += ",del";
   } else if (record.deletedMark != 0) {
-    append(marks, ",del=%02X", record.deletedMark);
+    appendFormat(marks, ",del=%02X", record.deletedMark);
   }
   if (record.status != 0) {
-    append(marks, ",st=%02X", record.status);
+    appendFormat(marks, ",st=%02X", record.status);
   }
   if (!marks.empty()) {
     out += "{" + marks.substr(1) + "}";
@@ -51,19 +47,19 @@ void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
 }
 
 void appendTrack(std::string& out, const TrackListing& track) {
-  append(out, "  track %3d (C %2d H %d): ", track.slot, track.slot / 2, track.slot % 2);
+  appendFormat(out, "  track %3d (C %2d H %d): ", track.slot, track.slot / 2, track.slot % 2);
   const auto offset = static_cast<std::uint32_t>(track.storedOffset);
   if (track.pastSize) {
-    append(out, "past the disk's size (offset 0x%08X)\n", static_cast<unsigned>(offset));
+    appendFormat(out, "past the disk's size (offset 0x%08X)\n", static_cast<unsigned>(offset));
     return;
   }
   if (track.insideHeader) {
-    append(out, "inside the disk header (offset 0x%08X): ", static_cast<unsigned>(offset));
+    appendFormat(out, "inside the disk header (offset 0x%08X): ", static_cast<unsigned>(offset));
   }
   if (track.records.empty()) {
     out += "no sectors";
   } else {
-    append(out, "%d sectors:", track.records.front().sectorCount);
+    appendFormat(out, "%d sectors:", track.records.front().sectorCount);
   }
   for (const d88::SectorRecordInfo& record : track.records) {
     appendRecord(out, record);
@@ -80,34 +76,20 @@ void appendTrack(std::string& out, const TrackListing& track) {
 
 void appendFile(std::string& out, const FileListing& listing) {
   const DiskFile& file = listing.file;
-  std::array<char, 128> line{};
-  std::snprintf(line.data(), line.size(), messages::kReportLine, file.name.data(),
-                static_cast<unsigned>(file.track), static_cast<unsigned>(file.r),
-                static_cast<unsigned>(file.offset), static_cast<unsigned>(file.size));
-  line[std::strcspn(line.data(), "\n")] = '\0';
-  append(out, "  %s", line.data());
+  std::string line =
+      d88text::format(messages::kReportLine, file.name.data(), static_cast<unsigned>(file.track),
+                      static_cast<unsigned>(file.r), static_cast<unsigned>(file.offset),
+                      static_cast<unsigned>(file.size));
+  line.erase(std::min(line.find('\n'), line.size()));
+  out += "  " + line;
   if (file.writtenWithoutAll) {
     out += "  (written without -a)";
   }
-  switch (listing.verdict) {
-    case FileVerdict::Complete:
-      break;
-    case FileVerdict::Incomplete:
-      append(out, "  (chain breaks: read %04X of %04X bytes)",
-             static_cast<unsigned>(listing.bytesRead), static_cast<unsigned>(file.size));
-      break;
-    case FileVerdict::SkippedUnreadable:
-      out += "  (skipped: first sector unreadable)";
-      break;
-    case FileVerdict::SkippedNothingToRead:
-      out += "  (skipped: nothing to read)";
-      break;
-    case FileVerdict::SkippedNegativeSize:
-      out += "  (skipped: size negative)";
-      break;
-    case FileVerdict::SkippedPastBuffer:
-      out += "  (skipped: size past the extraction buffer)";
-      break;
+  if (listing.verdict == FileVerdict::Incomplete) {
+    appendFormat(out, "  (chain breaks: read %04X of %04X bytes)",
+                 static_cast<unsigned>(listing.bytesRead), static_cast<unsigned>(file.size));
+  } else if (const char* reason = verdictWords(listing.verdict).reasonText) {
+    appendFormat(out, "  (skipped: %s)", reason);
   }
   out += "\n";
 }
@@ -117,22 +99,23 @@ void appendFile(std::string& out, const FileListing& listing) {
 std::string formatDiskText(const DiskListing& disk) {
   std::string out;
   if (!disk.headerComplete) {
-    append(out, "disk %d: offset 0x%08X  header cut short\n", disk.index,
-           static_cast<unsigned>(disk.offset));
+    appendFormat(out, "disk %d: offset 0x%08X  header cut short\n", disk.index,
+                 static_cast<unsigned>(disk.offset));
     return out;
   }
-  append(out, "disk %d: offset 0x%08X  name \"", disk.index, static_cast<unsigned>(disk.offset));
+  appendFormat(out, "disk %d: offset 0x%08X  name \"", disk.index,
+               static_cast<unsigned>(disk.offset));
   out += decodedDiskName(disk, true);
-  append(out, "\"  media 0x%02X (%s)  size 0x%08X", static_cast<unsigned>(disk.mediaType),
-         mediaName(disk.mediaType), static_cast<unsigned>(disk.sizeField));
+  appendFormat(out, "\"  media 0x%02X (%s)  size 0x%08X", static_cast<unsigned>(disk.mediaType),
+               mediaName(disk.mediaType), static_cast<unsigned>(disk.sizeField));
   if (disk.writeProtect != 0) {
-    append(out, "  write-protected 0x%02X", static_cast<unsigned>(disk.writeProtect));
+    appendFormat(out, "  write-protected 0x%02X", static_cast<unsigned>(disk.writeProtect));
   }
   out += "\n";
   for (const TrackListing& track : disk.tracks) {
     appendTrack(out, track);
   }
-  append(out, "  kind: %s\n", layoutOf(disk.kind).announcement.listingName);
+  appendFormat(out, "  kind: %s\n", layoutOf(disk.kind).announcement.listingName);
   for (const FileListing& file : disk.files) {
     appendFile(out, file);
   }

@@ -29,10 +29,6 @@ struct Disk {
   std::vector<std::vector<std::uint8_t>> bytes;  // as extracted, by file
 };
 
-bool isWritten(const FileListing& file) {
-  return file.verdict == FileVerdict::Complete || file.verdict == FileVerdict::Incomplete;
-}
-
 std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint8_t>& buffer,
                                      const DiskFile& file) {
   (void)readFileChain(image, buffer.data(), file);
@@ -77,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk.files = listing.files;
     fs::create_directories(folder / std::to_string(1000 + index).substr(1));
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
-      disk.bytes.push_back(isWritten(disk.files[i])
+      disk.bytes.push_back(isWritten(disk.files[i].verdict)
                                ? chainBytes(original, buffer, disk.files[i].file)
                                : std::vector<std::uint8_t>{});
-      if (isWritten(disk.files[i])) {
+      if (isWritten(disk.files[i].verdict)) {
         lastOfName[static_cast<std::size_t>(index)][disk.files[i].file.name.data()] = i;
       }
     }
@@ -139,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       const fs::path diskFolder = folder / std::to_string(1000 + index).substr(1);
       for (std::size_t i = 0; i < disk.files.size(); ++i) {
-        if (!isWritten(disk.files[i])) {
+        if (!isWritten(disk.files[i].verdict)) {
           continue;
         }
         const auto& last = lastOfName[static_cast<std::size_t>(index)];

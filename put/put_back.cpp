@@ -11,6 +11,7 @@
 #include "file_tables.h"
 #include "listing.h"
 #include "platform.h"
+#include "string_format.h"
 
 #ifdef _WIN32
 #include <sys/stat.h>
@@ -44,16 +45,7 @@ struct Put {
   std::vector<Span> spans;
 };
 
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-  std::array<char, 512> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), pattern, args...);
-  return buffer.data();
-}
-
-bool isWritten(const FileListing& file) {
-  return file.verdict == FileVerdict::Complete || file.verdict == FileVerdict::Incomplete;
-}
+using d88text::format;
 
 // The file's byte ranges in the D88 file: the parts of its chain's steps
 // from its offset on.
@@ -314,9 +306,9 @@ class Planner {
     std::map<std::string, bool> met;
     for (std::size_t i = scratch_.files.size(); i-- > 0;) {
       const FileListing listing = listFile(original_, buffer_.get(), scratch_.files[i].file);
-      summary.written[i] = isWritten(listing);
+      summary.written[i] = isWritten(listing.verdict);
       const std::string name = listing.file.name.data();
-      if (!isWritten(listing) || met.count(name) != 0) {
+      if (!isWritten(listing.verdict) || met.count(name) != 0) {
         continue;
       }
       met[name] = true;
@@ -504,7 +496,7 @@ class Planner {
       DiskSummary& summary = summaries_[disk];
       summary.kind = before_.kind;
       for (const FileListing& listing : before_.files) {
-        summary.written.push_back(isWritten(listing));
+        summary.written.push_back(isWritten(listing.verdict));
       }
     }
     const DiskSummary& before = summaries_[disk];

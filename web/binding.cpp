@@ -15,6 +15,7 @@
 #include "listing_json.h"
 #include "listing_text.h"
 #include "put_back.h"
+#include "string_format.h"
 
 namespace {
 
@@ -44,13 +45,6 @@ std::int32_t filesOfDisk = -1;
 bool openImage() {
   filesOfDisk = -1;
   return image.open(kImagePath);
-}
-
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-  std::array<char, 160> text{};
-  std::snprintf(text.data(), text.size(), pattern, args...);
-  return text.data();
 }
 
 bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -103,7 +97,7 @@ val fileBytes(std::int32_t disk, std::int32_t index) {
     return val::null();
   }
   const FileListing file = listFile(image, chainBuffer.data(), filesOf.files[index].file);
-  if (file.verdict != FileVerdict::Complete && file.verdict != FileVerdict::Incomplete) {
+  if (!isWritten(file.verdict)) {
     return val::null();
   }
   return val(emscripten::typed_memory_view(static_cast<std::size_t>(file.file.size),
@@ -122,7 +116,7 @@ val putBack(const val& files) {
   const std::size_t count = files["length"].as<std::size_t>();
   for (std::size_t i = 0; i < count; ++i) {
     const val file = files[i];
-    const fs::path folder = fs::path(kPutFolder) / format("%03d", file["disk"].as<int>());
+    const fs::path folder = fs::path(kPutFolder) / d88text::format("%03d", file["disk"].as<int>());
     fs::create_directory(folder, error);
     if (!writeWhole(folder / file["name"].as<std::string>(),
                     emscripten::convertJSArrayToNumberVector<std::uint8_t>(file["bytes"]))) {
