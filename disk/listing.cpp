@@ -1,5 +1,8 @@
 #include "listing.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace {
 
 // Records a walk can reach: sector counts are 16-bit, so the walk ends by
@@ -39,6 +42,26 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
 FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
   const FileRead read = readFileChain(image, buffer, file);
   return {file, read.verdict, read.bytesRead};
+}
+
+std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files) {
+  std::vector<bool> last(files.size(), false);
+  LastOfName names;
+  for (std::size_t i = files.size(); i-- > 0;) {
+    last[i] = isWritten(files[i].verdict) && names.claim(files[i].file.name.data());
+  }
+  return last;
+}
+
+DiskFolderName diskFolderName(std::int32_t index) {
+  DiskFolderName name{};
+  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(index));
+  return name;
+}
+
+bool isDiskFolderName(const std::string& name) {
+  return name.size() == 3 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 const char* mediaName(std::int32_t mediaType) {

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "chain.h"
@@ -79,6 +81,28 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
 // in `buffer` (from the file's offset on).
 [[nodiscard]] FileListing listFile(d88::D88Image& image, std::uint8_t* buffer,
                                    const DiskFile& file);
+
+// Of several written files of one name, d88extract leaves the one written
+// last. Walking a disk's files from the last, claim() is true for the first
+// met of each name: the file that name ends up holding.
+class LastOfName {
+ public:
+  [[nodiscard]] bool claim(const std::string& name) { return met_.insert(name).second; }
+  [[nodiscard]] bool claimed(const std::string& name) const { return met_.count(name) != 0; }
+
+ private:
+  std::set<std::string> met_;
+};
+
+// By file: whether it is written and the last written of its name.
+[[nodiscard]] std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files);
+
+// The folder d88extract gives disk `index` ("000" to "063"), and whether a
+// name is one it could give (three digits).
+constexpr std::size_t kDiskFolderNameSize = 16;
+using DiskFolderName = std::array<char, kDiskFolderNameSize>;
+[[nodiscard]] DiskFolderName diskFolderName(std::int32_t index);
+[[nodiscard]] bool isDiskFolderName(const std::string& name);
 
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);

@@ -39,14 +39,6 @@ void printUsage(const char* program) {
   std::fputs(messages::kUsageExtractAll, stderr);
 }
 
-using DirectoryName = std::array<char, 16>;
-
-DirectoryName directoryName(std::int32_t disk) {
-  DirectoryName name{};
-  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(disk));
-  return name;
-}
-
 // Creates (if need be) and enters the disk's folder.
 [[nodiscard]] bool enterDiskDirectory(const char* name) {
   std::error_code error;
@@ -74,7 +66,7 @@ int extractAllDisks(const Options& options) {
       extractDisk(options.extractAll);
       continue;
     }
-    const DirectoryName name = directoryName(disk);
+    const DiskFolderName name = diskFolderName(disk);
     // Something other than a folder in the way: the disk's files would land
     // in the wrong place, so the disk is skipped.
     if (!enterDiskDirectory(name.data())) {

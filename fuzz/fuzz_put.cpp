@@ -71,12 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     describeDisk(original, index, {tables, buffer.data()}, listing);
     disk.kind = listing.kind;
     disk.files = listing.files;
-    fs::create_directories(folder / std::to_string(1000 + index).substr(1));
+    fs::create_directories(folder / diskFolderName(index).data());
+    const std::vector<bool> last = lastOfTheirName(disk.files);
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
       disk.bytes.push_back(isWritten(disk.files[i].verdict)
                                ? chainBytes(original, buffer, disk.files[i].file)
                                : std::vector<std::uint8_t>{});
-      if (isWritten(disk.files[i].verdict)) {
+      if (last[i]) {
         lastOfName[static_cast<std::size_t>(index)][disk.files[i].file.name.data()] = i;
       }
     }
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
   std::vector<std::vector<std::vector<std::uint8_t>>> folderBytes(disks.size());
   for (std::size_t d = 0; d < disks.size(); ++d) {
-    const fs::path diskFolder = folder / std::to_string(1000 + d).substr(1);
+    const fs::path diskFolder = folder / diskFolderName(static_cast<std::int32_t>(d)).data();
     for (const auto& [name, i] : lastOfName[d]) {
       std::vector<std::uint8_t> bytes = disks[d].bytes[i];
       const std::uint32_t roll = random() % 16;
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (listing.kind != disk.kind || listing.files.size() != disk.files.size()) {
         std::abort();
       }
-      const fs::path diskFolder = folder / std::to_string(1000 + index).substr(1);
+      const fs::path diskFolder = folder / diskFolderName(index).data();
       for (std::size_t i = 0; i < disk.files.size(); ++i) {
         if (!isWritten(disk.files[i].verdict)) {
           continue;

@@ -36,7 +36,7 @@ struct Span {
 };
 
 // A file whose changed bytes are laid over the image.
-struct Put {
+struct ChangedFile {
   std::int32_t disk;
   std::size_t file;  // index in the disk's listing
   DiskFile entry;
@@ -76,13 +76,7 @@ bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
 
 // "S117" for a disk given with --disk, "000/S117" in a folder per disk.
 std::string shownName(const PutRequest& request, std::int32_t disk, const std::string& name) {
-  return request.disk ? name : format("%03d/%s", static_cast<int>(disk), name.c_str());
-}
-
-// "000" to "063": a name d88extract -a gives a disk's folder.
-bool isDiskName(const std::string& name) {
-  return name.size() == 3 &&
-         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return request.disk ? name : std::string(diskFolderName(disk).data()) + "/" + name;
 }
 
 // What a folder entry's name leads to, and for its ignored line what it is.
@@ -190,17 +184,17 @@ class Planner {
     }
     // In disk and extraction order: where two files share bytes, the later
     // one's bytes are laid last, as they would be written.
-    std::sort(puts_.begin(), puts_.end(), [](const Put& a, const Put& b) {
+    std::sort(changed_.begin(), changed_.end(), [](const ChangedFile& a, const ChangedFile& b) {
       return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
     });
-    for (const Put& put : puts_) {
+    for (const ChangedFile& put : changed_) {
       std::int64_t done = 0;
       for (const Span& span : put.spans) {
         plan_.overlay.put(span.position, put.bytes.data() + done, span.length);
         done += span.length;
       }
     }
-    if (!puts_.empty()) {
+    if (!changed_.empty()) {
       patched_.setOverlay(&plan_.overlay);
       const std::vector<bool> headerChanged = checkHeaders();
       for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
@@ -211,7 +205,7 @@ class Planner {
         }
       }
     }
-    for (const Put& put : puts_) {
+    for (const ChangedFile& put : changed_) {
       const DiskFile& file = put.entry;
       plan_.putBack.push_back(
           {file.name.data(), put.disk, file.track, file.r, file.offset, file.size});
@@ -220,7 +214,7 @@ class Planner {
 
  private:
   void notice(const std::string& text) { plan_.messages.push_back(text); }
-  void error(const std::string& text) {
+  void refuse(const std::string& text) {
     plan_.messages.push_back("error: " + text);
     ++plan_.errors;
   }
@@ -229,19 +223,19 @@ class Planner {
     if (request_.disk) {
       return *request_.disk == disk ? request_.folder : fs::path();
     }
-    return request_.folder / format("%03d", static_cast<int>(disk));
+    return request_.folder / diskFolderName(disk).data();
   }
 
   // Disk folders that name no disk of the file are ignored, and said so.
   void checkFolders() {
     std::error_code error;
     if (!fs::is_directory(request_.folder, error)) {
-      this->error("cannot read folder " + request_.folder.u8string());
+      refuse("cannot read folder " + request_.folder.u8string());
       return;
     }
     if (request_.disk) {
       if (*request_.disk < 0 || *request_.disk >= original_.diskCount()) {
-        this->error(format("the file has no disk %d", static_cast<int>(*request_.disk)));
+        refuse(format("the file has no disk %d", static_cast<int>(*request_.disk)));
       }
       return;
     }
@@ -253,10 +247,11 @@ class Planner {
       const std::string name = entry->path().filename().u8string();
       const EntryType type = typeOf(*entry);
       if (type.type == fs::file_type::directory) {
-        if (!isDiskName(name) || std::stoi(name) >= original_.diskCount()) {
+        if (!isDiskFolderName(name) || std::stoi(name) >= original_.diskCount()) {
           lines[name] = "ignored: folder " + name + ": no such disk in the file";
         }
-      } else if (!type.what.empty() && (type.type != fs::file_type::regular || isDiskName(name))) {
+      } else if (!type.what.empty() &&
+                 (type.type != fs::file_type::regular || isDiskFolderName(name))) {
         lines[name] =
             "ignored: " + name + ": " + type.what + (type.leadsNowhere ? "" : ", not a folder");
       }
@@ -264,7 +259,7 @@ class Planner {
     // A folder that cannot be listed, or whose listing fails partway (an I/O
     // error on a network folder).
     if (error) {
-      this->error("cannot read folder " + request_.folder.u8string());
+      refuse("cannot read folder " + request_.folder.u8string());
       return;
     }
     for (const auto& [name, line] : lines) {
@@ -292,7 +287,7 @@ class Planner {
     // A folder that cannot be listed, or whose listing fails partway (an I/O
     // error on a network folder).
     if (error) {
-      this->error("cannot read folder " + folder.u8string());
+      refuse("cannot read folder " + folder.u8string());
       return;
     }
     plan_.ignored += static_cast<std::int32_t>(messages.size());
@@ -303,22 +298,21 @@ class Planner {
     // Of several files of one name the folder holds the one written last:
     // walking backwards, that is the first met, and it is compared while its
     // chain is in the buffer, so that each chain is read once.
-    std::map<std::string, bool> met;
+    LastOfName last;
     for (std::size_t i = scratch_.files.size(); i-- > 0;) {
       const FileListing listing = listFile(original_, buffer_.get(), scratch_.files[i].file);
       summary.written[i] = isWritten(listing.verdict);
       const std::string name = listing.file.name.data();
-      if (!isWritten(listing.verdict) || met.count(name) != 0) {
+      if (!isWritten(listing.verdict) || !last.claim(name)) {
         continue;
       }
-      met[name] = true;
       const auto path = inFolder.find(name);
       if (path != inFolder.end()) {
         compareFile(disk, listing, i, path->second, messages[name]);
       }
     }
     for (const auto& [name, path] : inFolder) {
-      if (met.count(name) == 0) {
+      if (!last.claimed(name)) {
         messages[name] = "ignored: " + shownName(request_, disk, name) +
                          format(": no file of that name on disk %d", static_cast<int>(disk));
         ++plan_.ignored;
@@ -370,14 +364,14 @@ class Planner {
                   static_cast<unsigned>(broken.sector.r)));
       return;
     }
-    puts_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
+    changed_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
   }
 
   // Names the files put back whose bytes overlap a file's.
-  std::string sharers(const DiskFile& file, const Put* self) {
+  std::string sharers(const DiskFile& file, const ChangedFile* self) {
     const std::vector<Span> spans = spansOf(original_, file, steps_);
     std::string names;
-    for (const Put& put : puts_) {
+    for (const ChangedFile& put : changed_) {
       if (&put != self && overlaps(put.spans, spans)) {
         names += (names.empty() ? "" : ", ") + put.name;
       }
@@ -406,23 +400,23 @@ class Planner {
       const std::int64_t got = original_.readFileBytes(base, before.data(), d88::kHeaderSize);
       after = before;
       (void)plan_.overlay.apply(base, after.data(), got);
-      std::vector<const Put*> changers;
+      std::vector<const ChangedFile*> changers;
       for (std::int64_t i = 0; i < got; ++i) {
         const auto at = static_cast<std::size_t>(i);
         if (before[at] == after[at]) {
           continue;
         }
         changed[static_cast<std::size_t>(disk)] = true;
-        const Put* put = lastPutAt(base + i);
+        const ChangedFile* put = lastPutAt(base + i);
         if (std::find(changers.begin(), changers.end(), put) == changers.end()) {
           changers.push_back(put);
         }
       }
-      for (const Put* put : changers) {
+      for (const ChangedFile* put : changers) {
         // Every laid byte comes from a put's span; the name is only missing
         // if that ever stops being so.
-        error((put != nullptr ? put->name : std::string("a file put back")) +
-              format(" would change the header of disk %d", static_cast<int>(disk)));
+        refuse((put != nullptr ? put->name : std::string("a file put back")) +
+               format(" would change the header of disk %d", static_cast<int>(disk)));
       }
     }
     return changed;
@@ -430,8 +424,8 @@ class Planner {
 
   // The put whose byte the overlay holds at a position: of those that lay
   // it, the last.
-  const Put* lastPutAt(std::int64_t position) const {
-    for (auto put = puts_.rbegin(); put != puts_.rend(); ++put) {
+  const ChangedFile* lastPutAt(std::int64_t position) const {
+    for (auto put = changed_.rbegin(); put != changed_.rend(); ++put) {
       for (const Span& span : put->spans) {
         if (position >= span.position && position < span.position + span.length) {
           return &*put;
@@ -443,9 +437,9 @@ class Planner {
 
   void checkDisk(std::int32_t disk) {
     std::vector<std::string> errors;
-    if (checkUnchangedStructure(disk, errors)) {
+    if (concludedFromRecordHeaders(disk, errors)) {
       for (const std::string& text : errors) {
-        error(text);
+        refuse(text);
       }
       return;
     }
@@ -457,7 +451,7 @@ class Planner {
   // kind, its files and every chain's sectors are then the original's, and
   // only files whose bytes were laid over are read. Returns false, with
   // nothing concluded, as soon as a read of the structure meets a laid byte.
-  bool checkUnchangedStructure(std::int32_t disk, std::vector<std::string>& errors) {
+  bool concludedFromRecordHeaders(std::int32_t disk, std::vector<std::string>& errors) {
     std::uint64_t overlaid = patched_.overlaidReads();
     describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
     bool originalSelected = false;
@@ -468,10 +462,10 @@ class Planner {
         return false;
       }
       const auto put = findPut(disk, i);
-      if (!written || (put == puts_.end() && !overlapsAnyPut(steps_))) {
+      if (!written || (put == changed_.end() && !overlapsAnyPut(steps_))) {
         continue;
       }
-      if (put == puts_.end() && !originalSelected) {
+      if (put == changed_.end() && !originalSelected) {
         (void)selectDisk(original_, disk, scratch_.kind);
         originalSelected = true;
       }
@@ -509,36 +503,37 @@ class Planner {
       if (same && written) {
         const std::string text = compareChain(disk, file, findPut(disk, i));
         if (!text.empty()) {
-          error(text);
+          refuse(text);
         }
       }
     }
     if (!same) {
       std::string putHere;
-      for (const Put& put : puts_) {
+      for (const ChangedFile& put : changed_) {
         if (put.disk == disk) {
           putHere += (putHere.empty() ? "" : ", ") + put.name;
         }
       }
-      error(format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
-            (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
-            ")");
+      refuse(
+          format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
+          (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
+          ")");
     }
   }
 
-  std::vector<Put>::const_iterator findPut(std::int32_t disk, std::size_t file) const {
-    return std::find_if(puts_.begin(), puts_.end(),
-                        [&](const Put& p) { return p.disk == disk && p.file == file; });
+  std::vector<ChangedFile>::const_iterator findPut(std::int32_t disk, std::size_t file) const {
+    return std::find_if(changed_.begin(), changed_.end(),
+                        [&](const ChangedFile& p) { return p.disk == disk && p.file == file; });
   }
 
   // Reads a written file of the changed image: a file put back must read as
   // the folder's bytes, any other as the original does (both images reading
   // the disk). Returns the error, or nothing.
   std::string compareChain(std::int32_t disk, const DiskFile& file,
-                           std::vector<Put>::const_iterator put) {
+                           std::vector<ChangedFile>::const_iterator put) {
     (void)readFileChain(patched_, patchedBuffer_.get(), file);
     const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
-    if (put != puts_.end()) {
+    if (put != changed_.end()) {
       return std::equal(put->bytes.begin(), put->bytes.end(), chain)
                  ? std::string()
                  : put->name + " would not read back as put: it shares bytes with " +
@@ -585,7 +580,7 @@ class Planner {
   std::map<std::int32_t, DiskSummary> summaries_;
   DiskListing before_;
   DiskListing scratch_;
-  std::vector<Put> puts_;
+  std::vector<ChangedFile> changed_;
   std::vector<d88::ChainStep> steps_;
   TableBuffers tables_;
   // The chains of the original and of the changed image. Left uninitialised:

@@ -8,12 +8,14 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "listing.h"
 #include "listing_json.h"
 #include "listing_text.h"
+#include "listing_words.h"
 #include "put_back.h"
 #include "string_format.h"
 
@@ -56,20 +58,55 @@ bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
-// The document d88info --json prints for the image at kImagePath; empty when
-// it cannot be opened.
-std::string listing() {
+// The page's words for a file's verdict.
+std::string verdictText(const FileListing& file) {
+  const VerdictWords& words = verdictWords(file.verdict);
+  if (file.verdict == FileVerdict::Incomplete) {
+    return d88text::format("incomplete: chain breaks, read %04X of %04X bytes, rest zero-filled",
+                           static_cast<unsigned>(file.bytesRead),
+                           static_cast<unsigned>(file.file.size));
+  }
+  return words.reasonText == nullptr ? std::string(words.verdict)
+                                     : std::string(words.verdict) + ": " + words.reasonText;
+}
+
+// What the page shows beside the listing, so that it has no rule of its
+// own: the disk's folder in d88extract's tree and, by file, whether it is
+// written, whether it is the last written of its name (the one the folder
+// holds), and its verdict in words.
+nlohmann::ordered_json diskMarks(const DiskListing& disk) {
+  const std::vector<bool> last = lastOfTheirName(disk.files);
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < disk.files.size(); ++i) {
+    files.push_back({{"written", isWritten(disk.files[i].verdict)},
+                     {"last", static_cast<bool>(last[i])},
+                     {"verdict", verdictText(disk.files[i])}});
+  }
+  return {{"folder", diskFolderName(disk.index).data()}, {"files", std::move(files)}};
+}
+
+// {json, marks}: the document d88info --json prints for the image at
+// kImagePath (empty when it cannot be opened), and the page's marks of each
+// disk (diskMarks), as a JSON array.
+val listing() {
+  val result = val::object();
   if (!openImage()) {
-    return {};
+    result.set("json", std::string());
+    result.set("marks", std::string("[]"));
+    return result;
   }
   std::string json = jsonDocumentStart();
+  nlohmann::ordered_json marks = nlohmann::ordered_json::array();
   describeImage(image, buffers, [&](const DiskListing& disk) {
     if (disk.index > 0) {
       json += kJsonDiskSeparator;
     }
     json += formatDiskJson(disk);
+    marks.push_back(diskMarks(disk));
   });
-  return json + jsonDocumentEnd();
+  result.set("json", json + jsonDocumentEnd());
+  result.set("marks", marks.dump());
+  return result;
 }
 
 // Disk `disk` as d88info's text lists it (the page shows its track lines).
@@ -116,7 +153,7 @@ val putBack(const val& files) {
   const std::size_t count = files["length"].as<std::size_t>();
   for (std::size_t i = 0; i < count; ++i) {
     const val file = files[i];
-    const fs::path folder = fs::path(kPutFolder) / d88text::format("%03d", file["disk"].as<int>());
+    const fs::path folder = fs::path(kPutFolder) / diskFolderName(file["disk"].as<int>()).data();
     fs::create_directory(folder, error);
     if (!writeWhole(folder / file["name"].as<std::string>(),
                     emscripten::convertJSArrayToNumberVector<std::uint8_t>(file["bytes"]))) {
