@@ -1,5 +1,5 @@
 // Arbitrary bytes as a D88 file, and edits drawn from them: every file that
-// d88extract -a writes goes to a scratch folder, some are changed (bytes,
+// d88extract -a writes is an edit held in memory, some are changed (bytes,
 // sizes, unknown names), and the put-back is planned. Either it is refused,
 // or the image it writes holds every disk's kind and files as before, each
 // changed file with the folder's bytes and every other file as it was.
@@ -35,17 +35,6 @@ std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint
   return {buffer.begin() + file.offset, buffer.begin() + file.offset + file.size};
 }
 
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (file == nullptr) {
-    std::abort();
-  }
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-    std::abort();
-  }
-  std::fclose(file);
-}
-
 TableBuffers tables;
 d88::D88Image original;
 d88::D88Image patched;
@@ -58,9 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!original.open(path.c_str()) || !patched.open(path.c_str())) {
     return 0;
   }
-  const fs::path folder = fuzzsupport::scratchRoot() / "put";
-  fs::remove_all(folder);
-  fs::create_directories(folder);
   std::vector<std::uint8_t> buffer(kExtractBufferSize);
   // What d88extract -a writes: later files of a name replace earlier ones.
   std::vector<Disk> disks(static_cast<std::size_t>(original.diskCount()));
@@ -71,7 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     describeDisk(original, index, {tables, buffer.data()}, listing);
     disk.kind = listing.kind;
     disk.files = listing.files;
-    fs::create_directories(folder / diskFolderName(index).data());
     const std::vector<bool> last = lastOfTheirName(disk.files);
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
       disk.bytes.push_back(isWritten(disk.files[i].verdict)
@@ -85,9 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Edits drawn from the input: changed bytes mostly, now and then a size.
   std::mt19937 random(static_cast<std::uint32_t>(
       std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
-  std::vector<std::vector<std::vector<std::uint8_t>>> folderBytes(disks.size());
+  MemoryEdits edits;
+  // The bytes of each edit, by disk and name.
+  std::vector<std::map<std::string, std::vector<std::uint8_t>>> edited(disks.size());
   for (std::size_t d = 0; d < disks.size(); ++d) {
-    const fs::path diskFolder = folder / diskFolderName(static_cast<std::int32_t>(d)).data();
+    const auto disk = static_cast<std::int32_t>(d);
     for (const auto& [name, i] : lastOfName[d]) {
       std::vector<std::uint8_t> bytes = disks[d].bytes[i];
       const std::uint32_t roll = random() % 16;
@@ -98,14 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else if (roll == 5 && !bytes.empty()) {
         bytes.pop_back();
       }
-      writeBytes(diskFolder / name, bytes);
+      edited[d][name] = bytes;
+      edits.add(disk, name, std::move(bytes));
     }
     if (random() % 8 == 0) {
-      writeBytes(diskFolder / "notes.txt", {1, 2, 3});
+      edits.add(disk, "notes.txt", {1, 2, 3});
     }
   }
   PutPlan plan;
-  planPutBack(original, patched, PutRequest{folder, std::nullopt}, plan);
+  planPutBack(original, patched, edits, plan);
   if (plan.errors == 0) {
     const fs::path out = fuzzsupport::scratchRoot() / "out.d88";
     std::FILE* file = std::fopen(out.string().c_str(), "wb");
@@ -134,25 +122,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (listing.kind != disk.kind || listing.files.size() != disk.files.size()) {
         std::abort();
       }
-      const fs::path diskFolder = folder / diskFolderName(index).data();
       for (std::size_t i = 0; i < disk.files.size(); ++i) {
         if (!isWritten(disk.files[i].verdict)) {
           continue;
         }
         const auto& last = lastOfName[static_cast<std::size_t>(index)];
-        const bool inFolder = last.at(disk.files[i].file.name.data()) == i;
-        std::vector<std::uint8_t> expected = disk.bytes[i];
-        if (inFolder) {
-          std::error_code error;
-          const fs::path named = diskFolder / disk.files[i].file.name.data();
-          expected.resize(static_cast<std::size_t>(fs::file_size(named, error)));
-          std::FILE* in = std::fopen(named.string().c_str(), "rb");
-          if (in == nullptr ||
-              std::fread(expected.data(), 1, expected.size(), in) != expected.size()) {
-            std::abort();
-          }
-          std::fclose(in);
-        }
+        const bool edit = last.at(disk.files[i].file.name.data()) == i;
+        const std::vector<std::uint8_t>& expected =
+            edit ? edited[static_cast<std::size_t>(index)].at(disk.files[i].file.name.data())
+                 : disk.bytes[i];
         if (chainBytes(written, buffer, disk.files[i].file) != expected) {
           std::abort();
         }

@@ -7,7 +7,7 @@
 
 #include <array>
 #include <cstdio>
-#include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -17,19 +17,17 @@
 #include "listing_text.h"
 #include "listing_words.h"
 #include "put_back.h"
+#include "put_report.h"
 #include "string_format.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using emscripten::val;
 
 // The page writes the image it is given here (Module.FS) and reads it back
 // from here after a put-back.
 constexpr char kImagePath[] = "/image.d88";
 constexpr char kNewImagePath[] = "/image.d88.new";
-// The put-back's folder, laid out as d88extract -a writes: 000/S117, ...
-constexpr char kPutFolder[] = "/put";
 
 // The image, and the image opened a second time, to read it with the
 // changes laid over.
@@ -47,15 +45,6 @@ std::int32_t filesOfDisk = -1;
 bool openImage() {
   filesOfDisk = -1;
   return image.open(kImagePath);
-}
-
-bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    return false;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
 }
 
 // The page's words for a file's verdict.
@@ -141,50 +130,54 @@ val fileBytes(std::int32_t disk, std::int32_t index) {
                                            chainBuffer.data() + file.file.offset));
 }
 
+// The page's writer: the changed image written beside the image in the
+// in-memory file system, then renamed over it.
+class MemoryFileWriter final : public ImageWriter {
+ public:
+  [[nodiscard]] bool writes(bool changes) const override { return changes; }
+
+  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
+                           const std::function<void()>& release,
+                           Diagnostics& diagnostics) override {
+    std::FILE* out = std::fopen(kNewImagePath, "wb");
+    bool copied = out != nullptr && copy(out);
+    copied = out != nullptr && std::fclose(out) == 0 && copied;
+    release();
+    if (copied && std::rename(kNewImagePath, kImagePath) == 0) {
+      return true;
+    }
+    diagnostics.push_back({Severity::Error, "cannot write the changed image"});
+    std::remove(kNewImagePath);
+    return false;
+  }
+};
+
 // Puts back `files`, an array of {disk, name, bytes}, as d88put does with a
 // folder holding just them. On success the image at kImagePath is replaced
 // by the changed one; on any error it stays as it was. Returns {accepted,
 // out, err}: d88put's standard output and standard error.
-val putBack(const val& files) {
-  std::error_code error;
-  fs::remove_all(kPutFolder, error);
-  fs::create_directory(kPutFolder, error);
-  std::string err;
+val putBackEdits(const val& files) {
+  MemoryEdits edits;
   const std::size_t count = files["length"].as<std::size_t>();
   for (std::size_t i = 0; i < count; ++i) {
     const val file = files[i];
-    const fs::path folder = fs::path(kPutFolder) / diskFolderName(file["disk"].as<int>()).data();
-    fs::create_directory(folder, error);
-    if (!writeWhole(folder / file["name"].as<std::string>(),
-                    emscripten::convertJSArrayToNumberVector<std::uint8_t>(file["bytes"]))) {
-      err += "error: cannot write " + file["name"].as<std::string>() + "\n";
-    }
+    edits.add(file["disk"].as<int>(), file["name"].as<std::string>(),
+              emscripten::convertJSArrayToNumberVector<std::uint8_t>(file["bytes"]));
   }
   PutPlan plan;
-  bool accepted = err.empty() && openImage() && patchedImage.open(kImagePath);
+  MemoryFileWriter writer;
+  std::string err;
+  bool accepted = openImage() && patchedImage.open(kImagePath);
   if (accepted) {
-    planPutBack(image, patchedImage, PutRequest{kPutFolder, std::nullopt}, plan);
-    for (const std::string& message : plan.messages) {
-      err += message + "\n";
-    }
-    accepted = plan.errors == 0;
-  }
-  if (accepted && !plan.putBack.empty()) {
-    std::FILE* out = std::fopen(kNewImagePath, "wb");
-    bool copied = out != nullptr && copyPatched(patchedImage, out);
-    copied = out != nullptr && std::fclose(out) == 0 && copied;
-    (void)image.open(nullptr);
-    accepted = copied && std::rename(kNewImagePath, kImagePath) == 0;
-    if (!accepted) {
-      err += "error: cannot write the changed image\n";
-      std::remove(kNewImagePath);
+    accepted = putBack(image, patchedImage, edits, writer, plan);
+    for (const Diagnostic& diagnostic : plan.diagnostics) {
+      err += diagnosticLine(diagnostic) + "\n";
     }
   }
   // The plan, and with it the overlay, ends here.
   patchedImage.setOverlay(nullptr);
   (void)patchedImage.open(nullptr);
   (void)openImage();
-  fs::remove_all(kPutFolder, error);
   const std::string out = accepted ? putReport(plan, false) : std::string();
   val result = val::object();
   result.set("accepted", accepted);
@@ -199,5 +192,5 @@ EMSCRIPTEN_BINDINGS(d88web) {
   emscripten::function("listing", &listing);
   emscripten::function("diskText", &diskText);
   emscripten::function("fileBytes", &fileBytes);
-  emscripten::function("putBack", &putBack);
+  emscripten::function("putBack", &putBackEdits);
 }

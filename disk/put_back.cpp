@@ -5,25 +5,15 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <system_error>
+#include <optional>
+#include <set>
 
 #include "chain.h"
 #include "file_tables.h"
 #include "listing.h"
-#include "platform.h"
 #include "string_format.h"
 
-#ifdef _WIN32
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-namespace fs = std::filesystem;
 
 // Large enough for reads that bypass the reader's blocks, small enough to
 // keep the memory of a copy low.
@@ -74,112 +64,24 @@ bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
   return false;
 }
 
-// "S117" for a disk given with --disk, "000/S117" in a folder per disk.
-std::string shownName(const PutRequest& request, std::int32_t disk, const std::string& name) {
-  return request.disk ? name : std::string(diskFolderName(disk).data()) + "/" + name;
-}
-
-// What a folder entry's name leads to, and for its ignored line what it is.
-struct EntryType {
-  fs::file_type type = fs::file_type::none;  // of what a symbolic link points to
-  std::string what;  // "a FIFO", "a symbolic link to a device", ...; empty: the entry is gone
-  bool leadsNowhere = false;  // a symbolic link to nothing, or one that loops
-};
-
-const char* typeName(fs::file_type type) {
-  switch (type) {
-    case fs::file_type::regular:
-      return "a file";
-    case fs::file_type::directory:
-      return "a folder";
-    case fs::file_type::fifo:
-      return "a FIFO";
-    case fs::file_type::block:
-    case fs::file_type::character:
-      return "a device";
-    case fs::file_type::socket:
-      return "a socket";
-    default:
-      return "an entry of an unknown type";
-  }
-}
-
-EntryType typeOf(const fs::directory_entry& entry) {
-  std::error_code error;
-  EntryType type;
-  const bool link = entry.is_symlink(error);
-  type.type = entry.status(error).type();
-  // An entry gone since it was listed: nothing to say.
-  if (!link && type.type == fs::file_type::not_found) {
-    return type;
-  }
-  // A link whose target is missing, or that cannot be followed (a loop).
-  if (link && (type.type == fs::file_type::not_found || type.type == fs::file_type::none)) {
-    type.what = type.type == fs::file_type::not_found ? "a symbolic link to nothing"
-                                                      : "a symbolic link that cannot be followed";
-    type.leadsNowhere = true;
-    return type;
-  }
-  type.what = (link ? std::string("a symbolic link to ") : std::string()) + typeName(type.type);
-  return type;
-}
-
-// Opens a folder's file for reading. What is no regular file is not read:
-// an entry swapped for a FIFO or a device since it was listed could block
-// the open or the reads, or never end.
-std::FILE* openRegularFile(const fs::path& path) {
-#ifdef _WIN32
-  std::FILE* file = platform::openFile(path, "rb");
-  struct _stat64 info {};
-  if (file != nullptr &&
-      (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-#else
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) {
-    return nullptr;
-  }
-  struct stat info {};
-  std::FILE* file = nullptr;
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-      (file = fdopen(descriptor, "rb")) == nullptr) {
-    close(descriptor);
-  }
-  return file;
-#endif
-}
-
-bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = openRegularFile(path);
-  if (file == nullptr) {
-    return false;
-  }
-  // Read straight into the bytes: a stdio buffer would only add a copy and
-  // a query of the file's block size.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  const bool read =
-      bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  // A file that grew since its size was taken is not the file that was compared.
-  const bool atEnd = std::fgetc(file) == EOF;
-  std::fclose(file);
-  return read && atEnd;
-}
-
 class Planner {
  public:
-  Planner(d88::D88Image& original, d88::D88Image& patched, const PutRequest& request, PutPlan& plan)
-      : original_(original), patched_(patched), request_(request), plan_(plan) {}
+  Planner(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan)
+      : original_(original), patched_(patched), edits_(edits), plan_(plan) {}
 
   void run() {
-    checkFolders();
+    Diagnostics survey;
+    edits_.survey(original_.diskCount(), survey);
+    for (const Diagnostic& diagnostic : survey) {
+      add(diagnostic);
+    }
     for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
-      const fs::path folder = folderOf(disk);
-      std::error_code error;
-      if (!folder.empty() && fs::is_directory(folder, error)) {
-        compareDisk(disk, folder);
+      DiskEdits edits;
+      std::string failure;
+      if (edits_.editsOf(disk, edits, failure)) {
+        compareDisk(disk, edits);
+      } else if (!failure.empty()) {
+        refuse(failure);
       }
     }
     // In disk and extraction order: where two files share bytes, the later
@@ -213,84 +115,20 @@ class Planner {
   }
 
  private:
-  void notice(const std::string& text) { plan_.messages.push_back(text); }
-  void refuse(const std::string& text) {
-    plan_.messages.push_back("error: " + text);
-    ++plan_.errors;
+  // Every notice of a put-back says what it ignored.
+  void add(const Diagnostic& diagnostic) {
+    ++(diagnostic.severity == Severity::Error ? plan_.errors : plan_.ignored);
+    plan_.diagnostics.push_back(diagnostic);
   }
+  void refuse(const std::string& text) { add({Severity::Error, text}); }
 
-  fs::path folderOf(std::int32_t disk) const {
-    if (request_.disk) {
-      return *request_.disk == disk ? request_.folder : fs::path();
+  void compareDisk(std::int32_t disk, const DiskEdits& edits) {
+    // By name, so that they come in name order.
+    std::map<std::string, Diagnostic> messages;
+    for (const auto& [name, text] : edits.ignored) {
+      messages[name] = {Severity::Notice, text};
     }
-    return request_.folder / diskFolderName(disk).data();
-  }
-
-  // Disk folders that name no disk of the file are ignored, and said so.
-  void checkFolders() {
-    std::error_code error;
-    if (!fs::is_directory(request_.folder, error)) {
-      refuse("cannot read folder " + request_.folder.u8string());
-      return;
-    }
-    if (request_.disk) {
-      if (*request_.disk < 0 || *request_.disk >= original_.diskCount()) {
-        refuse(format("the file has no disk %d", static_cast<int>(*request_.disk)));
-      }
-      return;
-    }
-    // Other files are no business of the put-back; what could be taken for
-    // a disk's folder but is none is said so.
-    std::map<std::string, std::string> lines;  // by name, so that they come in name order
-    fs::directory_iterator entry(request_.folder, error);
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-      const std::string name = entry->path().filename().u8string();
-      const EntryType type = typeOf(*entry);
-      if (type.type == fs::file_type::directory) {
-        if (!isDiskFolderName(name) || std::stoi(name) >= original_.diskCount()) {
-          lines[name] = "ignored: folder " + name + ": no such disk in the file";
-        }
-      } else if (!type.what.empty() &&
-                 (type.type != fs::file_type::regular || isDiskFolderName(name))) {
-        lines[name] =
-            "ignored: " + name + ": " + type.what + (type.leadsNowhere ? "" : ", not a folder");
-      }
-    }
-    // A folder that cannot be listed, or whose listing fails partway (an I/O
-    // error on a network folder).
-    if (error) {
-      refuse("cannot read folder " + request_.folder.u8string());
-      return;
-    }
-    for (const auto& [name, line] : lines) {
-      notice(line);
-      ++plan_.ignored;
-    }
-  }
-
-  void compareDisk(std::int32_t disk, const fs::path& folder) {
-    std::map<std::string, fs::path> inFolder;
-    std::map<std::string, std::string> messages;  // by name, so that they come in name order
-    std::error_code error;
-    fs::directory_iterator entry(folder, error);
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-      const std::string name = entry->path().filename().u8string();
-      const EntryType type = typeOf(*entry);
-      if (type.type == fs::file_type::regular) {
-        inFolder[name] = entry->path();
-      } else if (!type.what.empty()) {
-        // Never read: a FIFO or a device could block or never end.
-        messages[name] = "ignored: " + shownName(request_, disk, name) + ": " + type.what +
-                         (type.leadsNowhere ? "" : ", not a file");
-      }
-    }
-    // A folder that cannot be listed, or whose listing fails partway (an I/O
-    // error on a network folder).
-    if (error) {
-      refuse("cannot read folder " + folder.u8string());
-      return;
-    }
-    plan_.ignored += static_cast<std::int32_t>(messages.size());
+    const std::set<std::string> names(edits.names.begin(), edits.names.end());
     describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
@@ -306,48 +144,44 @@ class Planner {
       if (!isWritten(listing.verdict) || !last.claim(name)) {
         continue;
       }
-      const auto path = inFolder.find(name);
-      if (path != inFolder.end()) {
-        compareFile(disk, listing, i, path->second, messages[name]);
+      if (names.count(name) != 0) {
+        compareFile(disk, listing, i, messages[name]);
       }
     }
-    for (const auto& [name, path] : inFolder) {
+    for (const std::string& name : names) {
       if (!last.claimed(name)) {
-        messages[name] = "ignored: " + shownName(request_, disk, name) +
-                         format(": no file of that name on disk %d", static_cast<int>(disk));
-        ++plan_.ignored;
+        messages[name] = {Severity::Notice,
+                          "ignored: " + edits_.shownName(disk, name) +
+                              format(": no file of that name on disk %d", static_cast<int>(disk))};
       }
     }
     for (const auto& [name, message] : messages) {
-      if (!message.empty()) {
-        plan_.messages.push_back(message);
+      if (!message.text.empty()) {
+        add(message);
       }
     }
   }
 
-  // Compares a folder's file with the chain just read into the buffer; an
-  // error goes to `message`.
+  // Compares an edit with the chain just read into the buffer; an error
+  // goes to `message`.
   void compareFile(std::int32_t disk, const FileListing& listing, std::size_t index,
-                   const fs::path& path, std::string& message) {
+                   Diagnostic& message) {
     const DiskFile& file = listing.file;
-    const std::string shown = shownName(request_, disk, file.name.data());
-    const auto fail = [&](const std::string& text) {
-      message = "error: " + text;
-      ++plan_.errors;
-    };
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(path, error);
-    if (error) {
+    const std::string name = file.name.data();
+    const std::string shown = edits_.shownName(disk, name);
+    const auto fail = [&](const std::string& text) { message = {Severity::Error, text}; };
+    const std::optional<std::uint64_t> size = edits_.sizeOf(disk, name);
+    if (!size) {
       fail("cannot read " + shown);
       return;
     }
-    if (size != static_cast<std::uintmax_t>(file.size)) {
+    if (*size != static_cast<std::uint64_t>(file.size)) {
       fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
-                  static_cast<unsigned long long>(size), static_cast<int>(file.size)));
+                  static_cast<unsigned long long>(*size), static_cast<int>(file.size)));
       return;
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!readWhole(path, bytes)) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
+    if (!edits_.read(disk, name, bytes)) {
       fail("cannot read " + shown);
       return;
     }
@@ -542,8 +376,8 @@ class Planner {
     (void)readFileChain(original_, buffer_.get(), file);
     return std::equal(chain, chain + file.size, buffer_.get() + file.offset)
                ? std::string()
-               : shownName(request_, disk, file.name.data()) +
-                     " would change: it shares bytes with " + sharers(file, nullptr);
+               : edits_.shownName(disk, file.name.data()) + " would change: it shares bytes with " +
+                     sharers(file, nullptr);
   }
 
   bool overlapsAnyPut(const std::vector<d88::ChainStep>& steps) const {
@@ -569,7 +403,7 @@ class Planner {
 
   d88::D88Image& original_;
   d88::D88Image& patched_;
-  const PutRequest& request_;
+  EditSource& edits_;
   PutPlan& plan_;
   // What was read of each disk: its kind and which of its files d88extract
   // writes.
@@ -592,22 +426,32 @@ class Planner {
 
 }  // namespace
 
-void planPutBack(d88::D88Image& original, d88::D88Image& patched, const PutRequest& request,
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
                  PutPlan& plan) {
-  Planner(original, patched, request, plan).run();
+  Planner(original, patched, edits, plan).run();
 }
 
-std::string putReport(const PutPlan& plan, bool dryRun) {
-  std::string out;
-  for (const PutLine& line : plan.putBack) {
-    out += format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n",
-                  line.name.c_str(), static_cast<int>(line.disk), static_cast<unsigned>(line.track),
-                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
-                  static_cast<unsigned>(line.size));
+bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
+             ImageWriter& writer, PutPlan& plan) {
+  planPutBack(original, patched, edits, plan);
+  if (plan.errors > 0 || !writer.writes(!plan.putBack.empty())) {
+    return plan.errors == 0;
   }
-  return out + (dryRun ? "dry run: " : "") +
-         format("put back: %d, unchanged: %d, ignored: %d\n", static_cast<int>(plan.putBack.size()),
-                static_cast<int>(plan.unchanged), static_cast<int>(plan.ignored));
+  Diagnostics diagnostics;
+  const bool written = writer.write([&](std::FILE* out) { return copyPatched(patched, out); },
+                                    [&]() {
+                                      (void)original.open(nullptr);
+                                      (void)patched.open(nullptr);
+                                    },
+                                    diagnostics);
+  for (const Diagnostic& diagnostic : diagnostics) {
+    plan.diagnostics.push_back(diagnostic);
+  }
+  if (!written || hasErrors(diagnostics)) {
+    ++plan.errors;
+    return false;
+  }
+  return true;
 }
 
 bool copyPatched(d88::D88Image& patched, std::FILE* out) {
