@@ -66,8 +66,9 @@ bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
 
 class Planner {
  public:
-  Planner(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan)
-      : original_(original), patched_(patched), edits_(edits), plan_(plan) {}
+  Planner(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
+          const PlanOptions& options, PutPlan& plan)
+      : original_(original), patched_(patched), edits_(edits), options_(options), plan_(plan) {}
 
   void run() {
     Diagnostics survey;
@@ -269,15 +270,32 @@ class Planner {
     return nullptr;
   }
 
+  // The fast check where it concludes, the full one elsewhere; proving,
+  // the full one after every fast one that concluded too, whose errors must
+  // be the same.
   void checkDisk(std::int32_t disk) {
     std::vector<std::string> errors;
     if (concludedFromRecordHeaders(disk, errors)) {
-      for (const std::string& text : errors) {
-        refuse(text);
+      if (options_.proveFastCheck) {
+        std::vector<std::string> full;
+        checkEverything(disk, full);
+        if (full != errors && plan_.disagreement.empty()) {
+          plan_.disagreement = format("disk %d: fast check:", static_cast<int>(disk));
+          for (const std::string& text : errors) {
+            plan_.disagreement += "\n  " + text;
+          }
+          plan_.disagreement += "\nfull check:";
+          for (const std::string& text : full) {
+            plan_.disagreement += "\n  " + text;
+          }
+        }
       }
-      return;
+    } else {
+      checkEverything(disk, errors);
     }
-    checkEverything(disk);
+    for (const std::string& text : errors) {
+      refuse(text);
+    }
   }
 
   // The check of a disk whose structure (header, file tables and the record
@@ -299,7 +317,9 @@ class Planner {
       if (!written || (put == changed_.end() && !overlapsAnyPut(steps_))) {
         continue;
       }
-      if (put == changed_.end() && !originalSelected) {
+      // A file of another disk's folder may have been compared last: the
+      // original's chains, and a sharer's spans, are read on this disk.
+      if (!originalSelected) {
         (void)selectDisk(original_, disk, scratch_.kind);
         originalSelected = true;
       }
@@ -315,7 +335,7 @@ class Planner {
 
   // The check of every file of a disk, reading the original and the changed
   // image side by side.
-  void checkEverything(std::int32_t disk) {
+  void checkEverything(std::int32_t disk, std::vector<std::string>& errors) {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
@@ -337,7 +357,7 @@ class Planner {
       if (same && written) {
         const std::string text = compareChain(disk, file, findPut(disk, i));
         if (!text.empty()) {
-          refuse(text);
+          errors.push_back(text);
         }
       }
     }
@@ -348,7 +368,7 @@ class Planner {
           putHere += (putHere.empty() ? "" : ", ") + put.name;
         }
       }
-      refuse(
+      errors.push_back(
           format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
           (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
           ")");
@@ -404,6 +424,7 @@ class Planner {
   d88::D88Image& original_;
   d88::D88Image& patched_;
   EditSource& edits_;
+  const PlanOptions& options_;
   PutPlan& plan_;
   // What was read of each disk: its kind and which of its files d88extract
   // writes.
@@ -426,9 +447,9 @@ class Planner {
 
 }  // namespace
 
-void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
-                 PutPlan& plan) {
-  Planner(original, patched, edits, plan).run();
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
+                 const PlanOptions& options) {
+  Planner(original, patched, edits, options, plan).run();
 }
 
 bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,

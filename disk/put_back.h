@@ -32,6 +32,18 @@ struct PutPlan {
   std::int32_t errors = 0;
   Diagnostics diagnostics;   // for standard error, in order: notices and errors
   d88::ByteOverlay overlay;  // the changed bytes, by file position
+  // Proving only: the first disk the fast check concluded on that got other
+  // errors from the full check, with both lists; empty while they agree.
+  std::string disagreement;
+};
+
+// A disk whose structure (header, file tables, the record headers its
+// chains go through) meets no changed byte is checked from its record
+// headers, reading only the files that changed bytes touch; any other disk
+// by reading every file of both images side by side. Proving runs the full
+// check after every fast one too, and notes where they disagree.
+struct PlanOptions {
+  bool proveFastCheck = false;
 };
 
 // Compares the edits with the disks of `original` and lays every change
@@ -39,7 +51,8 @@ struct PutPlan {
 // result by reading `patched`: the same kind and files on every disk, every
 // file put back reads back as its edit's bytes, every other file as before.
 // The plan is sound when it has no errors.
-void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan);
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
+                 const PlanOptions& options = {});
 
 // Writes the D88 file as `patched` reads it, overlay included, to `out`.
 [[nodiscard]] bool copyPatched(d88::D88Image& patched, std::FILE* out);

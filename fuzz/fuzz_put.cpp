@@ -2,7 +2,8 @@
 // d88extract -a writes is an edit held in memory, some are changed (bytes,
 // sizes, unknown names), and the put-back is planned. Either it is refused,
 // or the image it writes holds every disk's kind and files as before, each
-// changed file with the folder's bytes and every other file as it was.
+// changed file with its edit's bytes and every other file as it was. The
+// planner's two checks must agree on every disk.
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -93,7 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   PutPlan plan;
-  planPutBack(original, patched, edits, plan);
+  // The fast check is an optimisation of the full one: both run on every
+  // disk it concludes on, and must give the same errors.
+  planPutBack(original, patched, edits, plan, PlanOptions{true});
+  if (!plan.disagreement.empty()) {
+    std::fprintf(stderr, "the planner's checks disagree on %s\n", plan.disagreement.c_str());
+    std::abort();
+  }
   if (plan.errors == 0) {
     const fs::path out = fuzzsupport::scratchRoot() / "out.d88";
     std::FILE* file = std::fopen(out.string().c_str(), "wb");
