@@ -79,6 +79,17 @@ TableFileName tableFileName(DiskKind kind, std::int32_t number) {
   return name;
 }
 
+DiskFolderName diskFolderName(std::int32_t index) {
+  DiskFolderName name{};
+  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(index));
+  return name;
+}
+
+bool isDiskFolderName(const std::string& name) {
+  return name.size() == 3 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 DiskFile fixedDiskFile(const DiskLayout& layout, const FixedFile& fixed) {
   DiskFile file;
   std::snprintf(file.name.data(), file.name.size(), "%s", fixed.name);

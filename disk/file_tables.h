@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "d88_image.h"
 
@@ -129,6 +130,13 @@ struct TableBuffers {
 constexpr std::size_t kTableFileNameSize = 16;
 using TableFileName = std::array<char, kTableFileNameSize>;
 [[nodiscard]] TableFileName tableFileName(DiskKind kind, std::int32_t number);
+
+// The folder d88extract gives disk `index` ("000" to "063"), and whether a
+// name is one it could give (three digits).
+constexpr std::size_t kDiskFolderNameSize = 16;
+using DiskFolderName = std::array<char, kDiskFolderNameSize>;
+[[nodiscard]] DiskFolderName diskFolderName(std::int32_t index);
+[[nodiscard]] bool isDiskFolderName(const std::string& name);
 
 // A fixed file of a disk: the first sector of its track, offset 0.
 struct FixedFile {

@@ -53,17 +53,6 @@ std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files) {
   return last;
 }
 
-DiskFolderName diskFolderName(std::int32_t index) {
-  DiskFolderName name{};
-  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(index));
-  return name;
-}
-
-bool isDiskFolderName(const std::string& name) {
-  return name.size() == 3 &&
-         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 const char* mediaName(std::int32_t mediaType) {
   switch (mediaType) {
     case 0x00:

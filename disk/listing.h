@@ -97,12 +97,5 @@ class LastOfName {
 // By file: whether it is written and the last written of its name.
 [[nodiscard]] std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files);
 
-// The folder d88extract gives disk `index` ("000" to "063"), and whether a
-// name is one it could give (three digits).
-constexpr std::size_t kDiskFolderNameSize = 16;
-using DiskFolderName = std::array<char, kDiskFolderNameSize>;
-[[nodiscard]] DiskFolderName diskFolderName(std::int32_t index);
-[[nodiscard]] bool isDiskFolderName(const std::string& name);
-
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);
