@@ -42,6 +42,12 @@ bool BufferedFile::adopt(std::FILE* file) {
     std::fclose(file);
     return false;
   }
+  // Some hosts open a folder for reading and only fail its reads.
+  std::uint8_t first = 0;
+  if (std::fread(&first, 1, 1, file) != 1 && std::ferror(file) != 0) {
+    std::fclose(file);
+    return false;
+  }
   file_ = file;
   size_ = sizeOf(file_);
   return true;

@@ -1,8 +1,6 @@
 #include "d88_image.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 namespace d88 {
 
@@ -24,11 +22,6 @@ std::int32_t readSigned32(const std::uint8_t* bytes) {
                             : static_cast<std::int32_t>(value - 0x80000000u) - INT32_MAX - 1;
 }
 
-bool isDirectory(const char* path) {
-  std::error_code error;
-  return std::filesystem::is_directory(std::filesystem::path(path), error);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -41,10 +34,6 @@ bool D88Image::open(const char* path) {
   if (path == nullptr) {
     mediaType_ = -1;
     return true;
-  }
-  // Some hosts open a directory for reading and only fail the reads.
-  if (isDirectory(path)) {
-    return false;
   }
   return openFile(std::fopen(path, "rb"));
 }

@@ -109,8 +109,6 @@ enum class WalkEnd {
 // One open D88 file with one selected disk image.
 class D88Image {
  public:
-  static constexpr std::int32_t kNameFieldSize = d88::kNameFieldSize;
-
   D88Image() = default;
   D88Image(const D88Image&) = delete;
   D88Image& operator=(const D88Image&) = delete;

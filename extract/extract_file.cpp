@@ -7,7 +7,8 @@
 
 d88::D88Image diskImage;
 platform::FileIdentity inputIdentity;
-std::array<std::uint8_t, kExtractBufferSize> extractBuffer{};
+ExtractBuffer extractBuffer{};
+TableBuffers fileTables;
 
 namespace {
 
@@ -34,42 +35,20 @@ bool writeHostFile(const char* name, const std::uint8_t* bytes, std::size_t size
 
 }  // namespace
 
-bool isDamagedRange(std::int32_t offset, std::int32_t size) {
-  return offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize;
+DiskBuffers processBuffers() {
+  return {fileTables, extractBuffer.data()};
 }
 
 bool anyWriteFailed() {
   return writeFailed;
 }
 
-FileRead readFileChain(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
-                       std::int32_t n, std::int32_t offset, std::int32_t size) {
-  return readFileChain(diskImage, extractBuffer.data(), track, c, h, r, n, offset, size);
-}
-
-FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, std::int32_t track,
-                       std::int32_t c, std::int32_t h, std::int32_t r, std::int32_t n,
-                       std::int32_t offset, std::int32_t size) {
-  // A negative size or offset, or a range past the buffer, comes from a
-  // damaged file table: such a file is skipped like an unreadable one.
-  if (isDamagedRange(offset, size)) {
-    return {FileReadStatus::Damaged, 0};
-  }
-  const std::int32_t wanted = offset + size;
-  // Bytes past a break in the chain must read as zero, not as an earlier file.
-  std::fill_n(buffer, wanted, std::uint8_t{0});
-  const std::int32_t got = image.readSectors(track, c, h, r, n, buffer, wanted);
-  if (got == 0) {
-    return {FileReadStatus::Unreadable, 0};
-  }
-  const std::int32_t past = std::max(got - offset, 0);
-  return {got < wanted ? FileReadStatus::Incomplete : FileReadStatus::Complete, past};
-}
-
-bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int32_t h,
-                 std::int32_t r, std::int32_t n, std::int32_t offset, std::int32_t size) {
-  const FileRead read = readFileChain(track, c, h, r, n, offset, size);
-  if (read.status == FileReadStatus::Damaged || read.status == FileReadStatus::Unreadable) {
+bool extractFile(const DiskFile& file) {
+  const char* name = file.name.data();
+  const std::int32_t offset = file.offset;
+  const std::int32_t size = file.size;
+  const FileRead read = readFileChain(diskImage, extractBuffer.data(), file);
+  if (!isWritten(read.verdict)) {
     return false;
   }
   // Opening the image itself for writing (by its name, or a link to it) would
@@ -84,13 +63,28 @@ bool extractFile(const char* name, std::int32_t track, std::int32_t c, std::int3
     writeFailed = true;
     return false;
   }
-  std::printf(messages::kReportLine, name, static_cast<unsigned>(track), static_cast<unsigned>(r),
-              static_cast<unsigned>(offset), static_cast<unsigned>(size));
+  std::printf(messages::kReportLine, name, static_cast<unsigned>(file.track),
+              static_cast<unsigned>(file.r), static_cast<unsigned>(offset),
+              static_cast<unsigned>(size));
   // The report line alone would present a broken chain as a complete file.
-  if (read.status == FileReadStatus::Incomplete) {
+  if (read.verdict == FileVerdict::Incomplete) {
     std::fflush(stdout);
     std::fprintf(stderr, messages::kIncompleteFile, name, static_cast<unsigned>(read.bytesRead),
                  static_cast<unsigned>(size));
   }
   return true;
+}
+
+void extractDisk(bool extractAll) {
+  const DiskKind kind = recogniseDisk(diskImage, fileTables.first, fileTables.second);
+  if (const char* message = recognitionMessage(kind)) {
+    std::fputs(message, stdout);
+  }
+  // The kind is settled by the tables: a fixed file that cannot be read
+  // changes nothing for the rest.
+  forEachDiskFile(kind, fileTables.first, fileTables.second, [&](const DiskFile& file) {
+    if (extractAll || file.writtenWithoutAll) {
+      (void)extractFile(file);
+    }
+  });
 }

@@ -7,15 +7,12 @@
 #include <system_error>
 
 #include "extract_file.h"
-#include "file_tables.h"
 #include "messages.h"
 #include "platform.h"
 
 namespace {
 
 constexpr const char* kDefaultProgramName = "d88extract";
-constexpr std::int32_t kFirstSectorOfTrack = 1;
-constexpr std::int32_t kLastSectorOfTrack = 16;
 
 struct Options {
   bool makeSubdirectories = true;
@@ -42,14 +39,6 @@ void printUsage(const char* program) {
   std::fputs(messages::kUsageExtractAll, stderr);
 }
 
-using DirectoryName = std::array<char, 16>;
-
-DirectoryName directoryName(std::int32_t disk) {
-  DirectoryName name{};
-  std::snprintf(name.data(), name.size(), "%03d", static_cast<int>(disk));
-  return name;
-}
-
 // Creates (if need be) and enters the disk's folder.
 [[nodiscard]] bool enterDiskDirectory(const char* name) {
   std::error_code error;
@@ -72,13 +61,12 @@ int extractAllDisks(const Options& options) {
   }
   for (std::int32_t disk = 0; disk < diskImage.diskCount(); ++disk) {
     // An unselectable disk reads as empty: it yields no files.
-    (void)diskImage.selectDisk(disk);
-    diskImage.setSectorRange(kFirstSectorOfTrack, kLastSectorOfTrack);
+    (void)selectDisk(diskImage, disk);
     if (!options.makeSubdirectories) {
       extractDisk(options.extractAll);
       continue;
     }
-    const DirectoryName name = directoryName(disk);
+    const DiskFolderName name = diskFolderName(disk);
     // Something other than a folder in the way: the disk's files would land
     // in the wrong place, so the disk is skipped.
     if (!enterDiskDirectory(name.data())) {

@@ -1,6 +1,9 @@
-// Every text the tool prints. The Japanese ones go out as Shift_JIS (code
-// page 932) bytes, unconverted, whatever the console's code page.
+// d88extract's own texts; those other tools print too are in
+// tool_messages.h. The Japanese ones go out as Shift_JIS (code page 932)
+// bytes, unconverted, whatever the console's code page.
 #pragma once
+
+#include "tool_messages.h"
 
 namespace messages {
 
@@ -16,23 +19,6 @@ inline constexpr char kUsageExtractAll[] =
     "       -a : "
     "\x91\x53\x82\xC4\x82\xCC\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x90\xD8\x82\xE8\x8F\x6F"
     "\x82\xB7\n";
-
-// ファイルをオープンできません (the file cannot be opened)
-inline constexpr char kOpenError[] =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
-    "\x82\xDC\x82\xB9\x82\xF1\n";
-
-// システムディスクを認識しました. (system disk recognised)
-inline constexpr char kSystemDiskRecognised[] =
-    "\x83\x56\x83\x58\x83\x65\x83\x80\x83\x66\x83\x42\x83\x58\x83\x4E\x82\xF0\x94\x46\x8E\xAF"
-    "\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-// データディスクを認識しました. (data disk recognised)
-inline constexpr char kDataDiskRecognised[] =
-    "\x83\x66\x81\x5B\x83\x5E\x83\x66\x83\x42\x83\x58\x83\x4E\x82\xF0\x94\x46\x8E\xAF\x82\xB5"
-    "\x82\xDC\x82\xB5\x82\xBD.\n";
-
-// One line per written file, on standard output.
-inline constexpr char kReportLine[] = "%-6s  trk: %02X  sec: %02X  ofs: %02X  size: %04X\n";
 
 // Our own diagnostics, on standard error.
 inline constexpr char kIncompleteFile[] =

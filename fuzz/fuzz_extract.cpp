@@ -8,9 +8,9 @@
 #include "extract_file.h"
 #include "file_tables.h"
 #include "fuzz_support.h"
-#include "json_format.h"
 #include "listing.h"
-#include "text_format.h"
+#include "listing_json.h"
+#include "listing_text.h"
 
 namespace {
 
@@ -52,13 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::current_path(folder);
   for (bool extractAll : {false, true}) {
     for (std::int32_t disk = 0; disk < diskImage.diskCount(); ++disk) {
-      (void)diskImage.selectDisk(disk);
-      diskImage.setSectorRange(1, 16);
+      (void)selectDisk(diskImage, disk);
       extractDisk(extractAll);
     }
   }
   std::size_t listed = 0;
-  describeImage(diskImage, [&](const DiskListing& disk) {
+  describeImage(diskImage, processBuffers(), [&](const DiskListing& disk) {
     listed += formatDiskText(disk).size() + formatDiskJson(disk).size();
   });
   // Every disk gets a header line and an object, however damaged.

@@ -6,15 +6,18 @@
 #include <string>
 
 #include "d88_text.h"
-#include "extract_file.h"
-#include "json_format.h"
 #include "listing.h"
-#include "messages.h"
+#include "listing_json.h"
+#include "listing_text.h"
 #include "platform.h"
-#include "text_format.h"
 #include "tool_text.h"
 
 namespace {
+
+// The D88 file being listed, and the room its disks are read into.
+d88::D88Image image;
+TableBuffers tables;
+ExtractBuffer chainBuffer;
 
 constexpr const char* kDefaultProgramName = "d88info";
 constexpr const char* kUsage =
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
     return *status;
   }
   std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, arguments.file));
-  if (!diskImage.openFile(input)) {
+  if (!image.openFile(input)) {
     writeOpenError();
     return 1;
   }
@@ -83,7 +86,7 @@ int main(int argc, char** argv) {
   bool changed = false;
   if (arguments.json) {
     writeResult(jsonDocumentStart());
-    describeImage(diskImage, [&changed](const DiskListing& disk) {
+    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
       changed = changed || !disk.headerComplete;
       if (changed) {
         return;
@@ -96,10 +99,10 @@ int main(int argc, char** argv) {
     if (!changed) {
       writeResult(jsonDocumentEnd());
     }
-  } else if (diskImage.diskCount() == 0) {
+  } else if (image.diskCount() == 0) {
     writeResult(kNoDiskImageText);
   } else {
-    describeImage(diskImage, [&changed](const DiskListing& disk) {
+    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
       changed = changed || !disk.headerComplete;
       if (!changed) {
         writeResult(formatDiskText(disk));

@@ -6,16 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "d88_image.h"
 #include "d88_text.h"
-#include "extract_file.h"
-#include "messages.h"
+#include "folder_edits.h"
 #include "platform.h"
 #include "put_back.h"
+#include "put_report.h"
 #include "replace_file.h"
 #include "tool_text.h"
 
@@ -96,10 +97,78 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 void writeError(const std::string& text) {
-  d88text::writeText(stderr, "error: " + text + "\n");
+  d88text::writeText(stderr, diagnosticLine({Severity::Error, text}) + "\n");
 }
 
-// The D88 file opened a second time, to read it with the changes laid over.
+// d88put's writer: the D88 file (or -o's) replaced all or nothing, through a
+// temporary file made durable, while the D88 file is held.
+class FileReplacer final : public ImageWriter {
+ public:
+  FileReplacer(HeldFile& held, fs::path d88Path, fs::path destination, bool inPlace, bool dryRun,
+               std::string hint)
+      : held_(held),
+        d88Path_(std::move(d88Path)),
+        destination_(std::move(destination)),
+        inPlace_(inPlace),
+        dryRun_(dryRun),
+        hint_(std::move(hint)) {}
+
+  // Without changes the D88 file stays as it is; -o still gets its copy.
+  [[nodiscard]] bool writes(bool changes) const override { return changes || !inPlace_; }
+
+  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
+                           const std::function<void()>& release,
+                           Diagnostics& diagnostics) override {
+    if (inPlace_) {
+      const std::string refusal = inPlaceRefusal(destination_, hint_);
+      if (!refusal.empty()) {
+        diagnostics.push_back(
+            {Severity::Error, "cannot replace " + d88Path_.u8string() + ": " + refusal});
+        return false;
+      }
+    }
+    Replacement replacement;
+    replacement.destination = destination_;
+    replacement.modeFrom = d88Path_;
+    replacement.dryRun = dryRun_;
+    // Another program (or a run that opened the file before another's
+    // rename) may have changed it since it was read.
+    replacement.beforeRename = [&]() {
+      return held_.unchanged(d88Path_)
+                 ? std::string()
+                 : d88Path_.u8string() + " changed while d88put ran; nothing written";
+    };
+    replacement.releaseFiles = [&]() {
+      // Windows cannot replace a file that is open.
+      release();
+#ifdef _WIN32
+      held_.release();
+#endif
+    };
+    std::vector<std::string> notices;
+    std::string failure;
+    const bool written = replaceFile(replacement, copy, notices, failure);
+    for (const std::string& notice : notices) {
+      diagnostics.push_back({Severity::Notice, notice});
+    }
+    if (!written) {
+      diagnostics.push_back({Severity::Error, failure});
+    }
+    return written;
+  }
+
+ private:
+  HeldFile& held_;
+  fs::path d88Path_;
+  fs::path destination_;
+  bool inPlace_;
+  bool dryRun_;
+  std::string hint_;
+};
+
+// The D88 file as it is, and opened a second time, to read it with the
+// changes laid over.
+d88::D88Image originalImage;
 d88::D88Image patchedImage;
 
 }  // namespace
@@ -117,7 +186,7 @@ int main(int argc, char** argv) {
   HeldFile held;
   const HeldFile::Result holding = held.hold(d88Path);
   const std::string holdFailure = std::strerror(errno);
-  if (!diskImage.openFile(platform::openInput(d88Path)) ||
+  if (!originalImage.openFile(platform::openInput(d88Path)) ||
       !patchedImage.openFile(platform::openInput(d88Path))) {
     writeOpenError();
     return 1;
@@ -153,59 +222,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  FolderEdits edits(platform::argumentPath(argc, argv, arguments.folder), arguments.disk);
+  FileReplacer writer(held, d88Path, destination, inPlace, arguments.dryRun, hint);
   PutPlan plan;
-  const PutRequest request{platform::argumentPath(argc, argv, arguments.folder), arguments.disk};
-  planPutBack(diskImage, patchedImage, request, plan);
+  const bool done = putBack(originalImage, patchedImage, edits, writer, plan);
   std::fflush(stdout);
-  for (const std::string& message : plan.messages) {
-    d88text::writeText(stderr, message + "\n");
+  for (const Diagnostic& diagnostic : plan.diagnostics) {
+    d88text::writeText(stderr, diagnosticLine(diagnostic) + "\n");
   }
-  const bool changes = !plan.putBack.empty();
-  if (plan.errors == 0 && changes && inPlace) {
-    const std::string refusal = inPlaceRefusal(destination, hint);
-    if (!refusal.empty()) {
-      writeError("cannot replace " + d88Path.u8string() + ": " + refusal);
-      plan.errors++;
-    }
-  }
-  if (plan.errors > 0) {
+  if (!done) {
     return 1;
   }
-  // Without changes the D88 file stays as it is; -o still gets its copy.
-  const bool writes = changes || !inPlace;
-  if (writes) {
-    Replacement replacement;
-    replacement.destination = destination;
-    replacement.modeFrom = d88Path;
-    replacement.dryRun = arguments.dryRun;
-    // Another program (or a run that opened the file before another's
-    // rename) may have changed it since it was read.
-    replacement.beforeRename = [&]() {
-      return held.unchanged(d88Path)
-                 ? std::string()
-                 : d88Path.u8string() + " changed while d88put ran; nothing written";
-    };
-    replacement.releaseFiles = [&]() {
-      // Windows cannot replace a file that is open.
-      (void)diskImage.open(nullptr);
-      (void)patchedImage.open(nullptr);
-#ifdef _WIN32
-      held.release();
-#endif
-    };
-    std::vector<std::string> notices;
-    std::string failure;
-    const bool written = replaceFile(
-        replacement, [&](std::FILE* out) { return copyPatched(patchedImage, out); }, notices,
-        failure);
-    for (const std::string& notice : notices) {
-      d88text::writeText(stderr, notice + "\n");
-    }
-    if (!written) {
-      writeError(failure);
-      return 1;
-    }
-  }
+  const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
   writeResult(putReport(plan, arguments.dryRun));

@@ -164,6 +164,7 @@ TEST_F(ReaderTest, ScanEndsAfterTheImageWhoseSizeLeadsPastTwoGigabytes) {
 TEST_F(ReaderTest, OpenFailsOnMissingFilesAndDirectories) {
   EXPECT_FALSE(image_.open(scratch_.file("missing.d88").c_str()));
   EXPECT_FALSE(image_.open(scratch_.path().string().c_str()));
+  EXPECT_FALSE(image_.openFile(std::fopen(scratch_.path().string().c_str(), "rb")));
   EXPECT_EQ(image_.diskCount(), 0);
   EXPECT_FALSE(image_.selectDisk(0));
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "cp932_converter.h"
 #include "d88_text.h"
@@ -77,6 +78,12 @@ std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted
     }
   }
   return out;
+}
+
+std::string messageText(const char* message) {
+  // The line end would be escaped as a control character.
+  const std::size_t length = std::strcspn(message, "\n");
+  return decodeCp932(reinterpret_cast<const std::uint8_t*>(message), length, false);
 }
 
 }  // namespace d88text

@@ -20,6 +20,8 @@ namespace d88text {
 // '\' is written "\\" and a '"' "\"", which makes the escapes unambiguous
 // and lets the text stand between double quotes.
 [[nodiscard]] std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted);
+// One of the tools' Shift_JIS messages as UTF-8 text, without its line end.
+[[nodiscard]] std::string messageText(const char* message);
 
 // Writes UTF-8 text to stream (stdout or stderr). On a Windows console it goes
 // through the wide console API, so Japanese shows whatever the console's code

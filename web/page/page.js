@@ -6,7 +6,10 @@
 
 const IMAGE = '/image.d88';  // where the binding reads the image
 const $ = (id) => document.getElementById(id);
-const state = {name: '', listing: null, json: '', replacements: 0, replaceTarget: null};
+// The listing as d88info --json gives it, and the marks the binding adds to
+// each disk: its folder, and by file whether it is written, whether it is the
+// last written of its name, and its verdict in words.
+const state = {name: '', listing: null, json: '', marks: [], replacements: 0, replaceTarget: null};
 // Timings of the last listing and zip, in milliseconds, for the tests.
 window.d88Timings = {};
 const ready = createD88Web().then((module) => {
@@ -18,7 +21,6 @@ const ready = createD88Web().then((module) => {
 
 const hex = (value, width) => (value >>> 0).toString(16).toUpperCase().padStart(width, '0');
 const escapeHtml = (text) => text.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
-const isWritten = (file) => file.verdict === 'complete' || file.verdict === 'incomplete';
 
 function download(name, parts) {
   const url = URL.createObjectURL(new Blob(parts, {type: 'application/octet-stream'}));
@@ -29,34 +31,14 @@ function download(name, parts) {
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
-function verdictText(file) {
-  const reasons = {firstSectorUnreadable: 'first sector unreadable', negativeSize: 'size negative',
-    pastExtractionBuffer: 'size past the extraction buffer', nothingToRead: 'nothing to read'};
-  if (file.verdict === 'incomplete') {
-    return `incomplete: chain breaks, read ${hex(file.bytesRead, 4)} of ${hex(file.size, 4)} bytes` +
-        ', rest zero-filled';
-  }
-  return file.verdict === 'skipped' ? `skipped: ${reasons[file.reason]}` : file.verdict;
-}
-
-// Of several written files of one name d88extract leaves the last: the
-// index of that file for each name.
-function lastOfName(disk) {
-  const last = new Map();
-  disk.files.forEach((file, i) => isWritten(file) && last.set(file.name, i));
-  return last;
-}
-
-function diskHtml(disk) {
+function diskHtml(disk, marks) {
   const title = `Disk ${disk.index}`;
   if (!disk.headerComplete) {
     return `<section class="disk"><h2>${title}</h2><p class="damaged">offset 0x${hex(disk.offset, 8)}` +
         '  header cut short</p></section>';
   }
-  const last = lastOfName(disk);
   const rows = disk.files.map((file, i) => {
-    const written = isWritten(file);
-    const shown = last.get(file.name) === i;
+    const {written, last: shown, verdict} = marks.files[i];
     const name = written ?
       `<button type="button" class="name" data-disk="${disk.index}" data-file="${i}"` +
         ` title="Download ${file.name}">${file.name}</button>` : file.name;
@@ -65,7 +47,7 @@ function diskHtml(disk) {
       written ? 'a later file has this name' : '';
     return `<tr class="${file.verdict}"><td>${name}</td><td>${hex(file.track, 2)}</td>` +
         `<td>${hex(file.sector, 2)}</td><td>${hex(file.offset, 2)}</td><td>${hex(file.size, 4)}</td>` +
-        `<td>${verdictText(file)}</td><td>${file.writtenWithoutAll ? 'yes' : ''}</td><td>${replace}</td></tr>`;
+        `<td>${verdict}</td><td>${file.writtenWithoutAll ? 'yes' : ''}</td><td>${replace}</td></tr>`;
   }).join('');
   // Slots past the disk's size are listed with the tracks, but hold none.
   const pastSize = disk.tracks.filter((track) => track.pastSize).length;
@@ -87,15 +69,17 @@ function diskHtml(disk) {
 
 async function list(module) {
   const started = performance.now();
-  state.json = module.listing();
+  const listing = module.listing();
+  state.json = listing.json;
   state.listing = JSON.parse(state.json);
+  state.marks = JSON.parse(listing.marks);
   const disks = state.listing.disks;
   if (!disks.length) {
     $('result').hidden = true;
     $('status').textContent = 'no disk image found';
     return;
   }
-  $('disks').innerHTML = disks.map(diskHtml).join('');
+  $('disks').innerHTML = disks.map((disk, i) => diskHtml(disk, state.marks[i])).join('');
   $('result').hidden = false;
   const files = disks.reduce((sum, disk) => sum + (disk.files ? disk.files.length : 0), 0);
   window.d88Timings.listed = performance.now() - started;
@@ -127,12 +111,13 @@ async function downloadAll() {
   const started = performance.now();
   const module = await ready;
   const tree = {};
-  for (const disk of state.listing.disks) {
-    const folder = tree[String(disk.index).padStart(3, '0')] = {};
+  state.listing.disks.forEach((disk, d) => {
+    const marks = state.marks[d];
+    const folder = tree[marks.folder] = {};
     (disk.files || []).forEach((file, i) => {
-      if (isWritten(file)) folder[file.name] = fileBytes(module, disk.index, i);
+      if (marks.files[i].last) folder[file.name] = fileBytes(module, disk.index, i);
     });
-  }
+  });
   const zip = fflate.zipSync(tree, {level: 1});
   window.d88Timings.zip = performance.now() - started;
   download(state.name.replace(/\.[^.]*$/, '') + '.zip', [zip]);

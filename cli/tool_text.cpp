@@ -7,8 +7,8 @@
 #include <string>
 
 #include "d88_text.h"
-#include "listing_text.h"
-#include "messages.h"
+#include "tool_messages.h"
+#include "version.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void writeVersion(const char* tool) {
 }
 
 void writeOpenError() {
-  d88text::writeText(stderr, messageText(messages::kOpenError) + "\n");
+  d88text::writeText(stderr, d88text::messageText(messages::kOpenError) + "\n");
 }
 
 std::optional<int> answerCommandLine(bool ok, bool help, bool version, const char* usage,

@@ -1,6 +1,6 @@
 // The listing as text for people: one header line per disk, one line per
-// track slot with an offset, with the sector IDs its walk finds, the recognised kind and what
-// extraction does with each file.
+// track slot with an offset, with the sector IDs its walk finds, the
+// recognised kind and what extraction does with each file.
 #pragma once
 
 #include <string>

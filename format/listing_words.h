@@ -9,7 +9,16 @@
 // Shift_JIS; undecodable bytes as \xNN (and, `quoted`, '\' as "\\" and '"'
 // as "\"").
 [[nodiscard]] std::string decodedDiskName(const DiskListing& disk, bool quoted);
-// One of the tool's Shift_JIS messages as UTF-8 text, without its line end.
-[[nodiscard]] std::string messageText(const char* message);
 // The recognition message as UTF-8 text without its line end; empty for none.
 [[nodiscard]] std::string recognitionText(DiskKind kind);
+
+// The words of a verdict: the JSON's verdict ("complete", "incomplete",
+// "skipped") and, for a skipped file, its reason as the JSON names it
+// ("firstSectorUnreadable") and as the text says it ("first sector
+// unreadable").
+struct VerdictWords {
+  const char* verdict;
+  const char* reason;      // nullptr for a file that is written
+  const char* reasonText;  // nullptr for a file that is written
+};
+[[nodiscard]] const VerdictWords& verdictWords(FileVerdict verdict);

@@ -1,5 +1,8 @@
 #include "listing.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace {
 
 // Records a walk can reach: sector counts are 16-bit, so the walk ends by
@@ -37,28 +40,17 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
 }  // namespace
 
 FileListing listFile(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
-  FileListing listing{file, FileVerdict::Complete, 0};
-  const FileRead read = readFileChain(image, buffer, file.track, file.cylinder(), file.head(),
-                                      file.r, kSizeCode, file.offset, file.size);
-  listing.bytesRead = read.bytesRead;
-  switch (read.status) {
-    case FileReadStatus::Complete:
-      listing.verdict = FileVerdict::Complete;
-      break;
-    case FileReadStatus::Incomplete:
-      listing.verdict = FileVerdict::Incomplete;
-      break;
-    case FileReadStatus::Unreadable:
-      // A read of no bytes reads nothing, like a missing sector.
-      listing.verdict = file.offset + file.size == 0 ? FileVerdict::SkippedNothingToRead
-                                                     : FileVerdict::SkippedUnreadable;
-      break;
-    case FileReadStatus::Damaged:
-      listing.verdict =
-          file.size < 0 ? FileVerdict::SkippedNegativeSize : FileVerdict::SkippedPastBuffer;
-      break;
+  const FileRead read = readFileChain(image, buffer, file);
+  return {file, read.verdict, read.bytesRead};
+}
+
+std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files) {
+  std::vector<bool> last(files.size(), false);
+  LastOfName names;
+  for (std::size_t i = files.size(); i-- > 0;) {
+    last[i] = isWritten(files[i].verdict) && names.claim(files[i].file.name.data());
   }
-  return listing;
+  return last;
 }
 
 const char* mediaName(std::int32_t mediaType) {
@@ -78,12 +70,11 @@ const char* mediaName(std::int32_t mediaType) {
   }
 }
 
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
-                  DescribeParts parts) {
+void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
+                  DiskListing& disk, DescribeParts parts) {
   disk.index = index;
   disk.offset = image.diskOffset(index);
-  disk.headerComplete = image.selectDisk(index);
-  image.setSectorRange(1, kSectorsPerTrack);
+  disk.headerComplete = selectDisk(image, index);
   disk.nameField = image.nameField();
   disk.writeProtect = image.writeProtect();
   disk.mediaType = image.mediaType();
@@ -105,18 +96,20 @@ void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer
       track.slot = slot;
       listTrack(image, track);
     }
-    disk.kind = recogniseDisk(image, firstTable, secondTable);
-    forEachDiskFile(disk.kind, firstTable, secondTable, [&](const DiskFile& file) {
-      disk.files.push_back(parts.chains ? listFile(image, buffer, file) : FileListing{file});
+    TableBuffers& tables = buffers.tables;
+    disk.kind = recogniseDisk(image, tables.first, tables.second);
+    forEachDiskFile(disk.kind, tables.first, tables.second, [&](const DiskFile& file) {
+      disk.files.push_back(parts.chains ? listFile(image, buffers.chain, file) : FileListing{file});
     });
   }
   disk.tracks.resize(present);
 }
 
-void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit) {
+void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
+                   const std::function<void(const DiskListing&)>& visit) {
   DiskListing disk;
   for (std::int32_t index = 0; index < image.diskCount(); ++index) {
-    describeDisk(image, index, extractBuffer.data(), disk);
+    describeDisk(image, index, buffers, disk);
     visit(disk);
   }
 }

@@ -1,6 +1,6 @@
-// Texts that d88info and d88put share: the usage with the program's name,
-// the version line, and d88extract's open error, all in UTF-8 (wide on a
-// Windows console).
+// What the tools with options share on their command line: the usage with
+// the program's name, the version line, the open error d88extract prints
+// (in UTF-8, wide on a Windows console), and the checked result writer.
 #pragma once
 
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "json_format.h"
+#include "listing_json.h"
 
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "listing_text.h"
+#include "listing_words.h"
 
 namespace {
 
@@ -86,30 +86,13 @@ Json fileJson(const FileListing& listing) {
   Json json{{"name", file.name.data()}, {"track", file.track},
             {"sector", file.r},         {"offset", file.offset},
             {"size", file.size},        {"writtenWithoutAll", file.writtenWithoutAll}};
-  switch (listing.verdict) {
-    case FileVerdict::Complete:
-      json["verdict"] = "complete";
-      break;
-    case FileVerdict::Incomplete:
-      json["verdict"] = "incomplete";
-      json["bytesRead"] = listing.bytesRead;
-      break;
-    case FileVerdict::SkippedUnreadable:
-      json["verdict"] = "skipped";
-      json["reason"] = "firstSectorUnreadable";
-      break;
-    case FileVerdict::SkippedNothingToRead:
-      json["verdict"] = "skipped";
-      json["reason"] = "nothingToRead";
-      break;
-    case FileVerdict::SkippedNegativeSize:
-      json["verdict"] = "skipped";
-      json["reason"] = "negativeSize";
-      break;
-    case FileVerdict::SkippedPastBuffer:
-      json["verdict"] = "skipped";
-      json["reason"] = "pastExtractionBuffer";
-      break;
+  const VerdictWords& words = verdictWords(listing.verdict);
+  json["verdict"] = words.verdict;
+  if (listing.verdict == FileVerdict::Incomplete) {
+    json["bytesRead"] = listing.bytesRead;
+  }
+  if (words.reason != nullptr) {
+    json["reason"] = words.reason;
   }
   return json;
 }
@@ -140,7 +123,7 @@ std::string formatDiskJson(const DiskListing& disk) {
       tracks.push_back(trackJson(track));
     }
     json["tracks"] = std::move(tracks);
-    json["kind"] = layoutOf(disk.kind).listingName;
+    json["kind"] = layoutOf(disk.kind).announcement.listingName;
     const std::string message = recognitionText(disk.kind);
     json["message"] = message.empty() ? Json(nullptr) : Json(message);
     Json files = Json::array();

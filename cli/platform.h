@@ -16,8 +16,8 @@ namespace platform {
 // fopen for any path (wide on Windows).
 [[nodiscard]] std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Opens a D88 file for binary reading. Returns nullptr for a file that cannot
-// be opened, a folder, and on Windows a pipe (elsewhere the reader's first
-// seek turns away an input that cannot be positioned).
+// be opened, and on Windows a pipe (elsewhere the reader's first seek turns
+// away an input that cannot be positioned, and its first read a folder).
 [[nodiscard]] std::FILE* openInput(const std::filesystem::path& path);
 
 // What makes a file the same file through links: device and inode on POSIX,

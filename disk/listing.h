@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "chain.h"
 #include "d88_image.h"
-#include "extract_file.h"
 #include "file_tables.h"
 
 // A slot of the track table with a stored offset, and the records its walk
@@ -26,16 +28,6 @@ struct TrackListing {
   bool pastSize = false;
   std::vector<d88::SectorRecordInfo> records;
   d88::WalkEnd walkEnd = d88::WalkEnd::NoTrack;  // NoTrack exactly when pastSize
-};
-
-// What extraction does with a file.
-enum class FileVerdict {
-  Complete,
-  Incomplete,            // written whole, zero-filled past a break in its chain
-  SkippedUnreadable,     // its first sector cannot be read
-  SkippedNothingToRead,  // size 0 at offset 0: no byte to read, no file
-  SkippedNegativeSize,   // a damaged table gives it a negative size
-  SkippedPastBuffer,     // offset and size reach past the extraction buffer
 };
 
 struct FileListing {
@@ -58,11 +50,19 @@ struct DiskListing {
   std::vector<FileListing> files;  // every file "-a" writes, in extraction order
 };
 
+// The room a description reads into, owned by the caller (one for each disk
+// read at a time): the two file tables, and a chain buffer of
+// kExtractBufferSize bytes.
+struct DiskBuffers {
+  TableBuffers& tables;
+  std::uint8_t* chain;
+};
+
 // Describes each disk image of the open file in file order, handing each to
 // `visit` before the next is read, so that memory holds one disk at a time.
-// It selects each disk and uses the process-wide table and extraction
-// buffers, as the extraction does.
-void describeImage(d88::D88Image& image, const std::function<void(const DiskListing&)>& visit);
+// It selects each disk in turn.
+void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
+                   const std::function<void(const DiskListing&)>& visit);
 // What describeDisk fills in: a caller that only needs the files can leave
 // out the tracks, and one that reads each file with listFile itself can leave
 // out the chains (every file's verdict is then Complete).
@@ -70,15 +70,32 @@ struct DescribeParts {
   bool tracks = true;
   bool chains = true;
 };
+// The files and nothing else: no track records, no chain reads.
+inline constexpr DescribeParts kFileListOnly{false, false};
 
-// Describes one disk of the open file into `disk` (whose room is reused);
-// chains are read into `buffer`, of kExtractBufferSize bytes.
-void describeDisk(d88::D88Image& image, std::int32_t index, std::uint8_t* buffer, DiskListing& disk,
-                  DescribeParts parts = {});
+// Selects and describes one disk of the open file into `disk` (whose room
+// is reused), reading into `buffers`.
+void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
+                  DiskListing& disk, DescribeParts parts = {});
 // What extraction does with one file of the selected disk; its chain is left
 // in `buffer` (from the file's offset on).
 [[nodiscard]] FileListing listFile(d88::D88Image& image, std::uint8_t* buffer,
                                    const DiskFile& file);
+
+// Of several written files of one name, d88extract leaves the one written
+// last. Walking a disk's files from the last, claim() is true for the first
+// met of each name: the file that name ends up holding.
+class LastOfName {
+ public:
+  [[nodiscard]] bool claim(const std::string& name) { return met_.insert(name).second; }
+  [[nodiscard]] bool claimed(const std::string& name) const { return met_.count(name) != 0; }
+
+ private:
+  std::set<std::string> met_;
+};
+
+// By file: whether it is written and the last written of its name.
+[[nodiscard]] std::vector<bool> lastOfTheirName(const std::vector<FileListing>& files);
 
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);

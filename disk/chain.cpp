@@ -1,0 +1,36 @@
+#include "chain.h"
+
+#include <algorithm>
+
+bool isDamagedRange(std::int32_t offset, std::int32_t size) {
+  return offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize;
+}
+
+FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer, const DiskFile& file) {
+  // A negative size or offset, or a range past the buffer, comes from a
+  // damaged file table: such a file is skipped like an unreadable one.
+  if (isDamagedRange(file.offset, file.size)) {
+    return {file.size < 0 ? FileVerdict::SkippedNegativeSize : FileVerdict::SkippedPastBuffer, 0};
+  }
+  const std::int32_t wanted = file.offset + file.size;
+  // Bytes past a break in the chain must read as zero, not as an earlier file.
+  std::fill_n(buffer, wanted, std::uint8_t{0});
+  const std::int32_t got =
+      image.readSectors(file.track, file.cylinder(), file.head(), file.r, file.n, buffer, wanted);
+  if (got == 0) {
+    // A read of no bytes reads nothing, like a missing sector.
+    return {wanted == 0 ? FileVerdict::SkippedNothingToRead : FileVerdict::SkippedUnreadable, 0};
+  }
+  const std::int32_t past = std::max(got - file.offset, 0);
+  return {got < wanted ? FileVerdict::Incomplete : FileVerdict::Complete, past};
+}
+
+std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
+                             std::vector<d88::ChainStep>& steps) {
+  steps.clear();
+  if (isDamagedRange(file.offset, file.size)) {
+    return 0;
+  }
+  return image.locateSectors(file.track, file.cylinder(), file.head(), file.r, file.n,
+                             file.offset + file.size, steps);
+}

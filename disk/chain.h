@@ -1,0 +1,52 @@
+// Reading a file's chain of sectors into the caller's buffer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "d88_image.h"
+#include "file_tables.h"
+
+// 80 tracks of 16 sectors of 256 bytes: the largest file the tools read,
+// offset included.
+constexpr std::int32_t kExtractBufferSize = 0x50000;
+static_assert(kExtractBufferSize == 80 * kTableSize, "the buffer holds 80 full tracks");
+
+using ExtractBuffer = std::array<std::uint8_t, kExtractBufferSize>;
+
+// What reading a file's chain gives, and so what extraction does with it.
+enum class FileVerdict {
+  Complete,              // every byte read
+  Incomplete,            // written whole, zero-filled past a break in its chain
+  SkippedUnreadable,     // its first sector cannot be read
+  SkippedNothingToRead,  // size 0 at offset 0: no byte to read, no file
+  SkippedNegativeSize,   // a damaged table gives it a negative size
+  SkippedPastBuffer,     // offset and size reach past the extraction buffer
+};
+
+// Whether d88extract writes a file of that verdict (with -a, or the files
+// it writes without).
+[[nodiscard]] constexpr bool isWritten(FileVerdict verdict) {
+  return verdict == FileVerdict::Complete || verdict == FileVerdict::Incomplete;
+}
+
+struct FileRead {
+  FileVerdict verdict = FileVerdict::SkippedUnreadable;
+  std::int32_t bytesRead = 0;  // bytes read past the offset
+};
+
+// A negative size or offset, or a range past the buffer: what a damaged file
+// table gives, and no file to read.
+[[nodiscard]] bool isDamagedRange(std::int32_t offset, std::int32_t size);
+
+// Reads a file's chain into `buffer`, of kExtractBufferSize bytes (offset +
+// size bytes from the file's first sector), zero-filling what the chain does
+// not reach. The file's bytes are then at buffer + file.offset.
+[[nodiscard]] FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer,
+                                     const DiskFile& file);
+
+// The steps readFileChain takes for a file (none for a damaged range);
+// returns the bytes it would read.
+std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
+                             std::vector<d88::ChainStep>& steps);

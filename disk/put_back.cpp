@@ -1,0 +1,491 @@
+#include "put_back.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "chain.h"
+#include "file_tables.h"
+#include "listing.h"
+#include "string_format.h"
+
+namespace {
+
+// Large enough for reads that bypass the reader's blocks, small enough to
+// keep the memory of a copy low.
+constexpr std::int64_t kCopyBlock = 64 * 1024;
+
+// A byte range of the D88 file.
+struct Span {
+  std::int64_t position;
+  std::int64_t length;
+};
+
+// A file whose changed bytes are laid over the image.
+struct ChangedFile {
+  std::int32_t disk;
+  std::size_t file;  // index in the disk's listing
+  DiskFile entry;
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+  std::vector<Span> spans;
+};
+
+using d88text::format;
+
+// The file's byte ranges in the D88 file: the parts of its chain's steps
+// from its offset on.
+std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
+                          std::vector<d88::ChainStep>& steps) {
+  (void)locateFileChain(image, file, steps);
+  std::vector<Span> spans;
+  for (const d88::ChainStep& step : steps) {
+    const std::int64_t from = std::max(step.chainOffset, file.offset);
+    const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
+    if (step.position >= 0 && from < to) {
+      spans.push_back({step.position + (from - step.chainOffset), to - from});
+    }
+  }
+  return spans;
+}
+
+bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
+  for (const Span& x : a) {
+    for (const Span& y : b) {
+      if (x.position < y.position + y.length && y.position < x.position + x.length) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+class Planner {
+ public:
+  Planner(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
+          const PlanOptions& options, PutPlan& plan)
+      : original_(original), patched_(patched), edits_(edits), options_(options), plan_(plan) {}
+
+  void run() {
+    Diagnostics survey;
+    edits_.survey(original_.diskCount(), survey);
+    for (const Diagnostic& diagnostic : survey) {
+      add(diagnostic);
+    }
+    for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+      DiskEdits edits;
+      std::string failure;
+      if (edits_.editsOf(disk, edits, failure)) {
+        compareDisk(disk, edits);
+      } else if (!failure.empty()) {
+        refuse(failure);
+      }
+    }
+    // In disk and extraction order: where two files share bytes, the later
+    // one's bytes are laid last, as they would be written.
+    std::sort(changed_.begin(), changed_.end(), [](const ChangedFile& a, const ChangedFile& b) {
+      return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
+    });
+    for (const ChangedFile& put : changed_) {
+      std::int64_t done = 0;
+      for (const Span& span : put.spans) {
+        plan_.overlay.put(span.position, put.bytes.data() + done, span.length);
+        done += span.length;
+      }
+    }
+    if (!changed_.empty()) {
+      patched_.setOverlay(&plan_.overlay);
+      const std::vector<bool> headerChanged = checkHeaders();
+      for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+        // A disk whose header would change has its error already; its
+        // files, read through the changed header, would only restate it.
+        if (!headerChanged[static_cast<std::size_t>(disk)]) {
+          checkDisk(disk);
+        }
+      }
+    }
+    for (const ChangedFile& put : changed_) {
+      const DiskFile& file = put.entry;
+      plan_.putBack.push_back(
+          {file.name.data(), put.disk, file.track, file.r, file.offset, file.size});
+    }
+  }
+
+ private:
+  // Every notice of a put-back says what it ignored.
+  void add(const Diagnostic& diagnostic) {
+    ++(diagnostic.severity == Severity::Error ? plan_.errors : plan_.ignored);
+    plan_.diagnostics.push_back(diagnostic);
+  }
+  void refuse(const std::string& text) { add({Severity::Error, text}); }
+
+  void compareDisk(std::int32_t disk, const DiskEdits& edits) {
+    // By name, so that they come in name order.
+    std::map<std::string, Diagnostic> messages;
+    for (const auto& [name, text] : edits.ignored) {
+      messages[name] = {Severity::Notice, text};
+    }
+    const std::set<std::string> names(edits.names.begin(), edits.names.end());
+    describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
+    DiskSummary& summary = summaries_[disk];
+    summary.kind = scratch_.kind;
+    summary.written.assign(scratch_.files.size(), false);
+    // Of several files of one name the folder holds the one written last:
+    // walking backwards, that is the first met, and it is compared while its
+    // chain is in the buffer, so that each chain is read once.
+    LastOfName last;
+    for (std::size_t i = scratch_.files.size(); i-- > 0;) {
+      const FileListing listing = listFile(original_, buffer_.get(), scratch_.files[i].file);
+      summary.written[i] = isWritten(listing.verdict);
+      const std::string name = listing.file.name.data();
+      if (!isWritten(listing.verdict) || !last.claim(name)) {
+        continue;
+      }
+      if (names.count(name) != 0) {
+        compareFile(disk, listing, i, messages[name]);
+      }
+    }
+    for (const std::string& name : names) {
+      if (!last.claimed(name)) {
+        messages[name] = {Severity::Notice,
+                          "ignored: " + edits_.shownName(disk, name) +
+                              format(": no file of that name on disk %d", static_cast<int>(disk))};
+      }
+    }
+    for (const auto& [name, message] : messages) {
+      if (!message.text.empty()) {
+        add(message);
+      }
+    }
+  }
+
+  // Compares an edit with the chain just read into the buffer; an error
+  // goes to `message`.
+  void compareFile(std::int32_t disk, const FileListing& listing, std::size_t index,
+                   Diagnostic& message) {
+    const DiskFile& file = listing.file;
+    const std::string name = file.name.data();
+    const std::string shown = edits_.shownName(disk, name);
+    const auto fail = [&](const std::string& text) { message = {Severity::Error, text}; };
+    const std::optional<std::uint64_t> size = edits_.sizeOf(disk, name);
+    if (!size) {
+      fail("cannot read " + shown);
+      return;
+    }
+    if (*size != static_cast<std::uint64_t>(file.size)) {
+      fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
+                  static_cast<unsigned long long>(*size), static_cast<int>(file.size)));
+      return;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
+    if (!edits_.read(disk, name, bytes)) {
+      fail("cannot read " + shown);
+      return;
+    }
+    if (std::equal(bytes.begin(), bytes.end(), buffer_.get() + file.offset)) {
+      ++plan_.unchanged;
+      return;
+    }
+    std::vector<Span> spans = spansOf(original_, file, steps_);
+    // Bytes past a break in the chain have no place on the disk.
+    if (listing.verdict == FileVerdict::Incomplete) {
+      const d88::ChainStep& broken = steps_.back();
+      fail(format("%s cannot be changed: its chain breaks at track %02X sector %02X", shown.c_str(),
+                  static_cast<unsigned>(broken.sector.track),
+                  static_cast<unsigned>(broken.sector.r)));
+      return;
+    }
+    changed_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
+  }
+
+  // Names the files put back whose bytes overlap a file's.
+  std::string sharers(const DiskFile& file, const ChangedFile* self) {
+    const std::vector<Span> spans = spansOf(original_, file, steps_);
+    std::string names;
+    for (const ChangedFile& put : changed_) {
+      if (&put != self && overlaps(put.spans, spans)) {
+        names += (names.empty() ? "" : ", ") + put.name;
+      }
+    }
+    return names.empty() ? "another file put back" : names;
+  }
+
+  // The image scan reads each disk's size field from its header, and a
+  // selection the rest of the header: a changed byte there could lose disks
+  // or move them (a disk whose size field is too small has sectors inside
+  // the next disk's header). With no changed byte in any header at the
+  // original's disk offsets, and the file's size kept, the changed file
+  // holds the same number of disks at the same offsets, each with the same
+  // size field, track table, name, write-protect and media bytes. Returns,
+  // by disk, whether its header would change.
+  std::vector<bool> checkHeaders() {
+    std::vector<bool> changed(static_cast<std::size_t>(original_.diskCount()), false);
+    std::array<std::uint8_t, d88::kHeaderSize> before{};
+    std::array<std::uint8_t, d88::kHeaderSize> after{};
+    for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
+      const std::int64_t base = original_.diskOffset(disk);
+      if (!plan_.overlay.touches(base, d88::kHeaderSize)) {
+        continue;
+      }
+      // The original has no overlay: these are the file's own bytes.
+      const std::int64_t got = original_.readFileBytes(base, before.data(), d88::kHeaderSize);
+      after = before;
+      (void)plan_.overlay.apply(base, after.data(), got);
+      std::vector<const ChangedFile*> changers;
+      for (std::int64_t i = 0; i < got; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (before[at] == after[at]) {
+          continue;
+        }
+        changed[static_cast<std::size_t>(disk)] = true;
+        const ChangedFile* put = lastPutAt(base + i);
+        if (std::find(changers.begin(), changers.end(), put) == changers.end()) {
+          changers.push_back(put);
+        }
+      }
+      for (const ChangedFile* put : changers) {
+        // Every laid byte comes from a put's span; the name is only missing
+        // if that ever stops being so.
+        refuse((put != nullptr ? put->name : std::string("a file put back")) +
+               format(" would change the header of disk %d", static_cast<int>(disk)));
+      }
+    }
+    return changed;
+  }
+
+  // The put whose byte the overlay holds at a position: of those that lay
+  // it, the last.
+  const ChangedFile* lastPutAt(std::int64_t position) const {
+    for (auto put = changed_.rbegin(); put != changed_.rend(); ++put) {
+      for (const Span& span : put->spans) {
+        if (position >= span.position && position < span.position + span.length) {
+          return &*put;
+        }
+      }
+    }
+    return nullptr;
+  }
+
+  // The fast check where it concludes, the full one elsewhere; proving,
+  // the full one after every fast one that concluded too, whose errors must
+  // be the same.
+  void checkDisk(std::int32_t disk) {
+    std::vector<std::string> errors;
+    if (concludedFromRecordHeaders(disk, errors)) {
+      if (options_.proveFastCheck) {
+        std::vector<std::string> full;
+        checkEverything(disk, full);
+        if (full != errors && plan_.disagreement.empty()) {
+          plan_.disagreement = format("disk %d: fast check:", static_cast<int>(disk));
+          for (const std::string& text : errors) {
+            plan_.disagreement += "\n  " + text;
+          }
+          plan_.disagreement += "\nfull check:";
+          for (const std::string& text : full) {
+            plan_.disagreement += "\n  " + text;
+          }
+        }
+      }
+    } else {
+      checkEverything(disk, errors);
+    }
+    for (const std::string& text : errors) {
+      refuse(text);
+    }
+  }
+
+  // The check of a disk whose structure (header, file tables and the record
+  // headers its chains go through) reads without meeting a laid byte: its
+  // kind, its files and every chain's sectors are then the original's, and
+  // only files whose bytes were laid over are read. Returns false, with
+  // nothing concluded, as soon as a read of the structure meets a laid byte.
+  bool concludedFromRecordHeaders(std::int32_t disk, std::vector<std::string>& errors) {
+    std::uint64_t overlaid = patched_.overlaidReads();
+    describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
+    bool originalSelected = false;
+    for (std::size_t i = 0; i < scratch_.files.size(); ++i) {
+      const DiskFile& file = scratch_.files[i].file;
+      const bool written = locateFileChain(patched_, file, steps_) > 0;
+      if (patched_.overlaidReads() != overlaid) {
+        return false;
+      }
+      const auto put = findPut(disk, i);
+      if (!written || (put == changed_.end() && !overlapsAnyPut(steps_))) {
+        continue;
+      }
+      // A file of another disk's folder may have been compared last: the
+      // original's chains, and a sharer's spans, are read on this disk.
+      if (!originalSelected) {
+        (void)selectDisk(original_, disk, scratch_.kind);
+        originalSelected = true;
+      }
+      const std::string text = compareChain(disk, file, put);
+      if (!text.empty()) {
+        errors.push_back(text);
+      }
+      // The chain's own data met laid bytes; its structure did not.
+      overlaid = patched_.overlaidReads();
+    }
+    return true;
+  }
+
+  // The check of every file of a disk, reading the original and the changed
+  // image side by side.
+  void checkEverything(std::int32_t disk, std::vector<std::string>& errors) {
+    // Disks without a folder were not read yet; the tables are read again
+    // rather than kept, so that memory does not grow with the image.
+    const bool summarised = summaries_.count(disk) != 0;
+    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised});
+    if (!summarised) {
+      DiskSummary& summary = summaries_[disk];
+      summary.kind = before_.kind;
+      for (const FileListing& listing : before_.files) {
+        summary.written.push_back(isWritten(listing.verdict));
+      }
+    }
+    const DiskSummary& before = summaries_[disk];
+    describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
+    bool same = before.kind == scratch_.kind && sameFiles(before_.files, scratch_.files);
+    for (std::size_t i = 0; same && i < scratch_.files.size(); ++i) {
+      const DiskFile& file = scratch_.files[i].file;
+      const bool written = locateFileChain(patched_, file, steps_) > 0;
+      same = written == before.written[i];
+      if (same && written) {
+        const std::string text = compareChain(disk, file, findPut(disk, i));
+        if (!text.empty()) {
+          errors.push_back(text);
+        }
+      }
+    }
+    if (!same) {
+      std::string putHere;
+      for (const ChangedFile& put : changed_) {
+        if (put.disk == disk) {
+          putHere += (putHere.empty() ? "" : ", ") + put.name;
+        }
+      }
+      errors.push_back(
+          format("disk %d would change its kind or its list of files (", static_cast<int>(disk)) +
+          (putHere.empty() ? std::string("by files of other disks") : "putting back " + putHere) +
+          ")");
+    }
+  }
+
+  std::vector<ChangedFile>::const_iterator findPut(std::int32_t disk, std::size_t file) const {
+    return std::find_if(changed_.begin(), changed_.end(),
+                        [&](const ChangedFile& p) { return p.disk == disk && p.file == file; });
+  }
+
+  // Reads a written file of the changed image: a file put back must read as
+  // the folder's bytes, any other as the original does (both images reading
+  // the disk). Returns the error, or nothing.
+  std::string compareChain(std::int32_t disk, const DiskFile& file,
+                           std::vector<ChangedFile>::const_iterator put) {
+    (void)readFileChain(patched_, patchedBuffer_.get(), file);
+    const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
+    if (put != changed_.end()) {
+      return std::equal(put->bytes.begin(), put->bytes.end(), chain)
+                 ? std::string()
+                 : put->name + " would not read back as put: it shares bytes with " +
+                       sharers(file, &*put);
+    }
+    (void)readFileChain(original_, buffer_.get(), file);
+    return std::equal(chain, chain + file.size, buffer_.get() + file.offset)
+               ? std::string()
+               : edits_.shownName(disk, file.name.data()) + " would change: it shares bytes with " +
+                     sharers(file, nullptr);
+  }
+
+  bool overlapsAnyPut(const std::vector<d88::ChainStep>& steps) const {
+    return std::any_of(steps.begin(), steps.end(), [&](const d88::ChainStep& step) {
+      return step.position >= 0 && plan_.overlay.touches(step.position, step.length);
+    });
+  }
+
+  static bool sameFiles(const std::vector<FileListing>& a, const std::vector<FileListing>& b) {
+    if (a.size() != b.size()) {
+      return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      const DiskFile& x = a[i].file;
+      const DiskFile& y = b[i].file;
+      if (std::string(x.name.data()) != y.name.data() || x.track != y.track || x.r != y.r ||
+          x.offset != y.offset || x.size != y.size) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  d88::D88Image& original_;
+  d88::D88Image& patched_;
+  EditSource& edits_;
+  const PlanOptions& options_;
+  PutPlan& plan_;
+  // What was read of each disk: its kind and which of its files d88extract
+  // writes.
+  struct DiskSummary {
+    DiskKind kind = DiskKind::Unknown;
+    std::vector<bool> written;
+  };
+  std::map<std::int32_t, DiskSummary> summaries_;
+  DiskListing before_;
+  DiskListing scratch_;
+  std::vector<ChangedFile> changed_;
+  std::vector<d88::ChainStep> steps_;
+  TableBuffers tables_;
+  // The chains of the original and of the changed image. Left uninitialised:
+  // a chain read touches only the pages it fills, so memory follows the
+  // largest file rather than the buffers' size.
+  std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kExtractBufferSize]};
+  std::unique_ptr<std::uint8_t[]> patchedBuffer_{new std::uint8_t[kExtractBufferSize]};
+};
+
+}  // namespace
+
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
+                 const PlanOptions& options) {
+  Planner(original, patched, edits, options, plan).run();
+}
+
+bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
+             ImageWriter& writer, PutPlan& plan) {
+  planPutBack(original, patched, edits, plan);
+  if (plan.errors > 0 || !writer.writes(!plan.putBack.empty())) {
+    return plan.errors == 0;
+  }
+  Diagnostics diagnostics;
+  const bool written = writer.write([&](std::FILE* out) { return copyPatched(patched, out); },
+                                    [&]() {
+                                      (void)original.open(nullptr);
+                                      (void)patched.open(nullptr);
+                                    },
+                                    diagnostics);
+  for (const Diagnostic& diagnostic : diagnostics) {
+    plan.diagnostics.push_back(diagnostic);
+  }
+  if (!written || hasErrors(diagnostics)) {
+    ++plan.errors;
+    return false;
+  }
+  return true;
+}
+
+bool copyPatched(d88::D88Image& patched, std::FILE* out) {
+  std::vector<std::uint8_t> room(static_cast<std::size_t>(kCopyBlock));
+  std::uint8_t* block = room.data();
+  const std::int64_t size = patched.fileSize();
+  for (std::int64_t position = 0; position < size; position += kCopyBlock) {
+    const std::int64_t count = std::min(kCopyBlock, size - position);
+    if (patched.readFileBytes(position, block, count) != count ||
+        std::fwrite(block, 1, static_cast<std::size_t>(count), out) !=
+            static_cast<std::size_t>(count)) {
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,83 @@
+// Putting edited files back: which edits differ from what d88extract -a
+// writes, where their bytes go in the D88 file, and whether the changed file
+// still holds every disk and file as before; then the changed file written
+// by the caller's writer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "byte_overlay.h"
+#include "d88_image.h"
+#include "diagnostic.h"
+#include "edit_source.h"
+
+// A file put back, as its line reports it.
+struct PutLine {
+  std::string name;
+  std::int32_t disk = 0;
+  std::int32_t track = 0;
+  std::int32_t r = 0;
+  std::int32_t offset = 0;
+  std::int32_t size = 0;
+};
+
+struct PutPlan {
+  std::vector<PutLine> putBack;  // in disk and name order
+  std::int32_t unchanged = 0;
+  std::int32_t ignored = 0;
+  std::int32_t errors = 0;
+  Diagnostics diagnostics;   // for standard error, in order: notices and errors
+  d88::ByteOverlay overlay;  // the changed bytes, by file position
+  // Proving only: the first disk the fast check concluded on that got other
+  // errors from the full check, with both lists; empty while they agree.
+  std::string disagreement;
+};
+
+// A disk whose structure (header, file tables, the record headers its
+// chains go through) meets no changed byte is checked from its record
+// headers, reading only the files that changed bytes touch; any other disk
+// by reading every file of both images side by side. Proving runs the full
+// check after every fast one too, and notes where they disagree.
+struct PlanOptions {
+  bool proveFastCheck = false;
+};
+
+// Compares the edits with the disks of `original` and lays every change
+// over `patched` (the same D88 file opened a second time), then checks the
+// result by reading `patched`: the same kind and files on every disk, every
+// file put back reads back as its edit's bytes, every other file as before.
+// The plan is sound when it has no errors.
+void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
+                 const PlanOptions& options = {});
+
+// Writes the D88 file as `patched` reads it, overlay included, to `out`.
+[[nodiscard]] bool copyPatched(d88::D88Image& patched, std::FILE* out);
+
+// Where a sound put-back writes the changed file: d88put replaces the file
+// on disk, the page the file in its memory.
+class ImageWriter {
+ public:
+  ImageWriter() = default;
+  ImageWriter(const ImageWriter&) = delete;
+  ImageWriter& operator=(const ImageWriter&) = delete;
+  virtual ~ImageWriter() = default;
+
+  // Whether a plan with or without changes writes anything.
+  [[nodiscard]] virtual bool writes(bool changes) const = 0;
+  // Writes the new file with `copy`; `release` closes both images, for a
+  // writer that must close them before the file is replaced. False, with
+  // the errors in `diagnostics`, when the file was not written.
+  [[nodiscard]] virtual bool write(const std::function<bool(std::FILE*)>& copy,
+                                   const std::function<void()>& release,
+                                   Diagnostics& diagnostics) = 0;
+};
+
+// The whole put-back on two openings of one D88 file: plans it, and when
+// the plan is sound and the writer writes, writes it. The plan holds every
+// diagnostic; returns whether it ended without an error.
+[[nodiscard]] bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
+                           ImageWriter& writer, PutPlan& plan);

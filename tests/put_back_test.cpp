@@ -1,0 +1,182 @@
+// The put-back planner run in-process on edits held in memory: its refusals
+// and notices word for word, and the writer it is given called only for a
+// sound plan that writes.
+#include "put_back.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "test_support.h"
+
+namespace {
+
+using d88test::Bytes;
+using d88test::FixedTableLayout;
+
+// Disk 0: a system disk whose S001 crosses sectors and S100 tracks; disk 1
+// a data disk whose D002 runs across tracks.
+const FixedTableLayout kSystem = d88test::systemDisk({300, 1}, {60, 73});
+const FixedTableLayout kData = d88test::dataDisk({700, 5000}, {400, 4106});
+
+// A data disk whose D002 (X to X+99) and D004 (X+50 to X+299) share bytes,
+// X being track 3 sector 1 offset 10.
+FixedTableLayout sharingLayout() {
+  constexpr std::int32_t kShared = d88test::address(3, 1, 0x10);
+  FixedTableLayout data = d88test::dataDisk({700}, {});
+  data.disk.put(kShared, d88test::textContents("SHARED", 300));
+  data.disk.table(0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, kShared, kShared + 100,
+                      kShared + 50, kShared + 300});
+  data.files = {data.files[0],
+                {"D001", d88test::kDataFirstTable1, kShared - d88test::kDataFirstTable1},
+                {"D002", kShared, 100},
+                {"D004", kShared + 50, 250},
+                data.files.back()};
+  return data;
+}
+const FixedTableLayout kSharing = sharingLayout();
+
+// The bytes d88extract writes for a file of a layout, by name.
+Bytes contentsOf(const FixedTableLayout& layout, const std::string& name) {
+  if (name == "BIOS") {
+    return layout.disk.contents(d88test::kBiosAddress, d88test::kBiosSize);
+  }
+  for (const d88test::FixedTableFile& file : layout.files) {
+    if (file.name == name) {
+      return layout.disk.contents(file.address, file.size);
+    }
+  }
+  return Bytes{1, 2, 3};  // no file of the disk: any bytes
+}
+
+// An edit: a file's bytes with `change` applied.
+struct Edit {
+  std::int32_t disk;
+  std::string name;
+  std::function<void(Bytes&)> change;
+};
+const auto kFlipFirst = [](Bytes& bytes) { bytes[0] ^= 0xFF; };
+const auto kGrow = [](Bytes& bytes) { bytes.push_back(0); };
+const auto kShrink = [](Bytes& bytes) { bytes.pop_back(); };
+const auto kAsItIs = [](Bytes&) {};
+// Byte `at` set to `value`.
+std::function<void(Bytes&)> setByte(std::size_t at, std::uint8_t value) {
+  return [at, value](Bytes& bytes) { bytes.at(at) = value; };
+}
+
+// A writer that records its calls and fails when told to.
+class RecordingWriter final : public ImageWriter {
+ public:
+  explicit RecordingWriter(bool fails) : fails_(fails) {}
+  [[nodiscard]] bool writes(bool changes) const override { return changes; }
+  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& /*copy*/,
+                           const std::function<void()>& release,
+                           Diagnostics& diagnostics) override {
+    ++calls;
+    release();
+    if (fails_) {
+      diagnostics.push_back({Severity::Error, "cannot write it"});
+    }
+    return !fails_;
+  }
+  int calls = 0;
+
+ private:
+  bool fails_;
+};
+
+TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
+  struct Case {
+    std::vector<Edit> edits;
+    std::string lines;  // every diagnostic, one a line
+    std::size_t putBack;
+    std::int32_t unchanged;
+    bool writerFails = false;
+  };
+  const Case cases[] = {
+      {{{0, "BIOS", kFlipFirst}}, "", 1, 0},
+      {{{0, "BIOS", kAsItIs}, {1, "D001", kAsItIs}}, "", 0, 2},
+      {{{1, "D001", kGrow}},
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n",
+       0,
+       0},
+      // One byte short of the file: its missing bytes are nowhere to be had.
+      {{{0, "BIOS", kShrink}, {0, "S001", kFlipFirst}},
+       "error: 000/BIOS is 9471 bytes, the disk's file 9472: files cannot change size\n",
+       1,
+       0},
+      // Notices come in name order within a disk, the unknown disk first.
+      {{{1, "ZZZ", kAsItIs}, {1, "AAA", kAsItIs}, {5, "S001", kAsItIs}, {1, "D002", kFlipFirst}},
+       "ignored: folder 005: no such disk in the file\n"
+       "ignored: 001/AAA: no file of that name on disk 1\n"
+       "ignored: 001/ZZZ: no file of that name on disk 1\n",
+       1,
+       0},
+      // A sound plan whose writer fails is a failure.
+      {{{0, "S100", kFlipFirst}}, "error: cannot write it\n", 1, 0, true},
+  };
+  // Disk 0 shares bytes between D002 and D004, disk 1 is a data disk.
+  const Case sharing[] = {
+      {{{0, "D002", setByte(99, '#')}, {0, "D004", setByte(49, '#')}}, "", 2, 0},
+      // Disk 1's edits are compared last: the check of disk 0 must still
+      // find D002's sharers on disk 0.
+      {{{0, "D002", setByte(99, '#')}, {0, "D004", setByte(49, '%')}, {1, "D001", kAsItIs}},
+       "error: 000/D002 would not read back as put: it shares bytes with 000/D004\n",
+       2,
+       1},
+  };
+  d88test::ScratchDir scratch;
+  const std::string twoDisks =
+      scratch.write("two.d88", d88test::concat({kSystem.build(), kData.build()}));
+  const std::string sharingDisks =
+      scratch.write("sharing.d88", d88test::concat({kSharing.build(), kData.build()}));
+  std::vector<std::pair<const Case*, std::string>> rows;
+  for (const Case& c : cases) {
+    rows.emplace_back(&c, twoDisks);
+  }
+  for (const Case& c : sharing) {
+    rows.emplace_back(&c, sharingDisks);
+  }
+  for (const auto& [row, path] : rows) {
+    const Case& c = *row;
+    const FixedTableLayout& first = path == twoDisks ? kSystem : kSharing;
+    const std::string what = c.edits[0].name + " +" + std::to_string(c.edits.size() - 1);
+    MemoryEdits edits;
+    for (const Edit& edit : c.edits) {
+      Bytes bytes = contentsOf(edit.disk == 0 ? first : kData, edit.name);
+      edit.change(bytes);
+      edits.add(edit.disk, edit.name, bytes);
+    }
+    d88::D88Image original;
+    d88::D88Image patched;
+    ASSERT_TRUE(original.open(path.c_str()));
+    ASSERT_TRUE(patched.open(path.c_str()));
+    RecordingWriter writer(c.writerFails);
+    PutPlan plan;
+    const bool sound = putBack(original, patched, edits, writer, plan);
+    std::string lines;
+    for (const Diagnostic& diagnostic : plan.diagnostics) {
+      lines += diagnosticLine(diagnostic) + "\n";
+    }
+    const bool refused = c.lines.find("error: ") != std::string::npos;
+    EXPECT_EQ(lines, c.lines) << what;
+    EXPECT_EQ(sound, !refused) << what;
+    EXPECT_EQ(plan.putBack.size(), c.putBack) << what;
+    EXPECT_EQ(plan.unchanged, c.unchanged) << what;
+    // The writer is asked only for a plan without errors that changes a file.
+    EXPECT_EQ(writer.calls, c.putBack > 0 && (!refused || c.writerFails) ? 1 : 0) << what;
+    // The fast check and the full one agree, with the same diagnostics.
+    ASSERT_TRUE(original.open(path.c_str()));
+    ASSERT_TRUE(patched.open(path.c_str()));
+    PutPlan proved;
+    planPutBack(original, patched, edits, proved, PlanOptions{true});
+    EXPECT_EQ(proved.disagreement, "") << what;
+    EXPECT_EQ(proved.diagnostics.size() + (c.writerFails ? 1 : 0), plan.diagnostics.size()) << what;
+  }
+}
+
+}  // namespace
