@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the packages that build-packages.sh wrote: lintian finds no errors
-# in the .deb, man finds no warnings in the manual pages, and the tools of
+# in the .deb, man finds no warnings in the manual pages (the Japanese ones
+# at 80 columns, and for a Japanese locale from the .deb), and the tools of
 # the .deb (unpacked into a scratch root) and of the x86-64 zip (under Wine)
 # extract the sample exactly as the build tree's d88extract does.
 set -euo pipefail
@@ -25,6 +26,28 @@ for page in build/release/packaging/*.1; do
     exit 1
   fi
 done
+# groff breaks no Japanese line by itself: the Japanese pages must render
+# without warnings, and no line holding Japanese wider than 80 columns.
+locale -a | grep -qix 'ja_JP.utf-\?8' || {
+  echo "no ja_JP.UTF-8 locale: ./prepare.sh packages generates it" >&2
+  exit 1
+}
+for page in build/release/packaging/ja/*.1; do
+  LANG=ja_JP.UTF-8 LC_ALL='' MANWIDTH=80 man --warnings -l "$page" >"$scratch/page.txt" 2>"$scratch/warnings.txt"
+  if [[ -s "$scratch/warnings.txt" ]]; then
+    echo "$page: $(cat "$scratch/warnings.txt")"
+    exit 1
+  fi
+  python3 -c '
+import sys, unicodedata
+page, rendered = sys.argv[1:]
+width = lambda line: sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+wide = [line for line in open(rendered, encoding="utf-8").read().splitlines()
+        if not line.isascii() and width(line) > 80]
+for line in wide:
+    print(f"{page}: wider than 80 columns: {line}")
+sys.exit(1 if wide else 0)' "$page" "$scratch/page.txt"
+done
 
 # What the build tree's d88extract writes for the sample, with its output.
 expected="$scratch/expected"
@@ -38,6 +61,17 @@ mkdir "$scratch/deb"
 diff -r "$expected" "$scratch/deb"
 "$scratch/root/usr/bin/d88info" --version
 "$scratch/root/usr/bin/d88put" --version
+# man finds the Japanese pages for a Japanese locale, the English otherwise
+# (MANPATH, unlike -M, is searched for the locale's subfolders).
+for page in d88extract d88info d88put; do
+  for want in ja_JP.UTF-8:名前 C.UTF-8:NAME; do
+    shown=$(LANG=${want%%:*} LC_ALL='' MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 man "$page" 2>&1)
+    grep -qx "${want#*:}" <<<"$shown" || {
+      echo "LANG=${want%%:*} man $page: not the page for that language" >&2
+      exit 1
+    }
+  done
+done
 
 echo "== the x86-64 zip, under Wine"
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
