@@ -20,7 +20,7 @@ set -euo pipefail
 # The one list of packages for each purpose; .ci/run reads it from here.
 declare -A needs=(
   [release]="cmake g++ make nlohmann-json3-dev"
-  [test]="cmake g++ make nlohmann-json3-dev libgtest-dev python3 python3-jsonschema"
+  [test]="cmake g++ make nlohmann-json3-dev libgtest-dev python3 python3-jsonschema man-db groff-base"
   [web]="cmake g++ make nlohmann-json3-dev emscripten chromium fonts-ipafont-gothic"
   [windows]="cmake make nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest"
   [packages]="cmake g++ make nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 emscripten lintian man-db groff-base dpkg-dev unzip python3 locales"

@@ -5,10 +5,19 @@ same synopsis, option and exit-status lists, the tools' messages as the tools
 print them, and the same examples. Each row of ROWS compares one of these for
 every page; a failure prints both lists.
 
-    man_pages_test.py MAN_FOLDER     (the English pages, the Japanese in ja/)
+With --render, each Japanese page is rendered by man at 80 columns instead:
+groff breaks no Japanese line by itself, so the pages are written unfilled
+in short lines, and a line too long or a paragraph left filled shows here as
+a warning or a line wider than 80 columns.
+
+    man_pages_test.py [--render] MAN_FOLDER   (English pages; Japanese in ja/)
 """
+import os
 import re
+import shutil
+import subprocess
 import sys
+import unicodedata
 from pathlib import Path
 
 PAGES = ["d88extract", "d88info", "d88put"]
@@ -117,10 +126,46 @@ ROWS = [
 ]
 
 
+def columns(line):
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
+
+
+def render(folder):
+    """Renders every Japanese page; returns the number that fail."""
+    # C.UTF-8 renders them as a Japanese locale does, and is always there.
+    environment = dict(os.environ, LC_ALL="C.UTF-8", MANWIDTH="80")
+    failures = 0
+    for name in PAGES:
+        page = folder / "ja" / f"{name}.1"
+        shown = subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", str(page)],
+                               capture_output=True, text=True, encoding="utf-8",
+                               env=environment, check=False)
+        # Message tags are English, as the tools print them, and may be wider.
+        wide = [line for line in shown.stdout.splitlines()
+                if not line.isascii() and columns(line) > 80]
+        if shown.returncode != 0 or shown.stderr or wide or "名前" not in shown.stdout:
+            print(f"ja/{name}.1: status {shown.returncode}\n{shown.stderr}", end="")
+            for line in wide:
+                print(f"  wider than 80 columns: {line}")
+            failures += 1
+    return failures
+
+
 def main():
-    if len(sys.argv) != 2:
+    arguments = sys.argv[1:]
+    rendering = arguments[:1] == ["--render"]
+    if rendering:
+        arguments = arguments[1:]
+    if len(arguments) != 1:
         sys.exit(__doc__)
-    folder = Path(sys.argv[1])
+    folder = Path(arguments[0])
+    if rendering:
+        if not shutil.which("man"):
+            sys.exit("man not found (Debian: man-db)")
+        if render(folder):
+            sys.exit(1)
+        print(f"{len(PAGES)} Japanese pages render at 80 columns without warnings")
+        return
     failures = 0
     for name in PAGES:
         english = read_page(folder / f"{name}.1")
