@@ -71,7 +71,7 @@ for package in "${wanted[@]}"; do
 done
 # man shows the Japanese manual pages only in a Japanese locale.
 locale_missing=false
-if [[ " ${wanted[*]} " == *" locales "* ]] && ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+if [[ " ${wanted[*]} " == *" locales "* ]] && ! grep -qix 'ja_JP.utf-\?8' <<<"$(locale -a 2>/dev/null)"; then
   locale_missing=true
 fi
 ((${#missing[@]} > 0)) || $locale_missing || exit 0

@@ -44,7 +44,7 @@ diff -r "$expected" "$scratch/deb"
 "$scratch/root/usr/bin/d88put" --version
 # man finds the Japanese pages for a Japanese locale, the English otherwise
 # (MANPATH, unlike -M, is searched for the locale's subfolders).
-locale -a | grep -qix 'ja_JP.utf-\?8' || {
+grep -qix 'ja_JP.utf-\?8' <<<"$(locale -a)" || {
   echo "no ja_JP.UTF-8 locale: ./prepare.sh packages generates it" >&2
   exit 1
 }
