@@ -12,16 +12,18 @@
 #   ./prepare.sh --list P...   print the packages, one line, and install nothing
 #
 # As root it runs apt-get itself, otherwise through sudo; without either it
-# prints the line to run as root and stops.
+# prints the line to run as root and stops. With the packages' purpose it also
+# generates the locale ja_JP.UTF-8, in which the Japanese manual pages are
+# checked.
 set -euo pipefail
 
 # The one list of packages for each purpose; .ci/run reads it from here.
 declare -A needs=(
   [release]="cmake g++ make nlohmann-json3-dev"
-  [test]="cmake g++ make nlohmann-json3-dev libgtest-dev python3 python3-jsonschema"
+  [test]="cmake g++ make nlohmann-json3-dev libgtest-dev python3 python3-jsonschema man-db groff-base"
   [web]="cmake g++ make nlohmann-json3-dev emscripten chromium fonts-ipafont-gothic"
   [windows]="cmake make nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest"
-  [packages]="cmake g++ make nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 emscripten lintian man-db groff-base dpkg-dev unzip"
+  [packages]="cmake g++ make nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 emscripten lintian man-db groff-base dpkg-dev unzip python3 locales"
   [fuzz]="cmake make nlohmann-json3-dev clang libclang-rt-14-dev"
   [bench]="cmake g++ make nlohmann-json3-dev time"
 )
@@ -67,7 +69,13 @@ for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-((${#missing[@]} > 0)) || exit 0
+# man shows the Japanese manual pages only in a Japanese locale.
+locale_missing=false
+if [[ " ${wanted[*]} " == *" locales "* ]] && ! grep -qix 'ja_JP.utf-\?8' <<<"$(locale -a 2>/dev/null)"; then
+  locale_missing=true
+fi
+((${#missing[@]} > 0)) || $locale_missing || exit 0
+generate_locale="sed -i '/^# *ja_JP.UTF-8 UTF-8/s/^# *//' /etc/locale.gen && { grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen; } && locale-gen"
 
 if ((EUID == 0)); then
   run=()
@@ -75,9 +83,16 @@ elif command -v sudo >/dev/null; then
   run=(sudo)
 else
   echo "$0: not root, and no sudo; as root, run:" >&2
-  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+  ((${#missing[@]} == 0)) || echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+  ! $locale_missing || echo "  $generate_locale" >&2
   exit 1
 fi
-echo "$0: installing for $*: ${missing[*]}" >&2
-"${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-"${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+if ((${#missing[@]} > 0)); then
+  echo "$0: installing for $*: ${missing[*]}" >&2
+  "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if $locale_missing; then
+  echo "$0: generating the locale ja_JP.UTF-8" >&2
+  "${run[@]}" sh -c "$generate_locale" >/dev/null
+fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the packages that build-packages.sh wrote: lintian finds no errors
-# in the .deb, man finds no warnings in the manual pages, and the tools of
+# in the .deb, man finds no warnings in the manual pages (the Japanese ones
+# at 80 columns, and for a Japanese locale from the .deb), and the tools of
 # the .deb (unpacked into a scratch root) and of the x86-64 zip (under Wine)
 # extract the sample exactly as the build tree's d88extract does.
 set -euo pipefail
@@ -25,6 +26,9 @@ for page in build/release/packaging/*.1; do
     exit 1
   fi
 done
+# The Japanese pages as built: no warnings, and no line with Japanese text
+# wider than 80 columns (groff breaks no Japanese line by itself).
+python3 tests/man_pages_test.py --render build/release/packaging
 
 # What the build tree's d88extract writes for the sample, with its output.
 expected="$scratch/expected"
@@ -38,6 +42,23 @@ mkdir "$scratch/deb"
 diff -r "$expected" "$scratch/deb"
 "$scratch/root/usr/bin/d88info" --version
 "$scratch/root/usr/bin/d88put" --version
+# man finds the Japanese pages for a Japanese locale, the English otherwise
+# (MANPATH, unlike -M, is searched for the locale's subfolders).
+grep -qix 'ja_JP.utf-\?8' <<<"$(locale -a)" || {
+  echo "no ja_JP.UTF-8 locale: ./prepare.sh packages generates it" >&2
+  exit 1
+}
+for page in d88extract d88info d88put; do
+  for want in ja_JP.UTF-8:名前 C.UTF-8:NAME; do
+    shown=$(LANG=${want%%:*} LC_ALL='' MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 \
+      man --warnings "$page" 2>"$scratch/warnings.txt")
+    if ! grep -qx "${want#*:}" <<<"$shown" || [[ -s "$scratch/warnings.txt" ]]; then
+      echo "LANG=${want%%:*} man $page: not that language's page, or warnings:" >&2
+      cat "$scratch/warnings.txt" >&2
+      exit 1
+    fi
+  done
+done
 
 echo "== the x86-64 zip, under Wine"
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
