@@ -31,6 +31,12 @@ enum class FileVerdict {
   return verdict == FileVerdict::Complete || verdict == FileVerdict::Incomplete;
 }
 
+// Whether a written file can be given other bytes: bytes past a break in its
+// chain have no place on the disk.
+[[nodiscard]] constexpr bool isChangeable(FileVerdict verdict) {
+  return verdict == FileVerdict::Complete;
+}
+
 struct FileRead {
   FileVerdict verdict = FileVerdict::SkippedUnreadable;
   std::int32_t bytesRead = 0;  // bytes read past the offset
