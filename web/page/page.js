@@ -168,6 +168,7 @@ async function list(module) {
   rowsObserver.disconnect();
   if (!disks.length) {
     $('result').hidden = true;
+    $('disks').textContent = '';
     setStatus(`${state.name}: no disk image found`);
     return;
   }
@@ -307,9 +308,8 @@ async function buildZip(disks, name) {
   zip.postMessage({type: 'end'});
   try {
     const chunks = await done;
-    download(name, chunks);
-    await painted();
     window.d88Timings.zip = performance.now() - started;
+    download(name, chunks);
     showCounts();
   } catch (error) {
     setStatus(`The zip could not be built: ${error.message}`);
@@ -327,6 +327,7 @@ function report(heading, text, accepted) {
   box.querySelector('pre').textContent = text;
   box.className = accepted ? 'accepted' : 'refused';
   box.hidden = false;
+  delete box.dataset.old;
 }
 
 // Puts `edits` ({disk, name, bytes, from}) back, all or nothing, and
@@ -407,6 +408,7 @@ async function replaceMany(files) {
   }
   const edits = [];
   const ignored = [];
+  given.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
   for (const {path, bytes} of given) {
     const parts = path.split('/');
     const disk = parts.length >= 2 ? module.diskOfFolder(parts[parts.length - 2]) : -1;
