@@ -304,26 +304,51 @@ nlohmann::ordered_json diskSummary(const DiskListing& disk, std::int64_t fileSiz
   json["message"] = recognitionText(disk.kind);
   json["tracks"] = static_cast<std::int64_t>(disk.tracks.size()) - pastSize;
   json["pastSize"] = pastSize;
-  const std::vector<bool> last = lastOfTheirName(disk.files);
+  // Where each file lies; its verdict comes with diskFiles.
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  for (std::size_t i = 0; i < disk.files.size(); ++i) {
-    files.push_back(fileSummary(disk.files[i], last[i]));
+  for (const FileListing& listing : disk.files) {
+    const DiskFile& file = listing.file;
+    files.push_back({{"name", file.name.data()},
+                     {"track", file.track},
+                     {"sector", file.r},
+                     {"offset", file.offset},
+                     {"size", file.size},
+                     {"writtenWithoutAll", file.writtenWithoutAll}});
   }
   json["files"] = std::move(files);
   return json;
 }
 
+// The files of disk `disk` with their verdicts and marks, as a JSON array:
+// the rows of its table, read when they are first shown.
+std::string diskFiles(std::int32_t disk) {
+  if (disk < 0 || disk >= image.diskCount()) {
+    return "[]";
+  }
+  filesOfDisk = -1;
+  describeDisk(image, disk, buffers, filesOf, {false, true});
+  const std::vector<bool> last = lastOfTheirName(filesOf.files);
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < filesOf.files.size(); ++i) {
+    files.push_back(fileSummary(filesOf.files[i], last[i]));
+  }
+  return files.dump();
+}
+
 // {fileSize, disks}: what the page shows of every disk at once, as JSON:
 // by disk its header fields, the name as d88info's text writes it, a
-// warning when it does not look like a disk, and its files with their
-// verdicts and marks.
+// warning when it does not look like a disk, its tracks, and where its
+// files lie. No chain is read.
 std::string summary() {
   nlohmann::ordered_json disks = nlohmann::ordered_json::array();
   std::int64_t fileSize = 0;
   if (openImage()) {
     fileSize = image.fileSize();
-    describeImage(image, buffers,
-                  [&](const DiskListing& disk) { disks.push_back(diskSummary(disk, fileSize)); });
+    for (std::int32_t i = 0; i < image.diskCount(); ++i) {
+      describeDisk(image, i, buffers, filesOf, {true, false});
+      disks.push_back(diskSummary(filesOf, fileSize));
+    }
+    filesOfDisk = -1;
   }
   return nlohmann::ordered_json{{"fileSize", fileSize}, {"disks", std::move(disks)}}.dump();
 }
@@ -548,6 +573,7 @@ std::string previewText() {
 
 EMSCRIPTEN_BINDINGS(d88explorer) {
   emscripten::function("summary", &summary);
+  emscripten::function("diskFiles", &diskFiles);
   emscripten::function("mayBeImage", &mayBeImage);
   emscripten::function("diskOfFolder", &diskOfFolder);
   emscripten::function("diskMap", &diskMap);

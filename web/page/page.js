@@ -11,6 +11,7 @@ const $ = (id) => document.getElementById(id);
 const state = {
   name: '',
   original: null,  // the bytes of the file as it was given
+  module: null,
   summary: null,   // the binding's summary: every disk and its files
   // Replaced files by 'disk/name': {disk, name, bytes, from}.
   replaced: new Map(),
@@ -106,8 +107,19 @@ function rowHtml(disk, file, i) {
       `<td>${replace}</td></tr>`;
 }
 
+// A disk of the summary with its files' verdicts and marks, read the first
+// time they are needed.
+function withFiles(index) {
+  const disk = state.summary.disks[index];
+  if (!disk.read && disk.files) {
+    disk.files = JSON.parse(state.module.diskFiles(index));
+    disk.read = true;
+  }
+  return disk;
+}
+
 function fillRows(section) {
-  const disk = state.summary.disks[Number(section.dataset.disk)];
+  const disk = withFiles(Number(section.dataset.disk));
   const body = section.querySelector('tbody');
   if (!body) return;
   body.innerHTML = shownFiles(disk).map(({file, i}) => rowHtml(disk, file, i)).join('');
@@ -160,10 +172,8 @@ function ensureRows(disk) {
 window.d88EnsureRows = ensureRows;
 
 async function list(module) {
-  const started = performance.now();
-  const summary = module.summary();
-  window.d88Timings.model = performance.now() - started;
-  state.summary = JSON.parse(summary);
+  state.module = module;
+  state.summary = JSON.parse(module.summary());
   const disks = state.summary.disks;
   rowsObserver.disconnect();
   if (!disks.length) {
@@ -191,8 +201,9 @@ function showCounts() {
 // After a change to the image: the disks whose summary changed get their
 // rows and map written again, in place, keeping what is open and focused.
 function relist(module) {
-  const before = state.summary.disks.map((disk) => JSON.stringify(disk));
+  const before = state.summary.disks.map((disk) => disk.read && JSON.stringify(disk));
   state.summary = JSON.parse(module.summary());
+  state.summary.disks.forEach((disk, d) => before[d] && withFiles(d));
   const focused = document.activeElement;
   const focus = focused && focused.dataset && focused.dataset.file !== undefined ?
     {disk: focused.dataset.disk, file: focused.dataset.file, cls: focused.className} : null;
@@ -219,12 +230,17 @@ const rowsHold = (section, disk) => disk.files.some((file) =>
   file.last && state.replaced.has(`${disk.index}/${file.name}`) !==
     !!section.querySelector(`tr.replaced[data-file="${disk.files.indexOf(file)}"]`));
 
-async function readFile(file) {
-  // The whole file in memory, with progress.
+// The image given to the module without a copy: put-back writes a new file
+// beside it, so these bytes are never written to.
+const writeImage = (module, bytes) => module.FS.writeFile(IMAGE, bytes, {canOwn: true});
+
+// The whole file in memory, with its progress in the status line when
+// `progress`.
+async function readFile(file, progress = true) {
   return new Promise((resolve, reject) => {
     const reader = new FileReader();
     reader.onprogress = (event) => {
-      if (event.lengthComputable) setStatus(`Reading ${file.name}…`, event.loaded / event.total);
+      if (progress && event.lengthComputable) setStatus(`Reading ${file.name}…`, event.loaded / event.total);
     };
     reader.onload = () => resolve(new Uint8Array(reader.result));
     reader.onerror = () => reject(reader.error);
@@ -252,7 +268,7 @@ async function load(file) {
     return;
   }
   setStatus(`Listing ${file.name}…`, null);
-  module.FS.writeFile(IMAGE, bytes);
+  writeImage(module, bytes);
   Object.assign(state, {name: file.name, original: bytes, dirty: false});
   state.replaced.clear();
   $('put-report').hidden = true;
@@ -295,7 +311,8 @@ async function buildZip(disks, name) {
     zip.onerror = (event) => reject(new Error(event.message));
   });
   zip.postMessage({type: 'start'});
-  for (const [n, disk] of disks.entries()) {
+  for (const [n, {index}] of disks.entries()) {
+    const disk = withFiles(index);
     const files = [];
     (disk.files || []).forEach((file, i) => {
       if (file.last) files.push([file.name, module.fileBytes(disk.index, i).slice()]);
@@ -349,7 +366,7 @@ async function putBack(edits, what) {
 // Writes the original image again, with the replacements still wanted.
 async function rebuild(what) {
   const module = await ready;
-  module.FS.writeFile(IMAGE, state.original);
+  writeImage(module, state.original);
   const edits = [...state.replaced.values()];
   if (edits.length) {
     const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})));
@@ -377,7 +394,13 @@ async function replaceOne(file) {
   if (!file || !target) return;
   const disk = state.summary.disks[target.disk];
   const name = disk.files[target.file].name;
-  const bytes = new Uint8Array(await file.arrayBuffer());
+  let bytes;
+  try {
+    bytes = await readFile(file, false);
+  } catch (error) {
+    report('Refused: nothing was changed', `${file.name} cannot be read: ${error.name}: ${error.message}`, false);
+    return;
+  }
   await putBack([{disk: target.disk, name, bytes, from: file.name}],
       `${name} of disk ${target.disk} with ${file.name}`);
 }
@@ -390,7 +413,13 @@ async function replaceMany(files) {
   const given = [];
   for (const file of files) {
     const path = file.relativePath || file.webkitRelativePath || file.name;
-    const bytes = new Uint8Array(await file.arrayBuffer());
+    let bytes;
+    try {
+      bytes = await readFile(file, false);
+    } catch (error) {
+      report('Refused: nothing was changed', `${path} cannot be read: ${error.name}: ${error.message}`, false);
+      return;
+    }
     if (/\.zip$/i.test(file.name)) {
       let entries;
       try {
@@ -502,15 +531,17 @@ function closePreview() {
 
 // ---- The map of a disk: tracks by sectors, each coloured by its file.
 
-const colour = (i) => `hsl(${(i * 137.5) % 360} 65% 58%)`;
+// Hues from orange round to purple: red is kept for what is missing.
+const colour = (i) => `hsl(${30 + (i * 137.5) % 290} 60% 55%)`;
 async function fillMap(module, details) {
   const index = Number(details.dataset.disk);
-  const disk = state.summary.disks[index];
+  const disk = withFiles(index);
   const map = JSON.parse(module.diskMap(index));
   const tables = new Set(map.tables);
   const cells = [];
   map.tracks.forEach((row, slot) => {
-    cells.push(`<span class="track-label" title="track ${slot}: C ${slot >> 1} H ${slot & 1}">${slot}</span>`);
+    // Tracks are columns, labelled every tenth.
+    cells.push(`<span class="track-label">${slot % 10 ? '' : slot}</span>`);
     row.forEach((cell, s) => {
       const r = map.firstSector + s;
       const owners = cell.o.map((i) => disk.files[i].name);
@@ -532,8 +563,10 @@ async function fillMap(module, details) {
       `<span class="swatch" style="background:${colour(i)}"></span>${file.name}` +
       `${fixed.has(file.name) ? ' (fixed file)' : ''}</button></li>`).join('');
   details.querySelector('.map-body').innerHTML =
-    `<div class="map-grid" style="--sectors:${map.tracks.length ? map.tracks[0].length : 16}"` +
-      ` role="img" aria-label="Map of disk ${index}: ${map.tracks.length} tracks">${cells.join('')}</div>` +
+    `<div class="map-box"><div class="map-grid" style="--sectors:${map.tracks.length ? map.tracks[0].length : 16}"` +
+      ` role="img" aria-label="Map of disk ${index}: ${map.tracks.length} tracks by ` +
+      `${map.tracks.length ? map.tracks[0].length : 0} sectors">${cells.join('')}</div></div>` +
+      '<p class="units">Tracks from left to right, sectors from top to bottom; hover a sector for its file and ID.</p>' +
     '<ul class="legend"><li><span class="swatch table"></span>file table</li>' +
       '<li><span class="swatch free"></span>free</li><li><span class="swatch missing"></span>missing or broken</li>' +
       '<li><span class="swatch absent"></span>not on the disk</li></ul>' +
@@ -605,8 +638,12 @@ document.addEventListener('drop', async (event) => {
   $('drop').classList.remove('over');
   const inListing = !$('result').hidden && event.target.closest && event.target.closest('#result');
   if (inListing) {
-    const files = await droppedFiles(event.dataTransfer.items) || [...event.dataTransfer.files];
-    replaceMany(files);
+    const given = [...event.dataTransfer.files];
+    try {
+      replaceMany(await droppedFiles(event.dataTransfer.items) || given);
+    } catch (error) {
+      report('Refused: nothing was changed', `The dropped files cannot be read: ${error.message}`, false);
+    }
   } else {
     load(event.dataTransfer.files[0]);
   }
@@ -631,7 +668,7 @@ $('disks').addEventListener('click', async (event) => {
     selectFile(disk, Number(button.dataset.file));
   } else if (row && (!button || button.classList.contains('name'))) {
     const file = Number(row.dataset.file);
-    if (state.summary.disks[disk].files[file].written) openPreview(disk, file);
+    if (withFiles(disk).files[file].written) openPreview(disk, file);
   }
 });
 // Sector IDs and maps are written when first opened.

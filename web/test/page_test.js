@@ -207,9 +207,12 @@ for (const name of ['sample.d88', 'names.d88', 'cut.d88', 'notes.txt', 'full.d88
       // A summary of every disk, rows only for those in view.
       assert.equal(await page.$$eval('section.disk', (list) => list.length), 64);
       assert.ok(await page.$$eval('tbody tr', (list) => list.length) < 400);
+      // The preview of the largest file.
+      const [, disk, file] = JSON.parse(json.bytes).disks.flatMap((d) => d.files.map((f, i) =>
+        [f.verdict === 'skipped' ? -1 : f.size, d.index, i])).sort(([a], [b]) => b - a)[0];
+      await page.evaluate((disk) => window.d88EnsureRows(disk), disk);
       await page.evaluate(() => window.d88Timings = {});
-      await page.evaluate(() => window.d88EnsureRows(0));
-      await page.click('button.name[data-disk="0"][data-file="1"]');  // DRIVER, the largest
+      await page.click(`button.name[data-disk="${disk}"][data-file="${file}"]`);
       await page.waitForFunction(() => window.d88Timings.preview !== undefined);
       const preview = await page.evaluate(() => window.d88Timings.preview);
       await page.click('#preview-close');
@@ -257,6 +260,21 @@ test('a file of 2 GiB or more is refused before it is read', async () => {
   await page.waitForFunction(() => document.getElementById('status').textContent);
   assert.match(await text('#status'), /^huge-3g\.d88 is 3221225472 bytes: a D88 file is smaller than 2 GiB/);
   fs.rmSync(huge);
+  // A file gone after it was chosen: the read fails, and says so.
+  const gone = image('gone.d88');
+  fs.copyFileSync(image('sample.d88'), gone);
+  await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'),
+      {type: 'file', id: 'stale'})));
+  await (await page.$('#stale')).uploadFile(gone);
+  fs.rmSync(gone);
+  await page.evaluate(() => {
+    const chooser = document.getElementById('chooser');
+    chooser.files = document.getElementById('stale').files;
+    chooser.dispatchEvent(new Event('change'));
+    document.getElementById('stale').remove();
+  });
+  await page.waitForFunction(() => / cannot be read: /.test(document.getElementById('status').textContent));
+  assert.match(await text('#status'), /^gone\.d88 cannot be read: NotFoundError: /);
 });
 
 test('numbers in decimal, their hexadecimal on hover', async () => {
@@ -323,6 +341,9 @@ for (const [file, disk, missing] of [['sample.d88', 0, () => false], ['sample.d8
       if (expected.length) assert.equal(kind, missing(slot, r) ? 'missing' : 'file', `slot ${slot} sector ${r}`);
     }
     assert.equal(cells.filter(([, , names]) => names).length, owners.size);
+    if (file === 'cut.d88') {
+      await (await page.$(`details.map[data-disk="${disk}"]`)).screenshot({path: path.join(out, 'map-damaged.png')});
+    }
     // A click on a sector selects its file in the table.
     const [slot, r] = cells.find(([, , names]) => names.split(' ')[0] === listed.files[3].name);
     await page.click(`details.map[data-disk="${disk}"] .cell[data-slot="${slot}"][data-r="${r}"]`);
@@ -372,7 +393,6 @@ test('replacements put back as d88put puts them; a refused one changes nothing',
   assert.equal(saved.name, 'sample.d88');
   assert.ok(saved.bytes.equals(fs.readFileSync(current)));
   assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', current])));
-  await page.screenshot({path: path.join(out, 'screenshot.png')});
 });
 
 test('Undo and Reset; leaving with replacements not downloaded asks first', async () => {
@@ -503,14 +523,34 @@ test('by keyboard alone: choose, show, switch views, close, select from the map'
   assert.equal(await page.$eval('thead th:last-child', (e) => e.textContent), 'Replace');
 });
 
+test('the README\'s picture: the sample\'s map and a preview', async () => {
+  await page.setViewport({width: 1100, height: 760});
+  await load(image('text.d88'));
+  await page.$eval('details.map[data-disk="0"]', (d) => d.open = true);
+  await page.waitForSelector('details.map[data-disk="0"] .cell');
+  await page.click(`button.name[data-disk="0"][data-file="${await fileIndex(0, 'S117')}"]`);
+  await page.waitForFunction(() => document.getElementById('preview').open);
+  await page.click('#tab-text');
+  await page.$eval('section.disk[data-disk="0"] h2', (e) => e.scrollIntoView());
+  await painted();
+  await page.screenshot({path: path.join(out, 'screenshot.png')});
+  await page.keyboard.press('Escape');
+  await page.setViewport({width: 1280, height: 900});
+});
+
 test('on a phone (390 px) nothing scrolls sideways', async () => {
   await page.setViewport({width: 390, height: 844});
   await load(image('sample.d88'));
-  await page.$$eval('details', (list) => list.forEach((d) => d.open = true));
+  await page.$eval('details.map', (d) => d.open = true);
   await page.waitForSelector('.map-grid');
   await painted();
+  await page.screenshot({path: path.join(out, 'phone.png'), fullPage: true});
+  await page.$$eval('details', (list) => list.forEach((d) => d.open = true));
+  await page.click(`button.name[data-disk="0"][data-file="2"]`);
+  await page.waitForFunction(() => document.getElementById('preview').open);
+  await painted();
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 390));
-  await page.screenshot({path: path.join(out, 'phone.png')});
+  await page.keyboard.press('Escape');
   await page.setViewport({width: 1280, height: 900});
 });
 
