@@ -151,7 +151,7 @@ if [[ -f "$timings" && $disks == 64 ]]; then
   }
   row "listing on screen (d88info --json)" "$(page_time listed)" 0.5 "$json_time"
   row "Download all ready (d88extract -a)" "$(page_time zip)" 1.5 "$extract_time"
-  row "preview of DRIVER open (d88extract -a)" "$(page_time preview)" 0.2 "$extract_time"
+  row "preview of the largest file open (d88extract -a)" "$(page_time preview)" 0.2 "$extract_time"
 else
   echo
   echo "(no page rows: run cmake --workflow --preset web first, with 64 disks)"

@@ -210,13 +210,15 @@ function relist(module) {
   state.summary.disks.forEach((disk, d) => {
     const section = document.querySelector(`section.disk[data-disk="${d}"]`);
     const map = section.querySelector('details.map');
+    const tracks = section.querySelector('details.track-list');
+    // A disk whose header is cut short has nothing to write again.
+    if (!tracks) return;
     if (section.dataset.rows && (JSON.stringify(disk) !== before[d] || rowsHold(section, disk))) {
       fillRows(section);
     }
     if (map && map.open && JSON.stringify(disk) !== before[d]) fillMap(module, map);
-    if (JSON.stringify(disk) !== before[d]) delete section.querySelector('pre.tracks').dataset.filled;
-    const tracks = section.querySelector('details.track-list');
-    if (tracks && tracks.open && !tracks.querySelector('pre').dataset.filled) fillTracks(module, tracks);
+    if (JSON.stringify(disk) !== before[d]) delete tracks.querySelector('pre').dataset.filled;
+    if (tracks.open && !tracks.querySelector('pre').dataset.filled) fillTracks(module, tracks);
   });
   if (focus) {
     const again = document.querySelector(

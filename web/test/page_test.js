@@ -544,7 +544,8 @@ test('on a phone (390 px) nothing scrolls sideways', async () => {
   await page.$eval('details.map', (d) => d.open = true);
   await page.waitForSelector('.map-grid');
   await painted();
-  await page.screenshot({path: path.join(out, 'phone.png'), fullPage: true});
+  await page.$eval('details.map', (d) => d.scrollIntoView());
+  await page.screenshot({path: path.join(out, 'phone.png')});
   await page.$$eval('details', (list) => list.forEach((d) => d.open = true));
   await page.click(`button.name[data-disk="0"][data-file="2"]`);
   await page.waitForFunction(() => document.getElementById('preview').open);
