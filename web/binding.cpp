@@ -11,6 +11,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "d88_text.h"
@@ -231,30 +232,34 @@ std::string megabytes(double size) {
 }
 
 // Why the file does not look like a D88 file, or why a disk is cut short;
-// empty when nothing is amiss.
+// empty when nothing is amiss. A first disk whose size field is negative,
+// or reaches past the file with a media type no writer uses, or whose name
+// and size field read as text, is taken for another kind of file.
 std::string diskWarning(const DiskListing& disk, std::int64_t fileSize) {
+  if (!disk.headerComplete) {
+    return {};
+  }
   const std::int64_t end = static_cast<std::int64_t>(disk.offset) + disk.sizeField;
+  const bool pastEnd = end > fileSize;
   if (disk.index == 0) {
     // The size field's bytes as the file holds them, little-endian.
     std::array<std::uint8_t, 4> size{};
     for (std::size_t i = 0; i < size.size(); ++i) {
       size[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(disk.sizeField) >> (8 * i));
     }
-    const bool text = disk.headerComplete &&
-                      readsAsText(disk.nameField.data(), disk.nameField.size()) &&
+    const bool text = readsAsText(disk.nameField.data(), disk.nameField.size()) &&
                       readsAsText(size.data(), size.size());
-    if (disk.sizeField < 0 || end > fileSize) {
+    const bool knownMedia = std::string_view(mediaName(disk.mediaType)) != "unknown";
+    if (disk.sizeField < 0 || (pastEnd && (text || !knownMedia))) {
       return d88text::format(
-          "This does not look like a D88 file: the first disk claims %s in a "
-          "file of %lld bytes",
+          "This does not look like a D88 file: the first disk claims %s in a file of %lld bytes",
           megabytes(static_cast<double>(disk.sizeField)).c_str(), static_cast<long long>(fileSize));
     }
     if (text) {
       return "This does not look like a D88 file: its first disk's header reads as text";
     }
-    return {};
   }
-  if (disk.headerComplete && end > fileSize) {
+  if (pastEnd) {
     return d88text::format("Cut short: this disk claims %d bytes, the file holds %lld of them",
                            static_cast<int>(disk.sizeField),
                            static_cast<long long>(fileSize - disk.offset));

@@ -46,6 +46,8 @@ function makeImages() {
   // Cut short in track 66 of the second disk, after 8 of its 16 records of
   // 272 bytes: D102's chain breaks there.
   fs.writeFileSync(image('cut.d88'), sample.subarray(0, second + 0x2B0 + 66 * 16 * 272 + 8 * 272 + 100));
+  // A D88 file of one disk, cut short in its track 18.
+  fs.writeFileSync(image('cut0.d88'), sample.subarray(0, 300000));
   // Text: read as a disk with no sectors, and too short to hold a disk.
   fs.writeFileSync(image('notes.txt'), 'not a disk image\n'.repeat(50));
   fs.writeFileSync(image('short.txt'), 'not a disk image\n');
@@ -242,6 +244,7 @@ const warnings = [
     'This does not look like a D88 file: the first disk claims 1734 MB in a file of 850 bytes'],
   ['short.txt', 'short.txt: no disk image found', null],
   ['cut.d88', 'cut.d88: 2 disks, 44 files.', 'Cut short: this disk claims 697008 bytes, the file holds 290196 of them'],
+  ['cut0.d88', 'cut0.d88: 1 disk, 37 files.', 'Cut short: this disk claims 697008 bytes, the file holds 300000 of them'],
 ];
 for (const [file, status, warning] of warnings) {
   test(`${file}: said what it is`, async () => {
@@ -450,9 +453,20 @@ test('several files at once, from a zip and from a folder, as d88put puts that f
   const put = child.spawnSync(bin('d88put'), [image('sample.d88'), folder, '-o', path.join(out, 'many.d88')],
       {encoding: 'utf8'});
   assert.equal(put.status, 0);
-  for (const [input, given] of [['replace-files', path.join(out, 'many.zip')], ['replace-folder', folder]]) {
+  const dropped = async (file) => {
+    await page.evaluate(() => document.getElementById('put-report').dataset.old = 'yes');
+    await page.evaluate((bytes) => {
+      const data = new DataTransfer();
+      data.items.add(new File([new Uint8Array(bytes)], 'many.zip'));
+      document.getElementById('replace-drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true}));
+    }, [...fs.readFileSync(file)]);
+    await page.waitForFunction(() => !document.getElementById('put-report').dataset.old);
+    return report();
+  };
+  for (const [input, given] of [['replace-files', path.join(out, 'many.zip')], ['replace-folder', folder],
+    ['drop', path.join(out, 'many.zip')]]) {
     await load(image('sample.d88'));
-    const report = await replace(0, '', given, input);
+    const report = input === 'drop' ? await dropped(given) : await replace(0, '', given, input);
     assert.deepEqual(report, {heading: 'Replaced 2 files: 000/S117, 001/D101.', text: put.stdout + put.stderr,
       accepted: true});
     assert.ok((await download('#download-image')).bytes.equals(fs.readFileSync(path.join(out, 'many.d88'))));
