@@ -305,7 +305,18 @@ test('a file shown: hex as xxd, text as Python\'s cp932, \\xNN where they differ
     const lines = (await text('#preview-body')).split('\n').slice(0, 8);
     // The offsets and bytes as xxd's; the characters too where they are ASCII.
     assert.deepEqual(lines.map((l) => l.slice(0, 51)), dump.map((l) => l.slice(0, 51)));
-    if (name === 'BIOS') assert.deepEqual(lines, dump);
+    if (name === 'BIOS') {
+      assert.deepEqual(lines, dump);
+      // Scrolled to its end, the dump is written on, line for line as xxd's.
+      const all = execFileSync('xxd', [], {input: files['000/BIOS'], encoding: 'utf8'});
+      await page.waitForFunction((length) => {
+        const body = document.getElementById('preview-body');
+        body.scrollTop = body.scrollHeight;
+        body.dispatchEvent(new Event('scroll'));
+        return body.textContent.length >= length;
+      }, {}, all.length);
+      assert.equal(await text('#preview-body'), all);
+    }
     if (expected !== null) {
       await page.click('#tab-text');
       const marks = {'\r\n': '␍␊\n', '\r': '␍\n', '\n': '␊\n'};
@@ -530,6 +541,19 @@ test('by keyboard alone: choose, show, switch views, close, select from the map'
   await page.focus('details.map[data-disk="0"] .legend-file[data-file="3"]');
   await page.keyboard.press('Enter');
   assert.equal(await page.evaluate(() => document.activeElement.textContent), 'S001');
+  // Replace, filter and sort from the keyboard.
+  await page.focus('button.replace[data-disk="0"][data-file="3"]');
+  const [replacing] = await Promise.all([page.waitForFileChooser(), page.keyboard.press('Enter')]);
+  await replacing.cancel();
+  await page.focus('#filter-name');
+  await page.keyboard.type('S11');
+  await page.focus('#sort');
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.$eval('#sort', (e) => e.value), 'name');
+  assert.ok(await page.$$eval('section.disk[data-disk="0"] tbody button.name',
+      (l) => l.length && l.every((e) => e.textContent.startsWith('S11'))));
+  await page.$eval('#filter-name', (e) => e.value = '');
+  await page.select('#sort', '');
   // Each Replace button has a name of its own; the report is announced.
   const labels = await page.$$eval('section.disk[data-disk="0"] button.replace', (l) => l.map((e) => e.getAttribute('aria-label')));
   assert.equal(new Set(labels).size, labels.length);
