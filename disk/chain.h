@@ -56,3 +56,7 @@ struct FileRead {
 // returns the bytes it would read.
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
                              std::vector<d88::ChainStep>& steps);
+// Every sector a file's chain covers, past a break too (none for a damaged
+// range): where the file lies on its disk, found or not.
+std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
+                           std::vector<d88::ChainStep>& steps);

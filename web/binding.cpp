@@ -414,37 +414,16 @@ std::string diskMap(std::int32_t disk) {
   for (std::size_t i = 0; i < listing.files.size(); ++i) {
     const DiskFile& file = listing.files[i].file;
     steps.clear();
-    (void)locateFileChain(image, file, steps);
-    const auto own = [&](std::int32_t slot, std::int32_t r, bool missing) {
-      if (Cell* cell = cellOf(slot, r)) {
-        cell->owners.push_back(static_cast<std::int32_t>(i));
-        cell->missing = cell->missing || missing;
-        lastSlot = std::max(lastSlot, slot);
-      }
-    };
+    (void)planFileChain(image, file, steps);
     const std::int32_t wanted = file.offset + file.size;
     for (const d88::ChainStep& step : steps) {
-      // A missing sector, or one whose stored bytes end before the step.
-      own(step.sector.track, step.sector.r,
-          step.position < 0 ||
-              step.length < std::min(geometry.sectorSize(), wanted - step.chainOffset));
-    }
-    if (steps.empty() || isDamagedRange(file.offset, file.size)) {
-      continue;
-    }
-    // The sectors a broken chain would have gone on to: the rest of the
-    // track, then the next ones, none of them read.
-    std::int32_t slot = steps.back().sector.track;
-    std::int32_t r = steps.back().sector.r;
-    const std::int32_t reached = steps.back().chainOffset + geometry.sectorSize();
-    // Bounded by the grid: a chain past the last slot has no cell.
-    for (std::int32_t at = reached; at < wanted && slot < d88::kTrackCount;
-         at += geometry.sectorSize()) {
-      if (++r > geometry.lastSector) {
-        r = geometry.firstSector;
-        ++slot;
+      if (Cell* cell = cellOf(step.sector.track, step.sector.r)) {
+        cell->owners.push_back(static_cast<std::int32_t>(i));
+        // A missing sector, or one whose stored bytes end before the step.
+        cell->missing = cell->missing || step.position < 0 ||
+                        step.length < std::min(geometry.sectorSize(), wanted - step.chainOffset);
+        lastSlot = std::max(lastSlot, step.sector.track);
       }
-      own(slot, r, true);
     }
   }
   nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
