@@ -23,7 +23,7 @@ const state = {
 // Timings of the last listing, zip and preview, in milliseconds, for the
 // tests and the bench: each is taken after the page has painted.
 window.d88Timings = {};
-const ready = window.d88Ready = createD88Web().then((module) => {
+const ready = createD88Web().then((module) => {
   $('status').textContent = 'Ready.';
   return module;
 }, (error) => {
@@ -169,6 +169,7 @@ function ensureRows(disk) {
   if (section && !section.dataset.rows) fillRows(section);
   return section;
 }
+// For the tests: a disk's rows written without scrolling to it.
 window.d88EnsureRows = ensureRows;
 
 async function list(module) {
