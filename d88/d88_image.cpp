@@ -362,6 +362,22 @@ std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::in
       });
 }
 
+std::int32_t D88Image::planSectors(std::int32_t track, std::int32_t c, std::int32_t h,
+                                   std::int32_t r, std::int32_t n, std::int32_t len,
+                                   std::vector<ChainStep>& steps) {
+  steps.clear();
+  return walkChain(
+      track, c, h, r, n, len,
+      [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr, std::int32_t done,
+          std::int32_t size) {
+        const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
+        const std::int32_t length = found ? std::min(found->length, size) : 0;
+        steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
+        // Every step counts as whole, so that the walk goes on past a break.
+        return size;
+      });
+}
+
 std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len) {
   const std::optional<std::int64_t> start = trackStart(track);
   std::int32_t count = 0;

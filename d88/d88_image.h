@@ -162,6 +162,11 @@ class D88Image {
   // the chain included; returns the bytes readSectors would read.
   std::int32_t locateSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                              std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
+  // The same chain followed to its end as if nothing broke it: the sectors
+  // past a break are listed too, each found or missing as it is (a step's
+  // length short of its part when it is). Returns the bytes it asks for.
+  std::int32_t planSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                           std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
   // Lists a track's sector IDs, 4 bytes each, in stored order.
   std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
   // Lists the same records as readSectorIds with all their header fields;

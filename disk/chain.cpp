@@ -34,3 +34,13 @@ std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
   return image.locateSectors(file.track, file.cylinder(), file.head(), file.r, file.n,
                              file.offset + file.size, steps);
 }
+
+std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
+                           std::vector<d88::ChainStep>& steps) {
+  steps.clear();
+  if (isDamagedRange(file.offset, file.size)) {
+    return 0;
+  }
+  return image.planSectors(file.track, file.cylinder(), file.head(), file.r, file.n,
+                           file.offset + file.size, steps);
+}

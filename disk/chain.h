@@ -31,6 +31,12 @@ enum class FileVerdict {
   return verdict == FileVerdict::Complete || verdict == FileVerdict::Incomplete;
 }
 
+// Whether a written file can be given other bytes: bytes past a break in its
+// chain have no place on the disk.
+[[nodiscard]] constexpr bool isChangeable(FileVerdict verdict) {
+  return verdict == FileVerdict::Complete;
+}
+
 struct FileRead {
   FileVerdict verdict = FileVerdict::SkippedUnreadable;
   std::int32_t bytesRead = 0;  // bytes read past the offset
@@ -50,3 +56,7 @@ struct FileRead {
 // returns the bytes it would read.
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
                              std::vector<d88::ChainStep>& steps);
+// Every sector a file's chain covers, past a break too (none for a damaged
+// range): where the file lies on its disk, found or not.
+std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
+                           std::vector<d88::ChainStep>& steps);

@@ -192,7 +192,7 @@ class Planner {
     }
     std::vector<Span> spans = spansOf(original_, file, steps_);
     // Bytes past a break in the chain have no place on the disk.
-    if (listing.verdict == FileVerdict::Incomplete) {
+    if (!isChangeable(listing.verdict)) {
       const d88::ChainStep& broken = steps_.back();
       fail(format("%s cannot be changed: its chain breaks at track %02X sector %02X", shown.c_str(),
                   static_cast<unsigned>(broken.sector.track),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -492,6 +493,37 @@ TEST_F(ChainTest, BreakReturnsTheWholeStepsBeforeIt) {
   EXPECT_EQ(buffer[306], 0xEE);
   // A missing first sector reads nothing.
   EXPECT_EQ(image_.readSectors(0, 0, 0, 5, 1, buffer.data(), 1000), 0);
+}
+
+TEST_F(ChainTest, PlanGoesOnPastTheBreakWhereLocatingStops) {
+  Track track;
+  track.sector(0, 0, 1, 1, filled(256, 1))
+      .sector(0, 0, 2, 1, filled(50, 2))
+      .sector(0, 0, 4, 1, filled(256, 4));
+  loadAndSelect(Disk().track(0, track).build());
+  std::vector<d88::ChainStep> located;
+  std::vector<d88::ChainStep> planned;
+  // 1000 bytes from sector 1: sector 2 is cut short, sector 3 missing.
+  EXPECT_EQ(image_.locateSectors(0, 0, 0, 1, 1, 1000, located), 256);
+  EXPECT_EQ(image_.planSectors(0, 0, 0, 1, 1, 1000, planned), 1000);
+  ASSERT_EQ(located.size(), 2U);
+  ASSERT_EQ(planned.size(), 4U);
+  const std::array<std::int32_t, 4> lengths{256, 50, 0, 232};
+  for (std::size_t i = 0; i < planned.size(); ++i) {
+    EXPECT_EQ(planned[i].sector.r, static_cast<std::int32_t>(i) + 1) << i;
+    EXPECT_EQ(planned[i].chainOffset, static_cast<std::int32_t>(i) * 256) << i;
+    EXPECT_EQ(planned[i].length, lengths[i]) << i;
+    EXPECT_EQ(planned[i].position < 0, i == 2) << i;
+    if (i < located.size()) {
+      EXPECT_EQ(planned[i].position, located[i].position) << i;
+    }
+  }
+  // Past the last sector of the range the plan turns to the other side.
+  EXPECT_EQ(image_.planSectors(0, 0, 0, 16, 1, 300, planned), 300);
+  ASSERT_EQ(planned.size(), 2U);
+  EXPECT_EQ(planned[1].sector.track, 1);
+  EXPECT_EQ(planned[1].sector.h, 1);
+  EXPECT_EQ(planned[1].sector.r, 1);
 }
 
 TEST_F(ChainTest, RejectsEmptyLengthsAndOversizedCodes) {

@@ -5,13 +5,16 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "d88_text.h"
 #include "listing.h"
 #include "listing_json.h"
 #include "listing_text.h"
@@ -193,4 +196,372 @@ EMSCRIPTEN_BINDINGS(d88web) {
   emscripten::function("diskText", &diskText);
   emscripten::function("fileBytes", &fileBytes);
   emscripten::function("putBack", &putBackEdits);
+}
+
+namespace {
+
+// ---- The explorer: a summary of every disk, a map of one, a file's bytes
+// as a hex dump and as text.
+
+// A D88 file holds its disks' sizes as signed 32-bit numbers: a larger file
+// cannot be one.
+constexpr double kLargestImage = 2147483647.0;
+static_assert(kLargestImage == static_cast<double>(INT32_MAX), "the largest D88 size field");
+constexpr std::int32_t kHexLineBytes = 16;
+// A file's bytes for the preview, kept until the next file is opened.
+std::vector<std::uint8_t> previewBytes;
+
+std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    d88text::appendFormat(text, "%02X", static_cast<unsigned>(bytes[i]));
+  }
+  return text;
+}
+
+// Whether the bytes read as plain ASCII text (printable, tab, CR, LF).
+bool readsAsText(const std::uint8_t* bytes, std::size_t size) {
+  return std::all_of(bytes, bytes + size, [](std::uint8_t byte) {
+    return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\r' || byte == '\n';
+  });
+}
+
+// Megabytes of a size, as the warnings give it.
+std::string megabytes(double size) {
+  return d88text::format("%.0f MB", size / 1e6);
+}
+
+// Why the file does not look like a D88 file, or why a disk is cut short;
+// empty when nothing is amiss. A first disk whose size field is negative,
+// or reaches past the file with a media type no writer uses, or whose name
+// and size field read as text, is taken for another kind of file.
+std::string diskWarning(const DiskListing& disk, std::int64_t fileSize) {
+  if (!disk.headerComplete) {
+    return {};
+  }
+  const std::int64_t end = static_cast<std::int64_t>(disk.offset) + disk.sizeField;
+  const bool pastEnd = end > fileSize;
+  if (disk.index == 0) {
+    // The size field's bytes as the file holds them, little-endian.
+    std::array<std::uint8_t, 4> size{};
+    for (std::size_t i = 0; i < size.size(); ++i) {
+      size[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(disk.sizeField) >> (8 * i));
+    }
+    const bool text = readsAsText(disk.nameField.data(), disk.nameField.size()) &&
+                      readsAsText(size.data(), size.size());
+    const bool knownMedia = std::string_view(mediaName(disk.mediaType)) != "unknown";
+    if (disk.sizeField < 0 || (pastEnd && (text || !knownMedia))) {
+      return d88text::format(
+          "This does not look like a D88 file: the first disk claims %s in a file of %lld bytes",
+          megabytes(static_cast<double>(disk.sizeField)).c_str(), static_cast<long long>(fileSize));
+    }
+    if (text) {
+      return "This does not look like a D88 file: its first disk's header reads as text";
+    }
+  }
+  if (pastEnd) {
+    return d88text::format("Cut short: this disk claims %d bytes, the file holds %lld of them",
+                           static_cast<int>(disk.sizeField),
+                           static_cast<long long>(fileSize - disk.offset));
+  }
+  return {};
+}
+
+nlohmann::ordered_json fileSummary(const FileListing& listing, bool last) {
+  const DiskFile& file = listing.file;
+  const VerdictWords& words = verdictWords(listing.verdict);
+  const bool written = isWritten(listing.verdict);
+  nlohmann::ordered_json json{{"name", file.name.data()},
+                              {"track", file.track},
+                              {"sector", file.r},
+                              {"offset", file.offset},
+                              {"size", file.size},
+                              {"verdictWord", words.verdict},
+                              {"verdict", verdictText(listing)},
+                              {"written", written},
+                              {"last", last},
+                              {"writtenWithoutAll", file.writtenWithoutAll},
+                              {"changeable", last && isChangeable(listing.verdict)}};
+  if (last && !isChangeable(listing.verdict)) {
+    json["unchangeableWhy"] = "its chain breaks: bytes past the break have no place on the disk";
+  }
+  return json;
+}
+
+nlohmann::ordered_json diskSummary(const DiskListing& disk, std::int64_t fileSize) {
+  nlohmann::ordered_json json{{"index", disk.index},
+                              {"offset", disk.offset},
+                              {"folder", diskFolderName(disk.index).data()},
+                              {"headerComplete", disk.headerComplete},
+                              {"warning", diskWarning(disk, fileSize)}};
+  if (!disk.headerComplete) {
+    return json;
+  }
+  const auto pastSize = std::count_if(disk.tracks.begin(), disk.tracks.end(),
+                                      [](const TrackListing& track) { return track.pastSize; });
+  json["name"] = decodedDiskName(disk, true);
+  json["nameHex"] = hexOf(disk.nameField.data(), disk.nameField.size());
+  json["writeProtect"] = disk.writeProtect;
+  json["mediaType"] = disk.mediaType;
+  json["media"] = mediaName(disk.mediaType);
+  json["sizeField"] = disk.sizeField;
+  json["kind"] = layoutOf(disk.kind).announcement.listingName;
+  json["message"] = recognitionText(disk.kind);
+  json["tracks"] = static_cast<std::int64_t>(disk.tracks.size()) - pastSize;
+  json["pastSize"] = pastSize;
+  // Where each file lies; its verdict comes with diskFiles.
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (const FileListing& listing : disk.files) {
+    const DiskFile& file = listing.file;
+    files.push_back({{"name", file.name.data()},
+                     {"track", file.track},
+                     {"sector", file.r},
+                     {"offset", file.offset},
+                     {"size", file.size},
+                     {"writtenWithoutAll", file.writtenWithoutAll}});
+  }
+  json["files"] = std::move(files);
+  return json;
+}
+
+// The files of disk `disk` with their verdicts and marks, as a JSON array:
+// the rows of its table, read when they are first shown.
+std::string diskFiles(std::int32_t disk) {
+  if (disk < 0 || disk >= image.diskCount()) {
+    return "[]";
+  }
+  filesOfDisk = -1;
+  describeDisk(image, disk, buffers, filesOf, {false, true});
+  const std::vector<bool> last = lastOfTheirName(filesOf.files);
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < filesOf.files.size(); ++i) {
+    files.push_back(fileSummary(filesOf.files[i], last[i]));
+  }
+  return files.dump();
+}
+
+// {fileSize, disks}: what the page shows of every disk at once, as JSON:
+// by disk its header fields, the name as d88info's text writes it, a
+// warning when it does not look like a disk, its tracks, and where its
+// files lie. No chain is read.
+std::string summary() {
+  nlohmann::ordered_json disks = nlohmann::ordered_json::array();
+  std::int64_t fileSize = 0;
+  if (openImage()) {
+    fileSize = image.fileSize();
+    for (std::int32_t i = 0; i < image.diskCount(); ++i) {
+      describeDisk(image, i, buffers, filesOf, {true, false});
+      disks.push_back(diskSummary(filesOf, fileSize));
+    }
+    filesOfDisk = -1;
+  }
+  return nlohmann::ordered_json{{"fileSize", fileSize}, {"disks", std::move(disks)}}.dump();
+}
+
+// Whether a file of `size` bytes can be a D88 file at all.
+bool mayBeImage(double size) {
+  return size >= 0 && size <= kLargestImage;
+}
+
+// The disk index a folder name of d88extract's tree stands for; -1 for a
+// name it never gives.
+std::int32_t diskOfFolder(const std::string& name) {
+  return isDiskFolderName(name) ? std::stoi(name) : -1;
+}
+
+// The map of disk `disk`: by track slot the sectors of the layout's
+// geometry, each with the files whose chains read it, whether a chain asks
+// for it and does not find it (or finds it cut short), and whether the
+// track's walk holds it; the table tracks named.
+std::string diskMap(std::int32_t disk) {
+  if (disk < 0 || disk >= image.diskCount()) {
+    return "null";
+  }
+  filesOfDisk = -1;
+  DiskListing listing;
+  describeDisk(image, disk, buffers, listing);
+  const DiskLayout& layout = layoutOf(listing.kind);
+  const TrackGeometry& geometry = layout.geometry;
+  const std::int32_t perTrack = geometry.sectorsPerTrack();
+  // Cells by slot, then sector.
+  struct Cell {
+    std::vector<std::int32_t> owners;
+    bool missing = false;
+    bool stored = false;
+  };
+  std::vector<Cell> cells(static_cast<std::size_t>(d88::kTrackCount * perTrack));
+  const auto cellOf = [&](std::int32_t slot, std::int32_t r) -> Cell* {
+    // A damaged table can name a track or sector outside the grid.
+    if (slot < 0 || slot >= d88::kTrackCount || r < geometry.firstSector ||
+        r > geometry.lastSector) {
+      return nullptr;
+    }
+    return &cells[static_cast<std::size_t>(slot * perTrack + r - geometry.firstSector)];
+  };
+  std::int32_t lastSlot = -1;
+  for (const TrackListing& track : listing.tracks) {
+    for (const d88::SectorRecordInfo& record : track.records) {
+      if (record.id.c == track.slot / 2 && record.id.h == track.slot % 2 &&
+          record.id.n == geometry.sizeCode) {
+        if (Cell* cell = cellOf(track.slot, record.id.r)) {
+          cell->stored = true;
+          lastSlot = std::max(lastSlot, track.slot);
+        }
+      }
+    }
+  }
+  std::vector<d88::ChainStep> steps;
+  for (std::size_t i = 0; i < listing.files.size(); ++i) {
+    const DiskFile& file = listing.files[i].file;
+    steps.clear();
+    (void)planFileChain(image, file, steps);
+    const std::int32_t wanted = file.offset + file.size;
+    for (const d88::ChainStep& step : steps) {
+      if (Cell* cell = cellOf(step.sector.track, step.sector.r)) {
+        cell->owners.push_back(static_cast<std::int32_t>(i));
+        // A missing sector, or one whose stored bytes end before the step.
+        cell->missing = cell->missing || step.position < 0 ||
+                        step.length < std::min(geometry.sectorSize(), wanted - step.chainOffset);
+        lastSlot = std::max(lastSlot, step.sector.track);
+      }
+    }
+  }
+  nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+  for (std::int32_t slot = 0; slot <= lastSlot; ++slot) {
+    nlohmann::ordered_json row = nlohmann::ordered_json::array();
+    for (std::int32_t r = geometry.firstSector; r <= geometry.lastSector; ++r) {
+      const Cell& cell = *cellOf(slot, r);
+      row.push_back({{"o", cell.owners}, {"m", cell.missing}, {"s", cell.stored}});
+    }
+    tracks.push_back(std::move(row));
+  }
+  nlohmann::ordered_json tables = nlohmann::ordered_json::array();
+  if (listing.kind != DiskKind::Unknown) {
+    tables = {layout.firstTable.track, layout.secondTable.track};
+  }
+  nlohmann::ordered_json fixed = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < layout.fixed.count; ++i) {
+    fixed.push_back(layout.fixed.files[i].name);
+  }
+  return nlohmann::ordered_json{{"firstSector", geometry.firstSector},
+                                {"sizeCode", geometry.sizeCode},
+                                {"tables", tables},
+                                {"fixed", fixed},
+                                {"tracks", tracks}}
+      .dump();
+}
+
+// Keeps the bytes of file `index` of disk `disk` for the preview; returns
+// their count, -1 for a file that is not written.
+double previewOpen(std::int32_t disk, std::int32_t index) {
+  previewBytes.clear();
+  const val bytes = fileBytes(disk, index);
+  if (bytes.isNull()) {
+    return -1;
+  }
+  const std::uint8_t* start =
+      chainBuffer.data() + filesOf.files[static_cast<std::size_t>(index)].file.offset;
+  previewBytes.assign(start, start + bytes["length"].as<std::size_t>());
+  return static_cast<double>(previewBytes.size());
+}
+
+// The character a hex dump shows for the byte at `at`, and how many bytes
+// it stands for: printable ASCII as it is, a Shift_JIS character decoded,
+// anything else '.'.
+std::pair<std::string, std::size_t> dumpCharacter(std::size_t at) {
+  const std::uint8_t byte = previewBytes[at];
+  if (byte >= 0x20 && byte < 0x7F) {
+    return {std::string(1, static_cast<char>(byte)), 1};
+  }
+  if (byte < 0x80) {
+    return {".", 1};
+  }
+  const std::size_t left = previewBytes.size() - at;
+  const std::string pair =
+      d88text::decodeCp932(&previewBytes[at], std::min<std::size_t>(2, left), false);
+  // One character from two bytes: no continuation byte starts a second one.
+  const auto starts = std::count_if(pair.begin(), pair.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  });
+  if (left >= 2 && starts == 1 && pair[0] != '\\') {
+    return {pair, 2};
+  }
+  const std::string single = d88text::decodeCp932(&previewBytes[at], 1, false);
+  return {single[0] == '\\' ? std::string(".") : single, 1};
+}
+
+// Lines `first` to `first + count - 1` of the preview's hex dump, laid out
+// as xxd lays them out: offset, 16 bytes in pairs, their characters. A
+// character of two bytes shows at its first byte, its second byte as a
+// space.
+std::string previewHex(double first, double count) {
+  std::string text;
+  const std::size_t size = previewBytes.size();
+  std::size_t at = static_cast<std::size_t>(first) * kHexLineBytes;
+  const std::size_t end = std::min(size, at + static_cast<std::size_t>(count) * kHexLineBytes);
+  // A character begun on the line before covers this line's first byte.
+  std::size_t covered = at;
+  if (at > 0 && at < size) {
+    for (covered = 0; covered < at;) {
+      covered += dumpCharacter(covered).second;
+    }
+  }
+  for (; at < end; at += kHexLineBytes) {
+    d88text::appendFormat(text, "%08zx:", at);
+    const std::size_t lineEnd = std::min(size, at + kHexLineBytes);
+    for (std::size_t i = at; i < at + kHexLineBytes; ++i) {
+      if (i % 2 == 0) {
+        text += ' ';
+      }
+      text += i < lineEnd ? d88text::format("%02x", static_cast<unsigned>(previewBytes[i])) : "  ";
+    }
+    text += "  ";
+    for (std::size_t i = at; i < lineEnd;) {
+      if (i < covered) {
+        text += ' ';
+        ++i;
+        continue;
+      }
+      const auto [shown, bytes] = dumpCharacter(i);
+      text += shown;
+      covered = i + bytes;
+      i += bytes == 2 && i + 1 == lineEnd ? 1 : bytes;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// The preview's bytes as Shift_JIS text, decoded as d88info decodes names
+// (what no character decodes to as \xNN), with its tabs and line ends kept
+// as they are.
+std::string previewText() {
+  std::string text;
+  const std::uint8_t* bytes = previewBytes.data();
+  const std::size_t size = previewBytes.size();
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= size; ++i) {
+    const bool kept = i < size && (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == '\t');
+    if (i == size || kept) {
+      text += d88text::decodeCp932(bytes + start, i - start, false);
+      if (kept) {
+        text += static_cast<char>(bytes[i]);
+      }
+      start = i + 1;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(d88explorer) {
+  emscripten::function("summary", &summary);
+  emscripten::function("diskFiles", &diskFiles);
+  emscripten::function("mayBeImage", &mayBeImage);
+  emscripten::function("diskOfFolder", &diskOfFolder);
+  emscripten::function("diskMap", &diskMap);
+  emscripten::function("previewOpen", &previewOpen);
+  emscripten::function("previewHex", &previewHex);
+  emscripten::function("previewText", &previewText);
 }
