@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":2,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":3,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -405,11 +405,19 @@ TEST_F(InfoTest, CommandLine) {
   const std::string disk = scratch_.write("disk.d88", d88test::Disk().name("A").build());
   scratch_.write("-a.d88", d88test::Disk().name("A").build());
   scratch_.write("--json", d88test::Disk().name("A").build());
-  const std::string usage = "Usage: " + tool() +
-                            " [--json] d88file\n"
-                            "       --json    : one JSON document (schema 2) instead of text\n"
-                            "       --help    : this text\n"
-                            "       --version : the version\n";
+  const std::string usage =
+      "Usage: " + tool() +
+      " [OPTIONS] PATH...\n\n"
+      "Positionals:\n"
+      "  PATH ... REQUIRED   a D88 file, or with -r a folder\n\n"
+      "Options:\n"
+      "  --help              this text\n"
+      "  --version           the version\n"
+      "  --json              one JSON document (schema 3) instead of text; one line a file for "
+      "several\n"
+      "  --summary           one row a file and a total, not the listings\n"
+      "  -r                  walk the folders among the PATHs for D88 files\n"
+      "  -j N:1 to 256       list N files at once (default: one per core)\n\n";
   const std::string listing =
       "disk 0: offset 0x00000000  name \"A\"  media 0x00 (2D)  size 0x000002B0\n"
       "  kind: not recognised\n";
@@ -423,8 +431,9 @@ TEST_F(InfoTest, CommandLine) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    std::string out, err;
+    std::string out, err;  // err: its first line (CLI11's words) before the usage
   };
+  const std::string twice = "== " + disk + "\n" + listing + "== " + disk + "\n" + listing;
   const Case cases[] = {
       {{"--help"}, 0, usage, ""},
       {{"--version"}, 0, "d88info " D88_VERSION "\n", ""},
@@ -434,10 +443,16 @@ TEST_F(InfoTest, CommandLine) {
       {{"--", "-a.d88"}, 0, listing, ""},
       {{"--", "--json"}, 0, listing, ""},
       {{"--json", "--", "--json"}, 0, json, ""},
-      {{}, 1, "", usage},
-      {{"--jsn", disk}, 1, "", usage},
-      {{"-a.d88"}, 1, "", usage},
-      {{disk, disk}, 1, "", usage},
+      {{disk, disk}, 0, twice, ""},
+      {{"-j", "1", disk}, 0, listing, ""},
+      {{}, 1, "", "error: PATH is required\n" + usage},
+      {{"--jsn", disk}, 1, "", "error: The following argument was not expected: --jsn\n" + usage},
+      {{"-a.d88"}, 1, "", "error: PATH is required\n" + usage},
+      {{"-a.d88", disk}, 1, "", "error: The following argument was not expected: -a.d88\n" + usage},
+      {{"-j", "0", disk}, 1, "", "error: -j: not a number from 1 to 256: 0\n" + usage},
+      {{"-j", "+2", disk}, 1, "", "error: -j: not a number from 1 to 256: +2\n" + usage},
+      {{"-j", disk}, 1, "", "error: -j: not a number from 1 to 256: " + disk + "\n" + usage},
+      {{"--json=x", disk}, 1, "", "error: Could not convert: --json = x\n" + usage},
       {{"--json", "missing.d88"}, 1, "", kOpenError},
       {{"--json", "."}, 1, "", kOpenError},
   };
