@@ -552,3 +552,161 @@ TEST_F(InfoTest, RealImagesShowTheirTracks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tree of D88 files for the collection tests: nested folders, extensions
+// in both letter cases, a file of another extension, and (where links can be
+// made) a symbolic link to a folder, which the walk does not follow.
+class CollectionTest : public InfoTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(scratch_.path() / "tree" / "sub" / "deeper");
+    scratch_.write("tree/a.d88", d88test::Disk().name("A").build());
+    scratch_.write("tree/sub/B.D77", d88test::systemDisk({100}, {50, 60}).build());
+    scratch_.write("tree/sub/deeper/c.88d", brokenChains());
+    scratch_.write("tree/sub/deeper/D.D98",
+                   d88test::concat({d88test::Disk().build(), d88test::dataDisk({10}, {}).build()}));
+    scratch_.write("tree/sub/notes.txt", d88test::Disk().build());
+    std::error_code error;
+    fs::create_directory_symlink("sub", scratch_.path() / "tree" / "link.d88", error);
+    links_ = !error;
+  }
+  // A path below the run's folder as the walk writes it.
+  static std::string native(std::string path) {
+    std::replace(path.begin(), path.end(), '/', static_cast<char>(fs::path::preferred_separator));
+    return path;
+  }
+  bool links_ = false;
+};
+
+TEST_F(CollectionTest, SummaryOfAWalk) {
+  const auto result = info({"-r", "--summary", "tree"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            text("path                     disks   system     data  not recognised    files  "
+                 "incomplete  skipped\n" +
+                 native("tree/a.d88") +
+                 "                   1        0        0               1        0           0   "
+                 "     0\n" +
+                 native("tree/sub/B.D77") +
+                 "               1        1        0               0        7           0        "
+                 "0\n" +
+                 native("tree/sub/deeper/D.D98") +
+                 "        2        0        1               1        3           0        0\n" +
+                 native("tree/sub/deeper/c.88d") +
+                 "        1        0        1               0       11           1        7\n"
+                 "total                        5        1        2               2       21      "
+                 "     1        7  (4 files)\n"));
+}
+
+// The order given, a file that cannot be opened in the middle (a folder
+// without -r is one too), and each file's listing as a run of its own gives it.
+TEST_F(CollectionTest, FilesInTheOrderGiven) {
+  const std::vector<std::string> files = {"tree/sub/deeper/c.88d", "tree/a.d88", "missing.d88",
+                                          "tree", "tree/sub/B.D77"};
+  const auto result = info(files);
+  EXPECT_EQ(result.status, 1);
+  std::string expected;
+  for (const std::string& file : files) {
+    expected += text("== " + file + "\n");
+    if (file != "missing.d88" && file != "tree") {
+      const auto alone = info({file});
+      ASSERT_EQ(alone.status, 0) << file;
+      expected += alone.out;
+    }
+  }
+  EXPECT_EQ(result.out, expected);
+  EXPECT_EQ(result.err, text(std::string("missing.d88: ") + kOpenError + "tree: " + kOpenError));
+
+  const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
+  EXPECT_EQ(summary.status, 1);
+  EXPECT_EQ(summary.out,
+            text(R"({"schema":3,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+                 R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
+                 "\n"
+                 R"({"schema":3,"path":"missing.d88","error":"cannotOpen"})"
+                 "\n"
+                 R"({"schema":3,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
+                 "\n"));
+}
+
+// The walk: sorted, nested, any letter case of the extensions, nothing but
+// them, and no folder reached through a link (link.d88 leads to sub).
+TEST_F(CollectionTest, WalkFindsTheD88FilesInOrder) {
+  std::vector<std::string> headings;
+  const auto result = info(std::vector<std::string>{"-r", "tree"});
+  EXPECT_EQ(result.status, 0);
+  for (const std::string& line : lines(result.out)) {
+    if (line.rfind("== ", 0) == 0) {
+      headings.push_back(line.substr(3));
+    }
+  }
+  EXPECT_EQ(headings, (std::vector<std::string>{native("tree/a.d88"), native("tree/sub/B.D77"),
+                                                native("tree/sub/deeper/D.D98"),
+                                                native("tree/sub/deeper/c.88d")}));
+  if (!links_) {
+    GTEST_SKIP() << "no symbolic link to a folder could be made";
+  }
+}
+
+// Byte for byte the same output whatever the threads, in every format, also
+// with more files than threads and a file that fails among them.
+TEST_F(CollectionTest, SameOutputForEveryThreadCount) {
+  fs::create_directories(scratch_.path() / "tree" / "many");
+  for (int i = 0; i < 12; ++i) {
+    scratch_.write("tree/many/" + std::to_string(i) + ".d88",
+                   i % 3 == 0 ? brokenChains() : d88test::Disk().name(std::to_string(i)).build());
+  }
+  fs::create_directories(scratch_.path() / "tree" / "many" / "x.d88");
+  for (const std::vector<std::string>& format :
+       {std::vector<std::string>{}, {"--json"}, {"--summary"}, {"--summary", "--json"}}) {
+    std::vector<std::string> args = format;
+    args.insert(args.end(), {"-r", "tree", "missing.d88"});
+    const auto single = info([&] {
+      auto with = args;
+      with.insert(with.end(), {"-j", "1"});
+      return with;
+    }());
+    EXPECT_EQ(single.status, 1);
+    for (const char* threads : {"2", "4", "16"}) {
+      auto with = args;
+      with.insert(with.end(), {"-j", threads});
+      const auto parallel = info(with);
+      EXPECT_EQ(parallel.status, single.status) << threads;
+      EXPECT_EQ(parallel.out, single.out) << threads;
+      EXPECT_EQ(parallel.err, single.err) << threads;
+    }
+  }
+}
+
+// More than 20 inputs: a progress line when standard error is a terminal
+// (a pseudo-terminal made by script), none when it is a file.
+TEST_F(CollectionTest, ProgressOnlyOnATerminal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no pseudo-terminal";
+#else
+  fs::create_directories(scratch_.path() / "tree" / "many");
+  for (int i = 0; i < 21; ++i) {
+    scratch_.write("tree/many/" + std::to_string(i) + ".d88", d88test::Disk().build());
+  }
+  const std::string run = d88test::quoted(tool()) + " -r --summary tree";
+  const auto toFile = info({"-r", "--summary", "tree"});
+  EXPECT_EQ(toFile.status, 0);
+  EXPECT_EQ(toFile.err, "");
+  // script copies what the terminal shows (here standard error) to its output.
+  const auto onTerminal = d88test::runShell(
+      scratch_.path(), "script -qec " + d88test::quoted(run + " >table.txt") + " /dev/null",
+      scratch_.path());
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_NE(onTerminal.out.find("\r25/25 files, "), std::string::npos) << onTerminal.out;
+  EXPECT_NE(onTerminal.out.find(" MB, "), std::string::npos) << onTerminal.out;
+  EXPECT_NE(onTerminal.out.find(" files/s"), std::string::npos) << onTerminal.out;
+  const Bytes table = d88test::readAll(scratch_.path() / "table.txt");
+  EXPECT_EQ(std::string(table.begin(), table.end()), toFile.out);
+#endif
+}
+
+}  // namespace
