@@ -21,5 +21,6 @@ struct ListingSummary {
   ListingSummary& operator+=(const ListingSummary& other);
 };
 
-// What a summary needs of each disk: the files and their chains, no tracks.
-inline constexpr DescribeParts kSummaryParts{false, true};
+// What a summary needs of each disk: the files' verdicts, no tracks, no
+// file's bytes.
+inline constexpr DescribeParts kSummaryParts = kVerdictsOnly;
