@@ -167,7 +167,10 @@ int listCollection(const Options& options, std::size_t threads) {
       [&](const Input& input, FileResult& result) {
         const bool ok = result.failure == InputFailure::None;
         failed += ok ? 0 : 1;
-        total += result.summary;
+        // A file that changed while it was read counts for nothing.
+        if (ok) {
+          total += result.summary;
+        }
         if (output == Output::SummaryText) {
           result.out = ok ? table.row(input.shown, result.summary)
                           : table.failedRow(input.shown, result.failure);
