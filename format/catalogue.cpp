@@ -137,7 +137,7 @@ std::string SummaryTable::total(std::int64_t inputs, std::int64_t failed,
                                 const ListingSummary& total) const {
   std::string out = row(kTotalLabel, total);
   out.pop_back();
-  out += "  (" + std::to_string(inputs) + " files";
+  out += "  (" + std::to_string(inputs) + (inputs == 1 ? " file" : " files");
   if (failed > 0) {
     out += ", " + std::to_string(failed) + " failed";
   }

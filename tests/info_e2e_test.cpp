@@ -708,3 +708,30 @@ TEST_F(CollectionTest, ProgressOnlyOnATerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names outside ASCII given and walked (wide on Windows), the table aligned
+// by terminal columns: two for each kana.
+TEST_F(CollectionTest, NamesOutsideAscii) {
+  // フォルダ holding ディスク.d88
+  const std::string folder = "\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80";
+  const std::string disk = "\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.d88";
+  fs::create_directories(scratch_.path() / fs::u8path(folder));
+  fs::copy_file(scratch_.path() / "tree" / "a.d88",
+                scratch_.path() / fs::u8path(folder) / fs::u8path(disk));
+  const auto result = info({"--summary", "-r", folder, "tree/a.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, text("path                     disks   system     data  not recognised    "
+                             "files  incomplete  skipped\n" +
+                             folder + native("/") + disk +
+                             "        1        0        0               1        0           0   "
+                             "     0\n"
+                             "tree/a.d88                   1        0        0               1   "
+                             "     0           0        0\n"
+                             "total                        2        0        0               2   "
+                             "     0           0        0  (2 files)\n"));
+}
+
+}  // namespace
