@@ -9,8 +9,7 @@
 #include <vector>
 
 // An application named after the program (argv[0]) with --help ("this text")
-// and --version ("TOOL 1.0.0"), and the usage line's own words for what the
-// options and names are.
+// and --version ("TOOL 1.0.0"); the tool adds its own options.
 void prepareCommandLine(CLI::App& app, const std::string& program, const char* tool);
 
 // Parses the UTF-8 arguments (argv[0] first). Returns nothing when the tool
@@ -20,6 +19,6 @@ void prepareCommandLine(CLI::App& app, const std::string& program, const char* t
 [[nodiscard]] std::optional<int> parseCommandLine(CLI::App& app,
                                                   const std::vector<std::string>& arguments);
 
-// A number option's check: decimal digits only (no sign, no 0x), from low to
-// high; `what` names it in the help ("0 to 63").
+// A number option's check: decimal digits only (no sign, no 0x, no octal),
+// from low to high; the help shows the range ("0 to 63").
 [[nodiscard]] CLI::Validator decimalIn(long low, long high);
