@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Times d88extract -a on two workloads against the floor of extracting the
 # same tree with tar, and measures peak resident memory against an empty
-# program built the same way. Prints a Markdown table.
+# program built the same way; then d88info and d88put on the same image, and
+# d88info's catalogue of a tree of D88 files. Prints Markdown tables.
 #
-#   bench/run.sh           64 disks, median of 5 runs after a warm-up
-#   bench/run.sh --quick   4 disks, one run: checks that the bench works
+#   bench/run.sh           64 disks, 2,000 files, median of 5 runs after a warm-up
+#   bench/run.sh --quick   4 disks, 40 files, one run: checks that the bench works
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 disks=64
 runs=5
+collection_files=2000
 if [[ "${1:-}" == "--quick" ]]; then
   disks=4
   runs=1
+  collection_files=40
 fi
 gnu_time=/usr/bin/time
 if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
@@ -21,7 +24,7 @@ if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
 fi
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target d88extract d88info d88put make_full make_crafted bench_empty >/dev/null
+cmake --build --preset release --target d88extract d88info d88put make_full make_crafted make_collection bench_empty >/dev/null
 bin="$PWD/build/release/bin"
 # BENCH_DIR puts the images and output elsewhere, e.g. on a tmpfs.
 work="${BENCH_DIR:-$PWD/build/bench}"
@@ -128,6 +131,30 @@ for change in unchanged changed; do
   ratio=$(awk -v a="$put_time" -v b="$floor_time" 'BEGIN {printf "%.2f", a / b}')
   echo "| $change | $put_time | $floor_time | $ratio | $put_rss | $((put_rss - empty_rss)) |"
 done
+
+# d88info over a collection: the summary of a tree of D88 files (a mix of the
+# full workload's disks, data disks, disks not recognised and damaged ones)
+# against the floor of reading every file once, and with one thread against
+# the shell loop that starts d88info once per file; memory with two threads.
+echo
+collection="$work/collection"
+"$bin/make_collection" "$collection" "$collection_files" >/dev/null
+collection_bytes=$(find "$collection" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+find "$collection" -type f | sort >"$work/collection.list"
+echo "| catalogue of $collection_files files, $((collection_bytes / 1000000)) MB | d88info s | against | against s | ratio | d88info peak KiB | d88info peak - empty KiB |"
+echo "|---|---|---|---|---|---|---|"
+measure "$bin/d88info" -r --summary "$collection"
+summary_time=$median summary_rss=$peak
+measure bash -c 'find "$1" -type f -print0 | xargs -0 cat >/dev/null' floor "$collection"
+ratio=$(awk -v a="$summary_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
+echo "| -r --summary (default -j, $(nproc) cores) | $summary_time | read floor (find, xargs cat) | $median | $ratio | $summary_rss | $((summary_rss - empty_rss)) |"
+measure "$bin/d88info" -r --summary -j 1 "$collection"
+summary_time=$median summary_rss=$peak
+measure bash -c 'while IFS= read -r f; do "$2" --json "$f"; done <"$1"' loop "$work/collection.list" "$bin/d88info"
+ratio=$(awk -v a="$summary_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
+echo "| -r --summary -j 1 | $summary_time | shell loop of d88info --json | $median | $ratio | $summary_rss | $((summary_rss - empty_rss)) |"
+measure "$bin/d88info" -r --summary -j 2 "$collection"
+echo "| -r --summary -j 2 | $median | | | | $peak | $((peak - empty_rss)) |"
 
 # The page, from the last run of its browser tests (cmake --workflow --preset
 # web) on the same 64-disk image, each timed as the user sees it (after the

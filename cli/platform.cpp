@@ -47,6 +47,53 @@ FileIdentity identityOfStat(const struct stat& info) {
 
 }  // namespace
 
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+#ifdef _WIN32
+  // As in argumentPath: the wide parsing, unless it disagrees on the count.
+  int wideCount = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (wide != nullptr && wideCount == argc) {
+    for (int i = 0; i < wideCount; ++i) {
+      arguments.push_back(std::filesystem::path(wide[i]).u8string());
+    }
+  }
+  LocalFree(wide);
+  if (static_cast<int>(arguments.size()) == argc) {
+    return arguments;
+  }
+  arguments.clear();
+#endif
+  for (int i = 0; i < argc; ++i) {
+    arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  }
+  return arguments;
+}
+
+std::filesystem::path pathFromUtf8(const std::string& text) {
+#ifdef _WIN32
+  return std::filesystem::u8path(text);
+#else
+  return text;
+#endif
+}
+
+std::string utf8Path(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return path.u8string();
+#else
+  return path.string();
+#endif
+}
+
+bool isTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
+
 std::filesystem::path argumentPath(int argc, char** argv, int index) {
   if (index < 0 || index >= argc) {
     return {};
@@ -76,17 +123,36 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 }
 
 std::FILE* openInput(const std::filesystem::path& path) {
+#ifdef _WIN32
   // Windows refuses to open a folder as a file.
   std::FILE* file = openFile(path, "rb");
-#ifdef _WIN32
   // Every byte of the image is read at a position: a pipe would read as empty.
   if (file != nullptr && isPipe(file)) {
     std::fclose(file);
     return nullptr;
   }
-#endif
+  return file;
+#else
+  // Opening a named pipe for reading waits for a writer, which may never
+  // come: opened without waiting, and then refused.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  struct stat info {};
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (fstat(descriptor, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
+      flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(descriptor);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    close(descriptor);
+  }
   // A folder that opens for reading is turned away by the reader.
   return file;
+#endif
 }
 
 FileIdentity identityOf(std::FILE* file) {

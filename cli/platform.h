@@ -7,8 +7,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// The command line's arguments as UTF-8, argv[0] first. On Windows they come
+// from the wide command line (CommandLineToArgvW), so that names outside
+// the ANSI code page survive; elsewhere they are argv's bytes as given.
+[[nodiscard]] std::vector<std::string> utf8Arguments(int argc, char** argv);
+// A path from one of those arguments, or from UTF-8 text.
+[[nodiscard]] std::filesystem::path pathFromUtf8(const std::string& text);
+// A path as UTF-8 text for output (its bytes as they are outside Windows).
+[[nodiscard]] std::string utf8Path(const std::filesystem::path& path);
+// Whether a stream is a terminal (a console on Windows).
+[[nodiscard]] bool isTerminal(std::FILE* stream);
 
 // Argument `index` of the command line as a path. On Windows it comes from
 // the wide command line, so that names outside the ANSI code page survive.
@@ -16,8 +28,9 @@ namespace platform {
 // fopen for any path (wide on Windows).
 [[nodiscard]] std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Opens a D88 file for binary reading. Returns nullptr for a file that cannot
-// be opened, and on Windows a pipe (elsewhere the reader's first seek turns
-// away an input that cannot be positioned, and its first read a folder).
+// be opened, and for a pipe (a named pipe without waiting for a writer; an
+// open pipe on Windows, elsewhere the reader's first seek turns it away, and
+// its first read a folder).
 [[nodiscard]] std::FILE* openInput(const std::filesystem::path& path);
 
 // What makes a file the same file through links: device and inode on POSIX,

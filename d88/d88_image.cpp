@@ -378,6 +378,16 @@ std::int32_t D88Image::planSectors(std::int32_t track, std::int32_t c, std::int3
       });
 }
 
+std::int32_t D88Image::chainLength(std::int32_t track, std::int32_t c, std::int32_t h,
+                                   std::int32_t r, std::int32_t n, std::int32_t len) {
+  return walkChain(track, c, h, r, n, len,
+                   [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr,
+                       std::int32_t, std::int32_t size) {
+                     const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
+                     return found ? std::min(found->length, size) : 0;
+                   });
+}
+
 std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len) {
   const std::optional<std::int64_t> start = trackStart(track);
   std::int32_t count = 0;

@@ -167,6 +167,10 @@ class D88Image {
   // length short of its part when it is). Returns the bytes it asks for.
   std::int32_t planSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                            std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
+  // The bytes readSectors would read for the same arguments, found without
+  // reading a byte of sector data.
+  [[nodiscard]] std::int32_t chainLength(std::int32_t track, std::int32_t c, std::int32_t h,
+                                         std::int32_t r, std::int32_t n, std::int32_t len);
   // Lists a track's sector IDs, 4 bytes each, in stored order.
   std::int32_t readSectorIds(std::int32_t track, std::uint8_t* out, std::int32_t len);
   // Lists the same records as readSectorIds with all their header fields;

@@ -52,6 +52,10 @@ struct FileRead {
 [[nodiscard]] FileRead readFileChain(d88::D88Image& image, std::uint8_t* buffer,
                                      const DiskFile& file);
 
+// What readFileChain would give for a file, found without reading its bytes:
+// the same verdict and count, for a listing that needs no contents.
+[[nodiscard]] FileRead locateFileRead(d88::D88Image& image, const DiskFile& file);
+
 // The steps readFileChain takes for a file (none for a damaged range);
 // returns the bytes it would read.
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,

@@ -99,7 +99,14 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
     TableBuffers& tables = buffers.tables;
     disk.kind = recogniseDisk(image, tables.first, tables.second);
     forEachDiskFile(disk.kind, tables.first, tables.second, [&](const DiskFile& file) {
-      disk.files.push_back(parts.chains ? listFile(image, buffers.chain, file) : FileListing{file});
+      if (!parts.chains) {
+        disk.files.push_back(FileListing{file});
+      } else if (parts.chainBytes) {
+        disk.files.push_back(listFile(image, buffers.chain, file));
+      } else {
+        const FileRead read = locateFileRead(image, file);
+        disk.files.push_back({file, read.verdict, read.bytesRead});
+      }
     });
   }
   disk.tracks.resize(present);

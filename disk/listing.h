@@ -65,13 +65,18 @@ void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
                    const std::function<void(const DiskListing&)>& visit);
 // What describeDisk fills in: a caller that only needs the files can leave
 // out the tracks, and one that reads each file with listFile itself can leave
-// out the chains (every file's verdict is then Complete).
+// out the chains (every file's verdict is then Complete). `chainBytes`
+// false finds each chain's sectors without reading their bytes: the same
+// verdicts, the chain buffer left as it was.
 struct DescribeParts {
   bool tracks = true;
   bool chains = true;
+  bool chainBytes = true;
 };
 // The files and nothing else: no track records, no chain reads.
-inline constexpr DescribeParts kFileListOnly{false, false};
+inline constexpr DescribeParts kFileListOnly{false, false, false};
+// The files and their verdicts: no track records, no byte of a file read.
+inline constexpr DescribeParts kVerdictsOnly{false, true, false};
 
 // Selects and describes one disk of the open file into `disk` (whose room
 // is reused), reading into `buffers`.

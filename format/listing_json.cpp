@@ -99,9 +99,13 @@ Json fileJson(const FileListing& listing) {
 
 }  // namespace
 
+std::string jsonRecordFieldsText() {
+  return Json(kRecordFields).dump();
+}
+
 std::string jsonDocumentStart() {
   return "{\"schema\":" + std::to_string(kJsonSchemaVersion) +
-         ",\"recordFields\":" + Json(kRecordFields).dump() + ",\"disks\":[\n";
+         ",\"recordFields\":" + jsonRecordFieldsText() + ",\"disks\":[\n";
 }
 
 std::string jsonDocumentEnd() {

@@ -9,7 +9,10 @@
 
 #include "listing.h"
 
-inline constexpr int kJsonSchemaVersion = 2;
+inline constexpr int kJsonSchemaVersion = 3;
+
+// The names of a record's numbers, as the JSON array of recordFields.
+[[nodiscard]] std::string jsonRecordFieldsText();
 
 // The document's text before the first disk, between two disks, and after
 // the last one.

@@ -1,82 +1,53 @@
 // d88info: shows what a D88 file holds, disk by disk (header fields, tracks
 // with their sector records) and what d88extract would do with each disk,
 // without writing anything: as text for people, or as JSON for scripts.
+// Given many files, or folders to walk, it lists them on several threads in
+// the order given, or sums each up in one row of a catalogue.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "catalogue.h"
+#include "collection.h"
+#include "command_line.h"
 #include "d88_text.h"
+#include "inputs.h"
 #include "listing.h"
 #include "listing_json.h"
 #include "listing_text.h"
 #include "platform.h"
+#include "summary.h"
+#include "tool_messages.h"
 #include "tool_text.h"
 
 namespace {
 
-// The D88 file being listed, and the room its disks are read into.
+constexpr const char* kDefaultProgramName = "d88info";
+constexpr char kChangedText[] = "error: the D88 file changed while d88info read it\n";
+// More inputs than this, and stderr a terminal: a progress line.
+constexpr std::size_t kProgressInputs = 20;
+// Summaries are a row each: this many per thread may wait for the writer.
+constexpr std::size_t kSummaryWindowPerThread = 16;
+constexpr long kMostThreads = 256;
+
+struct Options {
+  bool json = false;
+  bool summary = false;
+  bool recursive = false;
+  std::string threads;  // empty: one per core
+  std::vector<std::string> paths;
+};
+
+// The one D88 file of a plain run, and the room its disks are read into.
 d88::D88Image image;
 TableBuffers tables;
 ExtractBuffer chainBuffer;
 
-constexpr const char* kDefaultProgramName = "d88info";
-constexpr const char* kUsage =
-    "Usage: %s [--json] d88file\n"
-    "       --json    : one JSON document (schema 2) instead of text\n"
-    "       --help    : this text\n"
-    "       --version : the version\n";
-
-static_assert(kJsonSchemaVersion == 2, "the usage names the schema version");
-constexpr char kChangedText[] = "error: the D88 file changed while d88info read it\n";
-
-struct Arguments {
-  bool ok = false;  // false: show the usage and fail
-  bool help = false;
-  bool version = false;
-  bool json = false;
-  int file = -1;  // the index of the D88 file's argument
-};
-
-// Options may come before or after the file; "--" ends them.
-Arguments parseArguments(int argc, char** argv) {
-  Arguments arguments;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      if (std::strcmp(arg, "--") == 0) {
-        optionsEnded = true;
-      } else if (std::strcmp(arg, "--json") == 0) {
-        arguments.json = true;
-      } else if (std::strcmp(arg, "--help") == 0) {
-        arguments.help = true;
-      } else if (std::strcmp(arg, "--version") == 0) {
-        arguments.version = true;
-      } else {
-        return arguments;  // an unknown option
-      }
-    } else if (arguments.file < 0) {
-      arguments.file = i;
-    } else {
-      return arguments;  // a second file
-    }
-  }
-  arguments.ok = arguments.help || arguments.version || arguments.file >= 0;
-  return arguments;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  ignoreBrokenPipe();
-  const char* program = programName(argc, argv, kDefaultProgramName);
-  const Arguments arguments = parseArguments(argc, argv);
-  if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
-                                            program, "d88info")) {
-    return *status;
-  }
-  std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, arguments.file));
-  if (!image.openFile(input)) {
+// One D88 file, as before collections: the listing streamed disk by disk,
+// nothing but the open error when it cannot be opened.
+int listOneFile(const std::filesystem::path& path, bool json) {
+  if (!image.openFile(platform::openInput(path))) {
     writeOpenError();
     return 1;
   }
@@ -84,7 +55,7 @@ int main(int argc, char** argv) {
   // that cannot be read again means the file changed under the listing,
   // which then stops where it is.
   bool changed = false;
-  if (arguments.json) {
+  if (json) {
     writeResult(jsonDocumentStart());
     describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
       changed = changed || !disk.headerComplete;
@@ -117,4 +88,144 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+enum class Output { Text, Json, SummaryText, SummaryJson };
+
+// Lists one input of a collection whole, with the thread's reader.
+FileResult listInput(Reader& reader, const Input& input, Output output) {
+  FileResult result;
+  if (output == Output::Text) {
+    result.out = "== " + input.shown + "\n";
+  }
+  if (input.failure != InputFailure::None) {
+    result.failure = input.failure;
+    result.err = "error: cannot list the folder " + input.shown + ": " + input.reason + "\n";
+    return result;
+  }
+  d88::D88Image& d88 = reader.image;
+  if (!d88.openFile(platform::openInput(input.path))) {
+    result.failure = InputFailure::CannotOpen;
+    result.err = input.shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
+    return result;
+  }
+  result.bytes = d88.fileSize();
+  const bool summary = output == Output::SummaryText || output == Output::SummaryJson;
+  std::string listing = output == Output::Json ? jsonLineStart(input.shown) : std::string();
+  if (output == Output::Text && d88.diskCount() == 0) {
+    listing = kNoDiskImageText;
+  }
+  for (std::int32_t index = 0; index < d88.diskCount(); ++index) {
+    describeDisk(d88, index, reader.buffers(), reader.disk,
+                 summary ? kSummaryParts : DescribeParts{});
+    // A header found by the scan that no longer reads whole: the file changed.
+    if (!reader.disk.headerComplete) {
+      result.failure = InputFailure::Changed;
+      result.err = "error: " + input.shown + " changed while d88info read it\n";
+      break;
+    }
+    result.summary.add(reader.disk);
+    if (output == Output::Text) {
+      listing += formatDiskText(reader.disk);
+    } else if (output == Output::Json) {
+      listing += (index > 0 ? kJsonLineDiskSeparator : "") + formatDiskJson(reader.disk);
+    }
+  }
+  // Closes the file: a collection may hold more files than may be open.
+  (void)d88.open(nullptr);
+  if (output == Output::Json) {
+    result.out = result.failure == InputFailure::None
+                     ? listing + jsonLineEnd()
+                     : jsonFailureLine(input.shown, result.failure);
+  } else if (output == Output::Text) {
+    // The disks before the change are listed, as for one file.
+    result.out += listing;
+  }
+  return result;
+}
+
+// Lists or sums up every input, in the order given; 1 when any failed.
+int listCollection(const Options& options, std::size_t threads) {
+  const std::vector<Input> inputs = collectInputs(options.paths, options.recursive);
+  const Output output = options.summary ? (options.json ? Output::SummaryJson : Output::SummaryText)
+                                        : (options.json ? Output::Json : Output::Text);
+  std::size_t pathWidth = 0;
+  for (const Input& input : inputs) {
+    pathWidth = std::max(pathWidth, d88text::displayWidth(input.shown));
+  }
+  const SummaryTable table(pathWidth);
+  if (output == Output::SummaryText) {
+    writeResult(table.header());
+  }
+  Progress progress(inputs.size(), inputs.size() > kProgressInputs && platform::isTerminal(stderr));
+  const bool sharedTerminal = platform::isTerminal(stdout) && platform::isTerminal(stderr);
+  ListingSummary total;
+  std::int64_t failed = 0;
+  listInOrder(
+      inputs, threads, options.summary ? threads * kSummaryWindowPerThread : threads,
+      [output](Reader& reader, const Input& input) { return listInput(reader, input, output); },
+      [&](const Input& input, FileResult& result) {
+        const bool ok = result.failure == InputFailure::None;
+        failed += ok ? 0 : 1;
+        // A file that changed while it was read counts for nothing.
+        if (ok) {
+          total += result.summary;
+        }
+        if (output == Output::SummaryText) {
+          result.out = ok ? table.row(input.shown, result.summary)
+                          : table.failedRow(input.shown, result.failure);
+        } else if (output == Output::SummaryJson) {
+          result.out = ok ? summaryJsonLine(input.shown, result.summary)
+                          : jsonFailureLine(input.shown, result.failure);
+        }
+        if (sharedTerminal || !result.err.empty()) {
+          progress.clear();
+        }
+        writeResult(result.out);
+        if (!result.err.empty()) {
+          std::fflush(stdout);
+          d88text::writeText(stderr, result.err);
+        }
+        progress.advance(result.bytes);
+      });
+  if (output == Output::SummaryText) {
+    writeResult(table.total(static_cast<std::int64_t>(inputs.size()), failed, total));
+  } else if (output == Output::SummaryJson) {
+    writeResult(summaryJsonTotal(static_cast<std::int64_t>(inputs.size()), failed, total));
+  }
+  progress.finish();
+  if (!resultWritten("listing")) {
+    return 1;
+  }
+  return failed > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ignoreBrokenPipe();
+  const std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
+  CLI::App app;
+  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info");
+  Options options;
+  app.add_flag("--json", options.json,
+               "one JSON document (schema 3) instead of text; one line a file for several");
+  app.add_flag("--summary", options.summary, "one row a file and a total, not the listings");
+  app.add_flag("-r", options.recursive, "walk the folders among the PATHs for D88 files");
+  app.add_option("-j", options.threads, "list N files at once (default: one per core)")
+      ->type_name("N")
+      ->check(decimalIn(1, kMostThreads));
+  app.add_option("PATH", options.paths, "a D88 file, or with -r a folder")
+      ->required()
+      ->type_name("");
+  if (const auto status = parseCommandLine(app, arguments)) {
+    return *status;
+  }
+  const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
+  const std::size_t threads = options.threads.empty() ? cores : std::stoul(options.threads);
+  // One file without the collection's options lists as it always has.
+  if (options.paths.size() == 1 && !options.recursive && !options.summary) {
+    return listOneFile(platform::pathFromUtf8(options.paths.front()), options.json);
+  }
+  return listCollection(options, threads);
 }

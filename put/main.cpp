@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "d88_image.h"
 #include "d88_text.h"
 #include "folder_edits.h"
@@ -25,75 +26,30 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kDefaultProgramName = "d88put";
-constexpr const char* kUsage =
-    "Usage: %s d88file folder [--disk N] [-o output] [-n]\n"
-    "       --disk N    : the folder holds the files of disk N itself\n"
-    "       -o output   : write the new D88 file there, leave d88file as it is\n"
-    "       -n          : check and report, write nothing\n"
-    "       --help      : this text\n"
-    "       --version   : the version\n";
 
-struct Arguments {
-  bool ok = false;
-  bool help = false;
-  bool version = false;
+struct Options {
+  std::string d88;
+  std::string folder;
+  std::string output;  // empty: none
+  std::string disk;    // empty: the folder holds every disk's subfolder
   bool dryRun = false;
-  int d88 = -1;
-  int folder = -1;
-  int output = -1;
-  std::optional<std::int32_t> disk;
 };
 
-// A disk number: decimal, 0 to 63.
-bool parseDisk(const char* text, std::int32_t& disk) {
-  if (std::strlen(text) == 0 || std::strlen(text) > 2 ||
-      std::strspn(text, "0123456789") != std::strlen(text)) {
-    return false;
-  }
-  disk = std::atoi(text);
-  return disk < d88::kMaxDisks;
-}
-
-Arguments parseArguments(int argc, char** argv) {
-  Arguments arguments;
-  int positional = 0;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      // A name, whatever it looks like after "--".
-      if (positional == 0) {
-        arguments.d88 = i;
-      } else if (positional == 1) {
-        arguments.folder = i;
-      } else {
-        return arguments;  // a third name
-      }
-      ++positional;
-    } else if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (std::strcmp(arg, "--help") == 0) {
-      arguments.help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      arguments.version = true;
-    } else if (std::strcmp(arg, "-n") == 0) {
-      arguments.dryRun = true;
-    } else if (std::strcmp(arg, "-o") == 0 && i + 1 < argc && arguments.output < 0 &&
-               argv[i + 1][0] != '\0') {
-      // An empty name would read as no -o and replace the D88 file itself.
-      arguments.output = ++i;
-    } else if (std::strcmp(arg, "--disk") == 0 && i + 1 < argc && !arguments.disk) {
-      std::int32_t disk = 0;
-      if (!parseDisk(argv[++i], disk)) {
-        return arguments;
-      }
-      arguments.disk = disk;
-    } else {
-      return arguments;  // an unknown option, or one given twice
-    }
-  }
-  arguments.ok = arguments.help || arguments.version || positional == 2;
-  return arguments;
+// The options, one line each, in the order the help lists them.
+void defineOptions(CLI::App& app, Options& options) {
+  app.add_option("d88file", options.d88, "the D88 file")->required()->type_name("");
+  app.add_option("folder", options.folder, "what d88extract -a wrote (or, with --disk, one disk)")
+      ->required()
+      ->type_name("");
+  app.add_option("--disk", options.disk, "the folder holds the files of disk N itself")
+      ->type_name("N")
+      ->check(decimalIn(0, d88::kMaxDisks - 1));
+  // An empty name would read as no -o and replace the D88 file itself.
+  app.add_option("-o", options.output, "write the new D88 file there, leave d88file as it is")
+      ->type_name("output")
+      ->check(CLI::Validator(
+          [](const std::string& name) { return name.empty() ? "an empty output name" : ""; }, ""));
+  app.add_flag("-n", options.dryRun, "check and report, write nothing");
 }
 
 void writeError(const std::string& text) {
@@ -175,13 +131,16 @@ d88::D88Image patchedImage;
 
 int main(int argc, char** argv) {
   ignoreBrokenPipe();
-  const char* program = programName(argc, argv, kDefaultProgramName);
-  const Arguments arguments = parseArguments(argc, argv);
-  if (const auto status = answerCommandLine(arguments.ok, arguments.help, arguments.version, kUsage,
-                                            program, "d88put")) {
+  CLI::App app;
+  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88put");
+  Options options;
+  defineOptions(app, options);
+  if (const auto status = parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
     return *status;
   }
-  const fs::path d88Path = platform::argumentPath(argc, argv, arguments.d88);
+  const std::optional<std::int32_t> disk =
+      options.disk.empty() ? std::nullopt : std::optional<std::int32_t>(std::stoi(options.disk));
+  const fs::path d88Path = platform::pathFromUtf8(options.d88);
   // Held before it is read, so that what is read is what is held.
   HeldFile held;
   const HeldFile::Result holding = held.hold(d88Path);
@@ -201,8 +160,8 @@ int main(int argc, char** argv) {
   // An output that is the D88 file itself is the same as none.
   fs::path output;
   std::string hint = "(give -o OUTPUT)";
-  if (arguments.output >= 0) {
-    output = platform::argumentPath(argc, argv, arguments.output);
+  if (!options.output.empty()) {
+    output = platform::pathFromUtf8(options.output);
     // A name ending in a separator can only be a folder's.
     if (!output.has_filename() || fs::is_directory(output, error)) {
       writeError("cannot write " + output.u8string() + ": it names a folder, not a file");
@@ -222,8 +181,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  FolderEdits edits(platform::argumentPath(argc, argv, arguments.folder), arguments.disk);
-  FileReplacer writer(held, d88Path, destination, inPlace, arguments.dryRun, hint);
+  FolderEdits edits(platform::pathFromUtf8(options.folder), disk);
+  FileReplacer writer(held, d88Path, destination, inPlace, options.dryRun, hint);
   PutPlan plan;
   const bool done = putBack(originalImage, patchedImage, edits, writer, plan);
   std::fflush(stdout);
@@ -236,8 +195,8 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writeResult(putReport(plan, arguments.dryRun));
-  if (!resultWritten("report", writes && !arguments.dryRun
+  writeResult(putReport(plan, options.dryRun));
+  if (!resultWritten("report", writes && !options.dryRun
                                    ? " (" + destination.u8string() + " was written all the same)"
                                    : std::string())) {
     return 1;

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "image_builder.h"
+#include "listing.h"
 #include "test_support.h"
 
 namespace {
@@ -188,6 +192,73 @@ TEST_F(RecognitionTest, BothTablesMustMatch) {
   d88test::FixedTableLayout system = d88test::systemDisk({}, {});
   system.disk.table(30, {d88test::kSystemSecondTable0, d88test::kSystemSecondTable1 + 1});
   EXPECT_EQ(recognise(system.build()), DiskKind::Unknown);
+}
+
+}  // namespace
+
+namespace {
+
+// Random bytes on every sector: tables that name thousands of files of every
+// fate, most of them damaged.
+Bytes noiseDisk(unsigned seed) {
+  d88test::Disk disk;
+  for (int track = 0; track < 80; ++track) {
+    Bytes data(4096);
+    for (auto& byte : data) {
+      seed = seed * 1103515245u + 12345u;
+      byte = static_cast<std::uint8_t>(seed >> 16);
+    }
+    disk.track(track,
+               d88test::Track::formatted(static_cast<std::uint8_t>(track / 2),
+                                         static_cast<std::uint8_t>(track % 2), 1, 1, 16, data));
+  }
+  return disk.build();
+}
+
+// Verdicts found without reading a byte (a summary's) are the verdicts and
+// counts the reads give, file by file, on disks whose chains break, stop at
+// the end of the file, or come from damaged and random tables.
+TEST(Listing, VerdictsWithoutReadingAreThoseOfTheReads) {
+  constexpr std::size_t kRecordSize = 16 + 256;
+  constexpr std::size_t kCutAt = 0x2B0 + (34 * 16 + 5) * kRecordSize + 16 + 100;
+  const Bytes system = d88test::systemDisk({100, 5000}, {3000, 60, 9000}).build();
+  auto broken = d88test::systemDisk({100, 5000}, {3000, 60, 9000});
+  broken.disk.drop(31);
+  const std::pair<const char*, Bytes> images[] = {
+      {"damaged", d88test::damagedFilesDisk().build()},
+      // Cut in a sector of track 34, where the second table's files lie.
+      {"cut short", d88test::truncated(system, kCutAt)},
+      {"track missing", broken.build()},
+      {"noise", d88test::concat({noiseDisk(1), noiseDisk(2), noiseDisk(3)})},
+  };
+  d88test::ScratchDir scratch;
+  for (const auto& [what, bytes] : images) {
+    SCOPED_TRACE(what);
+    d88::D88Image image;
+    ASSERT_TRUE(image.open(scratch.write("disk.d88", bytes).c_str()));
+    TableBuffers tables;
+    auto chain = std::make_unique<std::array<std::uint8_t, kExtractBufferSize>>();
+    std::size_t files = 0;
+    std::set<FileVerdict> verdicts;
+    for (std::int32_t index = 0; index < image.diskCount(); ++index) {
+      DiskListing read;
+      DiskListing located;
+      describeDisk(image, index, {tables, chain->data()}, read);
+      describeDisk(image, index, {tables, chain->data()}, located, kVerdictsOnly);
+      ASSERT_EQ(read.files.size(), located.files.size());
+      for (std::size_t i = 0; i < read.files.size(); ++i) {
+        EXPECT_EQ(located.files[i].verdict, read.files[i].verdict)
+            << read.files[i].file.name.data();
+        EXPECT_EQ(located.files[i].bytesRead, read.files[i].bytesRead)
+            << read.files[i].file.name.data();
+        verdicts.insert(read.files[i].verdict);
+      }
+      files += read.files.size();
+    }
+    EXPECT_GT(files, 0U);
+    // Every image reaches a verdict other than complete.
+    EXPECT_GT(verdicts.size(), 1U);
+  }
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":2,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":3,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -405,11 +405,19 @@ TEST_F(InfoTest, CommandLine) {
   const std::string disk = scratch_.write("disk.d88", d88test::Disk().name("A").build());
   scratch_.write("-a.d88", d88test::Disk().name("A").build());
   scratch_.write("--json", d88test::Disk().name("A").build());
-  const std::string usage = "Usage: " + tool() +
-                            " [--json] d88file\n"
-                            "       --json    : one JSON document (schema 2) instead of text\n"
-                            "       --help    : this text\n"
-                            "       --version : the version\n";
+  const std::string usage =
+      "Usage: " + tool() +
+      " [OPTIONS] PATH...\n\n"
+      "Positionals:\n"
+      "  PATH ... REQUIRED   a D88 file, or with -r a folder\n\n"
+      "Options:\n"
+      "  --help              this text\n"
+      "  --version           the version\n"
+      "  --json              one JSON document (schema 3) instead of text; one line a file for "
+      "several\n"
+      "  --summary           one row a file and a total, not the listings\n"
+      "  -r                  walk the folders among the PATHs for D88 files\n"
+      "  -j N:1 to 256       list N files at once (default: one per core)\n\n";
   const std::string listing =
       "disk 0: offset 0x00000000  name \"A\"  media 0x00 (2D)  size 0x000002B0\n"
       "  kind: not recognised\n";
@@ -423,8 +431,9 @@ TEST_F(InfoTest, CommandLine) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    std::string out, err;
+    std::string out, err;  // err: its first line (CLI11's words) before the usage
   };
+  const std::string twice = "== " + disk + "\n" + listing + "== " + disk + "\n" + listing;
   const Case cases[] = {
       {{"--help"}, 0, usage, ""},
       {{"--version"}, 0, "d88info " D88_VERSION "\n", ""},
@@ -434,10 +443,16 @@ TEST_F(InfoTest, CommandLine) {
       {{"--", "-a.d88"}, 0, listing, ""},
       {{"--", "--json"}, 0, listing, ""},
       {{"--json", "--", "--json"}, 0, json, ""},
-      {{}, 1, "", usage},
-      {{"--jsn", disk}, 1, "", usage},
-      {{"-a.d88"}, 1, "", usage},
-      {{disk, disk}, 1, "", usage},
+      {{disk, disk}, 0, twice, ""},
+      {{"-j", "1", disk}, 0, listing, ""},
+      {{}, 1, "", "error: PATH is required\n" + usage},
+      {{"--jsn", disk}, 1, "", "error: The following argument was not expected: --jsn\n" + usage},
+      {{"-a.d88"}, 1, "", "error: PATH is required\n" + usage},
+      {{"-a.d88", disk}, 1, "", "error: The following argument was not expected: -a.d88\n" + usage},
+      {{"-j", "0", disk}, 1, "", "error: -j: not a number from 1 to 256: 0\n" + usage},
+      {{"-j", "+2", disk}, 1, "", "error: -j: not a number from 1 to 256: +2\n" + usage},
+      {{"-j", disk}, 1, "", "error: -j: not a number from 1 to 256: " + disk + "\n" + usage},
+      {{"--json=x", disk}, 1, "", "error: Could not convert: --json = x\n" + usage},
       {{"--json", "missing.d88"}, 1, "", kOpenError},
       {{"--json", "."}, 1, "", kOpenError},
   };
@@ -534,6 +549,189 @@ TEST_F(InfoTest, RealImagesShowTheirTracks) {
     EXPECT_EQ(tracks, 154) << name;
     EXPECT_NE(result.out.find("kind: not recognised"), std::string::npos) << name;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A tree of D88 files for the collection tests: nested folders, extensions
+// in both letter cases, a file of another extension, and (where links can be
+// made) a symbolic link to a folder, which the walk does not follow.
+class CollectionTest : public InfoTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(scratch_.path() / "tree" / "sub" / "deeper");
+    scratch_.write("tree/a.d88", d88test::Disk().name("A").build());
+    scratch_.write("tree/sub/B.D77", d88test::systemDisk({100}, {50, 60}).build());
+    scratch_.write("tree/sub/deeper/c.88d", brokenChains());
+    scratch_.write("tree/sub/deeper/D.D98",
+                   d88test::concat({d88test::Disk().build(), d88test::dataDisk({10}, {}).build()}));
+    scratch_.write("tree/sub/notes.txt", d88test::Disk().build());
+    std::error_code error;
+    fs::create_directory_symlink("sub", scratch_.path() / "tree" / "link.d88", error);
+    links_ = !error;
+  }
+  // A path below the run's folder as the walk writes it.
+  static std::string native(std::string path) {
+    std::replace(path.begin(), path.end(), '/', static_cast<char>(fs::path::preferred_separator));
+    return path;
+  }
+  bool links_ = false;
+};
+
+TEST_F(CollectionTest, SummaryOfAWalk) {
+  const auto result = info({"-r", "--summary", "tree"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            text("path                     disks   system     data  not recognised    files  "
+                 "incomplete  skipped\n" +
+                 native("tree/a.d88") +
+                 "                   1        0        0               1        0           0   "
+                 "     0\n" +
+                 native("tree/sub/B.D77") +
+                 "               1        1        0               0        7           0        "
+                 "0\n" +
+                 native("tree/sub/deeper/D.D98") +
+                 "        2        0        1               1        3           0        0\n" +
+                 native("tree/sub/deeper/c.88d") +
+                 "        1        0        1               0       11           1        7\n"
+                 "total                        5        1        2               2       21      "
+                 "     1        7  (4 files)\n"));
+}
+
+// The order given, a file that cannot be opened in the middle (a folder
+// without -r is one too), and each file's listing as a run of its own gives it.
+TEST_F(CollectionTest, FilesInTheOrderGiven) {
+  const std::vector<std::string> files = {"tree/sub/deeper/c.88d", "tree/a.d88", "missing.d88",
+                                          "tree", "tree/sub/B.D77"};
+  const auto result = info(files);
+  EXPECT_EQ(result.status, 1);
+  std::string expected;
+  for (const std::string& file : files) {
+    expected += text("== " + file + "\n");
+    if (file != "missing.d88" && file != "tree") {
+      const auto alone = info({file});
+      ASSERT_EQ(alone.status, 0) << file;
+      expected += alone.out;
+    }
+  }
+  EXPECT_EQ(result.out, expected);
+  EXPECT_EQ(result.err, text(std::string("missing.d88: ") + kOpenError + "tree: " + kOpenError));
+
+  const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
+  EXPECT_EQ(summary.status, 1);
+  EXPECT_EQ(summary.out,
+            text(R"({"schema":3,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+                 R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
+                 "\n"
+                 R"({"schema":3,"path":"missing.d88","error":"cannotOpen"})"
+                 "\n"
+                 R"({"schema":3,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
+                 "\n"));
+}
+
+// The walk: sorted, nested, any letter case of the extensions, nothing but
+// them, and no folder reached through a link (link.d88 leads to sub).
+TEST_F(CollectionTest, WalkFindsTheD88FilesInOrder) {
+  std::vector<std::string> headings;
+  const auto result = info(std::vector<std::string>{"-r", "tree"});
+  EXPECT_EQ(result.status, 0);
+  for (const std::string& line : lines(result.out)) {
+    if (line.rfind("== ", 0) == 0) {
+      headings.push_back(line.substr(3));
+    }
+  }
+  EXPECT_EQ(headings, (std::vector<std::string>{native("tree/a.d88"), native("tree/sub/B.D77"),
+                                                native("tree/sub/deeper/D.D98"),
+                                                native("tree/sub/deeper/c.88d")}))
+      << (links_ ? "" : "(no symbolic link to a folder could be made)");
+}
+
+// Byte for byte the same output whatever the threads, in every format, also
+// with more files than threads and a file that fails among them.
+TEST_F(CollectionTest, SameOutputForEveryThreadCount) {
+  fs::create_directories(scratch_.path() / "tree" / "many");
+  for (int i = 0; i < 12; ++i) {
+    scratch_.write("tree/many/" + std::to_string(i) + ".d88",
+                   i % 3 == 0 ? brokenChains() : d88test::Disk().name(std::to_string(i)).build());
+  }
+  fs::create_directories(scratch_.path() / "tree" / "many" / "x.d88");
+  for (const std::vector<std::string>& format :
+       {std::vector<std::string>{}, {"--json"}, {"--summary"}, {"--summary", "--json"}}) {
+    std::vector<std::string> args = format;
+    args.insert(args.end(), {"-r", "tree", "missing.d88"});
+    const auto single = info([&] {
+      auto with = args;
+      with.insert(with.end(), {"-j", "1"});
+      return with;
+    }());
+    EXPECT_EQ(single.status, 1);
+    for (const char* threads : {"2", "4", "16"}) {
+      auto with = args;
+      with.insert(with.end(), {"-j", threads});
+      const auto parallel = info(with);
+      EXPECT_EQ(parallel.status, single.status) << threads;
+      EXPECT_EQ(parallel.out, single.out) << threads;
+      EXPECT_EQ(parallel.err, single.err) << threads;
+    }
+  }
+}
+
+// More than 20 inputs: a progress line when standard error is a terminal
+// (a pseudo-terminal made by script), none when it is a file.
+TEST_F(CollectionTest, ProgressOnlyOnATerminal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no pseudo-terminal";
+#else
+  fs::create_directories(scratch_.path() / "tree" / "many");
+  for (int i = 0; i < 21; ++i) {
+    scratch_.write("tree/many/" + std::to_string(i) + ".d88", d88test::Disk().build());
+  }
+  const std::string run = d88test::quoted(tool()) + " -r --summary tree";
+  const auto toFile = info({"-r", "--summary", "tree"});
+  EXPECT_EQ(toFile.status, 0);
+  EXPECT_EQ(toFile.err, "");
+  // script copies what the terminal shows (here standard error) to its output.
+  const auto onTerminal = d88test::runShell(
+      scratch_.path(), "script -qec " + d88test::quoted(run + " >table.txt") + " /dev/null",
+      scratch_.path());
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_NE(onTerminal.out.find("\r25/25 files, "), std::string::npos) << onTerminal.out;
+  EXPECT_NE(onTerminal.out.find(" MB, "), std::string::npos) << onTerminal.out;
+  EXPECT_NE(onTerminal.out.find(" files/s"), std::string::npos) << onTerminal.out;
+  const Bytes table = d88test::readAll(scratch_.path() / "table.txt");
+  EXPECT_EQ(std::string(table.begin(), table.end()), toFile.out);
+#endif
+}
+
+}  // namespace
+
+namespace {
+
+// Names outside ASCII given and walked (wide on Windows), the table aligned
+// by terminal columns: two for each kana.
+TEST_F(CollectionTest, NamesOutsideAscii) {
+  // フォルダ holding ディスク.d88
+  const std::string folder = "\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80";
+  const std::string disk = "\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.d88";
+  fs::create_directories(scratch_.path() / fs::u8path(folder));
+  fs::copy_file(scratch_.path() / "tree" / "a.d88",
+                scratch_.path() / fs::u8path(folder) / fs::u8path(disk));
+  const auto result = info({"--summary", "-r", folder, "tree/a.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, text("path                     disks   system     data  not recognised    "
+                             "files  incomplete  skipped\n" +
+                             folder + native("/") + disk +
+                             "        1        0        0               1        0           0   "
+                             "     0\n"
+                             "tree/a.d88                   1        0        0               1   "
+                             "     0           0        0\n"
+                             "total                        2        0        0               2   "
+                             "     0           0        0  (2 files)\n"));
 }
 
 }  // namespace

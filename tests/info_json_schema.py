@@ -41,7 +41,7 @@ def listing(tool, validator, image):
     # The first line opens the document, each disk has its own line, "]}" closes it.
     lines = text.split("\n")
     disks = lines[1:-2]
-    check(lines[0].startswith('{"schema":2,') and lines[0].endswith(',"disks":[')
+    check(lines[0].startswith('{"schema":3,') and lines[0].endswith(',"disks":[')
           and lines[-2:] == ["]}", ""], f"{name}: framing {lines[0]!r} ... {lines[-2:]!r}")
     if document.get("disks"):
         check(all(line.endswith(",") for line in disks[:-1]), f"{name}: disk separators")
@@ -52,6 +52,73 @@ def listing(tool, validator, image):
     for error in validator.iter_errors(document):
         failures.append(f"{name}: {'/'.join(map(str, error.absolute_path))}: {error.message}")
     return document
+
+
+def json_lines(tool, validator, args, what):
+    """Runs d88info with several inputs; its lines, each checked against the
+    schema, as objects, and its exit status."""
+    run = subprocess.run([tool, *args], capture_output=True, check=False)
+    text = run.stdout.decode("utf-8")
+    check(text.endswith("\n"), f"{what}: last line not ended")
+    objects = []
+    for number, line in enumerate(text.split("\n")[:-1], 1):
+        try:
+            value = json.loads(line)
+        except ValueError as error:
+            failures.append(f"{what}: line {number} not JSON: {error}")
+            continue
+        for error in validator.iter_errors(value):
+            failures.append(f"{what}: line {number}: {'/'.join(map(str, error.absolute_path))}: "
+                            f"{error.message}")
+        objects.append(value)
+    return objects, run.returncode
+
+
+def counts(document):
+    """The summary's counts, worked out from a full listing."""
+    disks = document["disks"]
+    files = [f for d in disks for f in d["files"]]
+    return {"disks": len(disks),
+            "systemDisks": sum(d["kind"] == "system disk" for d in disks),
+            "dataDisks": sum(d["kind"] == "data disk" for d in disks),
+            "notRecognised": sum(d["kind"] == "not recognised" for d in disks),
+            "files": len(files),
+            "incomplete": sum(f["verdict"] == "incomplete" for f in files),
+            "skipped": sum(f["verdict"] == "skipped" for f in files)}
+
+
+def check_collection(tool, validator, folder, documents):
+    """The cases' folder walked with -r, as JSON Lines and as a summary, and
+    the same files given one by one with a missing file among them: every
+    line validates, each file's line is its own document with its path, and
+    the summary's counts are those of the full listings."""
+    paths = sorted(str(p) for p in pathlib.Path(folder).glob("*.d88"))
+    missing = str(pathlib.Path(folder) / "missing.d88")
+    given = paths[:2] + [missing] + paths[2:]
+    for jobs in ("1", "4"):
+        walked, status = json_lines(tool, validator, ["-r", "--json", "-j", jobs, folder],
+                                    f"-r --json -j {jobs}")
+        check(status == 0, f"-r --json -j {jobs}: exit {status}")
+        check([line.get("path") for line in walked] == paths, f"-r --json -j {jobs}: paths")
+        for line in walked:
+            path = line.pop("path", None)
+            check(line == documents.get(path), f"-r --json: {path} differs from its document")
+        lines, status = json_lines(tool, validator, ["--summary", "--json", "-j", jobs, *given],
+                                   f"--summary --json -j {jobs}")
+        check(status == 1, f"--summary with a missing file: exit {status}")
+        check(len(lines) == len(given) + 1, f"--summary: {len(lines)} lines")
+        total = {key: 0 for key in counts({"disks": []})}
+        for path, line in zip(given, lines):
+            if path == missing:
+                check(line == {"schema": 3, "path": missing, "error": "cannotOpen"},
+                      f"--summary: the missing file's line {line}")
+                continue
+            expected = {"schema": 3, "path": path, **counts(documents[path])}
+            check(line == expected, f"--summary: {line} is not {expected}")
+            for key in total:
+                total[key] += expected[key]
+        check(lines[-1] == {"schema": 3, "total": True, "inputs": len(given), "failed": 1, **total},
+              f"--summary: total {lines[-1]}")
 
 
 def features(document):
@@ -175,16 +242,19 @@ def main():
         subprocess.run([args.cases, folder], check=True)
         images = sorted(pathlib.Path(folder).glob("*.d88"))
         check(len(images) >= len(DISK_COUNTS), f"cases written: {len(images)}")
+        documents = {}
         for image in images:
             document = listing(args.tool, validator, image)
             if document is None:
                 continue
+            documents[str(image)] = copy.deepcopy(document)
             reached |= features(document)
             if image.stem == "odd-tracks":
                 check_long_track(args.tool, image, document)
             if image.stem in DISK_COUNTS:
                 check(len(document["disks"]) == DISK_COUNTS[image.stem],
                       f"{image.stem}: {len(document['disks'])} disks")
+        check_collection(args.tool, validator, folder, documents)
     check(REACHED <= reached, f"no damaged image reaches {sorted(REACHED - reached, key=str)}")
 
     for failure in failures:

@@ -114,13 +114,18 @@ const std::string kOpenError =
     "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC\xE3\x83"
     "\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 
+// The help, after "Usage: " and the program.
 const std::string kUsage =
-    " d88file folder [--disk N] [-o output] [-n]\n"
-    "       --disk N    : the folder holds the files of disk N itself\n"
-    "       -o output   : write the new D88 file there, leave d88file as it is\n"
-    "       -n          : check and report, write nothing\n"
-    "       --help      : this text\n"
-    "       --version   : the version\n";
+    " [OPTIONS] d88file folder\n\n"
+    "Positionals:\n"
+    "  d88file REQUIRED    the D88 file\n"
+    "  folder REQUIRED     what d88extract -a wrote (or, with --disk, one disk)\n\n"
+    "Options:\n"
+    "  --help              this text\n"
+    "  --version           the version\n"
+    "  --disk N:0 to 63    the folder holds the files of disk N itself\n"
+    "  -o output           write the new D88 file there, leave d88file as it is\n"
+    "  -n                  check and report, write nothing\n\n";
 
 // What a test needs to tell that a file was not touched: not even rewritten.
 struct FileState {
@@ -556,9 +561,24 @@ TEST_F(PutTest, UsageHelpAndVersion) {
   prepare(systemLayout().build());
   edit({"000/BIOS", 0, "#"});  // that no usage error may put back
   // D: the D88 file, F: the folder, E: an empty argument.
-  for (const std::string wrong :
-       {"", "D", "D F F", "D F -x", "D F -o", "D F -o E", "D F -o a -o b", "D F --disk",
-        "D F --disk 64", "D F --disk -1", "D F --disk 1x", "D F --disk 0 --disk 0", "D F -- -n"}) {
+  // Each with the line CLI11 gives, before the usage.
+  const std::pair<std::string, std::string> usageErrors[] = {
+      {"", "d88file is required"},
+      {"D", "folder is required"},
+      {"D F F", "The following argument was not expected: F"},
+      {"D F -x", "The following argument was not expected: -x"},
+      {"D F -o", "-o: 1 required output missing"},
+      {"D F -o E", "-o: an empty output name"},
+      {"D F -o a -o b", "-o: At Most 1 required but received 2"},
+      {"D F --disk", "--disk: 1 required N:0 to 63 missing"},
+      {"D F --disk 64", "--disk: not a number from 0 to 63: 64"},
+      {"D F --disk -1", "--disk: not a number from 0 to 63: -1"},
+      {"D F --disk 1x", "--disk: not a number from 0 to 63: 1x"},
+      {"D F --disk 0x1", "--disk: not a number from 0 to 63: 0x1"},
+      {"D F --disk 0 --disk 0", "--disk: At Most 1 required but received 2"},
+      {"D F -- -n", "The following arguments were not expected: -n --"},
+  };
+  for (const auto& [wrong, why] : usageErrors) {
     std::vector<std::string> args;
     std::istringstream words(wrong);
     for (std::string word; words >> word;) {
@@ -570,7 +590,10 @@ TEST_F(PutTest, UsageHelpAndVersion) {
     const auto result = runPut(args);
     EXPECT_EQ(result.status, 1) << wrong;
     EXPECT_EQ(result.out, "") << wrong;
-    EXPECT_EQ(result.err, text("Usage: " + kPut + kUsage)) << wrong;
+    // The third name is the folder's.
+    const std::string named =
+        wrong == "D F F" ? std::string(why, 0, why.size() - 1) + folder().string() : why;
+    EXPECT_EQ(result.err, text("error: " + named + "\nUsage: " + kPut + kUsage)) << wrong;
   }
   auto result = runPut({"--help"});
   EXPECT_EQ(result.status, 0);

@@ -1,4 +1,5 @@
 #include <climits>
+#include <cstdint>
 
 #include "d88_text.h"
 
@@ -76,6 +77,52 @@ bool writeConsole(std::FILE* stream, std::string_view utf8, bool& written) {
 
 }  // namespace
 #endif
+
+namespace {
+
+// The ranges of the wide characters: East Asian Wide and Fullwidth, by block.
+constexpr std::uint32_t kWideRanges[][2] = {
+    {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF}, {0x4E00, 0x9FFF},
+    {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F}, {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+};
+
+bool isWide(std::uint32_t code) {
+  for (const auto& range : kWideRanges) {
+    if (code >= range[0] && code <= range[1]) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::size_t displayWidth(std::string_view utf8) {
+  std::size_t width = 0;
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80    ? 1
+                               : lead >= 0xF0 ? 4
+                               : lead >= 0xE0 ? 3
+                               : lead >= 0xC0 ? 2
+                                              : 1;
+    // A sequence cut short by the end of the text counts byte by byte.
+    if (length == 1 || i + length > utf8.size()) {
+      ++width;
+      ++i;
+      continue;
+    }
+    std::uint32_t code = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    width += isWide(code) ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
 
 bool writeTextChecked(std::FILE* stream, std::string_view utf8) {
 #ifdef _WIN32

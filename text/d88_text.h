@@ -31,4 +31,9 @@ void writeText(std::FILE* stream, std::string_view utf8);
 // be written (errno tells why, where the C library sets it).
 [[nodiscard]] bool writeTextChecked(std::FILE* stream, std::string_view utf8);
 
+// The columns UTF-8 text takes on a terminal: two for the wide characters
+// (CJK ideographs, kana, Hangul, full-width forms), one for the others; an
+// invalid byte counts one, as a terminal shows it.
+[[nodiscard]] std::size_t displayWidth(std::string_view utf8);
+
 }  // namespace d88text
