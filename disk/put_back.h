@@ -23,10 +23,13 @@ struct PutLine {
   std::int32_t r = 0;
   std::int32_t offset = 0;
   std::int32_t size = 0;
+  std::size_t file = 0;  // index in the disk's listing: lines come in this order
 };
 
 struct PutPlan {
-  std::vector<PutLine> putBack;  // in disk and name order
+  std::vector<PutLine> putBack;  // in disk and file order
+  std::vector<PutLine> moved;    // files moved by a size change, at their new places
+  bool resize = false;           // sizes may change: the summary counts moved files
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;
@@ -42,8 +45,11 @@ struct PutPlan {
 // headers, reading only the files that changed bytes touch; any other disk
 // by reading every file of both images side by side. Proving runs the full
 // check after every fast one too, and notes where they disagree.
+// With `resize`, a table file of another size goes back too: the files
+// after it in its table move by the difference, their entries rewritten.
 struct PlanOptions {
   bool proveFastCheck = false;
+  bool resize = false;
 };
 
 // Compares the edits with the disks of `original` and lays every change
@@ -80,4 +86,4 @@ class ImageWriter {
 // the plan is sound and the writer writes, writes it. The plan holds every
 // diagnostic; returns whether it ended without an error.
 [[nodiscard]] bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
-                           ImageWriter& writer, PutPlan& plan);
+                           ImageWriter& writer, PutPlan& plan, const PlanOptions& options = {});

@@ -26,10 +26,11 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDefaultProgramName = "d88put";
 constexpr const char* kUsage =
-    "Usage: %s d88file folder [--disk N] [-o output] [-n]\n"
+    "Usage: %s d88file folder [--disk N] [-o output] [-n] [--resize]\n"
     "       --disk N    : the folder holds the files of disk N itself\n"
     "       -o output   : write the new D88 file there, leave d88file as it is\n"
     "       -n          : check and report, write nothing\n"
+    "       --resize    : a file may change size, the files after it move\n"
     "       --help      : this text\n"
     "       --version   : the version\n";
 
@@ -38,6 +39,7 @@ struct Arguments {
   bool help = false;
   bool version = false;
   bool dryRun = false;
+  bool resize = false;
   int d88 = -1;
   int folder = -1;
   int output = -1;
@@ -78,6 +80,8 @@ Arguments parseArguments(int argc, char** argv) {
       arguments.version = true;
     } else if (std::strcmp(arg, "-n") == 0) {
       arguments.dryRun = true;
+    } else if (std::strcmp(arg, "--resize") == 0) {
+      arguments.resize = true;
     } else if (std::strcmp(arg, "-o") == 0 && i + 1 < argc && arguments.output < 0 &&
                argv[i + 1][0] != '\0') {
       // An empty name would read as no -o and replace the D88 file itself.
@@ -225,7 +229,9 @@ int main(int argc, char** argv) {
   FolderEdits edits(platform::argumentPath(argc, argv, arguments.folder), arguments.disk);
   FileReplacer writer(held, d88Path, destination, inPlace, arguments.dryRun, hint);
   PutPlan plan;
-  const bool done = putBack(originalImage, patchedImage, edits, writer, plan);
+  PlanOptions options;
+  options.resize = arguments.resize;
+  const bool done = putBack(originalImage, patchedImage, edits, writer, plan, options);
   std::fflush(stdout);
   for (const Diagnostic& diagnostic : plan.diagnostics) {
     d88text::writeText(stderr, diagnosticLine(diagnostic) + "\n");

@@ -101,7 +101,8 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
       {{{0, "BIOS", kFlipFirst}}, "", 1, 0},
       {{{0, "BIOS", kAsItIs}, {1, "D001", kAsItIs}}, "", 0, 2},
       {{{1, "D001", kGrow}},
-       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n",
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size (--resize "
+       "lets later files move)\n",
        0,
        0},
       // One byte short of the file: its missing bytes are nowhere to be had.

@@ -115,10 +115,11 @@ const std::string kOpenError =
     "\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 
 const std::string kUsage =
-    " d88file folder [--disk N] [-o output] [-n]\n"
+    " d88file folder [--disk N] [-o output] [-n] [--resize]\n"
     "       --disk N    : the folder holds the files of disk N itself\n"
     "       -o output   : write the new D88 file there, leave d88file as it is\n"
     "       -n          : check and report, write nothing\n"
+    "       --resize    : a file may change size, the files after it move\n"
     "       --help      : this text\n"
     "       --version   : the version\n";
 
@@ -479,9 +480,11 @@ TEST_F(PutTest, RefusalsWriteNothing) {
       {kTwo,
        {{"001/D001", 700, "#"}, {"001/D100", -1, ""}, {"001/D101", 399, "##"}},
        {},
-       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n"
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size (--resize "
+       "lets later files move)\n"
        "error: 001/D100 is 91 bytes, the disk's file 92: files cannot change size\n"
-       "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size\n"},
+       "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size (--resize "
+       "lets later files move)\n"},
       // Cut short after its edit: its missing bytes are nowhere to be had.
       {kTwo,
        {{"000/BIOS", -1, ""}},
