@@ -660,7 +660,7 @@ class Planner {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
-    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised});
+    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised, false});
     if (!summarised) {
       DiskSummary& summary = summaries_[disk];
       summary.kind = before_.kind;

@@ -9,7 +9,7 @@
 
 #include "listing.h"
 
-inline constexpr int kJsonSchemaVersion = 2;
+inline constexpr int kJsonSchemaVersion = 3;
 
 // The document's text before the first disk, between two disks, and after
 // the last one.

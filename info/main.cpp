@@ -22,11 +22,11 @@ ExtractBuffer chainBuffer;
 constexpr const char* kDefaultProgramName = "d88info";
 constexpr const char* kUsage =
     "Usage: %s [--json] d88file\n"
-    "       --json    : one JSON document (schema 2) instead of text\n"
+    "       --json    : one JSON document (schema 3) instead of text\n"
     "       --help    : this text\n"
     "       --version : the version\n";
 
-static_assert(kJsonSchemaVersion == 2, "the usage names the schema version");
+static_assert(kJsonSchemaVersion == 3, "the usage names the schema version");
 constexpr char kChangedText[] = "error: the D88 file changed while d88info read it\n";
 
 struct Arguments {

@@ -41,7 +41,7 @@ def listing(tool, validator, image):
     # The first line opens the document, each disk has its own line, "]}" closes it.
     lines = text.split("\n")
     disks = lines[1:-2]
-    check(lines[0].startswith('{"schema":2,') and lines[0].endswith(',"disks":[')
+    check(lines[0].startswith('{"schema":3,') and lines[0].endswith(',"disks":[')
           and lines[-2:] == ["]}", ""], f"{name}: framing {lines[0]!r} ... {lines[-2:]!r}")
     if document.get("disks"):
         check(all(line.endswith(",") for line in disks[:-1]), f"{name}: disk separators")
@@ -120,6 +120,9 @@ BREAKS = [
     ("a skipped file without reason", lambda doc: first_file(doc, "complete").update(verdict="skipped")),
     ("an incomplete file without bytesRead",
      lambda doc: first_file(doc, "complete").update(verdict="incomplete")),
+    ("a recognised disk with one table", lambda doc: doc["disks"][0]["tables"].pop()),
+    ("a negative room", lambda doc: doc["disks"][0]["tables"][0].update(room=-1)),
+    ("a room without its end", lambda doc: doc["disks"][0]["tables"][0].pop("roomEnds")),
     ("a negative size not skipped", lambda doc: first_file(doc, "complete").update(size=-1)),
 ]
 
