@@ -1,6 +1,7 @@
 #include "byte_overlay.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -56,21 +57,49 @@ void ByteOverlay::move(std::int64_t to, std::int64_t from, std::int64_t length, 
     if (last.count == 1 && step >= length && from - last.from == step) {
       last.stride = step;
       last.count = 2;
+      indexed_ = false;
       return;
     }
     if (last.count > 1 && to == last.to + last.count * last.stride &&
         from == last.from + last.count * last.stride) {
       ++last.count;
+      indexed_ = false;
       return;
     }
   }
   moves_.push_back({to, from, length, count > 1 ? stride : 0, count});
+  indexed_ = false;
+}
+
+void ByteOverlay::index() const {
+  if (indexed_) {
+    return;
+  }
+  sorted_ = moves_;
+  std::sort(sorted_.begin(), sorted_.end(),
+            [](const Move& a, const Move& b) { return a.to < b.to; });
+  reach_.clear();
+  std::int64_t reach = INT64_MIN;
+  for (const Move& m : sorted_) {
+    reach = std::max(reach, endOf(m));
+    reach_.push_back(reach);
+  }
+  indexed_ = true;
 }
 
 template <typename Visit>
 void ByteOverlay::forMovedPieces(std::int64_t position, std::int64_t count, Visit&& visit) const {
   const std::int64_t end = position + count;
-  for (const Move& m : moves_) {
+  index();
+  // The moves that start before the range's end, from the last back while
+  // one of them or an earlier one reaches into the range.
+  const auto past = std::lower_bound(sorted_.begin(), sorted_.end(), end,
+                                     [](const Move& m, std::int64_t at) { return m.to < at; });
+  for (auto i = static_cast<std::size_t>(past - sorted_.begin()); i-- > 0 && reach_[i] > position;) {
+    const Move& m = sorted_[i];
+    if (endOf(m) <= position) {
+      continue;
+    }
     // Pieces k with to + k * stride < end and to + k * stride + length > position.
     std::int64_t first = 0;
     std::int64_t last = m.count - 1;

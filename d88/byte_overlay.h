@@ -45,7 +45,19 @@ class ByteOverlay {
   template <typename Visit>
   void forMovedPieces(std::int64_t position, std::int64_t count, Visit&& visit) const;
 
-  std::vector<Move> moves_;
+  // The last end of a move's pieces.
+  [[nodiscard]] static std::int64_t endOf(const Move& m) {
+    return m.to + (m.count - 1) * m.stride + m.length;
+  }
+  // Sorts the moves by where they lay their first piece, for lookups.
+  void index() const;
+
+  std::vector<Move> moves_;  // in the order they were laid
+  // By `to`, with the largest end among each and those before it: built on
+  // the first lookup after a move was laid.
+  mutable std::vector<Move> sorted_;
+  mutable std::vector<std::int64_t> reach_;
+  mutable bool indexed_ = true;
   // Non-overlapping spans by start; a put splits or drops what it covers.
   std::map<std::int64_t, std::vector<std::uint8_t>> spans_;
 };

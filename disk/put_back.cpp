@@ -136,6 +136,7 @@ class Planner {
     firstTableFiles_ = 0;
     walkTable(tables_.first, kFirstTableNumber, [&](const TableFile&) { ++firstTableFiles_; });
     resizes_.clear();
+    countedUnchanged_.clear();
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
     summary.written.assign(scratch_.files.size(), false);
@@ -259,7 +260,7 @@ class Planner {
     }
     if (std::equal(bytes.begin(), bytes.end(), buffer_.get() + file.offset)) {
       ++plan_.unchanged;
-      countedUnchanged_.insert({disk, index});
+      countedUnchanged_.insert(index);
       return;
     }
     std::vector<Span> spans = spansOf(original_, file, steps_);
@@ -290,7 +291,7 @@ class Planner {
     std::vector<std::int32_t> oldAt;
     std::vector<std::int32_t> newAt;
     std::uint8_t blank = 0;
-    std::vector<const ResizeEdit*> edits;
+    std::vector<ResizeEdit*> edits;
   };
 
   std::size_t listingIndex(std::int32_t table, std::int32_t index) const {
@@ -313,7 +314,7 @@ class Planner {
     for (std::int32_t table = 0; table < 2; ++table) {
       RelaidTable relaid;
       relaid.table = table;
-      for (const ResizeEdit& edit : resizes_) {
+      for (ResizeEdit& edit : resizes_) {
         if (placeOf(edit.file).table == table) {
           relaid.edits.push_back(&edit);
         }
@@ -333,7 +334,7 @@ class Planner {
       return;
     }
     const std::vector<FileListing> files = scratch_.files;
-    for (const RelaidTable& relaid : planned) {
+    for (RelaidTable& relaid : planned) {
       layTable(disk, relaid, files);
     }
   }
@@ -434,6 +435,7 @@ class Planner {
     const TableBuffer& bytes = relaid.table == 0 ? tables_.first : tables_.second;
     const std::int32_t first = relaid.first;
     const std::int32_t last = relaid.shape.lastEntry();
+    relaid_[disk].push_back({listingIndex(relaid.table, first), relaid.newAt});
     TableBuffer rewritten = bytes;
     for (std::int32_t index = first + 1; index <= last; ++index) {
       const FileTableEntry entry = entryForAddress(
@@ -455,6 +457,16 @@ class Planner {
       }
     }
     std::size_t edit = 0;
+    // Files moved by one distance one after another move as one range.
+    struct Pending {
+      std::int32_t from = 0;
+      std::int32_t to = 0;
+      std::int32_t length = 0;
+    } pending;
+    const auto flush = [&]() {
+      layMove(pending.from, pending.to, pending.length);
+      pending = {};
+    };
     for (std::int32_t index = first; index < last; ++index) {
       const auto slot = static_cast<std::size_t>(index - first);
       const std::int32_t oldAt = relaid.oldAt[slot];
@@ -466,32 +478,40 @@ class Planner {
       placed.r = newAt % kTableSize / kSectorSize + kStandardGeometry.firstSector;
       placed.offset = newAt % kSectorSize;
       placed.size = size;
-      relaid_[disk][file] = placed;
       std::vector<Span> spans;
       for (const FileSpan& span :
            linearSpans(original_, newAt, size).value_or(std::vector<FileSpan>{})) {
         spans.push_back({span.position, span.length});
       }
       if (edit < relaid.edits.size() && relaid.edits[edit]->file == file) {
-        const ResizeEdit& resized = *relaid.edits[edit++];
-        changed_.push_back({disk, file, placed, resized.shown, resized.bytes, std::move(spans)});
+        flush();
+        ResizeEdit& resized = *relaid.edits[edit++];
+        changed_.push_back(
+            {disk, file, placed, resized.shown, std::move(resized.bytes), std::move(spans)});
         continue;
       }
       const auto put = std::find_if(changed_.begin(), changed_.end(), [&](const ChangedFile& p) {
         return p.disk == disk && p.file == file;
       });
       if (put != changed_.end()) {
+        flush();
         put->entry = placed;
         put->spans = std::move(spans);
         continue;
       }
-      layMove(oldAt, newAt, size);
+      if (pending.length == 0 || pending.from + pending.length != oldAt ||
+          pending.to + pending.length != newAt) {
+        flush();
+        pending = {oldAt, newAt, 0};
+      }
+      pending.length += size;
       plan_.moved.push_back(
           {placed.name.data(), disk, placed.track, placed.r, placed.offset, size, file});
-      if (countedUnchanged_.erase({disk, file}) != 0) {
+      if (countedUnchanged_.erase(file) != 0) {
         --plan_.unchanged;
       }
     }
+    flush();
     const std::int32_t newEnd = relaid.newAt.back();
     const std::int32_t oldEnd = relaid.oldAt.back();
     if (newEnd < oldEnd) {
@@ -675,9 +695,18 @@ class Planner {
     std::vector<FileListing> expected = before_.files;
     const auto relaid = relaid_.find(disk);
     if (relaid != relaid_.end()) {
-      for (const auto& [index, placed] : relaid->second) {
-        if (index < expected.size()) {
-          expected[index].file = placed;
+      for (const RelaidFiles& files : relaid->second) {
+        for (std::size_t i = 0; i + 1 < files.newAt.size(); ++i) {
+          // The listing of the original holds every re-laid file.
+          if (files.firstFile + i >= expected.size()) {
+            break;
+          }
+          DiskFile& placed = expected[files.firstFile + i].file;
+          const std::int32_t at = files.newAt[i];
+          placed.track = at / kTableSize;
+          placed.r = at % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+          placed.offset = at % kSectorSize;
+          placed.size = files.newAt[i + 1] - at;
         }
       }
     }
@@ -776,11 +805,17 @@ class Planner {
   // another size.
   std::int32_t firstTableFiles_ = 0;
   std::vector<ResizeEdit> resizes_;
-  // Files compared equal, by disk and listing index: a file that then moves
-  // counts as moved instead.
-  std::set<std::pair<std::int32_t, std::size_t>> countedUnchanged_;
-  // By disk, the files of its re-laid tables at their new places.
-  std::map<std::int32_t, std::map<std::size_t, DiskFile>> relaid_;
+  // Files of the disk compared equal, by listing index: a file that then
+  // moves counts as moved instead.
+  std::set<std::size_t> countedUnchanged_;
+  // By disk, its re-laid tables: the listing index of the first file laid
+  // again, and the new addresses of it and the files after it, the last
+  // entry's included.
+  struct RelaidFiles {
+    std::size_t firstFile;
+    std::vector<std::int32_t> newAt;
+  };
+  std::map<std::int32_t, std::vector<RelaidFiles>> relaid_;
   std::vector<d88::ChainStep> steps_;
   TableBuffers tables_;
   // The chains of the original and of the changed image. Left uninitialised:
