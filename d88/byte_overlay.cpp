@@ -95,7 +95,8 @@ void ByteOverlay::forMovedPieces(std::int64_t position, std::int64_t count, Visi
   // one of them or an earlier one reaches into the range.
   const auto past = std::lower_bound(sorted_.begin(), sorted_.end(), end,
                                      [](const Move& m, std::int64_t at) { return m.to < at; });
-  for (auto i = static_cast<std::size_t>(past - sorted_.begin()); i-- > 0 && reach_[i] > position;) {
+  for (auto i = static_cast<std::size_t>(past - sorted_.begin());
+       i-- > 0 && reach_[i] > position;) {
     const Move& m = sorted_[i];
     if (endOf(m) <= position) {
       continue;
