@@ -113,7 +113,7 @@ class Planner {
     for (const ChangedFile& put : changed_) {
       const DiskFile& file = put.entry;
       plan_.putBack.push_back(
-          {file.name.data(), put.disk, file.track, file.r, file.offset, file.size, put.file});
+          {file.name, put.disk, file.track, file.r, file.offset, file.size, put.file});
     }
   }
 
@@ -505,8 +505,7 @@ class Planner {
         pending = {oldAt, newAt, 0};
       }
       pending.length += size;
-      plan_.moved.push_back(
-          {placed.name.data(), disk, placed.track, placed.r, placed.offset, size, file});
+      plan_.moved.push_back({placed.name, disk, placed.track, placed.r, placed.offset, size, file});
       if (countedUnchanged_.erase(file) != 0) {
         --plan_.unchanged;
       }

@@ -14,10 +14,11 @@
 #include "d88_image.h"
 #include "diagnostic.h"
 #include "edit_source.h"
+#include "file_tables.h"
 
 // A file put back, as its line reports it.
 struct PutLine {
-  std::string name;
+  TableFileName name{};
   std::int32_t disk = 0;
   std::int32_t track = 0;
   std::int32_t r = 0;

@@ -1,33 +1,34 @@
 #include "put_report.h"
 
-#include <algorithm>
-#include <utility>
-#include <vector>
-
 #include "string_format.h"
 
 using d88text::format;
 
 std::string putReport(const PutPlan& plan, bool dryRun) {
-  // Files put back and moved, in disk and file order.
-  std::vector<std::pair<const PutLine*, bool>> lines;
-  for (const PutLine& line : plan.putBack) {
-    lines.emplace_back(&line, false);
-  }
-  for (const PutLine& line : plan.moved) {
-    lines.emplace_back(&line, true);
-  }
-  std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) {
-    return a.first->disk != b.first->disk ? a.first->disk < b.first->disk
-                                          : a.first->file < b.first->file;
-  });
+  // A line is at most this long (a size past 0xFFFF takes more digits): the
+  // report of thousands of moved files is built without regrowing.
+  constexpr std::size_t kLineSize = 72;
   std::string out;
-  for (const auto& [line, moved] : lines) {
-    out +=
-        format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X%s\n",
-               line->name.c_str(), static_cast<int>(line->disk), static_cast<unsigned>(line->track),
-               static_cast<unsigned>(line->r), static_cast<unsigned>(line->offset),
-               static_cast<unsigned>(line->size), moved ? "  moved" : "");
+  out.reserve((plan.putBack.size() + plan.moved.size() + 1) * kLineSize);
+  const auto append = [&](const PutLine& line, bool moved) {
+    out += format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X%s\n",
+                  line.name.data(), static_cast<int>(line.disk), static_cast<unsigned>(line.track),
+                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
+                  static_cast<unsigned>(line.size), moved ? "  moved" : "");
+  };
+  // Files put back and moved, each list in disk and file order, merged.
+  const auto before = [](const PutLine& a, const PutLine& b) {
+    return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
+  };
+  std::size_t put = 0;
+  std::size_t moved = 0;
+  while (put < plan.putBack.size() || moved < plan.moved.size()) {
+    if (moved == plan.moved.size() ||
+        (put < plan.putBack.size() && before(plan.putBack[put], plan.moved[moved]))) {
+      append(plan.putBack[put++], false);
+    } else {
+      append(plan.moved[moved++], true);
+    }
   }
   out += dryRun ? "dry run: " : "";
   if (plan.resize) {
