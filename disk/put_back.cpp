@@ -307,7 +307,7 @@ class Planner {
   // Plans the size changes of the disk just compared, table by table, and
   // lays them over the image only when every table of the disk fits.
   void planResizes(std::int32_t disk) {
-    DiskUsage usage;
+    DiskUsage& usage = usage_;
     usage.collect(original_, scratch_.kind, tables_);
     std::vector<RelaidTable> planned;
     bool refused = false;
@@ -804,6 +804,9 @@ class Planner {
   // another size.
   std::int32_t firstTableFiles_ = 0;
   std::vector<ResizeEdit> resizes_;
+  // The users of the bytes of the disk being re-laid: one set of room for
+  // every disk, so that disk after disk does not scatter the heap.
+  DiskUsage usage_;
   // Files of the disk compared equal, by listing index: a file that then
   // moves counts as moved instead.
   std::set<std::size_t> countedUnchanged_;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,8 +30,10 @@ struct PutLine {
 
 struct PutPlan {
   std::vector<PutLine> putBack;  // in disk and file order
-  std::vector<PutLine> moved;    // files moved by a size change, at their new places
-  bool resize = false;           // sizes may change: the summary counts moved files
+  // Files moved by a size change, at their new places: thousands on a big
+  // image, kept in blocks rather than one array that regrows.
+  std::deque<PutLine> moved;
+  bool resize = false;  // sizes may change: the summary counts moved files
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;

@@ -10,11 +10,17 @@ std::string putReport(const PutPlan& plan, bool dryRun) {
   constexpr std::size_t kLineSize = 72;
   std::string out;
   out.reserve((plan.putBack.size() + plan.moved.size() + 1) * kLineSize);
+  writePutReport(plan, dryRun, [&](const std::string& line) { out += line; });
+  return out;
+}
+
+void writePutReport(const PutPlan& plan, bool dryRun,
+                    const std::function<void(const std::string&)>& write) {
   const auto append = [&](const PutLine& line, bool moved) {
-    out += format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X%s\n",
-                  line.name.data(), static_cast<int>(line.disk), static_cast<unsigned>(line.track),
-                  static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
-                  static_cast<unsigned>(line.size), moved ? "  moved" : "");
+    write(format("%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X%s\n",
+                 line.name.data(), static_cast<int>(line.disk), static_cast<unsigned>(line.track),
+                 static_cast<unsigned>(line.r), static_cast<unsigned>(line.offset),
+                 static_cast<unsigned>(line.size), moved ? "  moved" : ""));
   };
   // Files put back and moved, each list in disk and file order, merged.
   const auto before = [](const PutLine& a, const PutLine& b) {
@@ -30,13 +36,15 @@ std::string putReport(const PutPlan& plan, bool dryRun) {
       append(plan.moved[moved++], true);
     }
   }
-  out += dryRun ? "dry run: " : "";
+  const std::string marked = dryRun ? "dry run: " : "";
   if (plan.resize) {
-    return out + format("put back: %d, moved: %d, unchanged: %d, ignored: %d\n",
-                        static_cast<int>(plan.putBack.size()), static_cast<int>(plan.moved.size()),
-                        static_cast<int>(plan.unchanged), static_cast<int>(plan.ignored));
+    write(marked + format("put back: %d, moved: %d, unchanged: %d, ignored: %d\n",
+                          static_cast<int>(plan.putBack.size()),
+                          static_cast<int>(plan.moved.size()), static_cast<int>(plan.unchanged),
+                          static_cast<int>(plan.ignored)));
+    return;
   }
-  return out + format("put back: %d, unchanged: %d, ignored: %d\n",
-                      static_cast<int>(plan.putBack.size()), static_cast<int>(plan.unchanged),
-                      static_cast<int>(plan.ignored));
+  write(marked + format("put back: %d, unchanged: %d, ignored: %d\n",
+                        static_cast<int>(plan.putBack.size()), static_cast<int>(plan.unchanged),
+                        static_cast<int>(plan.ignored)));
 }

@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writeResult(putReport(plan, arguments.dryRun));
+  writePutReport(plan, arguments.dryRun, [](const std::string& line) { writeResult(line); });
   if (!resultWritten("report", writes && !arguments.dryRun
                                    ? " (" + destination.u8string() + " was written all the same)"
                                    : std::string())) {
