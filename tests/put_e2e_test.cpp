@@ -123,6 +123,18 @@ FixedTableLayout holesLayout() {
   return data;
 }
 
+// A data disk whose second table's track (66) lacks its last sector, so that
+// the table reads 15 of its 16 sectors.
+FixedTableLayout shortTableTrackLayout() {
+  FixedTableLayout data = dataLayout();
+  d88test::Track track;
+  for (std::uint8_t r = 1; r <= 15; ++r) {
+    track.sector(33, 0, r, 1, data.disk.contents(address(66, r, 0), 256));
+  }
+  data.disk.replace(66, track);
+  return data;
+}
+
 // A system disk whose first table runs 153 entries into S000's bytes.
 FixedTableLayout bigTableLayout() {
   return d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
@@ -608,14 +620,15 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
 // Refusals: nothing is written, not even the changes that were fine
 
 TEST_F(PutTest, RefusalsWriteNothing) {
-  enum { kTwo, kBroken, kBigTable, kCut, kHoles, kTwice };
+  enum { kTwo, kBroken, kBigTable, kCut, kHoles, kTwice, kShortTable };
   const Bytes images[] = {
       twoDisks(), d88test::concat({systemLayout().build(), brokenLayout().build()}),
       d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem(),
       d88test::concat({systemLayout().build(), holesLayout().build()}),
       // The first table's 0x102 files run into the second table's numbers.
       d88test::concat({systemLayout().build(),
-                       d88test::dataDisk(std::vector<std::int32_t>(0x101, 1), {400}).build()})};
+                       d88test::dataDisk(std::vector<std::int32_t>(0x101, 1), {400}).build()}),
+      d88test::concat({systemLayout().build(), shortTableTrackLayout().build()})};
   const std::vector<std::string> resize{"--resize"};
   const std::string cannot = " cannot change size: ";
   const std::string header = "error: 000/D002 would change the header of disk 1\n";
@@ -699,6 +712,20 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {{"001/D001", -1, ""}},
        resize,
        "error: 001/D001" + cannot + "D002 is not laid end to end: track 0A has no sector 02\n"},
+      {kShortTable,
+       {{"001/D101", 400, "#"}},
+       resize,
+       "error: 001/D101" + cannot + "the second table's track 42 does not read all 4096 bytes\n"},
+      // D102 starts at offset 0x90 of its sector; d88extract skips what
+      // reaches past 327,680 bytes with its offset.
+      {kTwo,
+       {{"001/D102", 327680, "#"}},
+       resize,
+       "error: 001/D102 is 327681 bytes: no file of a table reaches past 327680 bytes\n"},
+      {kTwo,
+       {{"001/D102", 327680 - 0x90, "#"}},
+       resize,
+       "error: 001/D102" + cannot + "D102 would reach past 327680 bytes, its offset included\n"},
       {kTwice,
        {{"001/D101", 400, "#"}},
        resize,
