@@ -135,6 +135,15 @@ FixedTableLayout shortTableTrackLayout() {
   return data;
 }
 
+// A disk recognised as neither kind: its table on track 0 lists _000 and
+// _001, whose first entries are not the data disk's.
+d88test::FixedTableDisk unrecognisedDisk() {
+  d88test::FixedTableDisk disk;
+  disk.put(address(1, 1, 0), d88test::textContents("X", 600));
+  disk.table(0, {address(1, 1, 0), address(1, 1, 100), address(1, 3, 88)});
+  return disk;
+}
+
 // A system disk whose first table runs 153 entries into S000's bytes.
 FixedTableLayout bigTableLayout() {
   return d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
@@ -620,7 +629,7 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
 // Refusals: nothing is written, not even the changes that were fine
 
 TEST_F(PutTest, RefusalsWriteNothing) {
-  enum { kTwo, kBroken, kBigTable, kCut, kHoles, kTwice, kShortTable };
+  enum { kTwo, kBroken, kBigTable, kCut, kHoles, kTwice, kShortTable, kUnrecognised };
   const Bytes images[] = {
       twoDisks(), d88test::concat({systemLayout().build(), brokenLayout().build()}),
       d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem(),
@@ -628,7 +637,8 @@ TEST_F(PutTest, RefusalsWriteNothing) {
       // The first table's 0x102 files run into the second table's numbers.
       d88test::concat({systemLayout().build(),
                        d88test::dataDisk(std::vector<std::int32_t>(0x101, 1), {400}).build()}),
-      d88test::concat({systemLayout().build(), shortTableTrackLayout().build()})};
+      d88test::concat({systemLayout().build(), shortTableTrackLayout().build()}),
+      d88test::concat({systemLayout().build(), unrecognisedDisk().build()})};
   const std::vector<std::string> resize{"--resize"};
   const std::string cannot = " cannot change size: ";
   const std::string header = "error: 000/D002 would change the header of disk 1\n";
@@ -712,6 +722,11 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {{"001/D001", -1, ""}},
        resize,
        "error: 001/D001" + cannot + "D002 is not laid end to end: track 0A has no sector 02\n"},
+      {kUnrecognised,
+       {{"001/_001", 500, "#"}},
+       resize,
+       "error: 001/_001" + cannot +
+           "the disk is not recognised, and its tables mix what both probes read\n"},
       {kShortTable,
        {{"001/D101", 400, "#"}},
        resize,
