@@ -770,6 +770,22 @@ test('several files at once: the catalogue as d88info --summary; a row opens its
   assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', given[1]])));
   assert.equal(await page.$eval('#catalogue tr.shown button.open', (e) => e.textContent), 'cut.d88');
   assert.equal((await catalogue()).length, given.length + 2);
+  // A file of 3 GiB among them is not read: its row says so, the total
+  // counts it as failed and adds nothing for it.
+  const huge = image('huge-catalogue.d88');
+  fs.closeSync(fs.openSync(huge, 'w'));
+  fs.truncateSync(huge, 3 * 2 ** 30);
+  await page.evaluate(() => window.d88Timings = {});
+  await (await page.$('#chooser')).uploadFile(given[0], huge, given[1]);
+  await page.waitForFunction(() => window.d88Timings.given !== undefined);
+  fs.rmSync(huge);
+  const rows = await catalogue();
+  assert.deepEqual(rows[2], ['not read: 2 GiB or more']);
+  const two = summaryLines(given.slice(0, 2));
+  assert.deepEqual([rows[1], rows[3]].map((row) => row.map(Number)),
+      two.slice(0, 2).map((line) => columns.map((key) => line[key])));
+  assert.deepEqual(rows[4].map(Number), columns.map((key) => two[2][key]));
+  assert.equal(await page.$eval('#catalogue tfoot th', (e) => e.textContent), 'total (3 files, 1 failed)');
   // One file given again: the catalogue goes.
   await load(image('sample.d88'));
   assert.ok(await page.$eval('#catalogue', (e) => e.hidden));
