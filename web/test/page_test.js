@@ -662,7 +662,8 @@ test('the page in English and in Japanese: every text from its table, the switch
   const two = [image('sample.d88'), image('cut.d88')];
   await everythingShown(page, two);
   assert.deepEqual(await foreignTexts(page), []);
-  await page.click('button.name[data-disk="0"][data-file="2"]');
+  await page.focus('button.name[data-disk="0"][data-file="2"]');
+  await page.keyboard.press('Enter');
   await page.waitForFunction(() => document.getElementById('preview').open);
   assert.deepEqual(await foreignTexts(page), []);
   await page.keyboard.press('Escape');
@@ -709,11 +710,12 @@ test('the page in English and in Japanese: every text from its table, the switch
     await ja.waitForFunction(() => window.d88Timings.given !== undefined);
     await ja.$eval('details.map[data-disk="0"]', (d) => d.open = true);
     await ja.waitForSelector('details.map[data-disk="0"] .cell');
-    await ja.click(`button.name[data-disk="0"][data-file="${await ja.evaluate(() => {
+    await ja.focus(`button.name[data-disk="0"][data-file="${await ja.evaluate(() => {
       window.d88EnsureRows(0);
       return [...document.querySelectorAll('button.name[data-disk="0"]')].find((b) => b.textContent === 'S117')
           .dataset.file;
     })}"]`);
+    await ja.keyboard.press('Enter');
     await ja.waitForFunction(() => document.getElementById('preview').open);
     await ja.click('#tab-text');
     assert.deepEqual(await foreignTexts(ja), []);
