@@ -209,7 +209,8 @@ int main(int argc, char** argv) {
   prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info");
   Options options;
   app.add_flag("--json", options.json,
-               "one JSON document (schema 3) instead of text; one line a file for several");
+               "one JSON document (schema 4) instead of text; one line a file for several");
+  static_assert(kJsonSchemaVersion == 4, "the help names the schema version");
   app.add_flag("--summary", options.summary, "one row a file and a total, not the listings");
   app.add_flag("-r", options.recursive, "walk the folders among the PATHs for D88 files");
   app.add_option("-j", options.threads, "list N files at once (default: one per core)")

@@ -33,6 +33,7 @@ struct Options {
   std::string output;  // empty: none
   std::string disk;    // empty: the folder holds every disk's subfolder
   bool dryRun = false;
+  bool resize = false;
 };
 
 // The options, one line each, in the order the help lists them.
@@ -50,6 +51,7 @@ void defineOptions(CLI::App& app, Options& options) {
       ->check(CLI::Validator(
           [](const std::string& name) { return name.empty() ? "an empty output name" : ""; }, ""));
   app.add_flag("-n", options.dryRun, "check and report, write nothing");
+  app.add_flag("--resize", options.resize, "a file may change size, the files after it move");
 }
 
 void writeError(const std::string& text) {
@@ -184,7 +186,9 @@ int main(int argc, char** argv) {
   FolderEdits edits(platform::pathFromUtf8(options.folder), disk);
   FileReplacer writer(held, d88Path, destination, inPlace, options.dryRun, hint);
   PutPlan plan;
-  const bool done = putBack(originalImage, patchedImage, edits, writer, plan);
+  PlanOptions planOptions;
+  planOptions.resize = options.resize;
+  const bool done = putBack(originalImage, patchedImage, edits, writer, plan, planOptions);
   std::fflush(stdout);
   for (const Diagnostic& diagnostic : plan.diagnostics) {
     d88text::writeText(stderr, diagnosticLine(diagnostic) + "\n");
@@ -195,7 +199,7 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writeResult(putReport(plan, options.dryRun));
+  writePutReport(plan, options.dryRun, [](const std::string& line) { writeResult(line); });
   if (!resultWritten("report", writes && !options.dryRun
                                    ? " (" + destination.u8string() + " was written all the same)"
                                    : std::string())) {
