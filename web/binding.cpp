@@ -158,10 +158,11 @@ class MemoryFileWriter final : public ImageWriter {
 };
 
 // Puts back `files`, an array of {disk, name, bytes}, as d88put does with a
-// folder holding just them. On success the image at kImagePath is replaced
-// by the changed one; on any error it stays as it was. Returns {accepted,
-// out, err}: d88put's standard output and standard error.
-val putBackEdits(const val& files) {
+// folder holding just them, and with `resize` as d88put --resize does. On
+// success the image at kImagePath is replaced by the changed one; on any
+// error it stays as it was. Returns {accepted, out, err}: d88put's standard
+// output and standard error.
+val putBackEdits(const val& files, bool resize) {
   MemoryEdits edits;
   const std::size_t count = files["length"].as<std::size_t>();
   for (std::size_t i = 0; i < count; ++i) {
@@ -174,7 +175,9 @@ val putBackEdits(const val& files) {
   std::string err;
   bool accepted = openImage() && patchedImage.open(kImagePath);
   if (accepted) {
-    accepted = putBack(image, patchedImage, edits, writer, plan);
+    PlanOptions options;
+    options.resize = resize;
+    accepted = putBack(image, patchedImage, edits, writer, plan, options);
     for (const Diagnostic& diagnostic : plan.diagnostics) {
       err += diagnosticLine(diagnostic) + "\n";
     }

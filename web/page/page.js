@@ -492,12 +492,13 @@ function report(heading, text, accepted) {
 // reports it.
 async function putBack(edits, what) {
   const module = await ready;
-  const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})));
+  const resize = $('resize').checked;
+  const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})), resize);
   if (!result.accepted) {
     report(refused, result.err, false);
     return;
   }
-  for (const edit of edits) state.replaced.set(fileKey(edit.disk, edit.name), edit);
+  for (const edit of edits) state.replaced.set(fileKey(edit.disk, edit.name), {...edit, resize});
   state.dirty = true;
   report(what, result.out + result.err, true);
   relist(module);
@@ -510,7 +511,9 @@ async function rebuild(what) {
   writeImage(module, state.original);
   const edits = [...state.replaced.values()];
   if (edits.length) {
-    const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})));
+    // Put back as they were: moving later files if any of them did.
+    const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})),
+        edits.some((edit) => edit.resize));
     report(what, result.out + result.err, result.accepted);
   } else {
     report(what, '', true);

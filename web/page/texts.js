@@ -29,6 +29,7 @@ self.d88Texts = {
       'disk folders (000/S117), such a folder, or a zip of one.',
     units: 'Numbers are decimal; hexadecimal is written 0x… (hover a number for it), and the sector ID ' +
       'lines are d88info\'s own, in hexadecimal.',
+    resizeChoice: 'let later files move (the size may change)',
     replacedHeading: 'Replaced files',
     find: 'Find',
     namePlaceholder: 'name',
@@ -184,6 +185,7 @@ self.d88Texts = {
       'ディスクごとのフォルダーに入ったファイル (000/S117)、そのフォルダー、またはその zip が使えます。',
     units: '数値は 10 進数です。16 進数は 0x… と書きます (数値にポインターを重ねると表示)。' +
       'セクター ID の行は d88info の出力そのままで、16 進数です。',
+    resizeChoice: '後ろのファイルを動かしてよい (サイズが変わってもよい)',
     replacedHeading: '差し替えたファイル',
     find: '検索',
     namePlaceholder: 'ファイル名',

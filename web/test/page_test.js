@@ -146,14 +146,15 @@ const fileIndex = (disk, name) => page.evaluate((disk, name) => {
 const text = (selector) => page.$eval(selector, (e) => e.textContent);
 
 // d88put on `d88` with a folder holding `files` ({'000/S117': bytes}),
-// writing to `output`: its status, standard output and standard error.
-function d88put(d88, files, output) {
+// writing to `output`, with `options`: its status, standard output and
+// standard error.
+function d88put(d88, files, output, options = []) {
   const folder = fs.mkdtempSync(path.join(out, 'put-'));
   for (const [name, bytes] of Object.entries(files)) {
     fs.mkdirSync(path.join(folder, path.dirname(name)), {recursive: true});
     fs.writeFileSync(path.join(folder, name), bytes);
   }
-  const run = child.spawnSync(bin('d88put'), [d88, folder, '-o', output], {encoding: 'utf8'});
+  const run = child.spawnSync(bin('d88put'), [d88, folder, '-o', output, ...options], {encoding: 'utf8'});
   return {status: run.status, text: run.stdout + run.stderr};
 }
 
@@ -407,6 +408,44 @@ test('replacements put back as d88put puts them; a refused one changes nothing',
   assert.equal(saved.name, 'sample.d88');
   assert.ok(saved.bytes.equals(fs.readFileSync(current)));
   assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', current])));
+});
+
+// Sizes changed with "let later files move", each a row: the file, the
+// bytes it grows by (shrinks by, when negative), whether later files may
+// move. Each compared with d88put, with --resize when they may.
+const resizes = [
+  ['000/S118', 300, true],
+  ['000/S118', -200, true],
+  ['000/S118', 300, false],
+  ['000/S000', 16, true],
+  ['001/D101', 256, true],
+];
+test('let later files move: sizes changed as d88put --resize changes them', async () => {
+  const files = extracted(image('sample.d88'));
+  for (const [name, grow, resize] of resizes) {
+    await load(image('sample.d88'));
+    assert.equal(await page.$eval('#resize', (e) => e.checked), false);
+    const bytes = grow > 0 ? Buffer.concat([files[name], Buffer.alloc(grow, 0x5A)]) :
+      files[name].subarray(0, files[name].length + grow);
+    const [disk, base] = name.split('/');
+    const file = path.join(out, 'images', `${base}${grow}`);
+    fs.writeFileSync(file, bytes);
+    if (resize) await page.click('#resize');
+    const shown = await replace(Number(disk), base, file);
+    const next = path.join(out, `resize-${base}${grow}-${resize}.d88`);
+    const put = d88put(image('sample.d88'), {[name]: bytes}, next, resize ? ['--resize'] : []);
+    assert.deepEqual(shown, {heading: put.status === 0 ? `Replaced ${base} of disk ${Number(disk)} with ${base}${grow}.` :
+      'Refused: nothing was changed', text: put.text, accepted: put.status === 0}, `${name} ${grow} ${resize}`);
+    if (put.status === 0) {
+      assert.ok((await download('#download-image')).bytes.equals(fs.readFileSync(next)));
+      // The rows give the new places, as d88info lists them.
+      const listed = JSON.parse(execFileSync(bin('d88info'), ['--json', next])).disks[Number(disk)].files;
+      const rows = await page.$$eval(`section.disk[data-disk="${Number(disk)}"] tbody tr`, (list) =>
+        list.map((row) => [...row.querySelectorAll('td')].slice(1, 5).map((cell) => Number(cell.textContent))));
+      assert.deepEqual(rows, listed.map((f) => [f.track, f.sector, f.offset, f.size]));
+    }
+    await page.$eval('#resize', (e) => e.checked = false);
+  }
 });
 
 test('Undo and Reset; leaving with replacements not downloaded asks first', async () => {
