@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue.h"
 #include "d88_text.h"
 #include "listing.h"
 #include "listing_json.h"
@@ -22,6 +23,7 @@
 #include "put_back.h"
 #include "put_report.h"
 #include "string_format.h"
+#include "summary.h"
 
 namespace {
 
@@ -156,10 +158,11 @@ class MemoryFileWriter final : public ImageWriter {
 };
 
 // Puts back `files`, an array of {disk, name, bytes}, as d88put does with a
-// folder holding just them. On success the image at kImagePath is replaced
-// by the changed one; on any error it stays as it was. Returns {accepted,
-// out, err}: d88put's standard output and standard error.
-val putBackEdits(const val& files) {
+// folder holding just them, and with `resize` as d88put --resize does. On
+// success the image at kImagePath is replaced by the changed one; on any
+// error it stays as it was. Returns {accepted, out, err}: d88put's standard
+// output and standard error.
+val putBackEdits(const val& files, bool resize) {
   MemoryEdits edits;
   const std::size_t count = files["length"].as<std::size_t>();
   for (std::size_t i = 0; i < count; ++i) {
@@ -172,7 +175,9 @@ val putBackEdits(const val& files) {
   std::string err;
   bool accepted = openImage() && patchedImage.open(kImagePath);
   if (accepted) {
-    accepted = putBack(image, patchedImage, edits, writer, plan);
+    PlanOptions options;
+    options.resize = resize;
+    accepted = putBack(image, patchedImage, edits, writer, plan, options);
     for (const Diagnostic& diagnostic : plan.diagnostics) {
       err += diagnosticLine(diagnostic) + "\n";
     }
@@ -228,16 +233,17 @@ bool readsAsText(const std::uint8_t* bytes, std::size_t size) {
 
 // Megabytes of a size, as the warnings give it.
 std::string megabytes(double size) {
-  return d88text::format("%.0f MB", size / 1e6);
+  return d88text::format("%.0f", size / 1e6);
 }
 
-// Why the file does not look like a D88 file, or why a disk is cut short;
-// empty when nothing is amiss. A first disk whose size field is negative,
-// or reaches past the file with a media type no writer uses, or whose name
-// and size field read as text, is taken for another kind of file.
-std::string diskWarning(const DiskListing& disk, std::int64_t fileSize) {
+// Why the file does not look like a D88 file, or why a disk is cut short,
+// as the key of the page's words and their numbers; null when nothing is
+// amiss. A first disk whose size field is negative, or reaches past the
+// file with a media type no writer uses, or whose name and size field read
+// as text, is taken for another kind of file.
+nlohmann::ordered_json diskWarning(const DiskListing& disk, std::int64_t fileSize) {
   if (!disk.headerComplete) {
-    return {};
+    return nullptr;
   }
   const std::int64_t end = static_cast<std::int64_t>(disk.offset) + disk.sizeField;
   const bool pastEnd = end > fileSize;
@@ -251,20 +257,18 @@ std::string diskWarning(const DiskListing& disk, std::int64_t fileSize) {
                       readsAsText(size.data(), size.size());
     const bool knownMedia = std::string_view(mediaName(disk.mediaType)) != "unknown";
     if (disk.sizeField < 0 || (pastEnd && (text || !knownMedia))) {
-      return d88text::format(
-          "This does not look like a D88 file: the first disk claims %s in a file of %lld bytes",
-          megabytes(static_cast<double>(disk.sizeField)).c_str(), static_cast<long long>(fileSize));
+      return {{"key", "warnForeignSize"},
+              {"claims", megabytes(static_cast<double>(disk.sizeField))},
+              {"fileSize", fileSize}};
     }
     if (text) {
-      return "This does not look like a D88 file: its first disk's header reads as text";
+      return {{"key", "warnForeignText"}};
     }
   }
   if (pastEnd) {
-    return d88text::format("Cut short: this disk claims %d bytes, the file holds %lld of them",
-                           static_cast<int>(disk.sizeField),
-                           static_cast<long long>(fileSize - disk.offset));
+    return {{"key", "warnCutShort"}, {"claims", disk.sizeField}, {"holds", fileSize - disk.offset}};
   }
-  return {};
+  return nullptr;
 }
 
 nlohmann::ordered_json fileSummary(const FileListing& listing, bool last) {
@@ -278,13 +282,12 @@ nlohmann::ordered_json fileSummary(const FileListing& listing, bool last) {
                               {"size", file.size},
                               {"verdictWord", words.verdict},
                               {"verdict", verdictText(listing)},
+                              {"reason", words.reason == nullptr ? "" : words.reason},
+                              {"bytesRead", listing.bytesRead},
                               {"written", written},
                               {"last", last},
                               {"writtenWithoutAll", file.writtenWithoutAll},
                               {"changeable", last && isChangeable(listing.verdict)}};
-  if (last && !isChangeable(listing.verdict)) {
-    json["unchangeableWhy"] = "its chain breaks: bytes past the break have no place on the disk";
-  }
   return json;
 }
 
@@ -553,6 +556,50 @@ std::string previewText() {
   return text;
 }
 
+// ---- A catalogue of several D88 files, each summed up as d88info --summary
+// sums it up. The page writes the files one at a time to kCataloguePath.
+
+constexpr char kCataloguePath[] = "/catalogue.d88";
+ListingSummary catalogueTotal;
+std::int64_t catalogueInputs = 0;
+std::int64_t catalogueFailed = 0;
+
+void catalogueStart() {
+  catalogueTotal = {};
+  catalogueInputs = 0;
+  catalogueFailed = 0;
+}
+
+// The line d88info --summary --json prints for the file at kCataloguePath,
+// shown as `shown`; the file counts towards the total.
+std::string catalogueAdd(const std::string& shown) {
+  ++catalogueInputs;
+  // Its own reader: the image on show stays open as it is.
+  d88::D88Image file;
+  if (!file.open(kCataloguePath)) {
+    ++catalogueFailed;
+    return jsonFailureLine(shown, InputFailure::CannotOpen);
+  }
+  filesOfDisk = -1;
+  ListingSummary summary;
+  DiskListing disk;
+  for (std::int32_t index = 0; index < file.diskCount(); ++index) {
+    describeDisk(file, index, buffers, disk, kSummaryParts);
+    // A header the scan found that does not read whole, as d88info counts it.
+    if (!disk.headerComplete) {
+      ++catalogueFailed;
+      return jsonFailureLine(shown, InputFailure::Changed);
+    }
+    summary.add(disk);
+  }
+  catalogueTotal += summary;
+  return summaryJsonLine(shown, summary);
+}
+
+// The total line d88info --summary --json ends with.
+std::string catalogueEnd() {
+  return summaryJsonTotal(catalogueInputs, catalogueFailed, catalogueTotal);
+}
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(d88explorer) {
@@ -564,4 +611,7 @@ EMSCRIPTEN_BINDINGS(d88explorer) {
   emscripten::function("previewOpen", &previewOpen);
   emscripten::function("previewHex", &previewHex);
   emscripten::function("previewText", &previewText);
+  emscripten::function("catalogueStart", &catalogueStart);
+  emscripten::function("catalogueAdd", &catalogueAdd);
+  emscripten::function("catalogueEnd", &catalogueEnd);
 }

@@ -7,7 +7,41 @@
 'use strict';
 
 const IMAGE = '/image.d88';  // where the binding reads the image
+const CATALOGUE = '/catalogue.d88';  // where it sums up each file of several
+const LANGUAGE_KEY = 'd88extract-language';
 const $ = (id) => document.getElementById(id);
+
+// ---- The page's words (texts.js), in the language chosen last or else the
+// browser's.
+
+const storedLanguage = () => {
+  try {
+    return localStorage.getItem(LANGUAGE_KEY);
+  } catch {
+    return null;  // storage turned off: the browser's language it is
+  }
+};
+let language = d88Language(storedLanguage(), navigator.languages);
+const t = (key, params = {}) => d88Texts[language][key].replace(/\{(\w+)\}/g, (_, name) => params[name]);
+// The words for `n` things: the key's One or Many form.
+const tn = (key, n, params = {}) => t(key + (n === 1 ? 'One' : 'Many'), {n, ...params});
+
+// The page's own texts, set from the table by their data-t attributes.
+function applyTexts() {
+  document.documentElement.lang = language;
+  document.title = t('title');
+  for (const element of document.querySelectorAll('[data-t]')) element.textContent = t(element.dataset.t);
+  for (const [attribute, key] of [['placeholder', 'tPlaceholder'], ['aria-label', 'tLabel']]) {
+    for (const element of document.querySelectorAll(`[data-${key.replace(/[A-Z]/, (c) => '-' + c.toLowerCase())}]`)) {
+      element.setAttribute(attribute, t(element.dataset[key]));
+    }
+  }
+  for (const button of document.querySelectorAll('#languages button')) {
+    button.setAttribute('aria-pressed', String(button.dataset.language === language));
+  }
+}
+applyTexts();
+
 const state = {
   name: '',
   original: null,  // the bytes of the file as it was given
@@ -19,27 +53,34 @@ const state = {
   replaceTarget: null,
   busy: false,
   preview: null,  // {disk, file, size, view, lines}
+  status: () => t('loading'),  // the status line, written again in another language
+  report: null,  // the report's heading and page-made text, as functions
+  catalogue: null,  // several files given: {files, rows, total, shown}
 };
+$('status').textContent = state.status();
 // Timings of the last listing, zip and preview, in milliseconds, for the
 // tests and the bench: each is taken after the page has painted.
 window.d88Timings = {};
 const ready = createD88Web().then((module) => {
-  $('status').textContent = 'Ready.';
+  setStatus(() => t('ready'));
   return module;
 }, (error) => {
-  $('status').textContent = 'This browser cannot run the page: ' + error;
+  setStatus(() => t('noWasm', {error}));
 });
 
 // Numbers are shown in decimal, with their hexadecimal on hover.
 const hex = (value, width) => (value >>> 0).toString(16).toUpperCase().padStart(width, '0');
 const escapeHtml = (text) => String(text).replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
-const number = (value, width) => `<span title="0x${hex(value, width)}">${value}</span>`;
+const number = (value, width) => `<span class="data" title="0x${hex(value, width)}">${value}</span>`;
+const data = (text) => `<span class="data">${escapeHtml(text)}</span>`;
 const painted = () => new Promise((resolve) =>
   requestAnimationFrame(() => requestAnimationFrame(resolve)));
 const baseName = () => state.name.replace(/\.[^.]*$/, '');
 
+// The status line: `text` gives it in the page's language.
 function setStatus(text, progress) {
-  $('status').textContent = text;
+  state.status = text;
+  $('status').textContent = text();
   const bar = $('progress');
   bar.hidden = progress === undefined;
   if (progress !== undefined) {
@@ -83,27 +124,34 @@ function shownFiles(disk) {
   return by ? files.sort(by) : files;
 }
 
+// A file's verdict in words, as d88info's listing gives it in English.
+function verdictText(file) {
+  if (file.verdictWord === 'incomplete') {
+    return t('verdictIncomplete', {read: hex(file.bytesRead, 4), size: hex(file.size, 4)});
+  }
+  return file.reason ? t('verdictSkipped', {reason: t(file.reason)}) : t(file.verdictWord);
+}
+
 function rowHtml(disk, file, i) {
   const key = `${disk.index}/${file.name}`;
   const replaced = file.last && state.replaced.has(key);
   const name = file.written ?
-    `<button type="button" class="name" data-disk="${disk.index}" data-file="${i}"` +
-      ` title="Show ${file.name}">${file.name}</button>` : file.name;
+    `<button type="button" class="name data" data-disk="${disk.index}" data-file="${i}"` +
+      ` title="${escapeHtml(t('showFile', {name: file.name}))}">${file.name}</button>` : data(file.name);
   let replace = '';
   if (file.last) {
-    const why = file.changeable ? `Put a changed copy of ${file.name} back` :
-      `${file.name} cannot be replaced: ${file.unchangeableWhy}`;
+    const why = t(file.changeable ? 'replaceTitle' : 'cannotReplace', {name: file.name});
     replace = `<button type="button" class="replace" data-disk="${disk.index}" data-file="${i}"` +
-        ` aria-label="Replace ${file.name}" title="${escapeHtml(why)}"` +
-        `${file.changeable ? '' : ' disabled'}>Replace…</button>`;
+        ` aria-label="${escapeHtml(t('replaceLabel', {name: file.name}))}" title="${escapeHtml(why)}"` +
+        `${file.changeable ? '' : ' disabled'}>${t('replaceButton')}</button>`;
   } else if (file.written) {
-    replace = 'a later file has this name';
+    replace = t('laterSameName');
   }
   return `<tr class="${file.verdictWord}${replaced ? ' replaced' : ''}" data-file="${i}">` +
-      `<td>${name}${replaced ? ' <span class="mark">replaced</span>' : ''}</td>` +
+      `<td>${name}${replaced ? ` <span class="mark">${t('replacedMark')}</span>` : ''}</td>` +
       `<td>${number(file.track, 2)}</td><td>${number(file.sector, 2)}</td>` +
       `<td>${number(file.offset, 2)}</td><td>${number(file.size, 4)}</td>` +
-      `<td>${escapeHtml(file.verdict)}</td><td>${file.writtenWithoutAll ? 'yes' : ''}</td>` +
+      `<td>${escapeHtml(verdictText(file))}</td><td>${file.writtenWithoutAll ? t('yes') : ''}</td>` +
       `<td>${replace}</td></tr>`;
 }
 
@@ -126,34 +174,42 @@ function fillRows(section) {
   section.dataset.rows = 'yes';
 }
 
+// The listing's kinds of disk, by the name d88info gives them.
+const kindKeys = {'system disk': 'kindSystem', 'data disk': 'kindData', 'not recognised': 'kindUnknown'};
+
 function diskHtml(disk) {
-  const title = `Disk ${disk.index}`;
-  const warning = disk.warning ? `<p class="warning" role="note">${escapeHtml(disk.warning)}</p>` : '';
+  const title = t('disk', {n: disk.index});
+  const warning = disk.warning ?
+    `<p class="warning" role="note">${escapeHtml(t(disk.warning.key, disk.warning))}</p>` : '';
   if (!disk.headerComplete) {
     return `<section class="disk" data-disk="${disk.index}" aria-label="${title}">${warning}` +
-        `<h2>${title}</h2><p class="damaged">offset ${number(disk.offset, 8)}: header cut short</p></section>`;
+        `<h2>${title}</h2><p class="damaged">${t('headerCut', {offset: number(disk.offset, 8)})}</p></section>`;
   }
-  const tracks = `${disk.tracks} tracks` +
-      (disk.pastSize ? `, ${disk.pastSize} slot${disk.pastSize === 1 ? '' : 's'} past the disk's size` : '');
-  const protect = disk.writeProtect ? `<dt>Write-protected</dt><dd>0x${hex(disk.writeProtect, 2)}</dd>` : '';
-  const name = `<span class="disk-name" title="bytes 0x${disk.nameHex}">${escapeHtml(disk.name)}</span>`;
+  const tracks = `<span>${tn('tracks', disk.tracks)}</span>` +
+      (disk.pastSize ? `<span>${tn('pastSize', disk.pastSize)}</span>` : '');
+  const protect = disk.writeProtect ?
+    `<dt>${t('writeProtected')}</dt><dd>${data(`0x${hex(disk.writeProtect, 2)}`)}</dd>` : '';
+  const name = `<span class="disk-name data" title="bytes 0x${disk.nameHex}">${escapeHtml(disk.name)}</span>`;
+  const kind = kindKeys[disk.kind] ? t(kindKeys[disk.kind]) : disk.kind;
   return `<section class="disk" data-disk="${disk.index}" aria-labelledby="disk-${disk.index}">` +
-      `${warning}<h2 id="disk-${disk.index}">${title}: ${name}</h2>` +
-      `<dl><dt>Name</dt><dd>${escapeHtml(disk.name)} <code>(0x${disk.nameHex})</code></dd>` +
-      `<dt>Offset</dt><dd>${number(disk.offset, 8)}</dd>` +
-      `<dt>Media</dt><dd>${disk.media} (0x${hex(disk.mediaType, 2)})</dd>` +
-      `<dt>Size</dt><dd>${number(disk.sizeField, 8)} bytes</dd>${protect}` +
-      `<dt>Kind</dt><dd class="kind">${disk.kind}</dd><dt>Files</dt><dd>${disk.files.length}</dd></dl>` +
+      `${warning}<h2 id="disk-${disk.index}">${t('diskHeading', {n: disk.index})} ${name}</h2>` +
+      `<dl><dt>${t('name')}</dt><dd>${data(disk.name)} <code>(0x${disk.nameHex})</code></dd>` +
+      `<dt>${t('offset')}</dt><dd>${number(disk.offset, 8)}</dd>` +
+      `<dt>${t('media')}</dt><dd>${data(`${disk.media} (0x${hex(disk.mediaType, 2)})`)}</dd>` +
+      `<dt>${t('size')}</dt><dd>${number(disk.sizeField, 8)} ${t('bytes')}</dd>${protect}` +
+      `<dt>${t('kind')}</dt><dd class="kind">${kind}</dd>` +
+      `<dt>${t('files')}</dt><dd>${number(disk.files.length, 1)}</dd></dl>` +
       (disk.message ? `<p class="message" lang="ja">${escapeHtml(disk.message)}</p>` : '') +
-      (disk.files.length ?
-        `<button type="button" class="disk-zip" data-disk="${disk.index}">Download disk ${disk.index} (.zip)</button>` : '') +
-      `<details class="map" data-disk="${disk.index}"><summary>Map of the disk</summary>` +
+      (disk.files.length ? `<button type="button" class="disk-zip" data-disk="${disk.index}">` +
+        `${t('downloadDisk', {n: disk.index})}</button>` : '') +
+      `<details class="map" data-disk="${disk.index}"><summary>${t('mapOfDisk')}</summary>` +
       '<div class="map-body"></div></details>' +
-      `<details class="track-list" data-disk="${disk.index}"><summary>${tracks}: sector IDs (hexadecimal)</summary>` +
+      `<details class="track-list" data-disk="${disk.index}"><summary>${tracks}<span>${t('sectorIds')}</span></summary>` +
       '<pre class="tracks"></pre></details>' +
-      (disk.files.length ? '<div class="table-box"><table><thead><tr><th>Name</th><th>Track</th><th>Sector</th>' +
-        '<th>Offset</th><th>Size (bytes)</th><th>Verdict</th><th>Written without -a</th><th>Replace</th></tr></thead>' +
-        '<tbody></tbody></table></div>' : '<p>No files.</p>') + '</section>';
+      (disk.files.length ? '<div class="table-box"><table><thead><tr>' +
+        ['colName', 'colTrack', 'colSector', 'colOffset', 'colSize', 'colVerdict', 'colWithoutAll', 'colReplace']
+            .map((key) => `<th>${t(key)}</th>`).join('') + '</tr></thead>' +
+        '<tbody></tbody></table></div>' : `<p>${t('noFiles')}</p>`) + '</section>';
 }
 
 // Rows are written when their disk comes near the screen.
@@ -175,12 +231,17 @@ window.d88EnsureRows = ensureRows;
 async function list(module) {
   state.module = module;
   state.summary = JSON.parse(module.summary());
+  showDisks();
+}
+
+// The disks of the summary, written afresh.
+function showDisks() {
   const disks = state.summary.disks;
   rowsObserver.disconnect();
   if (!disks.length) {
     $('result').hidden = true;
     $('disks').textContent = '';
-    setStatus(`${state.name}: no disk image found`);
+    setStatus(() => t('noDisk', {name: state.name}));
     return;
   }
   $('disks').innerHTML = disks.map(diskHtml).join('');
@@ -195,8 +256,8 @@ function showCounts() {
   const disks = state.summary.disks;
   const files = disks.reduce((sum, disk) => sum + (disk.files ? disk.files.length : 0), 0);
   const replaced = state.replaced.size;
-  setStatus(`${state.name}: ${disks.length} disk${disks.length === 1 ? '' : 's'}, ${files} files` +
-      (replaced ? `, ${replaced} file${replaced === 1 ? '' : 's'} replaced` : '') + '.');
+  const counts = {name: state.name, disks: disks.length, files, replaced};
+  setStatus(() => (replaced ? tn('countsReplaced', replaced, counts) : tn('counts', disks.length, counts)));
 }
 
 // After a change to the image: the disks whose summary changed get their
@@ -243,7 +304,9 @@ async function readFile(file, progress = true) {
   return new Promise((resolve, reject) => {
     const reader = new FileReader();
     reader.onprogress = (event) => {
-      if (progress && event.lengthComputable) setStatus(`Reading ${file.name}…`, event.loaded / event.total);
+      if (progress && event.lengthComputable) {
+        setStatus(() => t('reading', {name: file.name}), event.loaded / event.total);
+      }
     };
     reader.onload = () => resolve(new Uint8Array(reader.result));
     reader.onerror = () => reject(reader.error);
@@ -251,26 +314,96 @@ async function readFile(file, progress = true) {
   });
 }
 
-async function load(file) {
+// Files given to the page: one is listed; of several, each is summed up in
+// the catalogue above the listing of the first.
+async function loadFiles(files) {
+  if (!files.length) return;
+  if (state.dirty && !confirm(t('notDownloaded', {name: state.name, next: files[0].name}))) return;
+  if (files.length === 1) {
+    state.catalogue = null;
+    showCatalogue();
+    await load(files[0], true);
+    return;
+  }
+  const started = performance.now();
+  const module = await ready;
+  module.catalogueStart();
+  const rows = [];
+  for (const [i, file] of files.entries()) {
+    setStatus(() => t('summing', {name: file.name, done: i + 1, total: files.length}), i / files.length);
+    removeCatalogueFile(module);
+    const row = {file, tooLarge: !module.mayBeImage(file.size)};
+    if (!row.tooLarge) {
+      try {
+        module.FS.writeFile(CATALOGUE, await readFile(file, false), {canOwn: true});
+      } catch (error) {
+        row.error = `${error.name}: ${error.message}`;
+      }
+    }
+    row.line = JSON.parse(module.catalogueAdd(file.name));
+    removeCatalogueFile(module);
+    rows.push(row);
+  }
+  state.catalogue = {rows, total: JSON.parse(module.catalogueEnd()), shown: 0};
+  showCatalogue();
+  window.d88Timings.catalogue = performance.now() - started;
+  await load(files[0], true);
+}
+
+const removeCatalogueFile = (module) => {
+  try {
+    module.FS.unlink(CATALOGUE);
+  } catch {
+    // Not there: the file before could not be read.
+  }
+};
+
+// The catalogue of the files given, each row a file; the one on show marked.
+function showCatalogue() {
+  const box = $('catalogue');
+  const catalogue = state.catalogue;
+  box.hidden = !catalogue;
+  if (!catalogue) return;
+  const columns = ['disks', 'systemDisks', 'dataDisks', 'notRecognised', 'files', 'incomplete', 'skipped'];
+  const headings = ['colDisks', 'colSystem', 'colData', 'colNotRecognised', 'colFiles', 'colIncomplete',
+    'colSkipped'];
+  const cells = (line) => columns.map((key) => `<td>${number(line[key], 1)}</td>`).join('');
+  const rows = catalogue.rows.map(({file, line, tooLarge}, i) => {
+    const shown = i === catalogue.shown;
+    const name = `<button type="button" class="open data" data-row="${i}" aria-current="${shown}"` +
+      ` title="${escapeHtml(t('openFile', {name: file.name}))}">${escapeHtml(file.name)}</button>`;
+    const failure = tooLarge ? 'tooLarge' : line.error;
+    return `<tr data-row="${i}"${shown ? ' class="shown"' : ''}><td>${name}` +
+      `${shown ? ` <span class="mark">${t('shownNow')}</span>` : ''}</td>` +
+      (failure ? `<td colspan="${columns.length}" class="failed">${t(failure)}</td>` : cells(line)) + '</tr>';
+  }).join('');
+  const total = catalogue.total;
+  const totalText = total.failed ? t('catalogueTotalFailed', total) :
+    tn('catalogueTotal', total.inputs, total);
+  box.querySelector('.table-box').innerHTML = `<table><thead><tr><th>${t('colPath')}</th>` +
+    headings.map((key) => `<th>${t(key)}</th>`).join('') + `</tr></thead><tbody>${rows}</tbody>` +
+    `<tfoot><tr><th scope="row">${totalText}</th>${cells(total)}</tr></tfoot></table>`;
+}
+
+// Lists `file`; `asked` when dropping replacements not downloaded was agreed.
+async function load(file, asked = false) {
   if (!file) return;
-  if (state.dirty && !confirm(`Your replacements in ${state.name} are not downloaded yet. ` +
-      `Load ${file.name} and drop them?`)) return;
+  if (!asked && state.dirty && !confirm(t('notDownloaded', {name: state.name, next: file.name}))) return;
   const started = performance.now();
   const module = await ready;
   if (!module.mayBeImage(file.size)) {
-    setStatus(`${file.name} is ${file.size} bytes: a D88 file is smaller than 2 GiB (its sizes ` +
-      'are signed 32-bit numbers), so it was not read.');
+    setStatus(() => t('tooLargeStatus', {name: file.name, size: file.size}));
     return;
   }
-  setStatus(`Reading ${file.name}…`, 0);
+  setStatus(() => t('reading', {name: file.name}), 0);
   let bytes;
   try {
     bytes = await readFile(file);
   } catch (error) {
-    setStatus(`${file.name} cannot be read: ${error.name}: ${error.message}`);
+    setStatus(() => t('cannotRead', {name: file.name, error: `${error.name}: ${error.message}`}));
     return;
   }
-  setStatus(`Listing ${file.name}…`, null);
+  setStatus(() => t('listing', {name: file.name}), null);
   writeImage(module, bytes);
   Object.assign(state, {name: file.name, original: bytes, dirty: false});
   state.replaced.clear();
@@ -304,7 +437,7 @@ async function buildZip(disks, name) {
   const done = new Promise((resolve, reject) => {
     zip.onmessage = ({data}) => {
       if (data.type === 'progress') {
-        setStatus(`Zipping ${name}: disk ${data.done} of ${disks.length}…`, data.done / disks.length);
+        setStatus(() => t('zipping', {name, done: data.done, total: disks.length}), data.done / disks.length);
       } else if (data.type === 'zip') {
         resolve(data.chunks);
       } else {
@@ -332,7 +465,7 @@ async function buildZip(disks, name) {
     download(name, chunks);
     showCounts();
   } catch (error) {
-    setStatus(`The zip could not be built: ${error.message}`);
+    setStatus(() => t('zipFailed', {error: error.message}));
   }
   setBusy(false);
 }
@@ -340,11 +473,16 @@ async function buildZip(disks, name) {
 // ---- Replacing files.
 
 const fileKey = (disk, name) => `${disk}/${name}`;
+const refused = () => t('refused');
 
+// The report of a put-back: `heading` and, for the page's own words, `text`
+// are functions that give them in the page's language; the tool's report is
+// a string, kept as it is.
 function report(heading, text, accepted) {
   const box = $('put-report');
-  box.querySelector('.heading').textContent = heading;
-  box.querySelector('pre').textContent = text;
+  state.report = {heading, text};
+  box.querySelector('.heading').textContent = heading();
+  box.querySelector('pre').textContent = typeof text === 'function' ? text() : text;
   box.className = accepted ? 'accepted' : 'refused';
   box.hidden = false;
   delete box.dataset.old;
@@ -354,14 +492,15 @@ function report(heading, text, accepted) {
 // reports it.
 async function putBack(edits, what) {
   const module = await ready;
-  const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})));
+  const resize = $('resize').checked;
+  const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})), resize);
   if (!result.accepted) {
-    report('Refused: nothing was changed', result.err, false);
+    report(refused, result.err, false);
     return;
   }
-  for (const edit of edits) state.replaced.set(fileKey(edit.disk, edit.name), edit);
+  for (const edit of edits) state.replaced.set(fileKey(edit.disk, edit.name), {...edit, resize});
   state.dirty = true;
-  report(`Replaced ${what}.`, result.out + result.err, true);
+  report(what, result.out + result.err, true);
   relist(module);
   showReplaced();
 }
@@ -372,7 +511,9 @@ async function rebuild(what) {
   writeImage(module, state.original);
   const edits = [...state.replaced.values()];
   if (edits.length) {
-    const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})));
+    // Put back as they were: moving later files if any of them did.
+    const result = module.putBack(edits.map(({disk, name, bytes}) => ({disk, name, bytes})),
+        edits.some((edit) => edit.resize));
     report(what, result.out + result.err, result.accepted);
   } else {
     report(what, '', true);
@@ -386,9 +527,9 @@ function showReplaced() {
   const box = $('replaced');
   box.hidden = !state.replaced.size;
   box.querySelector('ul').innerHTML = [...state.replaced.values()].map(({disk, name, from}) =>
-    `<li>${escapeHtml(name)} of disk ${disk} from ${escapeHtml(from)} ` +
+    `<li>${escapeHtml(t('replacedFrom', {name, disk, from}))} ` +
       `<button type="button" class="undo" data-key="${escapeHtml(fileKey(disk, name))}"` +
-      ` aria-label="Undo ${escapeHtml(name)} of disk ${disk}">Undo</button></li>`).join('');
+      ` aria-label="${escapeHtml(t('undoLabel', {name, disk}))}">${t('undo')}</button></li>`).join('');
   setBusy(state.busy);
 }
 
@@ -401,11 +542,11 @@ async function replaceOne(file) {
   try {
     bytes = await readFile(file, false);
   } catch (error) {
-    report('Refused: nothing was changed', `${file.name} cannot be read: ${error.name}: ${error.message}`, false);
+    report(refused, () => t('cannotRead', {name: file.name, error: `${error.name}: ${error.message}`}), false);
     return;
   }
   await putBack([{disk: target.disk, name, bytes, from: file.name}],
-      `${name} of disk ${target.disk} with ${file.name}`);
+      () => t('replacedOne', {name, disk: target.disk, from: file.name}));
 }
 
 // Files given for several replacements: loose files named by their path
@@ -420,7 +561,7 @@ async function replaceMany(files) {
     try {
       bytes = await readFile(file, false);
     } catch (error) {
-      report('Refused: nothing was changed', `${path} cannot be read: ${error.name}: ${error.message}`, false);
+      report(refused, () => t('cannotRead', {name: path, error: `${error.name}: ${error.message}`}), false);
       return;
     }
     if (/\.zip$/i.test(file.name)) {
@@ -428,7 +569,7 @@ async function replaceMany(files) {
       try {
         entries = fflate.unzipSync(bytes);
       } catch (error) {
-        report('Refused: nothing was changed', `${file.name} cannot be read as a zip: ${error}`, false);
+        report(refused, () => t('notZip', {name: file.name, error}), false);
         return;
       }
       for (const [entry, data] of Object.entries(entries)) {
@@ -444,17 +585,18 @@ async function replaceMany(files) {
   for (const {path, bytes} of given) {
     const parts = path.split('/');
     const disk = parts.length >= 2 ? module.diskOfFolder(parts[parts.length - 2]) : -1;
-    if (disk < 0) ignored.push(`ignored: ${path}: not in a disk folder (000, 001, ...)`);
+    if (disk < 0) ignored.push(path);
     else edits.push({disk, name: parts[parts.length - 1], bytes, from: path});
   }
+  const ignoredText = () => ignored.map((path) => t('notInDiskFolder', {path})).join('\n');
   if (!edits.length) {
-    report('Refused: nothing was changed', ignored.join('\n') || 'no files given', false);
+    report(refused, () => ignoredText() || t('noFilesGiven'), false);
     return;
   }
   const names = edits.map(({disk, name}) => `${state.summary.disks[disk] ?
-    state.summary.disks[disk].folder : disk}/${name}`);
-  await putBack(edits, `${edits.length} file${edits.length === 1 ? '' : 's'}: ${names.join(', ')}`);
-  if (ignored.length) $('put-report').querySelector('pre').textContent += ignored.join('\n') + '\n';
+    state.summary.disks[disk].folder : disk}/${name}`).join(', ');
+  await putBack(edits, () => tn('replacedMany', edits.length, {names}));
+  if (ignored.length) $('put-report').querySelector('pre').textContent += ignoredText() + '\n';
 }
 
 // A folder dropped in the listing: its files with their paths.
@@ -489,15 +631,19 @@ async function openPreview(disk, file) {
   const module = await ready;
   const size = module.previewOpen(disk, file);
   if (size < 0) return;
-  const entry = state.summary.disks[disk].files[file];
   state.preview = {disk, file, size, view: 'hex', lines: 0, opener: document.activeElement};
-  $('preview-title').textContent = `${entry.name} of disk ${disk}: ${size} bytes`;
+  showPreviewTitle();
   const dialog = $('preview');
   if (!dialog.open) dialog.showModal();
   showView(module, 'hex');
   $('tab-hex').focus();
   await painted();
   window.d88Timings.preview = performance.now() - started;
+}
+
+function showPreviewTitle() {
+  const {disk, file, size} = state.preview;
+  $('preview-title').textContent = t('previewTitle', {name: state.summary.disks[disk].files[file].name, disk, size});
 }
 
 function showView(module, view) {
@@ -544,7 +690,7 @@ async function fillMap(module, details) {
   const cells = [];
   map.tracks.forEach((row, slot) => {
     // Tracks are columns, labelled every tenth.
-    cells.push(`<span class="track-label">${slot % 10 ? '' : slot}</span>`);
+    cells.push(`<span class="track-label data">${slot % 10 ? '' : slot}</span>`);
     row.forEach((cell, s) => {
       const r = map.firstSector + s;
       const owners = cell.o.map((i) => disk.files[i].name);
@@ -552,28 +698,29 @@ async function fillMap(module, details) {
       if (cell.m) kind = 'missing';
       const style = kind === 'file' ? ` style="background:${owners.length > 1 ?
         `linear-gradient(135deg, ${colour(cell.o[0])} 50%, ${colour(cell.o[1])} 50%)` : colour(cell.o[0])}"` : '';
-      const what = owners.length ? owners.join(', ') : {table: 'file table', free: 'free', absent: 'not on the disk',
-        missing: 'missing'}[kind];
+      const what = owners.length ? owners.join(', ') : t({table: 'fileTable', free: 'free', absent: 'notOnDisk',
+        missing: 'missing'}[kind]);
       cells.push(`<span class="cell ${kind}${tables.has(slot) ? ' table-track' : ''}" data-slot="${slot}"` +
         ` data-r="${r}" data-owners="${owners.join(' ')}" data-files="${cell.o.join(' ')}"${style}` +
-        ` title="${what}${kind === 'missing' ? (owners.length ? ': missing or cut short' : '') : ''}` +
+        ` title="${what}${kind === 'missing' ? (owners.length ? t('missingOrCut') : '') : ''}` +
         ` · C ${slot >> 1} H ${slot & 1} R ${r} N ${map.sizeCode}"></span>`);
     });
   });
   const fixed = new Set(map.fixed);
   const legend = disk.files.map((file, i) =>
     `<li><button type="button" class="legend-file" data-disk="${index}" data-file="${i}">` +
-      `<span class="swatch" style="background:${colour(i)}"></span>${file.name}` +
-      `${fixed.has(file.name) ? ' (fixed file)' : ''}</button></li>`).join('');
+      `<span class="swatch" style="background:${colour(i)}"></span>${data(file.name)}` +
+      `${fixed.has(file.name) ? t('fixedFile') : ''}</button></li>`).join('');
   details.querySelector('.map-body').innerHTML =
     `<div class="map-box"><div class="map-grid" style="--sectors:${map.tracks.length ? map.tracks[0].length : 16}"` +
-      ` role="img" aria-label="Map of disk ${index}: ${map.tracks.length} tracks by ` +
-      `${map.tracks.length ? map.tracks[0].length : 0} sectors">${cells.join('')}</div></div>` +
-      '<p class="units">Tracks from left to right, sectors from top to bottom; hover a sector for its file and ID.</p>' +
-    '<ul class="legend"><li><span class="swatch table"></span>file table</li>' +
-      '<li><span class="swatch free"></span>free</li><li><span class="swatch missing"></span>missing or broken</li>' +
-      '<li><span class="swatch absent"></span>not on the disk</li></ul>' +
-    `<ul class="legend files" aria-label="Files of disk ${index}">${legend}</ul>`;
+      ` role="img" aria-label="${t('mapLabel', {n: index, tracks: map.tracks.length,
+        sectors: map.tracks.length ? map.tracks[0].length : 0})}">${cells.join('')}</div></div>` +
+      `<p class="units">${t('mapUnits')}</p>` +
+    `<ul class="legend"><li><span class="swatch table"></span>${t('fileTable')}</li>` +
+      `<li><span class="swatch free"></span>${t('free')}</li>` +
+      `<li><span class="swatch missing"></span>${t('missingOrBroken')}</li>` +
+      `<li><span class="swatch absent"></span>${t('notOnDisk')}</li></ul>` +
+    `<ul class="legend files" aria-label="${t('filesOfDisk', {n: index})}">${legend}</ul>`;
 }
 
 // Shows a file's row in its table, selected and focused.
@@ -606,7 +753,7 @@ async function fillTracks(module, details) {
 
 $('choose').addEventListener('click', () => $('chooser').click());
 $('chooser').addEventListener('change', (event) => {
-  load(event.target.files[0]);
+  loadFiles([...event.target.files]);
   event.target.value = '';  // the same file may be chosen again
 });
 $('replacement').addEventListener('change', (event) => {
@@ -645,11 +792,53 @@ document.addEventListener('drop', async (event) => {
     try {
       replaceMany(await droppedFiles(event.dataTransfer.items) || given);
     } catch (error) {
-      report('Refused: nothing was changed', `The dropped files cannot be read: ${error.message}`, false);
+      report(refused, () => t('droppedUnreadable', {error: error.message}), false);
     }
   } else {
-    load(event.dataTransfer.files[0]);
+    loadFiles([...event.dataTransfer.files]);
   }
+});
+
+// A row of the catalogue opens its file.
+$('catalogue').addEventListener('click', async (event) => {
+  const row = event.target.closest('tr[data-row]');
+  const catalogue = state.catalogue;
+  if (!row || !catalogue) return;
+  const index = Number(row.dataset.row);
+  if (index === catalogue.shown) return;
+  if (state.dirty && !confirm(t('notDownloaded', {name: state.name, next: catalogue.rows[index].file.name}))) return;
+  catalogue.shown = index;
+  showCatalogue();
+  await load(catalogue.rows[index].file, true);
+  const again = $('catalogue').querySelector(`button.open[data-row="${index}"]`);
+  if (again && event.target.closest('button')) again.focus();
+});
+
+// The switch of language: every text of the page written again in it.
+$('languages').addEventListener('click', (event) => {
+  const button = event.target.closest('button[data-language]');
+  if (!button || button.dataset.language === language) return;
+  language = button.dataset.language;
+  try {
+    localStorage.setItem(LANGUAGE_KEY, language);
+  } catch {
+    // Storage turned off: the choice holds until the page is left.
+  }
+  applyTexts();
+  $('status').textContent = state.status();
+  if (state.report) {
+    const box = $('put-report');
+    box.querySelector('.heading').textContent = state.report.heading();
+    // The tool's report stays as the tool wrote it.
+    if (typeof state.report.text === 'function') box.querySelector('pre').textContent = state.report.text();
+  }
+  if (state.summary && state.summary.disks.length) {
+    showDisks();
+    showCounts();
+  }
+  showCatalogue();
+  showReplaced();
+  if (state.preview && $('preview').open) showPreviewTitle();
 });
 
 $('disks').addEventListener('click', async (event) => {
@@ -695,11 +884,11 @@ $('replaced').addEventListener('click', (event) => {
   if (!button) return;
   const {name, disk} = state.replaced.get(button.dataset.key);
   state.replaced.delete(button.dataset.key);
-  rebuild(`Undone: ${name} of disk ${disk} is as it was.`);
+  rebuild(() => t('undone', {name, disk}));
 });
 $('reset').addEventListener('click', () => {
   state.replaced.clear();
-  rebuild('Reset: the image is as it was given.');
+  rebuild(() => t('resetDone'));
 });
 $('download-all').addEventListener('click', () => buildZip(state.summary.disks, baseName() + '.zip'));
 $('download-image').addEventListener('click', async () => {

@@ -146,14 +146,15 @@ const fileIndex = (disk, name) => page.evaluate((disk, name) => {
 const text = (selector) => page.$eval(selector, (e) => e.textContent);
 
 // d88put on `d88` with a folder holding `files` ({'000/S117': bytes}),
-// writing to `output`: its status, standard output and standard error.
-function d88put(d88, files, output) {
+// writing to `output`, with `options`: its status, standard output and
+// standard error.
+function d88put(d88, files, output, options = []) {
   const folder = fs.mkdtempSync(path.join(out, 'put-'));
   for (const [name, bytes] of Object.entries(files)) {
     fs.mkdirSync(path.join(folder, path.dirname(name)), {recursive: true});
     fs.writeFileSync(path.join(folder, name), bytes);
   }
-  const run = child.spawnSync(bin('d88put'), [d88, folder, '-o', output], {encoding: 'utf8'});
+  const run = child.spawnSync(bin('d88put'), [d88, folder, '-o', output, ...options], {encoding: 'utf8'});
   return {status: run.status, text: run.stdout + run.stderr};
 }
 
@@ -409,6 +410,44 @@ test('replacements put back as d88put puts them; a refused one changes nothing',
   assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', current])));
 });
 
+// Sizes changed with "let later files move", each a row: the file, the
+// bytes it grows by (shrinks by, when negative), whether later files may
+// move. Each compared with d88put, with --resize when they may.
+const resizes = [
+  ['000/S118', 300, true],
+  ['000/S118', -200, true],
+  ['000/S118', 300, false],
+  ['000/S000', 16, true],
+  ['001/D101', 256, true],
+];
+test('let later files move: sizes changed as d88put --resize changes them', async () => {
+  const files = extracted(image('sample.d88'));
+  for (const [name, grow, resize] of resizes) {
+    await load(image('sample.d88'));
+    assert.equal(await page.$eval('#resize', (e) => e.checked), false);
+    const bytes = grow > 0 ? Buffer.concat([files[name], Buffer.alloc(grow, 0x5A)]) :
+      files[name].subarray(0, files[name].length + grow);
+    const [disk, base] = name.split('/');
+    const file = path.join(out, 'images', `${base}${grow}`);
+    fs.writeFileSync(file, bytes);
+    if (resize) await page.click('#resize');
+    const shown = await replace(Number(disk), base, file);
+    const next = path.join(out, `resize-${base}${grow}-${resize}.d88`);
+    const put = d88put(image('sample.d88'), {[name]: bytes}, next, resize ? ['--resize'] : []);
+    assert.deepEqual(shown, {heading: put.status === 0 ? `Replaced ${base} of disk ${Number(disk)} with ${base}${grow}.` :
+      'Refused: nothing was changed', text: put.text, accepted: put.status === 0}, `${name} ${grow} ${resize}`);
+    if (put.status === 0) {
+      assert.ok((await download('#download-image')).bytes.equals(fs.readFileSync(next)));
+      // The rows give the new places, as d88info lists them.
+      const listed = JSON.parse(execFileSync(bin('d88info'), ['--json', next])).disks[Number(disk)].files;
+      const rows = await page.$$eval(`section.disk[data-disk="${Number(disk)}"] tbody tr`, (list) =>
+        list.map((row) => [...row.querySelectorAll('td')].slice(1, 5).map((cell) => Number(cell.textContent))));
+      assert.deepEqual(rows, listed.map((f) => [f.track, f.sector, f.offset, f.size]));
+    }
+    await page.$eval('#resize', (e) => e.checked = false);
+  }
+});
+
 test('Undo and Reset; leaving with replacements not downloaded asks first', async () => {
   await load(image('sample.d88'));
   const files = extracted(image('sample.d88'));
@@ -602,6 +641,195 @@ test('a file dropped anywhere on the page', async () => {
   }, bytes);
   await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('dropped'));
   assert.equal(await text('#status'), 'dropped.d88: 2 disks, 44 files.');
+});
+
+// Every visible text of the page that is not data (names, numbers, what the
+// tools write) against the tables: the element's text, with each child
+// element as a hole, or each piece between the holes, must be one of the
+// page's language's texts, and none of the other language's that differ.
+const foreignTexts = (page) => page.evaluate(() => {
+  const tables = self.d88Texts;
+  const mine = document.documentElement.lang;
+  const other = mine === 'ja' ? 'en' : 'ja';
+  const pattern = (text) => new RegExp('^' + text.trim().split(/\{\w+\}/)
+      .map((part) => part.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')).join('[^]*') + '$');
+  const patterns = (language) => Object.entries(tables[language]).map(([key, text]) => [key, pattern(text)]);
+  const own = patterns(mine);
+  const theirs = patterns(other).filter(([key]) => tables[mine][key] !== tables[other][key]);
+  const fits = (text) => own.some(([, re]) => re.test(text)) && !theirs.some(([, re]) => re.test(text));
+  const bad = [];
+  if (document.title !== tables[mine].title) bad.push(document.title);
+  for (const element of document.body.querySelectorAll('*')) {
+    if (element.closest('script, pre, code, .data, .message')) continue;
+    const shown = element.tagName === 'OPTION' ? element.parentElement.checkVisibility() : element.checkVisibility();
+    if (!shown) continue;
+    const text = [...element.childNodes].map((node) => (node.nodeType === Node.TEXT_NODE ? node.textContent : '\u0001'))
+        .join('');
+    if (element.placeholder && !fits(element.placeholder)) bad.push(element.placeholder);
+    if (!text.replace(/\u0001/g, '').trim()) continue;
+    const whole = text.replace(/^[\s\u0001]+|[\s\u0001]+$/g, '');
+    const pieces = text.split('\u0001').map((piece) => piece.trim()).filter(Boolean);
+    if (!fits(whole) && !pieces.every(fits)) bad.push(whole);
+  }
+  return bad;
+});
+
+// The page with its map, sector IDs and a preview open, and a refusal
+// reported: what the text check reads.
+async function everythingShown(page, files) {
+  await page.evaluate(() => window.d88Timings = {});
+  await (await page.$('#chooser')).uploadFile(...files);
+  await page.waitForFunction(() => window.d88Timings.given !== undefined);
+  await page.$$eval('details', (list) => list.forEach((d) => d.open = true));
+  await page.waitForSelector('section.disk[data-disk="0"] .legend-file');
+  await page.waitForFunction(() => !document.querySelector('pre.tracks:not([data-filled])'));
+  // A zip that puts notes.txt in S000's place, dropped on the listing.
+  await page.evaluate((bytes) => {
+    const data = new DataTransfer();
+    data.items.add(new File([new Uint8Array(bytes)], 'wrong.zip'));
+    document.getElementById('replace-drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true}));
+  }, [...zipSync({'000/S000': fs.readFileSync(image('notes.txt'))})]);
+  await page.waitForSelector('#put-report.refused', {visible: true});
+}
+
+test('the page in English and in Japanese: every text from its table, the switch changes them all', async () => {
+  const {en, ja} = await page.evaluate(() => self.d88Texts);
+  // The same keys, and in each key the same names to fill in.
+  assert.deepEqual(Object.keys(ja).sort(), Object.keys(en).sort());
+  const holes = (text) => (text.match(/\{\w+\}/g) || []).sort();
+  for (const key of Object.keys(en)) assert.deepEqual(holes(ja[key]), holes(en[key]), key);
+  const two = [image('sample.d88'), image('cut.d88')];
+  await everythingShown(page, two);
+  assert.deepEqual(await foreignTexts(page), []);
+  await page.focus('button.name[data-disk="0"][data-file="2"]');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.getElementById('preview').open);
+  assert.deepEqual(await foreignTexts(page), []);
+  await page.keyboard.press('Escape');
+
+  // Chromium in Japanese: the page speaks Japanese until English is chosen,
+  // and remembers the choice.
+  const japanese = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    ignoreDefaultArgs: true,
+    defaultViewport: {width: 1100, height: 760},
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--lang=ja', '--accept-lang=ja',
+      `--user-data-dir=${fs.mkdtempSync(path.join(os.tmpdir(), 'd88web-chromium-ja-'))}`, 'about:blank'],
+  });
+  try {
+    const ja = await japanese.newPage();
+    const jaErrors = [];
+    ja.on('pageerror', (error) => jaErrors.push(String(error)));
+    await ja.goto(pathToFileURL(process.env.D88_PAGE).href);
+    assert.match(await ja.evaluate(() => navigator.languages[0]), /^ja/);
+    await ja.waitForFunction(() => document.getElementById('status').textContent === '準備ができました。');
+    assert.deepEqual(await foreignTexts(ja), []);
+    await everythingShown(ja, [image('text.d88'), image('cut.d88')]);
+    assert.deepEqual(await foreignTexts(ja), []);
+    assert.match(await ja.$eval('#status', (e) => e.textContent), /^text\.d88: ディスク 2 枚、ファイル 44 個。$/);
+    // d88put's refusal stays as d88put wrote it.
+    assert.match(await ja.$eval('#put-report pre', (e) => e.textContent), /files cannot change size/);
+    assert.equal(await ja.$eval('#put-report .heading', (e) => e.textContent), '拒否しました: 何も変更していません');
+    for (const [button, lang] of [['en', 'en'], ['ja', 'ja'], ['en', 'en']]) {
+      await ja.click(`#languages button[data-language="${button}"]`);
+      await ja.$$eval('details', (list) => list.forEach((d) => d.open = true));
+      await ja.waitForSelector('section.disk[data-disk="0"] .legend-file');
+      await ja.waitForFunction(() => !document.querySelector('pre.tracks:not([data-filled])'));
+      assert.equal(await ja.evaluate(() => document.documentElement.lang), lang);
+      assert.deepEqual(await foreignTexts(ja), []);
+    }
+    await ja.reload();
+    await ja.waitForFunction(() => document.getElementById('status').textContent === 'Ready.');
+    await ja.click('#languages button[data-language="ja"]');
+    // The README's picture of the page in Japanese: three files, the first
+    // one's disk 0 below them (its S117 shown first, as text).
+    await ja.setViewport({width: 1100, height: 900});
+    await ja.evaluate(() => window.d88Timings = {});
+    await (await ja.$('#chooser')).uploadFile(image('text.d88'), image('sample.d88'), image('notes.txt'));
+    await ja.waitForFunction(() => window.d88Timings.given !== undefined);
+    await ja.$eval('details.map[data-disk="0"]', (d) => d.open = true);
+    await ja.waitForSelector('details.map[data-disk="0"] .cell');
+    await ja.focus(`button.name[data-disk="0"][data-file="${await ja.evaluate(() => {
+      window.d88EnsureRows(0);
+      return [...document.querySelectorAll('button.name[data-disk="0"]')].find((b) => b.textContent === 'S117')
+          .dataset.file;
+    })}"]`);
+    await ja.keyboard.press('Enter');
+    await ja.waitForFunction(() => document.getElementById('preview').open);
+    await ja.click('#tab-text');
+    assert.deepEqual(await foreignTexts(ja), []);
+    await ja.keyboard.press('Escape');
+    await ja.evaluate(() => window.scrollTo(0, 0));
+    await ja.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    await ja.screenshot({path: path.join(out, 'screenshot-ja.png')});
+    assert.deepEqual(jaErrors, []);
+  } finally {
+    await japanese.close();
+  }
+});
+
+// What d88info --summary --json gives for `files`: its lines by path.
+const summaryLines = (files) => execFileSync(bin('d88info'), ['--summary', '--json', ...files],
+    {encoding: 'utf8'}).trim().split('\n').map((line) => JSON.parse(line));
+const columns = ['disks', 'systemDisks', 'dataDisks', 'notRecognised', 'files', 'incomplete', 'skipped'];
+
+test('several files at once: the catalogue as d88info --summary; a row opens its file', async () => {
+  const given = ['sample.d88', 'cut.d88', 'notes.txt', 'full.d88', 'cut0.d88'].map(image);
+  const expected = summaryLines(given);
+  const catalogue = async () => page.$$eval('#catalogue tr', (rows) => rows.map((row) =>
+    [...row.querySelectorAll('td, th')].slice(1).map((cell) => cell.textContent)));
+  for (const how of ['chosen', 'dropped']) {
+    await page.evaluate(() => window.d88Timings = {});
+    if (how === 'chosen') {
+      await (await page.$('#chooser')).uploadFile(...given);
+    } else {
+      await page.evaluate((files) => {
+        const data = new DataTransfer();
+        for (const [name, bytes] of files) data.items.add(new File([new Uint8Array(bytes)], name));
+        document.querySelector('header').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true}));
+      }, given.map((file) => [path.basename(file), [...fs.readFileSync(file)]]));
+    }
+    await page.waitForFunction(() => window.d88Timings.given !== undefined);
+    const rows = await catalogue();
+    // A heading, a row per file in the order given, the total.
+    assert.equal(rows.length, given.length + 2);
+    assert.deepEqual(rows.slice(1).map((row) => row.map(Number)),
+        expected.map((line) => columns.map((key) => line[key])));
+    assert.deepEqual(await page.$$eval('#catalogue button.open', (list) => list.map((e) => e.textContent)),
+        given.map((file) => path.basename(file)));
+    assert.equal(await page.$eval('#catalogue tfoot th', (e) => e.textContent), 'total (5 files)');
+    // The first file is listed below.
+    assert.equal(await text('#status'), 'sample.d88: 2 disks, 44 files.');
+    assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', given[0]])));
+    console.log(`${given.length} files summed up in ${(await page.evaluate(() =>
+      window.d88Timings.catalogue)).toFixed(0)} ms`);
+  }
+  // A click on a row lists its file; the catalogue stays.
+  await page.click('#catalogue tr[data-row="1"] td:nth-child(3)');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('cut.d88'));
+  assert.equal(await text('#status'), 'cut.d88: 2 disks, 44 files.');
+  assert.ok((await download('#download-json')).bytes.equals(execFileSync(bin('d88info'), ['--json', given[1]])));
+  assert.equal(await page.$eval('#catalogue tr.shown button.open', (e) => e.textContent), 'cut.d88');
+  assert.equal((await catalogue()).length, given.length + 2);
+  // A file of 3 GiB among them is not read: its row says so, the total
+  // counts it as failed and adds nothing for it.
+  const huge = image('huge-catalogue.d88');
+  fs.closeSync(fs.openSync(huge, 'w'));
+  fs.truncateSync(huge, 3 * 2 ** 30);
+  await page.evaluate(() => window.d88Timings = {});
+  await (await page.$('#chooser')).uploadFile(given[0], huge, given[1]);
+  await page.waitForFunction(() => window.d88Timings.given !== undefined);
+  fs.rmSync(huge);
+  const rows = await catalogue();
+  assert.deepEqual(rows[2], ['not read: 2 GiB or more']);
+  const two = summaryLines(given.slice(0, 2));
+  assert.deepEqual([rows[1], rows[3]].map((row) => row.map(Number)),
+      two.slice(0, 2).map((line) => columns.map((key) => line[key])));
+  assert.deepEqual(rows[4].map(Number), columns.map((key) => two[2][key]));
+  assert.equal(await page.$eval('#catalogue tfoot th', (e) => e.textContent), 'total (3 files, 1 failed)');
+  // One file given again: the catalogue goes.
+  await load(image('sample.d88'));
+  assert.ok(await page.$eval('#catalogue', (e) => e.hidden));
 });
 
 test('no script errors on the page', () => assert.deepEqual(errors, []));
