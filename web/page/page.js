@@ -257,7 +257,11 @@ function showCounts() {
   const files = disks.reduce((sum, disk) => sum + (disk.files ? disk.files.length : 0), 0);
   const replaced = state.replaced.size;
   const counts = {name: state.name, disks: disks.length, files, replaced};
-  setStatus(() => (replaced ? tn('countsReplaced', replaced, counts) : tn('counts', disks.length, counts)));
+  setStatus(() =>
+    replaced
+      ? tn('countsReplaced', replaced, {...counts, disksText: tn('disksText', disks.length)})
+      : tn('counts', disks.length, counts),
+  );
 }
 
 // After a change to the image: the disks whose summary changed get their

@@ -123,8 +123,10 @@ self.d88Texts = {
     // The status line.
     countsOne: '{name}: {disks} disk, {files} files.',
     countsMany: '{name}: {disks} disks, {files} files.',
-    countsReplacedOne: '{name}: {disks} disks, {files} files, {replaced} file replaced.',
-    countsReplacedMany: '{name}: {disks} disks, {files} files, {replaced} files replaced.',
+    countsReplacedOne: '{name}: {disksText}, {files} files, {replaced} file replaced.',
+    countsReplacedMany: '{name}: {disksText}, {files} files, {replaced} files replaced.',
+    disksTextOne: '{n} disk',
+    disksTextMany: '{n} disks',
     noDisk: '{name}: no disk image found',
     notDownloaded: 'Your replacements in {name} are not downloaded yet. Load {next} and drop them?',
     tooLargeStatus: '{name} is {size} bytes: a D88 file is smaller than 2 GiB (its sizes are signed ' +
@@ -276,8 +278,10 @@ self.d88Texts = {
     pastExtractionBuffer: 'サイズが取り出し用バッファーを越えています',
     countsOne: '{name}: ディスク {disks} 枚、ファイル {files} 個。',
     countsMany: '{name}: ディスク {disks} 枚、ファイル {files} 個。',
-    countsReplacedOne: '{name}: ディスク {disks} 枚、ファイル {files} 個、差し替え {replaced} 個。',
-    countsReplacedMany: '{name}: ディスク {disks} 枚、ファイル {files} 個、差し替え {replaced} 個。',
+    countsReplacedOne: '{name}: {disksText}、ファイル {files} 個、差し替え {replaced} 個。',
+    countsReplacedMany: '{name}: {disksText}、ファイル {files} 個、差し替え {replaced} 個。',
+    disksTextOne: 'ディスク {n} 枚',
+    disksTextMany: 'ディスク {n} 枚',
     noDisk: '{name}: ディスクイメージが見つかりません',
     notDownloaded: '{name} の差し替えはまだダウンロードされていません。{next} を読み込んで差し替えを捨てますか?',
     tooLargeStatus: '{name} は {size} バイトあります。D88 ファイルは 2 GiB 未満 (サイズが符号付き 32 ビット) ' +
