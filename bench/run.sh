@@ -99,8 +99,8 @@ for format in text json; do
   echo "| d88info $([[ $format == json ]] && echo "--json" || echo "(text)") | $median | $extract_time | $ratio | $peak | $((peak - empty_rss)) |"
 done
 
-# d88put over the full extraction, unchanged and with one changed file in
-# every disk, against the floor of reading the same tree and copying the
+# d88put over the full extraction, unchanged, with one changed file in every
+# disk and with one file of another size in every disk, against the floor of reading the same tree and copying the
 # image durably. Each run starts from a fresh copy of the image (not timed).
 echo
 echo "| put back into full | d88put s | floor s | ratio | d88put peak KiB | d88put peak - empty KiB |"
@@ -117,14 +117,31 @@ fresh_image() {
 # The paths go in as arguments, whatever characters they hold.
 floor='tar -cf - -C "$1" . | cat >/dev/null && cp "$2" "$3" && sync'
 floor_paths=("$tree" "$work/full.d88" "$work/floor.d88")
-for change in unchanged changed; do
+# With --resize: the second table's last file of every disk grown by 256
+# bytes into the blank bytes after it, or its first file that may change
+# size (S101), so that the whole table moves (about 185 KB a disk).
+for change in unchanged changed grow-last grow-S101; do
+  put_args=()
   if [[ "$change" == changed ]]; then
     for folder in "$tree"/*/; do
       file=$(find "$folder" -type f | sort | tail -n 1)
       printf 'X' | dd of="$file" bs=1 seek=0 conv=notrunc status=none
     done
+  elif [[ "$change" == grow-* ]]; then
+    rm -rf "$tree"
+    mkdir "$tree"
+    (cd "$tree" && "$bin/d88extract" "$work/full.d88" -a >/dev/null)
+    for folder in "$tree"/*/; do
+      if [[ "$change" == grow-last ]]; then
+        file=$(find "$folder" -type f -name 'S1*' | sort | tail -n 1)
+      else
+        file="$folder/S101"
+      fi
+      head -c 256 /dev/zero | tr '\0' '#' >>"$file"
+    done
+    put_args=(--resize)
   fi
-  before_each=fresh_image measure "$bin/d88put" "$work/put.d88" "$tree"
+  before_each=fresh_image measure "$bin/d88put" "$work/put.d88" "$tree" "${put_args[@]}"
   put_time=$median put_rss=$peak
   measure bash -c "$floor" floor "${floor_paths[@]}"
   floor_time=$median

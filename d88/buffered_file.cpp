@@ -99,7 +99,11 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
   const std::int64_t got = readFile(position, dest, count);
-  if (overlay_ != nullptr && overlay_->apply(position, dest, got)) {
+  if (overlay_ != nullptr &&
+      overlay_->apply(position, dest, got,
+                      [this](std::int64_t from, std::uint8_t* to, std::int64_t length) {
+                        return readFile(from, to, length);
+                      })) {
     ++overlaidReads_;
   }
   return got;

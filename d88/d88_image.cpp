@@ -253,8 +253,9 @@ std::optional<std::int64_t> D88Image::walkToSector(std::int64_t start, std::uint
   return found;
 }
 
-std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_t c, std::int32_t h,
-                                                 std::int32_t r, std::int32_t n) {
+std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::int32_t c,
+                                                       std::int32_t h, std::int32_t r,
+                                                       std::int32_t n) {
   const std::optional<std::int64_t> start = trackStart(track);
   // Stored IDs are bytes: other values name no sector.
   if (!start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
@@ -285,12 +286,21 @@ std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_
   if (!header || !readRecordHeader(*header, record)) {
     return std::nullopt;
   }
+  return record;
+}
+
+std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_t c, std::int32_t h,
+                                                 std::int32_t r, std::int32_t n) {
+  const std::optional<SectorRecordInfo> record = locateRecord(track, c, h, r, n);
+  if (!record) {
+    return std::nullopt;
+  }
   // The bytes the file holds: a record cut short by the end of the file
   // has fewer than its stored length.
-  const std::int64_t data = *header + kSectorHeaderSize;
+  const std::int64_t data = record->position + kSectorHeaderSize;
   const std::int64_t inFile = std::max<std::int64_t>(file_.size() - data, 0);
   return SectorData{data,
-                    static_cast<std::int32_t>(std::min<std::int64_t>(record.dataLength, inFile))};
+                    static_cast<std::int32_t>(std::min<std::int64_t>(record->dataLength, inFile))};
 }
 
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,

@@ -158,6 +158,10 @@ class D88Image {
   [[nodiscard]] std::optional<SectorData> locateSector(std::int32_t track, std::int32_t c,
                                                        std::int32_t h, std::int32_t r,
                                                        std::int32_t n);
+  // The record header of the sector that locateSector finds.
+  [[nodiscard]] std::optional<SectorRecordInfo> locateRecord(std::int32_t track, std::int32_t c,
+                                                             std::int32_t h, std::int32_t r,
+                                                             std::int32_t n);
   // The steps readSectors takes for the same arguments, the one that breaks
   // the chain included; returns the bytes readSectors would read.
   std::int32_t locateSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,

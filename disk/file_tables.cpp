@@ -41,6 +41,16 @@ std::int32_t sectorAddress(const FileTableEntry& entry, const TrackGeometry& geo
          (entry.sectorNumber() - geometry.firstSector) * geometry.sectorSize() + entry.offset;
 }
 
+FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previous) {
+  const std::int32_t track = address / kTableSize;
+  const std::int32_t r = address % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+  // Byte 0 holds C in bits 0-6 and H in bit 7: rotated left by one bit, the
+  // track index 2C + H.
+  const auto position = static_cast<std::uint8_t>((track / 2) | ((track % 2) << 7));
+  const auto sector = static_cast<std::uint8_t>((previous.sector & ~kSectorNumberMask) | r);
+  return FileTableEntry{position, sector, static_cast<std::uint8_t>(address % kSectorSize)};
+}
+
 DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second) {
   first.fill(0);
   second.fill(0);

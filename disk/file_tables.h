@@ -47,6 +47,9 @@ constexpr std::int32_t kSecondTableNumber = 0x100;
 
 using TableBuffer = std::array<std::uint8_t, kTableSize>;
 
+// Bits 0-4 of an entry's sector byte hold R; bits 5-7 are unused.
+constexpr std::uint8_t kSectorNumberMask = 0x1F;
+
 // A 3-byte table entry: where a file's first byte lies.
 struct FileTableEntry {
   std::uint8_t position = 0;  // bit 7 head, bits 0-6 cylinder
@@ -58,7 +61,7 @@ struct FileTableEntry {
   }
   [[nodiscard]] std::int32_t cylinder() const { return position & 0x7F; }
   [[nodiscard]] std::int32_t head() const { return position >> 7; }
-  [[nodiscard]] std::int32_t sectorNumber() const { return sector & 0x1F; }
+  [[nodiscard]] std::int32_t sectorNumber() const { return sector & kSectorNumberMask; }
   [[nodiscard]] bool isEndMark() const {
     return trackIndex() == 0 && sectorNumber() == 0 && offset == 0;
   }
@@ -70,6 +73,15 @@ struct FileTableEntry {
 // the first sector of track 0.
 [[nodiscard]] std::int32_t sectorAddress(const FileTableEntry& entry,
                                          const TrackGeometry& geometry = kStandardGeometry);
+
+// The last track index an entry is written for: the track table's last slot.
+constexpr std::int32_t kLastEntryTrack = d88::kTrackCount - 1;
+static_assert(kLastEntryTrack / 2 <= 0x7F, "every written track's cylinder fits bits 0-6");
+
+// The entry that points at a byte address of the standard geometry (at most
+// kLastEntryTrack), keeping the unused bits of `previous`'s sector byte:
+// sectorAddress of it gives the address back.
+[[nodiscard]] FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previous);
 
 // One file of a table: its number, where it starts and its size (which a
 // damaged table can make negative).

@@ -81,6 +81,7 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
   disk.sizeField = image.diskSize();
   disk.kind = DiskKind::Unknown;
   disk.files.clear();
+  disk.rooms.clear();
   std::size_t present = 0;
   if (disk.headerComplete) {
     for (std::int32_t slot = 0; parts.tracks && slot < d88::kTrackCount; ++slot) {
@@ -108,6 +109,9 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
         disk.files.push_back({file, read.verdict, read.bytesRead});
       }
     });
+    if (parts.rooms) {
+      disk.rooms = measureTableRooms(image, disk.kind, tables);
+    }
   }
   disk.tracks.resize(present);
 }

@@ -12,6 +12,7 @@
 #include "chain.h"
 #include "d88_image.h"
 #include "file_tables.h"
+#include "room.h"
 
 // A slot of the track table with a stored offset, and the records its walk
 // reaches: the records d88extract reads sectors from.
@@ -48,6 +49,9 @@ struct DiskListing {
   std::vector<TrackListing> tracks;  // the slots with an offset, in slot order
   DiskKind kind = DiskKind::Unknown;
   std::vector<FileListing> files;  // every file "-a" writes, in extraction order
+  // Of a recognised disk, its first and second table: where the last file
+  // ends and the blank bytes after it, the room the table has to grow.
+  std::vector<TableRoom> rooms;
 };
 
 // The room a description reads into, owned by the caller (one for each disk
@@ -72,11 +76,13 @@ struct DescribeParts {
   bool tracks = true;
   bool chains = true;
   bool chainBytes = true;
+  bool rooms = true;
 };
-// The files and nothing else: no track records, no chain reads.
-inline constexpr DescribeParts kFileListOnly{false, false, false};
-// The files and their verdicts: no track records, no byte of a file read.
-inline constexpr DescribeParts kVerdictsOnly{false, true, false};
+// The files and nothing else: no track records, no chain reads, no rooms.
+inline constexpr DescribeParts kFileListOnly{false, false, false, false};
+// The files and their verdicts: no track records, no byte of a file read,
+// no rooms.
+inline constexpr DescribeParts kVerdictsOnly{false, true, false, false};
 
 // Selects and describes one disk of the open file into `disk` (whose room
 // is reused), reading into `buffers`.

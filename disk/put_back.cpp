@@ -11,6 +11,7 @@
 #include "chain.h"
 #include "file_tables.h"
 #include "listing.h"
+#include "room.h"
 #include "string_format.h"
 
 namespace {
@@ -71,6 +72,7 @@ class Planner {
       : original_(original), patched_(patched), edits_(edits), options_(options), plan_(plan) {}
 
   void run() {
+    plan_.resize = options_.resize;
     Diagnostics survey;
     edits_.survey(original_.diskCount(), survey);
     for (const Diagnostic& diagnostic : survey) {
@@ -111,7 +113,7 @@ class Planner {
     for (const ChangedFile& put : changed_) {
       const DiskFile& file = put.entry;
       plan_.putBack.push_back(
-          {file.name.data(), put.disk, file.track, file.r, file.offset, file.size});
+          {file.name, put.disk, file.track, file.r, file.offset, file.size, put.file});
     }
   }
 
@@ -131,6 +133,10 @@ class Planner {
     }
     const std::set<std::string> names(edits.names.begin(), edits.names.end());
     describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
+    firstTableFiles_ = 0;
+    walkTable(tables_.first, kFirstTableNumber, [&](const TableFile&) { ++firstTableFiles_; });
+    resizes_.clear();
+    countedUnchanged_.clear();
     DiskSummary& summary = summaries_[disk];
     summary.kind = scratch_.kind;
     summary.written.assign(scratch_.files.size(), false);
@@ -161,6 +167,42 @@ class Planner {
         add(message);
       }
     }
+    if (!resizes_.empty()) {
+      planResizes(disk);
+    }
+  }
+
+  // Where a file of the disk just described lies: a fixed file (table -1),
+  // or a table and its index there.
+  struct FilePlace {
+    std::int32_t table = -1;
+    std::int32_t index = 0;
+  };
+  FilePlace placeOf(std::size_t file) const {
+    const auto fixed = static_cast<std::int64_t>(layoutOf(scratch_.kind).fixed.count);
+    const std::int64_t inTables = static_cast<std::int64_t>(file) - fixed;
+    if (inTables < 0) {
+      return {};
+    }
+    if (inTables < firstTableFiles_) {
+      return {0, static_cast<std::int32_t>(inTables)};
+    }
+    return {1, static_cast<std::int32_t>(inTables - firstTableFiles_)};
+  }
+
+  // Why a file of the disk just described cannot change size; empty when it may.
+  std::string whyFixedSize(std::size_t file) const {
+    if (scratch_.kind == DiskKind::Unknown) {
+      return "the disk is not recognised, and its tables mix what both probes read";
+    }
+    const FilePlace place = placeOf(file);
+    if (place.table < 0) {
+      return "BIOS and DRIVER have fixed sizes";
+    }
+    if (place.index == 0) {
+      return "where the next file starts is part of what recognises the disk";
+    }
+    return std::string();
   }
 
   // Compares an edit with the chain just read into the buffer; an error
@@ -177,8 +219,38 @@ class Planner {
       return;
     }
     if (*size != static_cast<std::uint64_t>(file.size)) {
-      fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
-                  static_cast<unsigned long long>(*size), static_cast<int>(file.size)));
+      const std::string fixed = whyFixedSize(index);
+      if (!options_.resize) {
+        fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
+                    static_cast<unsigned long long>(*size), static_cast<int>(file.size)) +
+             (fixed.empty() ? " (--resize lets later files move)" : ""));
+        return;
+      }
+      if (!fixed.empty()) {
+        fail(shown + " cannot change size: " + fixed);
+        return;
+      }
+      // The folder holds one file of a name; which of two it means is unknown.
+      std::int32_t named = 0;
+      for (std::size_t i = layoutOf(scratch_.kind).fixed.count; i < scratch_.files.size(); ++i) {
+        named += name == scratch_.files[i].file.name.data() ? 1 : 0;
+      }
+      if (named > 1) {
+        fail(shown + " cannot change size: two table files are named " + name);
+        return;
+      }
+      // No table file reaches past the extraction buffer.
+      if (*size > static_cast<std::uint64_t>(kLargestFileReach)) {
+        fail(format("%s is %llu bytes: no file of a table reaches past %d bytes", shown.c_str(),
+                    static_cast<unsigned long long>(*size), static_cast<int>(kLargestFileReach)));
+        return;
+      }
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
+      if (!edits_.read(disk, name, bytes)) {
+        fail("cannot read " + shown);
+        return;
+      }
+      resizes_.push_back({index, shown, std::move(bytes)});
       return;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
@@ -188,6 +260,7 @@ class Planner {
     }
     if (std::equal(bytes.begin(), bytes.end(), buffer_.get() + file.offset)) {
       ++plan_.unchanged;
+      countedUnchanged_.insert(index);
       return;
     }
     std::vector<Span> spans = spansOf(original_, file, steps_);
@@ -200,6 +273,269 @@ class Planner {
       return;
     }
     changed_.push_back({disk, index, file, shown, std::move(bytes), std::move(spans)});
+  }
+
+  // A table file of another size, read whole.
+  struct ResizeEdit {
+    std::size_t file;
+    std::string shown;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  // A table laid end to end again from its first changed file `first` on:
+  // the old and new addresses of entries first to the last entry.
+  struct RelaidTable {
+    std::int32_t table = 0;
+    TableShape shape;
+    std::int32_t first = 0;
+    std::vector<std::int32_t> oldAt;
+    std::vector<std::int32_t> newAt;
+    std::uint8_t blank = 0;
+    std::vector<ResizeEdit*> edits;
+  };
+
+  std::size_t listingIndex(std::int32_t table, std::int32_t index) const {
+    return layoutOf(scratch_.kind).fixed.count +
+           static_cast<std::size_t>((table == 0 ? 0 : firstTableFiles_) + index);
+  }
+  std::string tableFile(std::int32_t table, std::int32_t index) const {
+    return tableFileName(scratch_.kind,
+                         (table == 0 ? kFirstTableNumber : kSecondTableNumber) + index)
+        .data();
+  }
+
+  // Plans the size changes of the disk just compared, table by table, and
+  // lays them over the image only when every table of the disk fits.
+  void planResizes(std::int32_t disk) {
+    DiskUsage& usage = usage_;
+    usage.collect(original_, scratch_.kind, tables_);
+    std::vector<RelaidTable> planned;
+    bool refused = false;
+    for (std::int32_t table = 0; table < 2; ++table) {
+      RelaidTable relaid;
+      relaid.table = table;
+      for (ResizeEdit& edit : resizes_) {
+        if (placeOf(edit.file).table == table) {
+          relaid.edits.push_back(&edit);
+        }
+      }
+      if (relaid.edits.empty()) {
+        continue;
+      }
+      std::sort(relaid.edits.begin(), relaid.edits.end(),
+                [](const ResizeEdit* a, const ResizeEdit* b) { return a->file < b->file; });
+      if (planTable(usage, relaid)) {
+        planned.push_back(std::move(relaid));
+      } else {
+        refused = true;
+      }
+    }
+    if (refused) {
+      return;
+    }
+    const std::vector<FileListing> files = scratch_.files;
+    for (RelaidTable& relaid : planned) {
+      layTable(disk, relaid, files);
+    }
+  }
+
+  // Whether a table's files from its first changed one on were laid end to
+  // end, still are with their new sizes, and the growth fits the room after
+  // the table; refuses otherwise.
+  bool planTable(const DiskUsage& usage, RelaidTable& relaid) {
+    const std::int32_t table = relaid.table;
+    const char* word = table == 0 ? "first" : "second";
+    const TableBuffer& bytes = table == 0 ? tables_.first : tables_.second;
+    const std::string& shown = relaid.edits.front()->shown;
+    const auto fail = [&](const std::string& why) {
+      refuse(shown + " cannot change size: " + why);
+      return false;
+    };
+    relaid.shape = shapeOfTable(original_, layoutOf(scratch_.kind), table, bytes);
+    const TableShape& shape = relaid.shape;
+    // An entry without a place of its own on the track cannot be rewritten.
+    if (!shape.whole) {
+      return fail(format("the %s table's track %02X does not read all %d bytes", word,
+                         static_cast<unsigned>(shape.track), static_cast<int>(kTableSize)));
+    }
+    const std::int32_t first = placeOf(relaid.edits.front()->file).index;
+    const std::int32_t last = shape.lastEntry();
+    relaid.first = first;
+    const auto nameOf = [&](std::int32_t index) {
+      return index == last ? std::string("the table's last entry") : tableFile(table, index);
+    };
+    for (std::int32_t index = first; index <= last; ++index) {
+      const FileTableEntry entry = entryAt(bytes, index);
+      // An entry outside sectors 1 to 16 of a track is read where no linear
+      // address lies.
+      if (entry.sectorNumber() < kStandardGeometry.firstSector ||
+          entry.sectorNumber() > kStandardGeometry.lastSector ||
+          entry.trackIndex() > kLastEntryTrack) {
+        return fail(nameOf(index) + format(" names track %02X sector %02X: a damaged table is not "
+                                           "re-laid",
+                                           static_cast<unsigned>(entry.trackIndex()),
+                                           static_cast<unsigned>(entry.sectorNumber())));
+      }
+      relaid.oldAt.push_back(sectorAddress(entry));
+    }
+    std::size_t edit = 0;
+    relaid.newAt.push_back(relaid.oldAt.front());
+    for (std::int32_t index = first; index < last; ++index) {
+      const std::int32_t at = relaid.oldAt[static_cast<std::size_t>(index - first)];
+      const std::int32_t size = relaid.oldAt[static_cast<std::size_t>(index - first + 1)] - at;
+      const std::string name = tableFile(table, index);
+      // A negative size, or one d88extract skips, comes from a damaged table.
+      if (size < 0 || at % kSectorSize + size > kLargestFileReach) {
+        return fail(name + " is not laid end to end: a damaged table is not re-laid");
+      }
+      LinearSector failed;
+      const auto spans = linearSpans(original_, at, size, &failed);
+      if (!spans) {
+        return fail(name + " is not laid end to end: " + unfitSector(failed));
+      }
+      for (const FileSpan& span : *spans) {
+        const ByteUser* user = usage.userOf(span.position, span.length, [&](const ByteUser& u) {
+          return u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableEntries ||
+                 (u.kind == ByteUserKind::TableFile && u.table != table);
+        });
+        if (user != nullptr) {
+          return fail(name + " shares bytes with " + usage.nameOf(*user));
+        }
+      }
+      std::int32_t newSize = size;
+      if (edit < relaid.edits.size() && relaid.edits[edit]->file == listingIndex(table, index)) {
+        newSize = static_cast<std::int32_t>(relaid.edits[edit++]->bytes.size());
+      }
+      const std::int32_t newAt = relaid.newAt.back();
+      // d88extract skips a file that reaches past its buffer.
+      if (newAt % kSectorSize + newSize > kLargestFileReach) {
+        return fail(name + format(" would reach past %d bytes, its offset included",
+                                  static_cast<int>(kLargestFileReach)));
+      }
+      relaid.newAt.push_back(newAt + newSize);
+    }
+    const std::int32_t oldEnd = relaid.oldAt.back();
+    const std::int32_t growth = relaid.newAt.back() - oldEnd;
+    const TableRoom room = measureRoom(original_, usage, oldEnd);
+    if (growth > room.room) {
+      refuse(format("%s grows the %s table by 0x%X bytes, but ", shown.c_str(), word,
+                    static_cast<unsigned>(growth)) +
+             room.stop);
+      return false;
+    }
+    relaid.blank = room.room > 0 ? room.blank : std::uint8_t{0};
+    return true;
+  }
+
+  // Lays a planned table over the image: its rewritten entries, the changed
+  // files' bytes and the moved files' at their new places, and the bytes a
+  // shrinking table frees filled with the blank value.
+  void layTable(std::int32_t disk, const RelaidTable& relaid,
+                const std::vector<FileListing>& files) {
+    const TableBuffer& bytes = relaid.table == 0 ? tables_.first : tables_.second;
+    const std::int32_t first = relaid.first;
+    const std::int32_t last = relaid.shape.lastEntry();
+    relaid_[disk].push_back({listingIndex(relaid.table, first), relaid.newAt});
+    TableBuffer rewritten = bytes;
+    for (std::int32_t index = first + 1; index <= last; ++index) {
+      const FileTableEntry entry = entryForAddress(
+          relaid.newAt[static_cast<std::size_t>(index - first)], entryAt(bytes, index));
+      const auto at = static_cast<std::size_t>(index) * kEntrySize;
+      rewritten[at] = entry.position;
+      rewritten[at + 1] = entry.sector;
+      rewritten[at + 2] = entry.offset;
+    }
+    // Through the track's chain: an entry across two sectors goes into both.
+    const std::int32_t from = (first + 1) * kEntrySize;
+    const std::int32_t to = (last + 1) * kEntrySize;
+    for (const d88::ChainStep& step : relaid.shape.steps) {
+      const std::int32_t begin = std::max(from, step.chainOffset);
+      const std::int32_t end = std::min(to, step.chainOffset + step.length);
+      if (begin < end) {
+        plan_.overlay.put(step.position + (begin - step.chainOffset), rewritten.data() + begin,
+                          end - begin);
+      }
+    }
+    std::size_t edit = 0;
+    // Files moved by one distance one after another move as one range.
+    struct Pending {
+      std::int32_t from = 0;
+      std::int32_t to = 0;
+      std::int32_t length = 0;
+    } pending;
+    const auto flush = [&]() {
+      layMove(pending.from, pending.to, pending.length);
+      pending = {};
+    };
+    for (std::int32_t index = first; index < last; ++index) {
+      const auto slot = static_cast<std::size_t>(index - first);
+      const std::int32_t oldAt = relaid.oldAt[slot];
+      const std::int32_t newAt = relaid.newAt[slot];
+      const std::int32_t size = relaid.newAt[slot + 1] - newAt;
+      const std::size_t file = listingIndex(relaid.table, index);
+      DiskFile placed = files.at(file).file;
+      placed.track = newAt / kTableSize;
+      placed.r = newAt % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+      placed.offset = newAt % kSectorSize;
+      placed.size = size;
+      std::vector<Span> spans;
+      for (const FileSpan& span :
+           linearSpans(original_, newAt, size).value_or(std::vector<FileSpan>{})) {
+        spans.push_back({span.position, span.length});
+      }
+      if (edit < relaid.edits.size() && relaid.edits[edit]->file == file) {
+        flush();
+        ResizeEdit& resized = *relaid.edits[edit++];
+        changed_.push_back(
+            {disk, file, placed, resized.shown, std::move(resized.bytes), std::move(spans)});
+        continue;
+      }
+      const auto put = std::find_if(changed_.begin(), changed_.end(), [&](const ChangedFile& p) {
+        return p.disk == disk && p.file == file;
+      });
+      if (put != changed_.end()) {
+        flush();
+        put->entry = placed;
+        put->spans = std::move(spans);
+        continue;
+      }
+      if (pending.length == 0 || pending.from + pending.length != oldAt ||
+          pending.to + pending.length != newAt) {
+        flush();
+        pending = {oldAt, newAt, 0};
+      }
+      pending.length += size;
+      plan_.moved.push_back({placed.name, disk, placed.track, placed.r, placed.offset, size, file});
+      if (countedUnchanged_.erase(file) != 0) {
+        --plan_.unchanged;
+      }
+    }
+    flush();
+    const std::int32_t newEnd = relaid.newAt.back();
+    const std::int32_t oldEnd = relaid.oldAt.back();
+    if (newEnd < oldEnd) {
+      const std::vector<std::uint8_t> blank(static_cast<std::size_t>(kSectorSize), relaid.blank);
+      for (const FileSpan& span :
+           linearSpans(original_, newEnd, oldEnd - newEnd).value_or(std::vector<FileSpan>{})) {
+        plan_.overlay.put(span.position, blank.data(), span.length);
+      }
+    }
+  }
+
+  // Moves a file's bytes from one linear address to another, in pieces that
+  // cross no sector boundary of either; every sector was found plain.
+  void layMove(std::int32_t from, std::int32_t to, std::int32_t length) {
+    for (std::int32_t done = 0; done < length;) {
+      const std::int32_t source = from + done;
+      const std::int32_t target = to + done;
+      const std::int32_t piece = std::min(
+          {kSectorSize - source % kSectorSize, kSectorSize - target % kSectorSize, length - done});
+      const LinearSector sourceSector = linearSector(original_, source);
+      const LinearSector targetSector = linearSector(original_, target);
+      plan_.overlay.move(targetSector.position + target % kSectorSize,
+                         sourceSector.position + source % kSectorSize, piece);
+      done += piece;
+    }
   }
 
   // Names the files put back whose bytes overlap a file's.
@@ -234,7 +570,10 @@ class Planner {
       // The original has no overlay: these are the file's own bytes.
       const std::int64_t got = original_.readFileBytes(base, before.data(), d88::kHeaderSize);
       after = before;
-      (void)plan_.overlay.apply(base, after.data(), got);
+      (void)plan_.overlay.apply(base, after.data(), got,
+                                [&](std::int64_t from, std::uint8_t* to, std::int64_t count) {
+                                  return original_.readFileBytes(from, to, count);
+                                });
       std::vector<const ChangedFile*> changers;
       for (std::int64_t i = 0; i < got; ++i) {
         const auto at = static_cast<std::size_t>(i);
@@ -275,7 +614,8 @@ class Planner {
   // be the same.
   void checkDisk(std::int32_t disk) {
     std::vector<std::string> errors;
-    if (concludedFromRecordHeaders(disk, errors)) {
+    // A re-laid table's listing changes: only the full check knows where.
+    if (relaid_.count(disk) == 0 && concludedFromRecordHeaders(disk, errors)) {
       if (options_.proveFastCheck) {
         std::vector<std::string> full;
         checkEverything(disk, full);
@@ -339,7 +679,7 @@ class Planner {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
-    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised});
+    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised, false});
     if (!summarised) {
       DiskSummary& summary = summaries_[disk];
       summary.kind = before_.kind;
@@ -349,13 +689,33 @@ class Planner {
     }
     const DiskSummary& before = summaries_[disk];
     describeDisk(patched_, disk, {tables_, patchedBuffer_.get()}, scratch_, kFileListOnly);
-    bool same = before.kind == scratch_.kind && sameFiles(before_.files, scratch_.files);
+    // The files of a re-laid table at their planned places, with their
+    // planned sizes.
+    std::vector<FileListing> expected = before_.files;
+    const auto relaid = relaid_.find(disk);
+    if (relaid != relaid_.end()) {
+      for (const RelaidFiles& files : relaid->second) {
+        for (std::size_t i = 0; i + 1 < files.newAt.size(); ++i) {
+          // The listing of the original holds every re-laid file.
+          if (files.firstFile + i >= expected.size()) {
+            break;
+          }
+          DiskFile& placed = expected[files.firstFile + i].file;
+          const std::int32_t at = files.newAt[i];
+          placed.track = at / kTableSize;
+          placed.r = at % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+          placed.offset = at % kSectorSize;
+          placed.size = files.newAt[i + 1] - at;
+        }
+      }
+    }
+    bool same = before.kind == scratch_.kind && sameFiles(expected, scratch_.files);
     for (std::size_t i = 0; same && i < scratch_.files.size(); ++i) {
       const DiskFile& file = scratch_.files[i].file;
       const bool written = locateFileChain(patched_, file, steps_) > 0;
       same = written == before.written[i];
       if (same && written) {
-        const std::string text = compareChain(disk, file, findPut(disk, i));
+        const std::string text = compareChain(disk, file, findPut(disk, i), &before_.files[i].file);
         if (!text.empty()) {
           errors.push_back(text);
         }
@@ -383,8 +743,10 @@ class Planner {
   // Reads a written file of the changed image: a file put back must read as
   // the folder's bytes, any other as the original does (both images reading
   // the disk). Returns the error, or nothing.
+  // A moved file is read in the original at `was`, its old place.
   std::string compareChain(std::int32_t disk, const DiskFile& file,
-                           std::vector<ChangedFile>::const_iterator put) {
+                           std::vector<ChangedFile>::const_iterator put,
+                           const DiskFile* was = nullptr) {
     (void)readFileChain(patched_, patchedBuffer_.get(), file);
     const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
     if (put != changed_.end()) {
@@ -393,8 +755,10 @@ class Planner {
                  : put->name + " would not read back as put: it shares bytes with " +
                        sharers(file, &*put);
     }
-    (void)readFileChain(original_, buffer_.get(), file);
-    return std::equal(chain, chain + file.size, buffer_.get() + file.offset)
+    const DiskFile& old = was != nullptr ? *was : file;
+    (void)readFileChain(original_, buffer_.get(), old);
+    // A moved file of another size than before is no moved file.
+    return old.size == file.size && std::equal(chain, chain + file.size, buffer_.get() + old.offset)
                ? std::string()
                : edits_.shownName(disk, file.name.data()) + " would change: it shares bytes with " +
                      sharers(file, nullptr);
@@ -436,6 +800,24 @@ class Planner {
   DiskListing before_;
   DiskListing scratch_;
   std::vector<ChangedFile> changed_;
+  // Of the disk being compared: its first table's files, and its edits of
+  // another size.
+  std::int32_t firstTableFiles_ = 0;
+  std::vector<ResizeEdit> resizes_;
+  // The users of the bytes of the disk being re-laid: one set of room for
+  // every disk, so that disk after disk does not scatter the heap.
+  DiskUsage usage_;
+  // Files of the disk compared equal, by listing index: a file that then
+  // moves counts as moved instead.
+  std::set<std::size_t> countedUnchanged_;
+  // By disk, its re-laid tables: the listing index of the first file laid
+  // again, and the new addresses of it and the files after it, the last
+  // entry's included.
+  struct RelaidFiles {
+    std::size_t firstFile;
+    std::vector<std::int32_t> newAt;
+  };
+  std::map<std::int32_t, std::vector<RelaidFiles>> relaid_;
   std::vector<d88::ChainStep> steps_;
   TableBuffers tables_;
   // The chains of the original and of the changed image. Left uninitialised:
@@ -453,8 +835,8 @@ void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& ed
 }
 
 bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
-             ImageWriter& writer, PutPlan& plan) {
-  planPutBack(original, patched, edits, plan);
+             ImageWriter& writer, PutPlan& plan, const PlanOptions& options) {
+  planPutBack(original, patched, edits, plan, options);
   if (plan.errors > 0 || !writer.writes(!plan.putBack.empty())) {
     return plan.errors == 0;
   }

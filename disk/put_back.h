@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,19 +15,25 @@
 #include "d88_image.h"
 #include "diagnostic.h"
 #include "edit_source.h"
+#include "file_tables.h"
 
 // A file put back, as its line reports it.
 struct PutLine {
-  std::string name;
+  TableFileName name{};
   std::int32_t disk = 0;
   std::int32_t track = 0;
   std::int32_t r = 0;
   std::int32_t offset = 0;
   std::int32_t size = 0;
+  std::size_t file = 0;  // index in the disk's listing: lines come in this order
 };
 
 struct PutPlan {
-  std::vector<PutLine> putBack;  // in disk and name order
+  std::vector<PutLine> putBack;  // in disk and file order
+  // Files moved by a size change, at their new places: thousands on a big
+  // image, kept in blocks rather than one array that regrows.
+  std::deque<PutLine> moved;
+  bool resize = false;  // sizes may change: the summary counts moved files
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;
@@ -42,8 +49,11 @@ struct PutPlan {
 // headers, reading only the files that changed bytes touch; any other disk
 // by reading every file of both images side by side. Proving runs the full
 // check after every fast one too, and notes where they disagree.
+// With `resize`, a table file of another size goes back too: the files
+// after it in its table move by the difference, their entries rewritten.
 struct PlanOptions {
   bool proveFastCheck = false;
+  bool resize = false;
 };
 
 // Compares the edits with the disks of `original` and lays every change
@@ -80,4 +90,4 @@ class ImageWriter {
 // the plan is sound and the writer writes, writes it. The plan holds every
 // diagnostic; returns whether it ended without an error.
 [[nodiscard]] bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
-                           ImageWriter& writer, PutPlan& plan);
+                           ImageWriter& writer, PutPlan& plan, const PlanOptions& options = {});

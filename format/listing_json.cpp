@@ -135,6 +135,18 @@ std::string formatDiskJson(const DiskListing& disk) {
       files.push_back(fileJson(file));
     }
     json["files"] = std::move(files);
+    Json rooms = Json::array();
+    for (const TableRoom& room : disk.rooms) {
+      rooms.push_back(room.measured ? Json{{"end", room.end},
+                                           {"track", room.end / kTableSize},
+                                           {"r", room.end % kTableSize / kSectorSize + 1},
+                                           {"offset", room.end % kSectorSize},
+                                           {"room", room.room},
+                                           {"blank", room.blank},
+                                           {"roomEnds", room.stop}}
+                                    : Json(nullptr));
+    }
+    json["tables"] = std::move(rooms);
   }
   // Names are decoded text with \xNN escapes, so valid UTF-8; replace is a
   // guard, not a path taken.

@@ -119,5 +119,19 @@ std::string formatDiskText(const DiskListing& disk) {
   for (const FileListing& file : disk.files) {
     appendFile(out, file);
   }
+  for (std::size_t table = 0; table < disk.rooms.size(); ++table) {
+    const TableRoom& room = disk.rooms[table];
+    appendFormat(out, "  %s table: ", table == 0 ? "first" : "second");
+    if (!room.measured) {
+      out += "no files\n";
+      continue;
+    }
+    appendFormat(out, "ends at trk: %02X  sec: %02X  ofs: %02X, room to grow: %04X bytes of %02X (",
+                 static_cast<unsigned>(room.end / kTableSize),
+                 static_cast<unsigned>(room.end % kTableSize / kSectorSize + 1),
+                 static_cast<unsigned>(room.end % kSectorSize), static_cast<unsigned>(room.room),
+                 static_cast<unsigned>(room.blank));
+    out += room.stop + ")\n";
+  }
   return out;
 }

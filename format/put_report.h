@@ -2,8 +2,13 @@
 // then the summary, marked as a dry run when nothing is written.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "put_back.h"
 
 [[nodiscard]] std::string putReport(const PutPlan& plan, bool dryRun);
+// The same report handed to `write` line by line, so that the report of
+// thousands of moved files is never held whole.
+void writePutReport(const PutPlan& plan, bool dryRun,
+                    const std::function<void(const std::string&)>& write);

@@ -1,9 +1,13 @@
 // Arbitrary bytes as a D88 file, and edits drawn from them: every file that
 // d88extract -a writes is an edit held in memory, some are changed (bytes,
-// sizes, unknown names), and the put-back is planned. Either it is refused,
-// or the image it writes holds every disk's kind and files as before, each
-// changed file with its edit's bytes and every other file as it was. The
-// planner's two checks must agree on every disk.
+// sizes, unknown names), and the put-back is planned, half the time with
+// sizes allowed to change. Either it is refused, or the image it writes
+// holds every disk's kind and files as before (moved ones at new places),
+// each changed file with its edit's bytes and every other file as it was,
+// and no byte changed outside the table tracks and the old and new extents
+// of the files that changed or moved. The planner's two checks must agree
+// on every disk.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +38,21 @@ std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint
                                      const DiskFile& file) {
   (void)readFileChain(image, buffer.data(), file);
   return {buffer.begin() + file.offset, buffer.begin() + file.offset + file.size};
+}
+
+// The file positions a file's chain reads from its offset on.
+void addExtent(d88::D88Image& image, const DiskFile& file, std::vector<d88::ChainStep>& steps,
+               std::vector<std::pair<std::int64_t, std::int64_t>>& extents) {
+  (void)locateFileChain(image, file, steps);
+  for (const d88::ChainStep& step : steps) {
+    if (step.position >= 0 && step.length > 0) {
+      extents.emplace_back(step.position, step.position + step.length);
+    }
+  }
+}
+
+bool sameFile(const DiskFile& a, const DiskFile& b) {
+  return a.track == b.track && a.r == b.r && a.offset == b.offset && a.size == b.size;
 }
 
 TableBuffers tables;
@@ -72,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::mt19937 random(static_cast<std::uint32_t>(
       std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
   MemoryEdits edits;
+  const bool resize = random() % 2 == 0;
   // The bytes of each edit, by disk and name.
   std::vector<std::map<std::string, std::vector<std::uint8_t>>> edited(disks.size());
   for (std::size_t d = 0; d < disks.size(); ++d) {
@@ -82,9 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (roll < 4 && !bytes.empty()) {
         bytes[random() % bytes.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
       } else if (roll == 4) {
-        bytes.push_back(0);
+        bytes.insert(bytes.end(), resize ? 1 + random() % 600 : 1,
+                     static_cast<std::uint8_t>(random()));
       } else if (roll == 5 && !bytes.empty()) {
-        bytes.pop_back();
+        bytes.resize(bytes.size() - (resize ? 1 + random() % bytes.size() : 1));
       }
       edited[d][name] = bytes;
       edits.add(disk, name, std::move(bytes));
@@ -96,7 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PutPlan plan;
   // The fast check is an optimisation of the full one: both run on every
   // disk it concludes on, and must give the same errors.
-  planPutBack(original, patched, edits, plan, PlanOptions{true});
+  PlanOptions options;
+  options.proveFastCheck = true;
+  options.resize = resize;
+  planPutBack(original, patched, edits, plan, options);
   if (!plan.disagreement.empty()) {
     std::fprintf(stderr, "the planner's checks disagree on %s\n", plan.disagreement.c_str());
     std::abort();
@@ -123,12 +147,76 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
       }
     }
+    // Where bytes may change: the table tracks, and the old and new extents
+    // of the files put back or moved.
+    std::vector<std::pair<std::int64_t, std::int64_t>> extents;
+    std::vector<d88::ChainStep> steps;
     for (std::int32_t index = 0; index < written.diskCount(); ++index) {
       const Disk& disk = disks[static_cast<std::size_t>(index)];
-      describeDisk(written, index, {tables, buffer.data()}, listing);
+      describeDisk(written, index, {tables, buffer.data()}, listing, kFileListOnly);
       if (listing.kind != disk.kind || listing.files.size() != disk.files.size()) {
         std::abort();
       }
+      const DiskLayout& layout = layoutOf(disk.kind);
+      for (const TablePlace& place : {layout.firstTable, layout.secondTable}) {
+        (void)selectDisk(original, index, disk.kind);
+        (void)original.locateSectors(place.track, place.track / 2, 0, 1, kSizeCode, kTableSize,
+                                     steps);
+        for (const d88::ChainStep& step : steps) {
+          if (step.position >= 0) {
+            extents.emplace_back(step.position, step.position + step.length);
+          }
+        }
+      }
+      for (std::size_t i = 0; i < disk.files.size(); ++i) {
+        const DiskFile& was = disk.files[i].file;
+        const DiskFile& now = listing.files[i].file;
+        // Without --resize nothing moves; with it, only files after a
+        // changed one, which the byte check below bounds.
+        if (!sameFile(was, now) && !resize) {
+          std::abort();
+        }
+        const auto& names = lastOfName[static_cast<std::size_t>(index)];
+        const auto named = names.find(was.name.data());
+        const bool edit =
+            named != names.end() && named->second == i &&
+            edited[static_cast<std::size_t>(index)].at(was.name.data()) != disk.bytes[i];
+        if (edit || !sameFile(was, now)) {
+          (void)selectDisk(original, index, disk.kind);
+          addExtent(original, was, steps, extents);
+          (void)selectDisk(written, index, disk.kind);
+          addExtent(written, now, steps, extents);
+        }
+      }
+    }
+    std::sort(extents.begin(), extents.end());
+    std::vector<std::uint8_t> was(64 * 1024);
+    std::vector<std::uint8_t> now(was.size());
+    for (std::int64_t at = 0; at < original.fileSize();
+         at += static_cast<std::int64_t>(was.size())) {
+      const std::int64_t count =
+          original.readFileBytes(at, was.data(), static_cast<std::int64_t>(was.size()));
+      if (written.readFileBytes(at, now.data(), count) != count) {
+        std::abort();
+      }
+      for (std::int64_t i = 0; i < count; ++i) {
+        if (was[static_cast<std::size_t>(i)] == now[static_cast<std::size_t>(i)]) {
+          continue;
+        }
+        const std::int64_t position = at + i;
+        const bool allowed = std::any_of(extents.begin(), extents.end(), [&](const auto& extent) {
+          return position >= extent.first && position < extent.second;
+        });
+        if (!allowed) {
+          std::fprintf(stderr, "byte %lld changed outside the extents\n",
+                       static_cast<long long>(position));
+          std::abort();
+        }
+      }
+    }
+    for (std::int32_t index = 0; index < written.diskCount(); ++index) {
+      const Disk& disk = disks[static_cast<std::size_t>(index)];
+      describeDisk(written, index, {tables, buffer.data()}, listing, kFileListOnly);
       for (std::size_t i = 0; i < disk.files.size(); ++i) {
         if (!isWritten(disk.files[i].verdict)) {
           continue;
@@ -138,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::uint8_t>& expected =
             edit ? edited[static_cast<std::size_t>(index)].at(disk.files[i].file.name.data())
                  : disk.bytes[i];
-        if (chainBytes(written, buffer, disk.files[i].file) != expected) {
+        if (chainBytes(written, buffer, listing.files[i].file) != expected) {
           std::abort();
         }
       }

@@ -34,6 +34,7 @@ struct Options {
   std::string output;  // empty: none
   std::string disk;    // empty: the folder holds every disk's subfolder
   bool dryRun = false;
+  bool resize = false;
 };
 
 // The options, one line each, in the order the help lists them.
@@ -52,6 +53,7 @@ void defineOptions(CLI::App& app, Options& options, help::Language language) {
       ->check(CLI::Validator(
           [](const std::string& name) { return name.empty() ? "an empty output name" : ""; }, ""));
   app.add_flag("-n", options.dryRun, put_help::kDryRun.in(language));
+  app.add_flag("--resize", options.resize, put_help::kResize.in(language));
 }
 
 void writeError(const std::string& text) {
@@ -187,7 +189,9 @@ int main(int argc, char** argv) {
   FolderEdits edits(platform::pathFromUtf8(options.folder), disk);
   FileReplacer writer(held, d88Path, destination, inPlace, options.dryRun, hint);
   PutPlan plan;
-  const bool done = putBack(originalImage, patchedImage, edits, writer, plan);
+  PlanOptions planOptions;
+  planOptions.resize = options.resize;
+  const bool done = putBack(originalImage, patchedImage, edits, writer, plan, planOptions);
   std::fflush(stdout);
   for (const Diagnostic& diagnostic : plan.diagnostics) {
     d88text::writeText(stderr, diagnosticLine(diagnostic) + "\n");
@@ -198,7 +202,7 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writeResult(putReport(plan, options.dryRun));
+  writePutReport(plan, options.dryRun, [](const std::string& line) { writeResult(line); });
   if (!resultWritten("report", writes && !options.dryRun
                                    ? " (" + destination.u8string() + " was written all the same)"
                                    : std::string())) {

@@ -12,6 +12,8 @@ inline constexpr help::Text kDisk = {"the folder holds the files of disk N itsel
                                      "folder にはディスク N のファイルそのものがある"};
 inline constexpr help::Text kOutput = {"write the new D88 file there, leave d88file as it is",
                                        "新しい D88 ファイルをそこに書き、d88file はそのまま"};
+inline constexpr help::Text kResize = {"a file may change size, the files after it move",
+                                       "ファイルのサイズが変わってもよい。後のファイルは移る"};
 inline constexpr help::Text kDryRun = {"check and report, write nothing",
                                        "検査して報告するだけで、何も書かない"};
 

@@ -661,4 +661,63 @@ TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
   EXPECT_FALSE(overlay.empty());
 }
 
+// Moves of a linear range over sectors laid out as records (16-byte header,
+// 256 bytes of data), piece by piece as the planner lays them, against a plain
+// copy: a read sees the moved bytes, a put over them wins, and the pieces of
+// an even layout join into a few records.
+TEST(ByteOverlay, MovesReadAsTheBytesTheyCameFrom) {
+  constexpr std::int64_t kStride = 272;
+  constexpr std::int64_t kHeader = 16;
+  constexpr std::int64_t kSectors = 40;
+  Bytes file(static_cast<std::size_t>(kSectors * kStride));
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    file[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  }
+  const auto position = [](std::int64_t linear) {
+    return linear / 256 * kStride + kHeader + linear % 256;
+  };
+  const d88::ByteOverlay::Source source = [&](std::int64_t from, std::uint8_t* to,
+                                              std::int64_t count) {
+    std::copy(file.begin() + from, file.begin() + from + count, to);
+    return count;
+  };
+  struct Case {
+    std::int64_t from, to, length;
+  };
+  const Case cases[] = {
+      {100, 356, 5000},  // by a whole sector: two pieces a sector... joined
+      {300, 557, 3000},  // by 257 bytes: pieces of 1 and 255 alternate
+      {5000, 600, 200},  // backwards, inside two sectors
+      {0, 9000, 1},      // one byte
+  };
+  for (const Case& c : cases) {
+    d88::ByteOverlay overlay;
+    Bytes copy = file;
+    for (std::int64_t done = 0; done < c.length;) {
+      const std::int64_t s = c.from + done;
+      const std::int64_t t = c.to + done;
+      const std::int64_t piece = std::min({256 - s % 256, 256 - t % 256, c.length - done});
+      overlay.move(position(t), position(s), piece);
+      std::copy(file.begin() + position(s), file.begin() + position(s) + piece,
+                copy.begin() + position(t));
+      done += piece;
+    }
+    EXPECT_LE(overlay.moveRecords(), 4u) << c.from;
+    // A put over moved bytes wins.
+    const std::uint8_t mark = 0xEE;
+    overlay.put(position(c.to), &mark, 1);
+    copy[static_cast<std::size_t>(position(c.to))] = mark;
+    for (std::int64_t at = 0; at < static_cast<std::int64_t>(file.size()); at += 97) {
+      const std::int64_t count = std::min<std::int64_t>(301, file.size() - at);
+      Bytes read(file.begin() + at, file.begin() + at + count);
+      (void)overlay.apply(at, read.data(), count, source);
+      ASSERT_EQ(read, Bytes(copy.begin() + at, copy.begin() + at + count)) << c.from << " " << at;
+      const bool changed = !std::equal(read.begin(), read.end(), file.begin() + at);
+      EXPECT_TRUE(!changed || overlay.touches(at, count)) << c.from << " " << at;
+    }
+    // Outside every piece, nothing is touched.
+    EXPECT_FALSE(overlay.touches(position(c.to + c.length) + 256, 1)) << c.from;
+  }
+}
+
 }  // namespace

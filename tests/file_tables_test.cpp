@@ -58,6 +58,38 @@ TEST(FileTableEntry, DecodesItsBits) {
   }
 }
 
+TEST(FileTableEntry, WrittenEntryPointsBackAtItsAddress) {
+  struct Case {
+    std::int32_t address;
+    std::uint8_t oldSector;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {address(12, 2, 0xA4), 0x00, {0x06, 0x02, 0xA4}},
+      {address(33, 14, 0x77), 0xE0, {0x90, 0xEE, 0x77}},     // bits 5-7 kept
+      {address(0, 1, 0), 0xA5, {0x00, 0xA1, 0x00}},          // only bits 5-7 of the old byte
+      {address(163, 16, 0xFF), 0x00, {0xD1, 0x10, 0xFF}},    // the last byte of track 163
+      {address(1, 16, 0xFF) + 1, 0x00, {0x01, 0x01, 0x00}},  // side 1 to cylinder 1 side 0
+  };
+  for (const Case& c : cases) {
+    const FileTableEntry entry = entryForAddress(c.address, {0x55, c.oldSector, 0x55});
+    EXPECT_EQ((Bytes{entry.position, entry.sector, entry.offset}), c.bytes) << c.address;
+  }
+  // Every address of the linear order, under each old value of bits 5 to 7.
+  for (std::int32_t at = 0; at < 164 * 4096; ++at) {
+    for (const std::uint8_t old : {0x00, 0x20, 0xE0}) {
+      const FileTableEntry entry = entryForAddress(at, {0, old, 0});
+      ASSERT_EQ(sectorAddress(entry), at) << at;
+      ASSERT_EQ(entry.sector & 0xE0, old) << at;
+      ASSERT_EQ(entry.trackIndex(), at / 4096) << at;
+      ASSERT_EQ(
+          Bytes({entry.position, static_cast<std::uint8_t>(entry.sector & 0x1F), entry.offset}),
+          d88test::tableEntry(at))
+          << at;
+    }
+  }
+}
+
 TEST(FileTableEntry, EndMarkIgnoresTheUnusedSectorBits) {
   EXPECT_TRUE((FileTableEntry{0x00, 0x00, 0x00}.isEndMark()));
   EXPECT_TRUE((FileTableEntry{0x00, 0xE0, 0x00}.isEndMark()));

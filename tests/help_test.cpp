@@ -140,7 +140,7 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
        {"PATH", "--help", "--version", "--json", "--summary", "-r", "-j"}},
       {D88PUT_PATH,
        {"x.d88", "folder", "--disk", "64"},
-       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n"}},
+       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tool);

@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":3,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":4,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -114,6 +114,65 @@ TEST_F(InfoTest, ListsHeadersAndTracksAsStored) {
            "  kind: not recognised\n"));
 }
 
+// Each table's end and the blank bytes after it, up to what stops them.
+TEST_F(InfoTest, ListsTheRoomEachTableHasToGrow) {
+  using d88test::address;
+  // The data disk's D002 is followed by blank bytes, then a byte that is not
+  // blank (track 2 sector 3); D102 by blank bytes, then no track 68.
+  d88test::FixedTableLayout holes = d88test::dataDisk({700, 5000}, {400, 4106});
+  holes.disk.put(address(2, 3, 10), Bytes{'A'});
+  holes.disk.drop(68);
+  // Track 3's sector 2 has an error status; the bytes up to it hold E5.
+  d88test::FixedTableLayout status = d88test::dataDisk({700, 5000}, {400, 4106});
+  status.disk.put(8429, Bytes(address(3, 2, 0) - 8429, 0xE5));
+  d88test::Track track3;
+  for (int r = 1; r <= 16; ++r) {
+    d88test::SectorRecord record;
+    record.c = 1;
+    record.h = 1;
+    record.r = static_cast<std::uint8_t>(r);
+    record.data = status.disk.contents(address(3, r, 0), 256);
+    record.status = r == 2 ? 0xB0 : 0x00;
+    track3.sector(record);
+  }
+  status.disk.replace(3, track3);
+  struct Case {
+    const char* what;
+    Bytes image;
+    std::vector<std::string> rooms;
+  };
+  const Case cases[] = {
+      {"system disk",
+       d88test::systemDisk({300, 1}, {60, 73}).build(),
+       {"  first table: ends at trk: 0C  sec: 0D  ofs: 14, room to grow: 33EC bytes of 00 (track "
+        "10 sector 01 holds bytes of DRIVER)",
+        "  second table: ends at trk: 21  sec: 0E  ofs: FC, room to grow: 7E204 bytes of 00 "
+        "(track A0 has no sector 01)"}},
+      {"data disk",
+       holes.build(),
+       {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 0113 bytes of 00 (track "
+        "02 sector 03 is not blank)",
+        "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 0C66 bytes of 00 "
+        "(track 44 has no sector 01)"}},
+      {"a sector with an error status",
+       status.build(),
+       {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 1013 bytes of E5 (track "
+        "03 sector 02 is not a plain 256-byte sector)",
+        "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 5CC66 bytes of 00 "
+        "(track A0 has no sector 01)"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> rooms;
+    const auto result = info(c.image);
+    for (const std::string& line : lines(result.out)) {
+      if (line.find(" table: ") != std::string::npos) {
+        rooms.push_back(line);
+      }
+    }
+    EXPECT_EQ(rooms, c.rooms) << c.what;
+  }
+}
+
 TEST_F(InfoTest, TellsWhatExtractionWouldDoWithEachFile) {
   const auto result = info(brokenChains());
   std::vector<std::string> files;
@@ -182,7 +241,7 @@ TEST_F(InfoTest, JsonOfASmallImage) {
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
                  R"("pastSize":false,"walkEnd":"countReached","records":[)"
                  R"([0,1,1,1,2,0,0,0,256,1232],[0,1,2,1,2,0,0,0,256,1504]]}],)"
-                 R"("kind":"not recognised","message":null,"files":[]})" +
+                 R"("kind":"not recognised","message":null,"files":[],"tables":[]})" +
                  kJsonEnd));
 }
 
@@ -254,7 +313,7 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
                  R"("pastSize":true,"walkEnd":"noTrack","records":[]},)"
                  R"({"slot":163,"cylinder":81,"head":1,"offset":8,"insideHeader":true,)"
                  R"("pastSize":false,"walkEnd":"zeroCount","records":[]}],)"
-                 R"("kind":"not recognised","message":null,"files":[]})"
+                 R"("kind":"not recognised","message":null,"files":[],"tables":[]})"
                  ",\n"
                  R"({"index":1,"offset":1376,"headerComplete":true,"name":"CUT",)"
                  R"("nameHex":"4355540000000000000000000000000000","writeProtect":0,)"
@@ -264,7 +323,7 @@ TEST_F(InfoTest, DamagedImageAsTextAndJson) {
                  R"([0,0,1,1,3,0,0,0,256,2064],[0,0,2,1,3,0,0,0,256,2336]]},)"
                  R"({"slot":1,"cylinder":0,"head":1,"offset":1232,"insideHeader":false,)"
                  R"("pastSize":false,"walkEnd":"cutShort","records":[]}],)"
-                 R"("kind":"not recognised","message":null,"files":[]})" +
+                 R"("kind":"not recognised","message":null,"files":[],"tables":[]})" +
                  kJsonEnd));
 }
 
@@ -366,7 +425,13 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            R"({"name":"D009","track":200,"sector":1,"offset":16,"size":0,)"
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
            R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
-           R"("writtenWithoutAll":false,"verdict":"complete"}]})" +
+           R"("writtenWithoutAll":false,"verdict":"complete"}],"tables":[)"
+           // The first table ends past the last track; the second has room
+           // up to the builder's last track.
+           R"({"end":819216,"track":200,"r":1,"offset":16,"room":0,"blank":0,)"
+           R"("roomEnds":"the disk ends after track A3"},)"
+           R"({"end":270848,"track":66,"r":3,"offset":0,"room":384512,"blank":0,)"
+           R"("roomEnds":"track A0 has no sector 01"}]})" +
            std::string(kJsonEnd)));
 }
 
@@ -381,7 +446,7 @@ TEST_F(InfoTest, FilesTooShortForADisk) {
       R"({"index":0,"offset":0,"headerComplete":true,"name":"",)"
       R"("nameHex":"0000000000000000000000000000000000","writeProtect":0,"mediaType":0,)"
       R"("media":"2D","sizeField":688,"tracks":[],"kind":"not recognised","message":null,)"
-      R"("files":[]})";
+      R"("files":[],"tables":[]})";
   const std::pair<Bytes, bool> cases[] = {
       {Bytes{}, false},
       {Bytes(header.size() - 1, 0), false},
@@ -415,7 +480,7 @@ TEST_F(InfoTest, CommandLine) {
       "Options:\n"
       "  --help              this text\n"
       "  --version           the version\n"
-      "  --json              one JSON document (schema 3) instead of text; one line a file for "
+      "  --json              one JSON document (schema 4) instead of text; one line a file for "
       "several\n"
       "  --summary           one row a file and a total, not the listings\n"
       "  -r                  walk the folders among the PATHs for D88 files\n"
@@ -428,7 +493,7 @@ TEST_F(InfoTest, CommandLine) {
                                        R"("nameHex":"4100000000000000000000000000000000",)"
                                        R"("writeProtect":0,"mediaType":0,"media":"2D",)"
                                        R"("sizeField":688,"tracks":[],"kind":"not recognised",)"
-                                       R"("message":null,"files":[]})") +
+                                       R"("message":null,"files":[],"tables":[]})") +
                            kJsonEnd;
   struct Case {
     std::vector<std::string> args;
@@ -625,12 +690,12 @@ TEST_F(CollectionTest, FilesInTheOrderGiven) {
   const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
   EXPECT_EQ(summary.status, 1);
   EXPECT_EQ(summary.out,
-            text(R"({"schema":3,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+            text(R"({"schema":4,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
                  R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"
-                 R"({"schema":3,"path":"missing.d88","error":"cannotOpen"})"
+                 R"({"schema":4,"path":"missing.d88","error":"cannotOpen"})"
                  "\n"
-                 R"({"schema":3,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"({"schema":4,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
                  R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"));
 }

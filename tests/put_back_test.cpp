@@ -96,12 +96,15 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
     std::size_t putBack;
     std::int32_t unchanged;
     bool writerFails = false;
+    bool resize = false;
+    std::size_t moved = 0;
   };
   const Case cases[] = {
       {{{0, "BIOS", kFlipFirst}}, "", 1, 0},
       {{{0, "BIOS", kAsItIs}, {1, "D001", kAsItIs}}, "", 0, 2},
       {{{1, "D001", kGrow}},
-       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n",
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size (--resize "
+       "lets later files move)\n",
        0,
        0},
       // One byte short of the file: its missing bytes are nowhere to be had.
@@ -118,6 +121,15 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
        0},
       // A sound plan whose writer fails is a failure.
       {{{0, "S100", kFlipFirst}}, "error: cannot write it\n", 1, 0, true},
+      // With --resize D002 moves; D001 is counted once, as put back.
+      {{{1, "D001", kGrow}, {1, "D002", kAsItIs}}, "", 1, 0, false, true, 1},
+      {{{1, "D101", kShrink}, {0, "S001", kGrow}}, "", 2, 0, false, true, 2},
+      {{{0, "BIOS", kShrink}},
+       "error: 000/BIOS cannot change size: BIOS and DRIVER have fixed sizes\n",
+       0,
+       0,
+       false,
+       true},
   };
   // Disk 0 shares bytes between D002 and D004, disk 1 is a data disk.
   const Case sharing[] = {
@@ -157,7 +169,9 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
     ASSERT_TRUE(patched.open(path.c_str()));
     RecordingWriter writer(c.writerFails);
     PutPlan plan;
-    const bool sound = putBack(original, patched, edits, writer, plan);
+    PlanOptions options;
+    options.resize = c.resize;
+    const bool sound = putBack(original, patched, edits, writer, plan, options);
     std::string lines;
     for (const Diagnostic& diagnostic : plan.diagnostics) {
       lines += diagnosticLine(diagnostic) + "\n";
@@ -167,13 +181,15 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
     EXPECT_EQ(sound, !refused) << what;
     EXPECT_EQ(plan.putBack.size(), c.putBack) << what;
     EXPECT_EQ(plan.unchanged, c.unchanged) << what;
+    EXPECT_EQ(plan.moved.size(), c.moved) << what;
     // The writer is asked only for a plan without errors that changes a file.
     EXPECT_EQ(writer.calls, c.putBack > 0 && (!refused || c.writerFails) ? 1 : 0) << what;
     // The fast check and the full one agree, with the same diagnostics.
     ASSERT_TRUE(original.open(path.c_str()));
     ASSERT_TRUE(patched.open(path.c_str()));
     PutPlan proved;
-    planPutBack(original, patched, edits, proved, PlanOptions{true});
+    options.proveFastCheck = true;
+    planPutBack(original, patched, edits, proved, options);
     EXPECT_EQ(proved.disagreement, "") << what;
     EXPECT_EQ(proved.diagnostics.size() + (c.writerFails ? 1 : 0), plan.diagnostics.size()) << what;
   }

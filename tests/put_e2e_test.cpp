@@ -36,6 +36,7 @@ using d88test::Tree;
 // Resolved against the folder the tests start in, before anything moves.
 const std::string kPut = fs::absolute(D88PUT_PATH).make_preferred().string();
 const std::string kExtract = fs::absolute(D88EXTRACT_PATH).make_preferred().string();
+const std::string kInfo = fs::absolute(D88INFO_PATH).make_preferred().string();
 
 // Disk 0 of the test file: BIOS and DRIVER cross sides and cylinders, S001
 // crosses sectors from offset E7, S100 crosses tracks 30 to 33.
@@ -95,6 +96,33 @@ FixedTableLayout lastTrackLayout() {
 constexpr std::int32_t kCutShort = 200;
 constexpr std::int32_t kHeaderInD002 = kLastFileSize - kCutShort;
 
+// The table sizes of the system disk and the data disk, as --resize leaves
+// them: by default those of systemLayout and dataLayout.
+struct TableSizes {
+  std::vector<std::int32_t> system1{300, 1};
+  std::vector<std::int32_t> system2{60, 73};
+  std::vector<std::int32_t> data1{700, 5000};
+  std::vector<std::int32_t> data2{400, 4106};
+};
+// The two disks with those sizes. On the data disk the bytes from its second
+// table's end to the end of track 68 hold E5, as on a formatted disk.
+constexpr std::int32_t kBlankE5End = address(69, 1, 0);
+std::vector<FixedTableLayout> sizedLayouts(const TableSizes& sizes) {
+  FixedTableLayout data = d88test::dataDisk(sizes.data1, sizes.data2);
+  const d88test::FixedTableFile& last = data.files.back();
+  const std::int32_t end = last.address + last.size;
+  data.disk.put(end, Bytes(static_cast<std::size_t>(kBlankE5End - end), 0xE5));
+  return {d88test::systemDisk(sizes.system1, sizes.system2), data};
+}
+// The data disk's D002 is followed by 275 blank bytes, then a byte that is
+// not blank (track 2 sector 3); D102 by 3174, then no track 68.
+FixedTableLayout holesLayout() {
+  FixedTableLayout data = dataLayout();
+  data.disk.put(address(2, 3, 10), Bytes{'A'});
+  data.disk.drop(68);
+  return data;
+}
+
 // A system disk whose first table runs 153 entries into S000's bytes.
 FixedTableLayout bigTableLayout() {
   return d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
@@ -125,7 +153,8 @@ const std::string kUsage =
     "  --version           the version\n"
     "  --disk N:0 to 63    the folder holds the files of disk N itself\n"
     "  -o output           write the new D88 file there, leave d88file as it is\n"
-    "  -n                  check and report, write nothing\n\n";
+    "  -n                  check and report, write nothing\n"
+    "  --resize            a file may change size, the files after it move\n\n";
 
 // What a test needs to tell that a file was not touched: not even rewritten.
 struct FileState {
@@ -381,6 +410,123 @@ TEST_F(PutTest, EditedFilesGoBackWhereTheyWereReadAndNowhereElse) {
   }
 }
 
+// The report line of a file at its address in a layout.
+std::string reportLine(const d88test::FixedTableFile& file, int disk, bool moved) {
+  char line[96];
+  std::snprintf(line, sizeof line,
+                "%-6s  disk: %03d  trk: %02X  sec: %02X  ofs: %02X  size: %04X%s\n",
+                file.name.c_str(), disk, static_cast<unsigned>(file.address / 4096),
+                static_cast<unsigned>(file.address % 4096 / 256 + 1),
+                static_cast<unsigned>(file.address % 256), static_cast<unsigned>(file.size),
+                moved ? "  moved" : "");
+  return line;
+}
+
+TEST_F(PutTest, SizeChangesMoveTheFilesAfterThem) {
+  struct Case {
+    const char* what;
+    std::vector<Edit> edits;
+    TableSizes after;
+  };
+  const auto sizes = [](std::vector<std::int32_t> system1, std::vector<std::int32_t> system2,
+                        std::vector<std::int32_t> data1, std::vector<std::int32_t> data2) {
+    return TableSizes{std::move(system1), std::move(system2), std::move(data1), std::move(data2)};
+  };
+  const TableSizes was;
+  const Case cases[] = {
+      {"grow into blank bytes",
+       {{"000/S001", 300, std::string(300, '#')}},
+       sizes({600, 1}, was.system2, was.data1, was.data2)},
+      // Up to the last byte before DRIVER's first sector.
+      {"grow to the end of the room",
+       {{"000/S002", 1, std::string(13292, '#')}},
+       sizes({300, 13293}, was.system2, was.data1, was.data2)},
+      {"shrink", {{"000/S101", -10, ""}}, sizes(was.system1, {50, 73}, was.data1, was.data2)},
+      {"grow and shrink, the total unchanged",
+       {{"000/S101", 60, "#####"}, {"000/S102", -5, ""}},
+       sizes(was.system1, {65, 68}, was.data1, was.data2)},
+      {"both tables at once",
+       {{"000/S001", 300, std::string(300, '#')}, {"000/S102", 73, "%"}},
+       sizes({600, 1}, {60, 74}, was.data1, was.data2)},
+      {"data disk: grow, moving D002 across tracks",
+       {{"001/D001", 700, std::string(256, '#')}},
+       sizes(was.system1, was.system2, {956, 5000}, was.data2)},
+      // The freed bytes take the blank value found after the table: E5.
+      {"data disk: shrink into E5 bytes",
+       {{"001/D101", -100, ""}},
+       sizes(was.system1, was.system2, was.data1, {300, 4106})},
+      {"data disk: grow into E5 bytes, the last file",
+       {{"001/D102", 4106, std::string(900, '#')}},
+       sizes(was.system1, was.system2, was.data1, {400, 5006})},
+      {"one disk shrinks, the other grows",
+       {{"000/S001", -299, ""}, {"001/D002", 0, "#"}, {"001/D002", 5000, "##"}},
+       sizes({1, 1}, was.system2, {700, 5002}, was.data2)},
+  };
+  for (const Case& c : cases) {
+    for (const bool dryRun : {false, true}) {
+      const std::string what = std::string(c.what) + (dryRun ? ", -n" : "");
+      prepare(editedImage(sizedLayouts({}), {}));
+      for (const Edit& e : c.edits) {
+        edit(e);
+      }
+      const Tree edited = d88test::snapshot(folder());
+      // The lines: the changed files, and every later file of their tables.
+      const std::vector<FixedTableLayout> after = sizedLayouts(c.after);
+      std::string lines;
+      int putBack = 0;
+      int moved = 0;
+      int files = 0;
+      for (std::size_t disk = 0; disk < after.size(); ++disk) {
+        bool moving[2] = {false, false};
+        for (const auto& file : after[disk].files) {
+          ++files;
+          const bool table = file.name != "BIOS" && file.name != "DRIVER";
+          const int second = table && file.name[1] == '1' ? 1 : 0;
+          const bool changed = std::any_of(c.edits.begin(), c.edits.end(), [&](const Edit& e) {
+            return e.file == (disk == 0 ? "000/" : "001/") + file.name;
+          });
+          if (table && (changed || moving[second])) {
+            moving[second] = true;
+            lines += reportLine(file, static_cast<int>(disk), !changed);
+            ++(changed ? putBack : moved);
+          }
+        }
+      }
+      const auto result = put(dryRun ? std::vector<std::string>{"--resize", "-n"}
+                                     : std::vector<std::string>{"--resize"});
+      EXPECT_EQ(result.status, 0) << what;
+      EXPECT_EQ(result.err, "") << what;
+      EXPECT_EQ(result.out,
+                text(lines + (dryRun ? "dry run: " : "") + "put back: " + std::to_string(putBack) +
+                     ", moved: " + std::to_string(moved) +
+                     ", unchanged: " + std::to_string(files - putBack - moved) + ", ignored: 0\n"))
+          << what;
+      if (dryRun) {
+        expectUntouched(what);
+        continue;
+      }
+      EXPECT_EQ(differences(d88test::readAll(d88()), editedImage(after, c.edits)),
+                std::vector<std::size_t>{})
+          << what;
+      // d88info lists the new places.
+      const auto info = d88test::runIn(scratch_.path(), kInfo, {d88()}, scratch_.path());
+      for (std::size_t disk = 0; disk < after.size(); ++disk) {
+        for (const auto& file : after[disk].files) {
+          std::string line = reportLine(file, static_cast<int>(disk), false);
+          line.erase(line.find("disk: "), 11);
+          line.pop_back();
+          EXPECT_NE(info.out.find(line), std::string::npos) << what << ": " << line;
+        }
+      }
+      // Extracted again, every file reads as the folder holds it.
+      fs::remove_all(folder());
+      fs::create_directories(folder());
+      EXPECT_EQ(d88test::runIn(folder(), kExtract, {d88(), "-a"}, scratch_.path()).status, 0);
+      EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
+    }
+  }
+}
+
 TEST_F(PutTest, UnchangedFolderLeavesTheFileAlone) {
   struct Case {
     const char* what;
@@ -464,10 +610,16 @@ TEST_F(PutTest, FilesSharingBytesGoBackOnlyWhenBothReadBackAsPut) {
 // Refusals: nothing is written, not even the changes that were fine
 
 TEST_F(PutTest, RefusalsWriteNothing) {
-  enum { kTwo, kBroken, kBigTable, kCut };
+  enum { kTwo, kBroken, kBigTable, kCut, kHoles, kTwice };
   const Bytes images[] = {
       twoDisks(), d88test::concat({systemLayout().build(), brokenLayout().build()}),
-      d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem()};
+      d88test::concat({bigTableLayout().build(), dataLayout().build()}), cutShortThenSystem(),
+      d88test::concat({systemLayout().build(), holesLayout().build()}),
+      // The first table's 0x102 files run into the second table's numbers.
+      d88test::concat({systemLayout().build(),
+                       d88test::dataDisk(std::vector<std::int32_t>(0x101, 1), {400}).build()})};
+  const std::vector<std::string> resize{"--resize"};
+  const std::string cannot = " cannot change size: ";
   const std::string header = "error: 000/D002 would change the header of disk 1\n";
   const std::string output = scratch_.file("new.d88");
   const std::string missing = scratch_.file("missing");
@@ -486,9 +638,11 @@ TEST_F(PutTest, RefusalsWriteNothing) {
       {kTwo,
        {{"001/D001", 700, "#"}, {"001/D100", -1, ""}, {"001/D101", 399, "##"}},
        {},
-       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size\n"
+       "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size (--resize "
+       "lets later files move)\n"
        "error: 001/D100 is 91 bytes, the disk's file 92: files cannot change size\n"
-       "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size\n"},
+       "error: 001/D101 is 401 bytes, the disk's file 400: files cannot change size (--resize "
+       "lets later files move)\n"},
       // Cut short after its edit: its missing bytes are nowhere to be had.
       {kTwo,
        {{"000/BIOS", -1, ""}},
@@ -511,6 +665,46 @@ TEST_F(PutTest, RefusalsWriteNothing) {
        {"--disk", "0"},
        "error: D002 would change the header of disk 1\n"},
       {kTwo, {}, {"--disk", "2"}, "error: the file has no disk 2\n"},
+      // With --resize: one byte more than the room after the table.
+      {kTwo,
+       {{"000/S002", 1, std::string(13293, '#')}},
+       resize,
+       "error: 000/S002 grows the first table by 0x33ED bytes, but track 10 sector 01 holds "
+       "bytes of DRIVER\n"},
+      {kTwo,
+       {{"001/D002", 5000, std::string(261908, '#')}},
+       resize,
+       "error: 001/D002 grows the first table by 0x3FF14 bytes, but track 42 sector 01 holds "
+       "bytes of the second table's entries\n"},
+      {kHoles,
+       {{"001/D002", 5000, std::string(276, '#')}},
+       resize,
+       "error: 001/D002 grows the first table by 0x114 bytes, but track 02 sector 03 is not "
+       "blank\n"},
+      {kHoles,
+       {{"001/D102", 4106, std::string(3175, '#')}},
+       resize,
+       "error: 001/D102 grows the second table by 0xC67 bytes, but track 44 has no sector 01\n"},
+      {kTwo,
+       {{"000/S000", 0x943, "#"}, {"001/D100", -1, ""}, {"001/D101", 400, "#"}},
+       resize,
+       "error: 000/S000" + cannot +
+           "where the next file starts is part of what recognises the disk\n"
+           "error: 001/D100" +
+           cannot + "where the next file starts is part of what recognises the disk\n"},
+      {kTwo,
+       {{"000/DRIVER", -1, ""}},
+       resize,
+       "error: 000/DRIVER" + cannot + "BIOS and DRIVER have fixed sizes\n"},
+      // A damaged table is not re-laid: D002's chain breaks after one sector.
+      {kBroken,
+       {{"001/D001", -1, ""}},
+       resize,
+       "error: 001/D001" + cannot + "D002 is not laid end to end: track 0A has no sector 02\n"},
+      {kTwice,
+       {{"001/D101", 400, "#"}},
+       resize,
+       "error: 001/D101" + cannot + "two table files are named D101\n"},
       {kTwo,
        {},
        {"-o", inMissing},
