@@ -12,6 +12,7 @@
 #include "collection.h"
 #include "command_line.h"
 #include "d88_text.h"
+#include "info_help.h"
 #include "inputs.h"
 #include "listing.h"
 #include "listing_json.h"
@@ -206,19 +207,16 @@ int main(int argc, char** argv) {
   ignoreBrokenPipe();
   const std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
   CLI::App app;
-  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info");
+  const help::Language language = help::languageOfRun();
+  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info", language);
   Options options;
-  app.add_flag("--json", options.json,
-               "one JSON document (schema 4) instead of text; one line a file for several");
+  app.add_flag("--json", options.json, info_help::kJson.in(language));
   static_assert(kJsonSchemaVersion == 4, "the help names the schema version");
-  app.add_flag("--summary", options.summary, "one row a file and a total, not the listings");
-  app.add_flag("-r", options.recursive, "walk the folders among the PATHs for D88 files");
-  app.add_option("-j", options.threads, "list N files at once (default: one per core)")
-      ->type_name("N")
-      ->check(decimalIn(1, kMostThreads));
-  app.add_option("PATH", options.paths, "a D88 file, or with -r a folder")
-      ->required()
-      ->type_name("");
+  app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
+  app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
+  numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N", 1,
+           kMostThreads, language);
+  app.add_option("PATH", options.paths, info_help::kPath.in(language))->required()->type_name("");
   if (const auto status = parseCommandLine(app, arguments)) {
     return *status;
   }

@@ -17,6 +17,7 @@
 #include "folder_edits.h"
 #include "platform.h"
 #include "put_back.h"
+#include "put_help.h"
 #include "put_report.h"
 #include "replace_file.h"
 #include "tool_text.h"
@@ -37,21 +38,22 @@ struct Options {
 };
 
 // The options, one line each, in the order the help lists them.
-void defineOptions(CLI::App& app, Options& options) {
-  app.add_option("d88file", options.d88, "the D88 file")->required()->type_name("");
-  app.add_option("folder", options.folder, "what d88extract -a wrote (or, with --disk, one disk)")
+void defineOptions(CLI::App& app, Options& options, help::Language language) {
+  app.add_option("d88file", options.d88, put_help::kD88File.in(language))
       ->required()
       ->type_name("");
-  app.add_option("--disk", options.disk, "the folder holds the files of disk N itself")
-      ->type_name("N")
-      ->check(decimalIn(0, d88::kMaxDisks - 1));
+  app.add_option("folder", options.folder, put_help::kFolder.in(language))
+      ->required()
+      ->type_name("");
+  numberIn(app, app.add_option("--disk", options.disk, put_help::kDisk.in(language)), "N", 0,
+           d88::kMaxDisks - 1, language);
   // An empty name would read as no -o and replace the D88 file itself.
-  app.add_option("-o", options.output, "write the new D88 file there, leave d88file as it is")
+  app.add_option("-o", options.output, put_help::kOutput.in(language))
       ->type_name("output")
       ->check(CLI::Validator(
           [](const std::string& name) { return name.empty() ? "an empty output name" : ""; }, ""));
-  app.add_flag("-n", options.dryRun, "check and report, write nothing");
-  app.add_flag("--resize", options.resize, "a file may change size, the files after it move");
+  app.add_flag("-n", options.dryRun, put_help::kDryRun.in(language));
+  app.add_flag("--resize", options.resize, put_help::kResize.in(language));
 }
 
 void writeError(const std::string& text) {
@@ -134,9 +136,10 @@ d88::D88Image patchedImage;
 int main(int argc, char** argv) {
   ignoreBrokenPipe();
   CLI::App app;
-  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88put");
+  const help::Language language = help::languageOfRun();
+  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88put", language);
   Options options;
-  defineOptions(app, options);
+  defineOptions(app, options, language);
   if (const auto status = parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
     return *status;
   }

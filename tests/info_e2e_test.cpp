@@ -50,6 +50,8 @@ Bytes brokenChains() {
 
 class InfoTest : public ::testing::Test {
  protected:
+  // The help compared below is the English one.
+  void SetUp() override { d88test::setLocale("C"); }
   d88test::RunResult info(const Bytes& file) { return info({scratch_.write("disk.d88", file)}); }
   d88test::RunResult info(const std::vector<std::string>& args) {
     return d88test::runIn(scratch_.path(), tool(), args, scratch_.path());

@@ -212,6 +212,8 @@ std::vector<std::size_t> differences(const Bytes& a, const Bytes& b) {
 
 class PutTest : public ::testing::Test {
  protected:
+  // The help compared below is the English one.
+  void SetUp() override { d88test::setLocale("C"); }
   std::string d88() const { return scratch_.file("disk.d88"); }
   fs::path folder() const { return scratch_.path() / "files"; }
 

@@ -57,6 +57,16 @@ inline std::string text(const std::string& lines) {
   return out;
 }
 
+// The locale of the tools this process runs from now on (LC_ALL, which
+// outranks the other variables): their help follows it.
+inline void setLocale(const char* locale) {
+#ifdef _WIN32
+  _putenv_s("LC_ALL", locale);
+#else
+  setenv("LC_ALL", locale, 1);
+#endif
+}
+
 inline std::string quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
