@@ -92,7 +92,18 @@ inline RunResult runShell(const std::filesystem::path& directory, const std::str
   const int wideSize = MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, wide.data(), wideSize);
-  result.status = _wsystem(wide.c_str());
+  // Under Wine, cmd.exe now and then fails to start a program it found a
+  // moment before ("Can't recognize ...", status 9009) while the machine is
+  // loaded; the program then never ran, so running the line again is safe.
+  constexpr int kCommandNotStarted = 9009;
+  constexpr int kAttempts = 4;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    result.status = _wsystem(wide.c_str());
+    if (result.status != kCommandNotStarted) {
+      break;
+    }
+    Sleep(200);
+  }
 #else
   const int raw = std::system(command.c_str());
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
