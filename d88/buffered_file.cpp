@@ -64,6 +64,7 @@ void BufferedFile::close() {
 }
 
 void BufferedFile::dropBuffer() {
+  filePosition_ = -1;
   for (Block& block : blocks_) {
     block.start = 0;
     block.length = 0;
@@ -73,10 +74,16 @@ void BufferedFile::dropBuffer() {
 
 std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
                                       std::int64_t count) {
-  if (!seekTo(file_, position)) {
+  // A read that goes on where the last one ended needs no seek.
+  if (position != filePosition_ && !seekTo(file_, position)) {
+    filePosition_ = -1;
     return 0;
   }
-  return static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
+  const auto got =
+      static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
+  // After a failed read the stream's position is unknown.
+  filePosition_ = got == count ? position + got : -1;
+  return got;
 }
 
 const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::int64_t count) {
@@ -91,8 +98,15 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
       oldest = &block;
     }
   }
-  oldest->start = position;
-  oldest->length = readDirect(position, oldest->bytes.data(), kBlockSize);
+  // Blocks start at multiples of half a block, so that chains read forwards
+  // or backwards, sector by sector, refill once per half block; a range
+  // across such a block's end starts a block of its own.
+  std::int64_t start = position - position % kBlockAlign;
+  if (position + count > start + kBlockSize) {
+    start = position;
+  }
+  oldest->start = start;
+  oldest->length = readDirect(start, oldest->bytes.data(), kBlockSize);
   oldest->lastUse = uses_;
   return *oldest;
 }

@@ -16,6 +16,8 @@ class BufferedFile {
  public:
   static constexpr std::int64_t kBlockSize = 32 * 1024;
   static constexpr std::size_t kBlocks = 2;
+  static constexpr std::int64_t kBlockAlign = kBlockSize / 2;
+  static_assert(kBlockSize % kBlockAlign == 0, "aligned blocks tile the file");
 
   BufferedFile() = default;
   BufferedFile(const BufferedFile&) = delete;
@@ -60,6 +62,8 @@ class BufferedFile {
   [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
 
   std::FILE* file_ = nullptr;
+  // Where the stream stands after the last read (-1: unknown).
+  std::int64_t filePosition_ = -1;
   std::int64_t size_ = 0;
   const ByteOverlay* overlay_ = nullptr;
   std::uint64_t overlaidReads_ = 0;

@@ -37,7 +37,8 @@ class EditSource {
   [[nodiscard]] virtual std::optional<std::uint64_t> sizeOf(std::int32_t disk,
                                                             const std::string& name) = 0;
   // Reads an edit into `bytes`, sized by the caller to the edit's size;
-  // false unless it reads whole at that size.
+  // false unless it reads whole at that size. The check after the plan
+  // reads the edits put back again, of disks listed before the last.
   [[nodiscard]] virtual bool read(std::int32_t disk, const std::string& name,
                                   std::vector<std::uint8_t>& bytes) = 0;
   // How messages name an edit: "000/S117", or "S117" when the source holds

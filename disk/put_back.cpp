@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "chain.h"
 #include "file_tables.h"
@@ -32,9 +33,19 @@ struct ChangedFile {
   std::size_t file;  // index in the disk's listing
   DiskFile entry;
   std::string name;
+  // Its bytes until they are laid over the image; then only their size and
+  // hash, and the check reads the edit again, so that memory holds the
+  // edits of one disk at a time.
   std::vector<std::uint8_t> bytes;
   std::vector<Span> spans;
+  std::int64_t size = 0;
+  std::size_t hash = 0;
 };
+
+std::size_t hashOf(const std::vector<std::uint8_t>& bytes) {
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
 
 using d88text::format;
 
@@ -81,23 +92,13 @@ class Planner {
     for (std::int32_t disk = 0; disk < original_.diskCount(); ++disk) {
       DiskEdits edits;
       std::string failure;
+      const std::size_t firstPut = changed_.size();
       if (edits_.editsOf(disk, edits, failure)) {
         compareDisk(disk, edits);
       } else if (!failure.empty()) {
         refuse(failure);
       }
-    }
-    // In disk and extraction order: where two files share bytes, the later
-    // one's bytes are laid last, as they would be written.
-    std::sort(changed_.begin(), changed_.end(), [](const ChangedFile& a, const ChangedFile& b) {
-      return a.disk != b.disk ? a.disk < b.disk : a.file < b.file;
-    });
-    for (const ChangedFile& put : changed_) {
-      std::int64_t done = 0;
-      for (const Span& span : put.spans) {
-        plan_.overlay.put(span.position, put.bytes.data() + done, span.length);
-        done += span.length;
-      }
+      layPuts(firstPut);
     }
     if (!changed_.empty()) {
       patched_.setOverlay(&plan_.overlay);
@@ -118,6 +119,26 @@ class Planner {
   }
 
  private:
+  // Lays the files put back from changed_[first] on, those of the disk just
+  // compared, and lets their bytes go. In disk and extraction order: where
+  // two files share bytes, the later one's bytes are laid last, as they
+  // would be written.
+  void layPuts(std::size_t first) {
+    const auto begin = changed_.begin() + static_cast<std::ptrdiff_t>(first);
+    std::sort(begin, changed_.end(),
+              [](const ChangedFile& a, const ChangedFile& b) { return a.file < b.file; });
+    for (auto put = begin; put != changed_.end(); ++put) {
+      std::int64_t done = 0;
+      for (const Span& span : put->spans) {
+        plan_.overlay.put(span.position, put->bytes.data() + done, span.length);
+        done += span.length;
+      }
+      put->size = static_cast<std::int64_t>(put->bytes.size());
+      put->hash = hashOf(put->bytes);
+      std::vector<std::uint8_t>().swap(put->bytes);
+    }
+  }
+
   // Every notice of a put-back says what it ignored.
   void add(const Diagnostic& diagnostic) {
     ++(diagnostic.severity == Severity::Error ? plan_.errors : plan_.ignored);
@@ -679,7 +700,8 @@ class Planner {
     // Disks without a folder were not read yet; the tables are read again
     // rather than kept, so that memory does not grow with the image.
     const bool summarised = summaries_.count(disk) != 0;
-    describeDisk(original_, disk, {tables_, buffer_.get()}, before_, {false, !summarised, false});
+    describeDisk(original_, disk, {tables_, buffer_.get()}, before_,
+                 {false, !summarised, false, false});
     if (!summarised) {
       DiskSummary& summary = summaries_[disk];
       summary.kind = before_.kind;
@@ -750,7 +772,13 @@ class Planner {
     (void)readFileChain(patched_, patchedBuffer_.get(), file);
     const std::uint8_t* chain = patchedBuffer_.get() + file.offset;
     if (put != changed_.end()) {
-      return std::equal(put->bytes.begin(), put->bytes.end(), chain)
+      // The edit read again must be the one laid: an edit changed since
+      // would make the check compare other bytes than those written.
+      edit_.resize(static_cast<std::size_t>(put->size));
+      if (!edits_.read(disk, put->entry.name.data(), edit_) || hashOf(edit_) != put->hash) {
+        return put->name + " changed while d88put ran";
+      }
+      return std::equal(edit_.begin(), edit_.end(), chain)
                  ? std::string()
                  : put->name + " would not read back as put: it shares bytes with " +
                        sharers(file, &*put);
@@ -819,6 +847,8 @@ class Planner {
   };
   std::map<std::int32_t, std::vector<RelaidFiles>> relaid_;
   std::vector<d88::ChainStep> steps_;
+  // A put-back's edit read again for the check.
+  std::vector<std::uint8_t> edit_;
   TableBuffers tables_;
   // The chains of the original and of the changed image. Left uninitialised:
   // a chain read touches only the pages it fills, so memory follows the

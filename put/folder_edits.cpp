@@ -12,7 +12,10 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -44,11 +47,24 @@ const char* typeName(fs::file_type type) {
   }
 }
 
+// What the directory listing says an entry's name leads to, where it says:
+// the listing's own type spares a stat of every entry (the folder of a full
+// image holds thousands of files).
+fs::file_type statusType(const fs::directory_entry& entry, std::error_code& error) {
+  if (entry.is_regular_file(error)) {
+    return fs::file_type::regular;
+  }
+  if (entry.is_directory(error)) {
+    return fs::file_type::directory;
+  }
+  return entry.status(error).type();
+}
+
 EntryType typeOf(const fs::directory_entry& entry) {
   std::error_code error;
   EntryType type;
   const bool link = entry.is_symlink(error);
-  type.type = entry.status(error).type();
+  type.type = statusType(entry, error);
   // An entry gone since it was listed: nothing to say.
   if (!link && type.type == fs::file_type::not_found) {
     return type;
@@ -64,51 +80,105 @@ EntryType typeOf(const fs::directory_entry& entry) {
   return type;
 }
 
-// Opens a folder's file for reading. What is no regular file is not read:
-// an entry swapped for a FIFO or a device since it was listed could block
-// the open or the reads, or never end.
-std::FILE* openRegularFile(const fs::path& path) {
-#ifdef _WIN32
-  std::FILE* file = platform::openFile(path, "rb");
-  struct _stat64 info {};
-  if (file != nullptr &&
-      (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-#else
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) {
-    return nullptr;
-  }
-  struct stat info {};
-  std::FILE* file = nullptr;
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-      (file = fdopen(descriptor, "rb")) == nullptr) {
-    close(descriptor);
-  }
-  return file;
-#endif
-}
-
-bool readWhole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = openRegularFile(path);
-  if (file == nullptr) {
-    return false;
-  }
-  // Read straight into the bytes: a stdio buffer would only add a copy and
-  // a query of the file's block size.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  const bool read =
-      bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  // A file that grew since its size was taken is not the file that was compared.
-  const bool atEnd = std::fgetc(file) == EOF;
-  std::fclose(file);
-  return read && atEnd;
-}
-
 }  // namespace
+
+// A folder's regular file open for reading. What is no regular file is not
+// read: an entry swapped for a FIFO or a device since it was listed could
+// block the open or the reads, or never end.
+class FolderEdits::OpenFile {
+ public:
+  OpenFile() = default;
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { close(); }
+
+  // False when it cannot be opened or is no regular file.
+  [[nodiscard]] bool open(const fs::path& path) {
+    close();
+#ifdef _WIN32
+    file_ = platform::openFile(path, "rb");
+    struct _stat64 info {};
+    if (file_ == nullptr || _fstat64(_fileno(file_), &info) != 0 ||
+        (info.st_mode & _S_IFMT) != _S_IFREG) {
+      close();
+      return false;
+    }
+    // Read straight into the bytes: a stdio buffer would only add a copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+#else
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (descriptor_ < 0 || fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      close();
+      return false;
+    }
+#endif
+    size_ = static_cast<std::uint64_t>(info.st_size);
+    return true;
+  }
+  [[nodiscard]] std::uint64_t size() const {
+    return size_;
+  }
+
+  // Reads exactly bytes.size() bytes, and then the end of the file: a file
+  // that grew since its size was taken is not the file that was compared.
+  [[nodiscard]] bool readWhole(std::vector<std::uint8_t>& bytes) {
+#ifdef _WIN32
+    const bool read =
+        bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    return read && std::fgetc(file_) == EOF;
+#else
+    // The byte past the end is asked for with the rest: a regular file
+    // that gives fewer bytes than asked has ended.
+    std::uint8_t past = 0;
+    std::size_t done = 0;
+    while (true) {
+      iovec parts[2] = {{bytes.data() + done, bytes.size() - done}, {&past, 1}};
+      const std::size_t asked = bytes.size() - done + 1;
+      const ssize_t got = readv(descriptor_, parts, 2);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got < 0) {
+        return false;
+      }
+      done += static_cast<std::size_t>(got);
+      if (done > bytes.size()) {
+        return false;
+      }
+      if (static_cast<std::size_t>(got) < asked) {
+        return done == bytes.size();
+      }
+    }
+#endif
+  }
+
+  void close() {
+#ifdef _WIN32
+    if (file_ != nullptr) {
+      std::fclose(file_);
+      file_ = nullptr;
+    }
+#else
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+      descriptor_ = -1;
+    }
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  std::FILE* file_ = nullptr;
+#else
+  int descriptor_ = -1;
+#endif
+  std::uint64_t size_ = 0;
+};
+
+FolderEdits::FolderEdits(fs::path folder, std::optional<std::int32_t> disk)
+    : folder_(std::move(folder)), disk_(disk) {}
+FolderEdits::~FolderEdits() = default;
 
 fs::path FolderEdits::folderOf(std::int32_t disk) const {
   if (disk_) {
@@ -118,8 +188,14 @@ fs::path FolderEdits::folderOf(std::int32_t disk) const {
 }
 
 fs::path FolderEdits::pathOf(std::int32_t disk, const std::string& name) const {
+  if (disk != listed_) {
+    // An edit of a disk listed before, read again: its name is the one its
+    // folder's listing gave.
+    const fs::path folder = folderOf(disk);
+    return folder.empty() ? fs::path() : folder / fs::u8path(name);
+  }
   const auto file = files_.find(name);
-  return disk == listed_ && file != files_.end() ? file->second : fs::path();
+  return file != files_.end() ? file->second : fs::path();
 }
 
 // "S117" for a disk given with --disk, "000/S117" in a folder per disk.
@@ -201,15 +277,28 @@ bool FolderEdits::editsOf(std::int32_t disk, DiskEdits& edits, std::string& fail
 }
 
 std::optional<std::uint64_t> FolderEdits::sizeOf(std::int32_t disk, const std::string& name) {
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(pathOf(disk, name), error);
-  if (error) {
+  if (open_ == nullptr) {
+    open_ = std::make_unique<OpenFile>();
+  }
+  openDisk_ = -1;
+  if (!open_->open(pathOf(disk, name))) {
     return std::nullopt;
   }
-  return static_cast<std::uint64_t>(size);
+  openDisk_ = disk;
+  openName_ = name;
+  return open_->size();
 }
 
 bool FolderEdits::read(std::int32_t disk, const std::string& name,
                        std::vector<std::uint8_t>& bytes) {
-  return readWhole(pathOf(disk, name), bytes);
+  // The read that follows the size: the same open file.
+  if (open_ == nullptr || openDisk_ != disk || openName_ != name) {
+    if (!sizeOf(disk, name)) {
+      return false;
+    }
+  }
+  openDisk_ = -1;
+  const bool read = open_->readWhole(bytes);
+  open_->close();
+  return read;
 }

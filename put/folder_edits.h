@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,8 +16,8 @@
 
 class FolderEdits final : public EditSource {
  public:
-  FolderEdits(std::filesystem::path folder, std::optional<std::int32_t> disk)
-      : folder_(std::move(folder)), disk_(disk) {}
+  FolderEdits(std::filesystem::path folder, std::optional<std::int32_t> disk);
+  ~FolderEdits() override;
 
   void survey(std::int32_t diskCount, Diagnostics& diagnostics) override;
   [[nodiscard]] bool editsOf(std::int32_t disk, DiskEdits& edits, std::string& failure) override;
@@ -36,4 +37,10 @@ class FolderEdits final : public EditSource {
   // The files of the disk listed last, by name.
   std::int32_t listed_ = -1;
   std::map<std::string, std::filesystem::path> files_;
+  // The file whose size was asked last, held open for the read that
+  // follows: its size and its bytes come from one open file.
+  class OpenFile;
+  std::unique_ptr<OpenFile> open_;
+  std::int32_t openDisk_ = -1;
+  std::string openName_;
 };

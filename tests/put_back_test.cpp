@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,88 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
     planPutBack(original, patched, edits, proved, options);
     EXPECT_EQ(proved.disagreement, "") << what;
     EXPECT_EQ(proved.diagnostics.size() + (c.writerFails ? 1 : 0), plan.diagnostics.size()) << what;
+  }
+}
+
+// Edits that change after their first read, as a file edited while d88put
+// runs does: the second read of `changing` gives other bytes, or another size.
+class ChangingEdits final : public EditSource {
+ public:
+  ChangingEdits(std::string changing, bool resized)
+      : changing_(std::move(changing)), resized_(resized) {}
+  MemoryEdits edits;
+  void survey(std::int32_t diskCount, Diagnostics& diagnostics) override {
+    edits.survey(diskCount, diagnostics);
+  }
+  [[nodiscard]] bool editsOf(std::int32_t disk, DiskEdits& list, std::string& failure) override {
+    return edits.editsOf(disk, list, failure);
+  }
+  [[nodiscard]] std::optional<std::uint64_t> sizeOf(std::int32_t disk,
+                                                    const std::string& name) override {
+    return edits.sizeOf(disk, name);
+  }
+  [[nodiscard]] bool read(std::int32_t disk, const std::string& name, Bytes& bytes) override {
+    if (name == changing_ && reads_++ > 0) {
+      if (resized_) {
+        return false;  // the edit's size is no longer the one compared
+      }
+      const bool read = edits.read(disk, name, bytes);
+      bytes.back() ^= 0x55;
+      return read;
+    }
+    return edits.read(disk, name, bytes);
+  }
+  [[nodiscard]] std::string shownName(std::int32_t disk, const std::string& name) const override {
+    return edits.shownName(disk, name);
+  }
+
+ private:
+  std::string changing_;
+  bool resized_;
+  int reads_ = 0;
+};
+
+// The check reads an edit put back again: an edit that changed since it was
+// laid over the image is no edit the check may pass, and nothing is written.
+TEST(PutBackPlan, AnEditChangedDuringTheRunIsRefused) {
+  d88test::ScratchDir scratch;
+  const std::string path =
+      scratch.write("two.d88", d88test::concat({kSystem.build(), kData.build()}));
+  struct Case {
+    const char* what;
+    std::int32_t disk;
+    const char* name;
+    bool resize;
+    bool resized;
+  };
+  const Case cases[] = {
+      {"same size, other bytes", 1, "D002", false, false},
+      {"same size, gone", 0, "S001", false, true},
+      {"another size, other bytes", 1, "D002", true, false},
+  };
+  for (const Case& c : cases) {
+    ChangingEdits edits(c.name, c.resized);
+    Bytes bytes = contentsOf(c.disk == 0 ? kSystem : kData, c.name);
+    bytes[0] ^= 0xFF;
+    if (c.resize) {
+      bytes.pop_back();
+    }
+    edits.edits.add(c.disk, c.name, bytes);
+    d88::D88Image original;
+    d88::D88Image patched;
+    ASSERT_TRUE(original.open(path.c_str()));
+    ASSERT_TRUE(patched.open(path.c_str()));
+    RecordingWriter writer(false);
+    PutPlan plan;
+    PlanOptions options;
+    options.resize = c.resize;
+    EXPECT_FALSE(putBack(original, patched, edits, writer, plan, options)) << c.what;
+    ASSERT_EQ(plan.diagnostics.size(), 1u) << c.what;
+    EXPECT_EQ(diagnosticLine(plan.diagnostics[0]), std::string("error: ") +
+                                                       (c.disk == 0 ? "000/" : "001/") + c.name +
+                                                       " changed while d88put ran")
+        << c.what;
+    EXPECT_EQ(writer.calls, 0) << c.what;
   }
 }
 
