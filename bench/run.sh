@@ -24,7 +24,7 @@ if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
 fi
 
 cmake --preset release >/dev/null
-cmake --build --preset release --target d88extract d88info d88put make_full make_crafted make_collection bench_empty >/dev/null
+cmake --build --preset release --target d88extract d88info d88put make_full make_crafted make_collection bench_empty bench_command_line >/dev/null
 bin="$PWD/build/release/bin"
 # BENCH_DIR puts the images and output elsewhere, e.g. on a tmpfs.
 work="${BENCH_DIR:-$PWD/build/bench}"
@@ -120,6 +120,10 @@ floor_paths=("$tree" "$work/full.d88" "$work/floor.d88")
 # With --resize: the second table's last file of every disk grown by 256
 # bytes into the blank bytes after it, or its first file that may change
 # size (S101), so that the whole table moves (about 185 KB a disk).
+# The floor of d88put's memory: its command line parsed by CLI11 with the
+# static C++ runtime, and nothing read.
+measure "$bin/bench_command_line" image folder --resize
+echo "| command line only | $median | | | $peak | $((peak - empty_rss)) |"
 for change in unchanged changed grow-last grow-S101; do
   put_args=()
   if [[ "$change" == changed ]]; then
