@@ -7,36 +7,59 @@
 
 namespace d88 {
 
-void ByteOverlay::put(std::int64_t position, const std::uint8_t* bytes, std::int64_t count) {
-  if (count <= 0) {
-    return;
+ByteOverlay::Laid ByteOverlay::tailOf(const Laid& laid, std::int64_t cut) {
+  if (laid.source == kHeld) {
+    return {std::vector<std::uint8_t>(laid.bytes.begin() + cut, laid.bytes.end()),
+            laid.length - cut, kHeld, 0};
   }
-  const std::int64_t end = position + count;
+  return {{}, laid.length - cut, laid.source, laid.offset + cut};
+}
+
+void ByteOverlay::keepHead(Laid& laid, std::int64_t keep) {
+  if (laid.source == kHeld) {
+    laid.bytes.resize(static_cast<std::size_t>(keep));
+  }
+  laid.length = keep;
+}
+
+void ByteOverlay::put(std::int64_t position, const std::uint8_t* bytes, std::int64_t count) {
+  if (count > 0) {
+    lay(position, {std::vector<std::uint8_t>(bytes, bytes + count), count, kHeld, 0});
+  }
+}
+
+void ByteOverlay::putFrom(std::int64_t position, std::int64_t count, std::uint32_t source,
+                          std::int64_t offset) {
+  if (count > 0) {
+    lay(position, {{}, count, std::int64_t{source}, offset});
+  }
+}
+
+void ByteOverlay::lay(std::int64_t position, Laid laid) {
+  const std::int64_t end = position + laid.length;
   // The span that starts before the new one and reaches into it keeps its head
   // (and its tail, past the new span's end).
   auto it = spans_.lower_bound(position);
   if (it != spans_.begin()) {
     auto before = std::prev(it);
-    const std::int64_t beforeEnd = before->first + static_cast<std::int64_t>(before->second.size());
+    const std::int64_t beforeEnd = before->first + before->second.length;
     if (beforeEnd > position) {
       if (beforeEnd > end) {
-        spans_[end] = std::vector<std::uint8_t>(before->second.begin() + (end - before->first),
-                                                before->second.end());
+        spans_[end] = tailOf(before->second, end - before->first);
       }
-      before->second.resize(static_cast<std::size_t>(position - before->first));
+      keepHead(before->second, position - before->first);
     }
   }
   // Spans starting inside the new one are dropped, but for a tail past its end.
   it = spans_.lower_bound(position);
   while (it != spans_.end() && it->first < end) {
-    const std::int64_t spanEnd = it->first + static_cast<std::int64_t>(it->second.size());
+    const std::int64_t spanEnd = it->first + it->second.length;
     if (spanEnd > end) {
-      spans_[end] =
-          std::vector<std::uint8_t>(it->second.begin() + (end - it->first), it->second.end());
+      spans_[end] = tailOf(it->second, end - it->first);
     }
     it = spans_.erase(it);
   }
-  spans_[position] = std::vector<std::uint8_t>(bytes, bytes + count);
+  spans_[position] = std::move(laid);
 }
 
 void ByteOverlay::move(std::int64_t to, std::int64_t from, std::int64_t length, std::int64_t stride,
@@ -138,7 +161,7 @@ bool ByteOverlay::touches(std::int64_t position, std::int64_t count) const {
     return false;
   }
   --it;
-  return it->first + static_cast<std::int64_t>(it->second.size()) > position;
+  return it->first + it->second.length > position;
 }
 
 bool ByteOverlay::apply(std::int64_t position, std::uint8_t* dest, std::int64_t count,
@@ -162,12 +185,21 @@ bool ByteOverlay::apply(std::int64_t position, std::uint8_t* dest, std::int64_t 
   }
   for (; it != spans_.end() && it->first < end; ++it) {
     const std::int64_t from = std::max(position, it->first);
-    const std::int64_t to = std::min(end, it->first + static_cast<std::int64_t>(it->second.size()));
-    if (from < to) {
-      std::memcpy(dest + (from - position), it->second.data() + (from - it->first),
-                  static_cast<std::size_t>(to - from));
-      applied = true;
+    const Laid& laid = it->second;
+    const std::int64_t to = std::min(end, it->first + laid.length);
+    if (from >= to) {
+      continue;
     }
+    std::uint8_t* piece = dest + (from - position);
+    if (laid.source == kHeld) {
+      std::memcpy(piece, laid.bytes.data() + (from - it->first),
+                  static_cast<std::size_t>(to - from));
+    } else if (!fetch_ || !fetch_(static_cast<std::uint32_t>(laid.source),
+                                  laid.offset + (from - it->first), piece, to - from)) {
+      // Bytes the source no longer gives read as zeros, as a move's do.
+      std::fill(piece, piece + (to - from), std::uint8_t{0});
+    }
+    applied = true;
   }
   return applied;
 }

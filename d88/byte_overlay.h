@@ -14,6 +14,16 @@ class ByteOverlay {
   // Lays bytes over the file from `position` on. A later put wins where two
   // overlap.
   void put(std::int64_t position, const std::uint8_t* bytes, std::int64_t count);
+  // Gives the bytes of an outside source that putFrom laid: `count` bytes
+  // from `offset` on of source `source`; false when it cannot.
+  using Fetch = std::function<bool(std::uint32_t source, std::int64_t offset, std::uint8_t* dest,
+                                   std::int64_t count)>;
+  // Lays `count` bytes of an outside source over the file from `position`
+  // on, those from `offset` on of source `source`, fetched by `fetch` when a
+  // read meets them rather than held; otherwise as put.
+  void putFrom(std::int64_t position, std::int64_t count, std::uint32_t source,
+               std::int64_t offset);
+  void setFetch(Fetch fetch) { fetch_ = std::move(fetch); }
   // Lays the file's own bytes of another place over it: `count` pieces of
   // `length` bytes, piece k read from from + k * stride and laid at
   // to + k * stride. Puts win over moves wherever both lie; moves must not
@@ -58,8 +68,22 @@ class ByteOverlay {
   mutable std::vector<Move> sorted_;
   mutable std::vector<std::int64_t> reach_;
   mutable bool indexed_ = true;
+  // Laid bytes: held, or `length` bytes from `offset` on of an outside source.
+  static constexpr std::int64_t kHeld = -1;
+  struct Laid {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t length = 0;
+    std::int64_t source = kHeld;
+    std::int64_t offset = 0;
+  };
+  // The part of laid bytes from `cut` on, and the part before it.
+  [[nodiscard]] static Laid tailOf(const Laid& laid, std::int64_t cut);
+  static void keepHead(Laid& laid, std::int64_t keep);
+  void lay(std::int64_t position, Laid laid);
+
   // Non-overlapping spans by start; a put splits or drops what it covers.
-  std::map<std::int64_t, std::vector<std::uint8_t>> spans_;
+  std::map<std::int64_t, Laid> spans_;
+  Fetch fetch_;
 };
 
 }  // namespace d88

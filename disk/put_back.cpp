@@ -33,13 +33,11 @@ struct ChangedFile {
   std::size_t file;  // index in the disk's listing
   DiskFile entry;
   std::string name;
-  // Its bytes until they are laid over the image; then only their size and
-  // hash, and the check reads the edit again, so that memory holds the
-  // edits of one disk at a time.
+  // Its bytes until they are laid over the image; then the plan's laid
+  // edits read them again when needed, so that memory holds one edit.
   std::vector<std::uint8_t> bytes;
   std::vector<Span> spans;
-  std::int64_t size = 0;
-  std::size_t hash = 0;
+  std::uint32_t laid = 0;  // its number among the laid edits
 };
 
 std::size_t hashOf(const std::vector<std::uint8_t>& bytes) {
@@ -128,14 +126,14 @@ class Planner {
     std::sort(begin, changed_.end(),
               [](const ChangedFile& a, const ChangedFile& b) { return a.file < b.file; });
     for (auto put = begin; put != changed_.end(); ++put) {
+      put->laid =
+          plan_.laid.add(put->disk, put->entry.name.data(), put->name, std::move(put->bytes));
+      std::vector<std::uint8_t>().swap(put->bytes);
       std::int64_t done = 0;
       for (const Span& span : put->spans) {
-        plan_.overlay.put(span.position, put->bytes.data() + done, span.length);
+        plan_.overlay.putFrom(span.position, span.length, put->laid, done);
         done += span.length;
       }
-      put->size = static_cast<std::int64_t>(put->bytes.size());
-      put->hash = hashOf(put->bytes);
-      std::vector<std::uint8_t>().swap(put->bytes);
     }
   }
 
@@ -319,10 +317,11 @@ class Planner {
     return layoutOf(scratch_.kind).fixed.count +
            static_cast<std::size_t>((table == 0 ? 0 : firstTableFiles_) + index);
   }
+  static std::int32_t tableNumber(std::int32_t table, std::int32_t index) {
+    return (table == 0 ? kFirstTableNumber : kSecondTableNumber) + index;
+  }
   std::string tableFile(std::int32_t table, std::int32_t index) const {
-    return tableFileName(scratch_.kind,
-                         (table == 0 ? kFirstTableNumber : kSecondTableNumber) + index)
-        .data();
+    return tableFileName(scratch_.kind, tableNumber(table, index)).data();
   }
 
   // Plans the size changes of the disk just compared, table by table, and
@@ -488,6 +487,8 @@ class Planner {
       layMove(pending.from, pending.to, pending.length);
       pending = {};
     };
+    // Moved files one after another in the table make one run of lines.
+    bool inRun = false;
     for (std::int32_t index = first; index < last; ++index) {
       const auto slot = static_cast<std::size_t>(index - first);
       const std::int32_t oldAt = relaid.oldAt[slot];
@@ -506,6 +507,7 @@ class Planner {
       }
       if (edit < relaid.edits.size() && relaid.edits[edit]->file == file) {
         flush();
+        inRun = false;
         ResizeEdit& resized = *relaid.edits[edit++];
         changed_.push_back(
             {disk, file, placed, resized.shown, std::move(resized.bytes), std::move(spans)});
@@ -516,6 +518,7 @@ class Planner {
       });
       if (put != changed_.end()) {
         flush();
+        inRun = false;
         put->entry = placed;
         put->spans = std::move(spans);
         continue;
@@ -526,7 +529,11 @@ class Planner {
         pending = {oldAt, newAt, 0};
       }
       pending.length += size;
-      plan_.moved.push_back({placed.name, disk, placed.track, placed.r, placed.offset, size, file});
+      if (!inRun) {
+        plan_.moved.startRun(disk, scratch_.kind, tableNumber(relaid.table, index), file);
+        inRun = true;
+      }
+      plan_.moved.add(newAt, size);
       if (countedUnchanged_.erase(file) != 0) {
         --plan_.unchanged;
       }
@@ -774,11 +781,11 @@ class Planner {
     if (put != changed_.end()) {
       // The edit read again must be the one laid: an edit changed since
       // would make the check compare other bytes than those written.
-      edit_.resize(static_cast<std::size_t>(put->size));
-      if (!edits_.read(disk, put->entry.name.data(), edit_) || hashOf(edit_) != put->hash) {
-        return put->name + " changed while d88put ran";
+      const std::vector<std::uint8_t>* edit = plan_.laid.bytesOf(edits_, put->laid);
+      if (edit == nullptr) {
+        return plan_.laid.failure();
       }
-      return std::equal(edit_.begin(), edit_.end(), chain)
+      return std::equal(edit->begin(), edit->end(), chain)
                  ? std::string()
                  : put->name + " would not read back as put: it shares bytes with " +
                        sharers(file, &*put);
@@ -847,8 +854,6 @@ class Planner {
   };
   std::map<std::int32_t, std::vector<RelaidFiles>> relaid_;
   std::vector<d88::ChainStep> steps_;
-  // A put-back's edit read again for the check.
-  std::vector<std::uint8_t> edit_;
   TableBuffers tables_;
   // The chains of the original and of the changed image. Left uninitialised:
   // a chain read touches only the pages it fills, so memory follows the
@@ -859,8 +864,80 @@ class Planner {
 
 }  // namespace
 
+void MovedFiles::startRun(std::int32_t disk, DiskKind kind, std::int32_t firstNumber,
+                          std::size_t firstFile) {
+  runs_.push_back({disk, kind, firstNumber, firstFile, places_.size()});
+}
+
+void MovedFiles::add(std::int32_t at, std::int32_t size) {
+  places_.push_back({at, size});
+}
+
+PutLine MovedFiles::operator[](std::size_t index) const {
+  // The run that holds it: the last that starts at or before it.
+  const auto next = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                     [](std::size_t at, const Run& run) { return at < run.first; });
+  const Run& run = *std::prev(next);
+  const std::size_t step = index - run.first;
+  const Place& place = places_.at(index);
+  PutLine line;
+  line.name = tableFileName(run.kind, run.firstNumber + static_cast<std::int32_t>(step));
+  line.disk = run.disk;
+  line.track = place.at / kTableSize;
+  line.r = place.at % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+  line.offset = place.at % kSectorSize;
+  line.size = place.size;
+  line.file = run.firstFile + step;
+  return line;
+}
+
+std::uint32_t LaidEdits::add(std::int32_t disk, const std::string& name, const std::string& shown,
+                             std::vector<std::uint8_t> bytes) {
+  edits_.push_back({disk, name, shown, bytes.size(), hashOf(bytes)});
+  held_ = static_cast<std::int64_t>(edits_.size() - 1);
+  bytes_ = std::move(bytes);
+  return static_cast<std::uint32_t>(held_);
+}
+
+const std::vector<std::uint8_t>* LaidEdits::bytesOf(EditSource& source, std::uint32_t id) {
+  // Only an edit that was laid has a number.
+  if (id >= edits_.size()) {
+    return nullptr;
+  }
+  if (held_ == std::int64_t{id}) {
+    return &bytes_;
+  }
+  const Edit& edit = edits_[id];
+  held_ = -1;
+  bytes_.resize(edit.size);
+  if (!source.read(edit.disk, edit.name, bytes_) || hashOf(bytes_) != edit.hash) {
+    if (failure_.empty()) {
+      failure_ = edit.shown + " changed while d88put ran";
+    }
+    return nullptr;
+  }
+  held_ = id;
+  return &bytes_;
+}
+
+bool LaidEdits::fetch(EditSource& source, std::uint32_t id, std::int64_t offset, std::uint8_t* dest,
+                      std::int64_t count) {
+  const std::vector<std::uint8_t>* bytes = bytesOf(source, id);
+  // A range past the edit's end lies nowhere in it.
+  if (bytes == nullptr || offset < 0 || count < 0 ||
+      offset + count > static_cast<std::int64_t>(bytes->size())) {
+    return false;
+  }
+  std::copy_n(bytes->begin() + offset, count, dest);
+  return true;
+}
+
 void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
                  const PlanOptions& options) {
+  plan.overlay.setFetch([&plan, &edits](std::uint32_t id, std::int64_t offset, std::uint8_t* dest,
+                                        std::int64_t count) {
+    return plan.laid.fetch(edits, id, offset, dest, count);
+  });
   Planner(original, patched, edits, options, plan).run();
 }
 
@@ -871,12 +948,19 @@ bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
     return plan.errors == 0;
   }
   Diagnostics diagnostics;
-  const bool written = writer.write([&](std::FILE* out) { return copyPatched(patched, out); },
-                                    [&]() {
-                                      (void)original.open(nullptr);
-                                      (void)patched.open(nullptr);
-                                    },
-                                    diagnostics);
+  // An edit that changes while it is copied fails the copy: what it would
+  // write is not what was checked.
+  const bool written = writer.write(
+      [&](std::FILE* out) { return copyPatched(patched, out) && plan.laid.failure().empty(); },
+      [&]() {
+        (void)original.open(nullptr);
+        (void)patched.open(nullptr);
+      },
+      diagnostics);
+  // The writer's own words would blame the disk.
+  if (!plan.laid.failure().empty()) {
+    diagnostics = {{Severity::Error, plan.laid.failure() + "; nothing written"}};
+  }
   for (const Diagnostic& diagnostic : diagnostics) {
     plan.diagnostics.push_back(diagnostic);
   }

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,17 +27,86 @@ struct PutLine {
   std::size_t file = 0;  // index in the disk's listing: lines come in this order
 };
 
+// The files a size change moved, at their new places, in disk and file
+// order: thousands on a big image, kept as runs of files one after another
+// in a table, 8 bytes a file, rather than a line each.
+class MovedFiles {
+ public:
+  // Starts a run: the table files of a `kind` disk numbered from
+  // `firstNumber` on, at listing index `firstFile` on, of disk `disk`.
+  void startRun(std::int32_t disk, DiskKind kind, std::int32_t firstNumber, std::size_t firstFile);
+  // The run's next file: at linear address `at`, of `size` bytes.
+  void add(std::int32_t at, std::int32_t size);
+  [[nodiscard]] std::size_t size() const { return places_.size(); }
+  [[nodiscard]] bool empty() const { return places_.empty(); }
+  // The line of moved file `index` (below size()).
+  [[nodiscard]] PutLine operator[](std::size_t index) const;
+
+ private:
+  struct Run {
+    std::int32_t disk;
+    DiskKind kind;
+    std::int32_t firstNumber;
+    std::size_t firstFile;
+    std::size_t first;  // index of its first file in places_
+  };
+  struct Place {
+    std::int32_t at;
+    std::int32_t size;
+  };
+  std::vector<Run> runs_;
+  std::vector<Place> places_;
+};
+
+// The edits put back, as the overlay lays them: of each its size and hash
+// are kept, and its bytes are read again from the edit source when a read
+// meets them, one edit in memory at a time.
+class LaidEdits {
+ public:
+  // Records an edit read whole, whose bytes are then the ones held; returns
+  // its number, the overlay's source.
+  std::uint32_t add(std::int32_t disk, const std::string& name, const std::string& shown,
+                    std::vector<std::uint8_t> bytes);
+  // The bytes of edit `id`, read again from `source` unless they are held;
+  // null, with failure() saying why, when the edit is no longer the one
+  // compared.
+  [[nodiscard]] const std::vector<std::uint8_t>* bytesOf(EditSource& source, std::uint32_t id);
+  // The overlay's fetch: `count` bytes of edit `id` from `offset` on.
+  [[nodiscard]] bool fetch(EditSource& source, std::uint32_t id, std::int64_t offset,
+                           std::uint8_t* dest, std::int64_t count);
+  // "000/S101 changed while d88put ran", for the first edit that did.
+  [[nodiscard]] const std::string& failure() const { return failure_; }
+
+ private:
+  struct Edit {
+    std::int32_t disk;
+    std::string name;
+    std::string shown;
+    std::size_t size;
+    std::size_t hash;
+  };
+  std::vector<Edit> edits_;
+  std::int64_t held_ = -1;
+  std::vector<std::uint8_t> bytes_;
+  std::string failure_;
+};
+
+// A plan's overlay reads its edits from the source given to planPutBack,
+// which must outlive the reads; the plan stays where it was made.
 struct PutPlan {
+  PutPlan() = default;
+  PutPlan(const PutPlan&) = delete;
+  PutPlan& operator=(const PutPlan&) = delete;
+
   std::vector<PutLine> putBack;  // in disk and file order
-  // Files moved by a size change, at their new places: thousands on a big
-  // image, kept in blocks rather than one array that regrows.
-  std::deque<PutLine> moved;
-  bool resize = false;  // sizes may change: the summary counts moved files
+  MovedFiles moved;              // files moved by a size change, at their new places
+  bool resize = false;           // sizes may change: the summary counts moved files
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;
   Diagnostics diagnostics;   // for standard error, in order: notices and errors
   d88::ByteOverlay overlay;  // the changed bytes, by file position
+  LaidEdits laid;            // the edits the overlay lays
   // Proving only: the first disk the fast check concluded on that got other
   // errors from the full check, with both lists; empty while they agree.
   std::string disagreement;

@@ -84,9 +84,10 @@ void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::
   if (names_.empty() || names_.back() != name) {
     names_.push_back(name);
   }
-  const auto index = static_cast<std::int32_t>(names_.size() - 1);
+  const auto index = static_cast<std::uint16_t>(names_.size() - 1);
   for (const FileSpan& span : spans) {
-    users_.push_back({span.position, span.length, kind, table, index});
+    users_.push_back({span.position, static_cast<std::int32_t>(span.length), index, kind,
+                      static_cast<std::int8_t>(table)});
     longest_ = std::max(longest_, span.length);
   }
 }

@@ -53,14 +53,28 @@ struct LinearSector {
                                                                LinearSector* failed = nullptr);
 
 // What occupies bytes of the selected disk in the D88 file.
-enum class ByteUserKind { DiskHeader, RecordHeader, FixedFile, TableFile, TableEntries };
+enum class ByteUserKind : std::uint8_t {
+  DiskHeader,
+  RecordHeader,
+  FixedFile,
+  TableFile,
+  TableEntries
+};
+// A disk has thousands of users (a record header and a file span per
+// sector): each takes 16 bytes.
 struct ByteUser {
   std::int64_t position = 0;
-  std::int64_t length = 0;
+  std::int32_t length = 0;  // a disk header, a record header or a chain step
+  std::uint16_t name = 0;   // index of its name
   ByteUserKind kind = ByteUserKind::FixedFile;
-  std::int32_t table = -1;  // 0 first, 1 second: of a table file or entries
-  std::int32_t name = 0;    // index of its name
+  std::int8_t table = -1;  // 0 first, 1 second: of a table file or entries
 };
+static_assert(sizeof(ByteUser) == 16, "a user takes 16 bytes");
+// The names of a disk's users: every disk header's, one for the record
+// headers, the fixed files', both tables' files' and both tables' entries'.
+constexpr std::int64_t kMostUserNames =
+    d88::kMaxDisks + 1 + static_cast<std::int64_t>(kMaxFixedFiles) + 2 * kEntriesPerTable + 2;
+static_assert(kMostUserNames <= UINT16_MAX + 1, "a user's name index fits 16 bits");
 
 // Every user of a disk's bytes: every disk header of the file, the disk's
 // sector record headers, its fixed files, both tables' files and both

@@ -607,13 +607,25 @@ TEST_F(ReaderTest, SectorIdListEndsOnDamage) {
 // Random puts, short and long, that nest in, split, join and cover each
 // other, against a plain copy of the file with the same bytes written: every
 // read sees the copy, and a read or a touch says whether a laid byte lies in
-// its range.
+// its range. Every other put lays the bytes of an outside source, from an
+// offset into it, fetched only when read.
 TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
   constexpr std::int64_t kSize = 2048;
   const Bytes file = filled(kSize, 0x40);
   Bytes copy = file;
   std::vector<bool> laid(kSize, false);
+  std::vector<Bytes> sources;
+  const auto fetch = [&](std::uint32_t source, std::int64_t offset, std::uint8_t* dest,
+                         std::int64_t count) {
+    const Bytes& bytes = sources.at(source);
+    if (offset < 0 || offset + count > static_cast<std::int64_t>(bytes.size())) {
+      return false;
+    }
+    std::copy_n(bytes.begin() + offset, count, dest);
+    return true;
+  };
   d88::ByteOverlay overlay;
+  overlay.setFetch(fetch);
   std::mt19937 random(88);
   const auto upTo = [&](std::int64_t last) {
     return std::uniform_int_distribution<std::int64_t>(0, last)(random);
@@ -631,6 +643,7 @@ TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
     if (round % 64 == 0) {
       EXPECT_TRUE(check(0, kSize)) << round;
       overlay = d88::ByteOverlay();
+      overlay.setFetch(fetch);
       copy = file;
       laid.assign(laid.size(), false);
       EXPECT_TRUE(overlay.empty());
@@ -641,7 +654,16 @@ TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
     for (std::uint8_t& byte : bytes) {
       byte = static_cast<std::uint8_t>(upTo(255));
     }
-    overlay.put(position, bytes.data(), count);
+    if (round % 2 == 0) {
+      overlay.put(position, bytes.data(), count);
+    } else {
+      // The bytes sit at an offset in their source.
+      const std::int64_t offset = upTo(40);
+      Bytes source(static_cast<std::size_t>(offset), 0xEE);
+      source.insert(source.end(), bytes.begin(), bytes.end());
+      sources.push_back(source);
+      overlay.putFrom(position, count, static_cast<std::uint32_t>(sources.size() - 1), offset);
+    }
     std::copy(bytes.begin(), bytes.end(), copy.begin() + position);
     std::fill(laid.begin() + position, laid.begin() + position + count, true);
     // Around the put, at its edges, and anywhere.
@@ -659,6 +681,29 @@ TEST(ByteOverlay, ReadsAsAPlainCopyWithTheSameWrites) {
   }
   EXPECT_TRUE(check(0, kSize));
   EXPECT_FALSE(overlay.empty());
+}
+
+// A source that no longer gives its bytes (an edit changed on the host)
+// leaves zeros where they lie, and the read still counts as overlaid; bytes
+// held and a source that gives them are untouched by it.
+TEST(ByteOverlay, BytesASourceCannotGiveReadAsZeros) {
+  d88::ByteOverlay overlay;
+  overlay.setFetch(
+      [](std::uint32_t source, std::int64_t offset, std::uint8_t* dest, std::int64_t count) {
+        std::fill_n(dest, count, static_cast<std::uint8_t>(0xA0 + offset));
+        return source == 1;
+      });
+  const Bytes held(4, 0x11);
+  overlay.put(2, held.data(), 4);
+  overlay.putFrom(8, 3, 0, 0);   // a source that fails
+  overlay.putFrom(12, 2, 1, 5);  // one that gives 0xA5
+  Bytes read(16, 0x40);
+  EXPECT_TRUE(overlay.apply(0, read.data(), 16));
+  EXPECT_EQ(read, (Bytes{0x40, 0x40, 0x11, 0x11, 0x11, 0x11, 0x40, 0x40, 0, 0, 0, 0x40, 0xA5, 0xA5,
+                         0x40, 0x40}));
+  Bytes failed(2, 0x40);
+  EXPECT_TRUE(overlay.apply(9, failed.data(), 2));
+  EXPECT_EQ(failed, (Bytes{0, 0}));
 }
 
 // Moves of a linear range over sectors laid out as records (16-byte header,

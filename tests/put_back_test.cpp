@@ -200,8 +200,8 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
 // runs does: the second read of `changing` gives other bytes, or another size.
 class ChangingEdits final : public EditSource {
  public:
-  ChangingEdits(std::string changing, bool resized)
-      : changing_(std::move(changing)), resized_(resized) {}
+  ChangingEdits(std::string changing, bool resized, int changesAt)
+      : changing_(std::move(changing)), resized_(resized), changesAt_(changesAt) {}
   MemoryEdits edits;
   void survey(std::int32_t diskCount, Diagnostics& diagnostics) override {
     edits.survey(diskCount, diagnostics);
@@ -214,7 +214,7 @@ class ChangingEdits final : public EditSource {
     return edits.sizeOf(disk, name);
   }
   [[nodiscard]] bool read(std::int32_t disk, const std::string& name, Bytes& bytes) override {
-    if (name == changing_ && reads_++ > 0) {
+    if (name == changing_ && ++reads_ >= changesAt_) {
       if (resized_) {
         return false;  // the edit's size is no longer the one compared
       }
@@ -231,50 +231,81 @@ class ChangingEdits final : public EditSource {
  private:
   std::string changing_;
   bool resized_;
+  int changesAt_;  // the read from which on it has changed
   int reads_ = 0;
 };
 
-// The check reads an edit put back again: an edit that changed since it was
-// laid over the image is no edit the check may pass, and nothing is written.
+// A writer that copies the changed image to a temporary file, and fails as
+// d88put's does when the copy fails.
+class CopyingWriter final : public ImageWriter {
+ public:
+  [[nodiscard]] bool writes(bool changes) const override { return changes; }
+  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
+                           const std::function<void()>& release,
+                           Diagnostics& diagnostics) override {
+    ++calls;
+    std::FILE* file = std::tmpfile();
+    const bool copied = file != nullptr && copy(file);
+    if (file != nullptr) {
+      std::fclose(file);
+    }
+    release();
+    if (!copied) {
+      diagnostics.push_back({Severity::Error, "cannot write it"});
+    }
+    return copied;
+  }
+  int calls = 0;
+};
+
+// An edit put back is read again, once another edit's bytes are held (here
+// disk 1's D002, laid after disk 0's S001), by the check and by the copy: an
+// edit that changed since it was laid over the image is refused, and
+// nothing is written.
 TEST(PutBackPlan, AnEditChangedDuringTheRunIsRefused) {
   d88test::ScratchDir scratch;
   const std::string path =
       scratch.write("two.d88", d88test::concat({kSystem.build(), kData.build()}));
   struct Case {
     const char* what;
-    std::int32_t disk;
-    const char* name;
     bool resize;
     bool resized;
+    int changesAt;  // 2: before the check; 3: before the copy
+    const char* line;
   };
   const Case cases[] = {
-      {"same size, other bytes", 1, "D002", false, false},
-      {"same size, gone", 0, "S001", false, true},
-      {"another size, other bytes", 1, "D002", true, false},
+      {"other bytes at the check", false, false, 2, "error: 000/S001 changed while d88put ran"},
+      {"gone at the check", false, true, 2, "error: 000/S001 changed while d88put ran"},
+      {"another size, other bytes at the check", true, false, 2,
+       "error: 000/S001 changed while d88put ran"},
+      {"other bytes at the copy", false, false, 3,
+       "error: 000/S001 changed while d88put ran; nothing written"},
+      {"another size, gone at the copy", true, true, 3,
+       "error: 000/S001 changed while d88put ran; nothing written"},
   };
   for (const Case& c : cases) {
-    ChangingEdits edits(c.name, c.resized);
-    Bytes bytes = contentsOf(c.disk == 0 ? kSystem : kData, c.name);
+    ChangingEdits edits("S001", c.resized, c.changesAt);
+    Bytes bytes = contentsOf(kSystem, "S001");
     bytes[0] ^= 0xFF;
     if (c.resize) {
       bytes.pop_back();
     }
-    edits.edits.add(c.disk, c.name, bytes);
+    edits.edits.add(0, "S001", bytes);
+    Bytes other = contentsOf(kData, "D002");
+    other[0] ^= 0xFF;
+    edits.edits.add(1, "D002", other);
     d88::D88Image original;
     d88::D88Image patched;
     ASSERT_TRUE(original.open(path.c_str()));
     ASSERT_TRUE(patched.open(path.c_str()));
-    RecordingWriter writer(false);
+    CopyingWriter writer;
     PutPlan plan;
     PlanOptions options;
     options.resize = c.resize;
     EXPECT_FALSE(putBack(original, patched, edits, writer, plan, options)) << c.what;
     ASSERT_EQ(plan.diagnostics.size(), 1u) << c.what;
-    EXPECT_EQ(diagnosticLine(plan.diagnostics[0]), std::string("error: ") +
-                                                       (c.disk == 0 ? "000/" : "001/") + c.name +
-                                                       " changed while d88put ran")
-        << c.what;
-    EXPECT_EQ(writer.calls, 0) << c.what;
+    EXPECT_EQ(diagnosticLine(plan.diagnostics[0]), c.line) << c.what;
+    EXPECT_EQ(writer.calls, c.changesAt == 3 ? 1 : 0) << c.what;
   }
 }
 
