@@ -42,13 +42,14 @@ std::int32_t sectorAddress(const FileTableEntry& entry, const TrackGeometry& geo
 }
 
 FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previous) {
-  const std::int32_t track = address / kTableSize;
-  const std::int32_t r = address % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+  const AddressPlace place = placeOfAddress(address);
+  const std::int32_t track = place.track;
+  const std::int32_t r = place.r;
   // Byte 0 holds C in bits 0-6 and H in bit 7: rotated left by one bit, the
   // track index 2C + H.
   const auto position = static_cast<std::uint8_t>((track / 2) | ((track % 2) << 7));
   const auto sector = static_cast<std::uint8_t>((previous.sector & ~kSectorNumberMask) | r);
-  return FileTableEntry{position, sector, static_cast<std::uint8_t>(address % kSectorSize)};
+  return FileTableEntry{position, sector, static_cast<std::uint8_t>(place.offset)};
 }
 
 DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second) {

@@ -74,6 +74,18 @@ struct FileTableEntry {
 [[nodiscard]] std::int32_t sectorAddress(const FileTableEntry& entry,
                                          const TrackGeometry& geometry = kStandardGeometry);
 
+// Where a byte address of the standard geometry lies: its track index,
+// sector number and offset in the sector (sectorAddress's inverse).
+struct AddressPlace {
+  std::int32_t track = 0;
+  std::int32_t r = 0;
+  std::int32_t offset = 0;
+};
+[[nodiscard]] constexpr AddressPlace placeOfAddress(std::int32_t address) {
+  return {address / kTableSize, address % kTableSize / kSectorSize + kStandardGeometry.firstSector,
+          address % kSectorSize};
+}
+
 // The last track index an entry is written for: the track table's last slot.
 constexpr std::int32_t kLastEntryTrack = d88::kTrackCount - 1;
 static_assert(kLastEntryTrack / 2 <= 0x7F, "every written track's cylinder fits bits 0-6");

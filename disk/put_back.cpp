@@ -128,7 +128,6 @@ class Planner {
     for (auto put = begin; put != changed_.end(); ++put) {
       put->laid =
           plan_.laid.add(put->disk, put->entry.name.data(), put->name, std::move(put->bytes));
-      std::vector<std::uint8_t>().swap(put->bytes);
       std::int64_t done = 0;
       for (const Span& span : put->spans) {
         plan_.overlay.putFrom(span.position, span.length, put->laid, done);
@@ -496,9 +495,10 @@ class Planner {
       const std::int32_t size = relaid.newAt[slot + 1] - newAt;
       const std::size_t file = listingIndex(relaid.table, index);
       DiskFile placed = files.at(file).file;
-      placed.track = newAt / kTableSize;
-      placed.r = newAt % kTableSize / kSectorSize + kStandardGeometry.firstSector;
-      placed.offset = newAt % kSectorSize;
+      const AddressPlace at = placeOfAddress(newAt);
+      placed.track = at.track;
+      placed.r = at.r;
+      placed.offset = at.offset;
       placed.size = size;
       std::vector<Span> spans;
       for (const FileSpan& span :
@@ -730,11 +730,11 @@ class Planner {
             break;
           }
           DiskFile& placed = expected[files.firstFile + i].file;
-          const std::int32_t at = files.newAt[i];
-          placed.track = at / kTableSize;
-          placed.r = at % kTableSize / kSectorSize + kStandardGeometry.firstSector;
-          placed.offset = at % kSectorSize;
-          placed.size = files.newAt[i + 1] - at;
+          const AddressPlace at = placeOfAddress(files.newAt[i]);
+          placed.track = at.track;
+          placed.r = at.r;
+          placed.offset = at.offset;
+          placed.size = files.newAt[i + 1] - files.newAt[i];
         }
       }
     }
@@ -883,9 +883,10 @@ PutLine MovedFiles::operator[](std::size_t index) const {
   PutLine line;
   line.name = tableFileName(run.kind, run.firstNumber + static_cast<std::int32_t>(step));
   line.disk = run.disk;
-  line.track = place.at / kTableSize;
-  line.r = place.at % kTableSize / kSectorSize + kStandardGeometry.firstSector;
-  line.offset = place.at % kSectorSize;
+  const AddressPlace at = placeOfAddress(place.at);
+  line.track = at.track;
+  line.r = at.r;
+  line.offset = at.offset;
   line.size = place.size;
   line.file = run.firstFile + step;
   return line;

@@ -25,8 +25,9 @@ const char* tableWord(std::int32_t table) {
 
 LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   LinearSector sector;
-  sector.track = address / kTableSize;
-  sector.r = address % kTableSize / kSectorSize + kStandardGeometry.firstSector;
+  const AddressPlace place = placeOfAddress(address);
+  sector.track = place.track;
+  sector.r = place.r;
   // Past the track table there is no track to find.
   if (address < 0 || address >= kLinearDiskSize) {
     return sector;
