@@ -14,7 +14,7 @@ namespace d88 {
 
 class BufferedFile {
  public:
-  static constexpr std::int64_t kBlockSize = 32 * 1024;
+  static constexpr std::int64_t kBlockSize = 16 * 1024;
   static constexpr std::size_t kBlocks = 2;
   static constexpr std::int64_t kBlockAlign = kBlockSize / 2;
   static_assert(kBlockSize % kBlockAlign == 0, "aligned blocks tile the file");
