@@ -523,6 +523,12 @@ class Planner {
         put->spans = std::move(spans);
         continue;
       }
+      // A file whose place two size changes gave back stays where it was.
+      if (newAt == oldAt) {
+        flush();
+        inRun = false;
+        continue;
+      }
       if (pending.length == 0 || pending.from + pending.length != oldAt ||
           pending.to + pending.length != newAt) {
         flush();

@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -545,6 +547,96 @@ TEST_F(PutTest, SizeChangesMoveTheFilesAfterThem) {
       EXPECT_EQ(d88test::runIn(folder(), kExtract, {d88(), "-a"}, scratch_.path()).status, 0);
       EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
     }
+  }
+}
+
+// Each file's place and size as d88info lists them: "trk: 42  sec: 03  ofs: 00
+// size: 0190", by disk and name.
+std::map<std::string, std::string> placesListed(const std::string& listing) {
+  std::map<std::string, std::string> places;
+  std::string disk;
+  std::size_t at = 0;
+  while (at < listing.size()) {
+    std::size_t end = listing.find('\n', at);
+    end = end == std::string::npos ? listing.size() : end;
+    std::string line = listing.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.rfind("disk ", 0) == 0) {
+      disk = line.substr(5, line.find(':') - 5);
+      disk.insert(0, 3 - std::min<std::size_t>(disk.size(), 3), '0');
+    } else if (const std::size_t place = line.find("trk: ");
+               place != std::string::npos && line.rfind("  ", 0) == 0 &&
+               line.find("table:") == std::string::npos) {
+      const std::string name = line.substr(2, line.find(' ', 2) - 2);
+      places[disk + "/" + name] = line.substr(place, line.find("size: ") + 10 - place);
+    }
+  }
+  return places;
+}
+
+TEST_F(PutTest, OnlyFilesWhosePlaceChangedAreReportedMoved) {
+  // The data disk's second table: D101 to D106 laid end to end.
+  TableSizes sizes;
+  sizes.data2 = {40, 50, 60, 70, 80, 90};
+  struct Change {
+    const char* file;
+    std::int32_t by;  // bytes added, or removed when negative
+  };
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+  };
+  const Case cases[] = {
+      {"grow one, shrink a later one as much: only the files between move",
+       {{"D101", 16}, {"D103", -16}}},
+      {"grow one, shrink the next as much: nothing moves", {{"D101", 16}, {"D102", -16}}},
+      {"three changes that cancel after the second", {{"D102", -10}, {"D104", 10}, {"D106", 5}}},
+      {"two shrinks that cancel a growth", {{"D101", 20}, {"D103", -10}, {"D105", -10}}},
+      {"one growth: a run of five files moves", {{"D101", 16}}},
+      {"a run of two, then two files back in place", {{"D101", 16}, {"D104", -16}}},
+      {"the last file cancels nothing after it", {{"D105", 7}, {"D106", -7}}},
+  };
+  for (const Case& c : cases) {
+    prepare(editedImage(sizedLayouts(sizes), {}));
+    const auto before = d88test::runIn(scratch_.path(), kInfo, {d88()}, scratch_.path());
+    ASSERT_EQ(before.status, 0) << c.what;
+    std::set<std::string> changed;
+    for (const Change& change : c.changes) {
+      const std::string file = std::string("001/") + change.file;
+      changed.insert(file);
+      const auto size = static_cast<std::int32_t>(fs::file_size(folder() / file));
+      edit(change.by < 0 ? Edit{file, change.by, ""}
+                         : Edit{file, size, std::string(static_cast<std::size_t>(change.by), '+')});
+    }
+    const auto result = put({"--resize"});
+    ASSERT_EQ(result.status, 0) << c.what << "\n" << result.err;
+    const auto after = d88test::runIn(scratch_.path(), kInfo, {d88()}, scratch_.path());
+    // The lines d88put must give: the files put back, and the files whose
+    // place d88info lists differently than before, at their new places.
+    const std::map<std::string, std::string> was = placesListed(before.out);
+    const std::map<std::string, std::string> is = placesListed(after.out);
+    ASSERT_EQ(was.size(), is.size()) << c.what;
+    std::string lines;
+    int moved = 0;
+    for (const auto& [file, place] : is) {
+      const std::string wasAt = was.at(file).substr(0, was.at(file).find("  size"));
+      const bool put = changed.count(file) != 0;
+      if (put || place.rfind(wasAt, 0) != 0) {
+        char name[8];
+        std::snprintf(name, sizeof name, "%-6s", file.substr(file.find('/') + 1).c_str());
+        lines += std::string(name) + "  disk: " + file.substr(0, file.find('/')) + "  " + place +
+                 (put ? "\n" : "  moved\n");
+        moved += put ? 0 : 1;
+      }
+    }
+    EXPECT_EQ(result.out,
+              text(lines + "put back: " + std::to_string(changed.size()) +
+                   ", moved: " + std::to_string(moved) + ", unchanged: " +
+                   std::to_string(is.size() - changed.size() - moved) + ", ignored: 0\n"))
+        << c.what;
   }
 }
 
