@@ -364,72 +364,41 @@ class Planner {
   bool planTable(const DiskUsage& usage, RelaidTable& relaid) {
     const std::int32_t table = relaid.table;
     const char* word = table == 0 ? "first" : "second";
-    const TableBuffer& bytes = table == 0 ? tables_.first : tables_.second;
     const std::string& shown = relaid.edits.front()->shown;
     const auto fail = [&](const std::string& why) {
       refuse(shown + " cannot change size: " + why);
       return false;
     };
-    relaid.shape = shapeOfTable(original_, layoutOf(scratch_.kind), table, bytes);
-    const TableShape& shape = relaid.shape;
-    // An entry without a place of its own on the track cannot be rewritten.
-    if (!shape.whole) {
-      return fail(format("the %s table's track %02X does not read all %d bytes", word,
-                         static_cast<unsigned>(shape.track), static_cast<int>(kTableSize)));
+    const TableFit fit(original_, usage, scratch_.kind, table, tables_);
+    relaid.shape = fit.shape();
+    if (!fit.unwhole().empty()) {
+      return fail(format("the %s table's ", word) + fit.unwhole());
     }
     const std::int32_t first = placeOf(relaid.edits.front()->file).index;
-    const std::int32_t last = shape.lastEntry();
+    const std::int32_t last = relaid.shape.lastEntry();
     relaid.first = first;
-    const auto nameOf = [&](std::int32_t index) {
-      return index == last ? std::string("the table's last entry") : tableFile(table, index);
-    };
     for (std::int32_t index = first; index <= last; ++index) {
-      const FileTableEntry entry = entryAt(bytes, index);
-      // An entry outside sectors 1 to 16 of a track is read where no linear
-      // address lies.
-      if (entry.sectorNumber() < kStandardGeometry.firstSector ||
-          entry.sectorNumber() > kStandardGeometry.lastSector ||
-          entry.trackIndex() > kLastEntryTrack) {
-        return fail(nameOf(index) + format(" names track %02X sector %02X: a damaged table is not "
-                                           "re-laid",
-                                           static_cast<unsigned>(entry.trackIndex()),
-                                           static_cast<unsigned>(entry.sectorNumber())));
+      if (const std::string why = fit.damagedEntry(index); !why.empty()) {
+        return fail(why);
       }
-      relaid.oldAt.push_back(sectorAddress(entry));
+      relaid.oldAt.push_back(fit.addressOf(index));
     }
     std::size_t edit = 0;
     relaid.newAt.push_back(relaid.oldAt.front());
     for (std::int32_t index = first; index < last; ++index) {
+      if (const std::string why = fit.unfitFile(index); !why.empty()) {
+        return fail(why);
+      }
       const std::int32_t at = relaid.oldAt[static_cast<std::size_t>(index - first)];
       const std::int32_t size = relaid.oldAt[static_cast<std::size_t>(index - first + 1)] - at;
-      const std::string name = tableFile(table, index);
-      // A negative size, or one d88extract skips, comes from a damaged table.
-      if (size < 0 || at % kSectorSize + size > kLargestFileReach) {
-        return fail(name + " is not laid end to end: a damaged table is not re-laid");
-      }
-      LinearSector failed;
-      const auto spans = linearSpans(original_, at, size, &failed);
-      if (!spans) {
-        return fail(name + " is not laid end to end: " + unfitSector(failed));
-      }
-      for (const FileSpan& span : *spans) {
-        const ByteUser* user = usage.userOf(span.position, span.length, [&](const ByteUser& u) {
-          return u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableEntries ||
-                 (u.kind == ByteUserKind::TableFile && u.table != table);
-        });
-        if (user != nullptr) {
-          return fail(name + " shares bytes with " + usage.nameOf(*user));
-        }
-      }
       std::int32_t newSize = size;
       if (edit < relaid.edits.size() && relaid.edits[edit]->file == listingIndex(table, index)) {
         newSize = static_cast<std::int32_t>(relaid.edits[edit++]->bytes.size());
       }
       const std::int32_t newAt = relaid.newAt.back();
-      // d88extract skips a file that reaches past its buffer.
-      if (newAt % kSectorSize + newSize > kLargestFileReach) {
-        return fail(name + format(" would reach past %d bytes, its offset included",
-                                  static_cast<int>(kLargestFileReach)));
+      if (const std::string why = relaidFileFault(fit.nameOf(index), at, size, newAt, newSize);
+          !why.empty()) {
+        return fail(why);
       }
       relaid.newAt.push_back(newAt + newSize);
     }

@@ -226,24 +226,228 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
   return room;
 }
 
+std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
+                            std::int32_t newAt, std::int32_t newSize) {
+  // d88extract skips a file that reaches past its buffer.
+  if (newAt % kSectorSize + newSize > kLargestFileReach) {
+    return name + format(" would reach past %d bytes, its offset included",
+                         static_cast<int>(kLargestFileReach));
+  }
+  // ... and one of 0 bytes at offset 0, which has no byte to read.
+  const bool wasSkipped = oldSize == 0 && oldAt % kSectorSize == 0;
+  const bool isSkipped = newSize == 0 && newAt % kSectorSize == 0;
+  if (isSkipped && !wasSkipped) {
+    return name + format(
+                      " would be a file of 0 bytes at offset 0 of track %02X sector %02X, which "
+                      "d88extract skips: it would vanish from the disk's files",
+                      static_cast<unsigned>(placeOfAddress(newAt).track),
+                      static_cast<unsigned>(placeOfAddress(newAt).r));
+  }
+  if (wasSkipped && !isSkipped) {
+    return name + format(
+                      ", of 0 bytes at offset 0 of track %02X sector %02X, which d88extract "
+                      "skips, would move off it: it would appear among the disk's files",
+                      static_cast<unsigned>(placeOfAddress(oldAt).track),
+                      static_cast<unsigned>(placeOfAddress(oldAt).r));
+  }
+  return std::string();
+}
+
+TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, std::int32_t table,
+                   const TableBuffers& tables)
+    : image_(image), usage_(usage), kind_(kind), table_(table), otherFiles_(0) {
+  const DiskLayout& layout = layoutOf(kind);
+  const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
+  shape_ = shapeOfTable(image, layout, table, bytes);
+  otherFiles_ =
+      shapeOfTable(image, layout, 1 - table, table == 0 ? tables.second : tables.first).fileCount;
+  // An entry without a place of its own on the track cannot be rewritten.
+  if (!shape_.whole) {
+    unwhole_ = format("track %02X does not read all %d bytes", static_cast<unsigned>(shape_.track),
+                      static_cast<int>(kTableSize));
+  }
+  // Bounded by the entries the walk counted, end mark's follower included.
+  for (std::int32_t index = 0; index <= shape_.lastEntry(); ++index) {
+    const FileTableEntry entry = entryAt(bytes, index);
+    // An entry outside sectors 1 to 16 of a track is read where no linear
+    // address lies.
+    const bool inOrder = entry.sectorNumber() >= kStandardGeometry.firstSector &&
+                         entry.sectorNumber() <= kStandardGeometry.lastSector &&
+                         entry.trackIndex() <= kLastEntryTrack;
+    entries_.push_back(entry);
+    at_.push_back(inOrder ? sectorAddress(entry) : -1);
+  }
+  for (std::int32_t index = 0; index + 1 <= shape_.lastEntry(); ++index) {
+    const std::int32_t size =
+        at_[static_cast<std::size_t>(index) + 1] - at_[static_cast<std::size_t>(index)];
+    // A size change moves these out of what d88extract reads, or into it.
+    if (at_[static_cast<std::size_t>(index)] >= 0 &&
+        at_[static_cast<std::size_t>(index) + 1] >= 0 &&
+        (size == 0 || size > kLargestFileReach - kSectorSize)) {
+      special_.push_back(index);
+    }
+  }
+}
+
+std::string TableFit::nameOf(std::int32_t index) const {
+  return index == shape_.lastEntry()
+             ? std::string("the table's last entry")
+             : std::string(tableFileName(kind_, shape_.firstNumber + index).data());
+}
+
+std::int32_t TableFit::addressOf(std::int32_t index) const {
+  return at_.at(static_cast<std::size_t>(index));
+}
+
+std::string TableFit::damagedEntry(std::int32_t index) const {
+  if (addressOf(index) >= 0) {
+    return std::string();
+  }
+  const FileTableEntry& entry = entries_.at(static_cast<std::size_t>(index));
+  return nameOf(index) + format(" names track %02X sector %02X: a damaged table is not re-laid",
+                                static_cast<unsigned>(entry.trackIndex()),
+                                static_cast<unsigned>(entry.sectorNumber()));
+}
+
+std::string TableFit::unfitFile(std::int32_t index) const {
+  const std::int32_t at = addressOf(index);
+  const std::int32_t size = addressOf(index + 1) - at;
+  const std::string name = nameOf(index);
+  // A negative size, or one d88extract skips, comes from a damaged table.
+  if (size < 0 || at % kSectorSize + size > kLargestFileReach) {
+    return name + " is not laid end to end: a damaged table is not re-laid";
+  }
+  LinearSector failed;
+  const auto spans = linearSpans(image_, at, size, &failed);
+  if (!spans) {
+    return name + " is not laid end to end: " + unfitSector(failed);
+  }
+  for (const FileSpan& span : *spans) {
+    const ByteUser* user = usage_.userOf(span.position, span.length, [&](const ByteUser& u) {
+      return u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableEntries ||
+             (u.kind == ByteUserKind::TableFile && u.table != table_);
+    });
+    if (user != nullptr) {
+      return name + " shares bytes with " + usage_.nameOf(*user);
+    }
+  }
+  return std::string();
+}
+
+std::string TableFit::fixedSize(std::int32_t index) const {
+  if (index == 0) {
+    return "where the next file starts is part of what recognises the disk";
+  }
+  // The first table's numbers from 0x100 on are the second table's too.
+  const std::int32_t shared = table_ == 0 ? index - (kSecondTableNumber - kFirstTableNumber)
+                                          : index + (kSecondTableNumber - kFirstTableNumber);
+  const bool twice = table_ == 0 ? shared >= 0 && shared < otherFiles_ : shared < otherFiles_;
+  return twice ? "two table files are named " + nameOf(index) : std::string();
+}
+
+std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
+                                    const TableRoom& blank) const {
+  const std::int32_t at = addressOf(index);
+  const std::int32_t size = addressOf(index + 1) - at;
+  if (std::string fault = relaidFileFault(nameOf(index), at, size, at, size + by); !fault.empty()) {
+    return fault;
+  }
+  if (by > blank.room) {
+    return format("it grows the %s table by 0x%X bytes, but ", tableWord(table_),
+                  static_cast<unsigned>(by)) +
+           blank.stop;
+  }
+  // Only files of 0 bytes or of nearly the largest size can be moved out of
+  // what d88extract reads.
+  for (const std::int32_t later : special_) {
+    if (later > index) {
+      const std::int32_t from = addressOf(later);
+      const std::int32_t length = addressOf(later + 1) - from;
+      if (std::string fault = relaidFileFault(nameOf(later), from, length, from + by, length);
+          !fault.empty()) {
+        return fault;
+      }
+    }
+  }
+  return std::string();
+}
+
+TableRoom TableFit::room() const {
+  const std::int32_t last = shape_.lastEntry();
+  TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
+  const TableRoom blank = room;
+  // The files from `from` on are laid end to end where they lie.
+  std::int32_t from = last;
+  std::string laidWhy = unwhole_;
+  for (std::int32_t index = last; laidWhy.empty() && index >= 0; --index) {
+    laidWhy = damagedEntry(index);
+    if (laidWhy.empty() && index < last) {
+      laidWhy = unfitFile(index);
+    }
+    from = laidWhy.empty() ? index : from;
+  }
+  // By a growth's offset in a sector, the last file that a growth of that
+  // offset moves out of what d88extract reads, or into it.
+  std::array<std::int32_t, kSectorSize> lastMovedOut{};
+  lastMovedOut.fill(-1);
+  for (const std::int32_t index : special_) {
+    const std::int32_t at = addressOf(index);
+    const std::int32_t size = addressOf(index + 1) - at;
+    for (std::int32_t by = 0; by < kSectorSize; ++by) {
+      if (!relaidFileFault(std::string(), at, size, at + by, size).empty()) {
+        lastMovedOut[static_cast<std::size_t>(by)] = index;
+      }
+    }
+  }
+  std::int32_t best = -1;
+  std::int32_t growth = 0;
+  for (std::int32_t index = unwhole_.empty() ? from : last; index < last; ++index) {
+    if (!fixedSize(index).empty()) {
+      continue;
+    }
+    const std::int32_t at = addressOf(index);
+    const std::int32_t size = addressOf(index + 1) - at;
+    std::int32_t can =
+        std::max(0, std::min(blank.room, kLargestFileReach - at % kSectorSize - size));
+    // What a growth moves out of reach repeats with its offset in a sector.
+    for (std::int32_t tries = 0;
+         can > 0 && lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index; ++tries) {
+      can = tries < kSectorSize ? can - 1 : 0;
+    }
+    if (best < 0 || can > growth) {
+      best = index;
+      growth = can;
+    }
+  }
+  if (best < 0) {
+    room.fixed = true;
+    room.room = 0;
+    // Why the last file may not change size, whose checks are the fewest.
+    room.stop = !unwhole_.empty() ? unwhole_
+                : last == 1       ? fixedSize(0)
+                : from >= last    ? laidWhy
+                                  : fixedSize(last - 1);
+    return room;
+  }
+  room.grows = best;
+  room.room = growth;
+  if (growth < blank.room) {
+    room.stop = refusedChange(best, growth + 1, blank);
+  }
+  return room;
+}
+
 std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
                                          const TableBuffers& tables) {
   std::vector<TableRoom> rooms;
   if (kind == DiskKind::Unknown) {
     return rooms;
   }
-  const DiskLayout& layout = layoutOf(kind);
   DiskUsage usage;
   usage.collect(image, kind, tables);
   for (std::int32_t table = 0; table < 2; ++table) {
-    const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
-    const TableShape shape = shapeOfTable(image, layout, table, bytes);
-    if (shape.fileCount == 0) {
-      rooms.emplace_back();
-      continue;
-    }
-    rooms.push_back(measureRoom(image, usage,
-                                sectorAddress(entryAt(bytes, shape.lastEntry()), layout.geometry)));
+    const TableFit fit(image, usage, kind, table, tables);
+    rooms.push_back(fit.shape().fileCount == 0 ? TableRoom{} : fit.room());
   }
   return rooms;
 }

@@ -134,15 +134,75 @@ struct TableShape {
 struct TableRoom {
   bool measured = false;   // a recognised disk's table with files
   std::int32_t end = 0;    // linear address where the last file ends
-  std::int32_t room = 0;   // blank bytes from there, up to a whole sector's end
-  std::uint8_t blank = 0;  // their value (0x00 when there are none)
+  std::int32_t room = 0;   // the most bytes one file of the table can grow by
+  std::uint8_t blank = 0;  // the value of the blank bytes after the end (0x00 when none)
   // What ends the room: "track 10 sector 01 holds bytes of DRIVER", "track
-  // 0A sector 03 is not blank", "track 0A has no sector 07".
+  // 0A sector 03 is not blank", "track 0A has no sector 07", "S101 would
+  // reach past 327680 bytes, its offset included"; or, when no file of the
+  // table may change size (`fixed`), why: "track 00 does not read all 4096
+  // bytes".
   std::string stop;
+  bool fixed = false;
+  std::int32_t grows = -1;  // the table index of the file that can grow by `room`
 };
 // Bytes from `end` on, sector by sector, while each sector is plain, none of
-// its bytes from `end` on is used, and all hold one value.
+// its bytes from `end` on is used, and all hold one value: `room` is then
+// the blank bytes, whoever may take them.
 [[nodiscard]] TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end);
+
+// Why a table file re-laid from `oldAt` (`oldSize` bytes) to `newAt`
+// (`newSize` bytes) would not be the same file to d88extract, which skips a
+// file that reaches past its buffer and one of 0 bytes at offset 0 of its
+// sector; empty when it would be.
+[[nodiscard]] std::string relaidFileFault(const std::string& name, std::int32_t oldAt,
+                                          std::int32_t oldSize, std::int32_t newAt,
+                                          std::int32_t newSize);
+
+// A table of a recognised disk as --resize sees it: the checks that do not
+// depend on the new sizes, entry by entry, and the room one file of it can
+// grow by. One model for what the planner accepts and what d88info lists.
+class TableFit {
+ public:
+  TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, std::int32_t table,
+           const TableBuffers& tables);
+
+  [[nodiscard]] const TableShape& shape() const { return shape_; }
+  // Why no entry of the table can be rewritten ("track 00 does not read all
+  // 4096 bytes"); empty when every entry has a place.
+  [[nodiscard]] const std::string& unwhole() const { return unwhole_; }
+  // Why entry `index` (up to the last entry) gives no linear address.
+  [[nodiscard]] std::string damagedEntry(std::int32_t index) const;
+  // Why file `index` (below the last entry) cannot move or change size
+  // where it lies: not laid end to end, or sharing bytes with what stays.
+  [[nodiscard]] std::string unfitFile(std::int32_t index) const;
+  // Why file `index` has a fixed size of its own: the first entry's, or a
+  // name that two table files have.
+  [[nodiscard]] std::string fixedSize(std::int32_t index) const;
+  // The linear address of entry `index`, where damagedEntry is empty.
+  [[nodiscard]] std::int32_t addressOf(std::int32_t index) const;
+  // "D003", or "the table's last entry" for the entry after the last file.
+  [[nodiscard]] std::string nameOf(std::int32_t index) const;
+  // Why file `index` cannot change size by `by` bytes alone, the room after
+  // the table given; empty when it can.
+  [[nodiscard]] std::string refusedChange(std::int32_t index, std::int32_t by,
+                                          const TableRoom& blank) const;
+  // The room the table lists: the largest growth of one of its files.
+  [[nodiscard]] TableRoom room() const;
+
+ private:
+  d88::D88Image& image_;
+  const DiskUsage& usage_;
+  DiskKind kind_;
+  std::int32_t table_;
+  std::int32_t otherFiles_;  // the files of the disk's other table
+  TableShape shape_;
+  std::string unwhole_;
+  std::vector<FileTableEntry> entries_;
+  std::vector<std::int32_t> at_;  // of each entry, -1 where damaged
+  // Files of 0 bytes, or so large that a move can take them out of reach.
+  std::vector<std::int32_t> special_;
+};
+
 // The room of a recognised disk's two tables, the selected disk's tables read.
 [[nodiscard]] std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
                                                        const TableBuffers& tables);

@@ -143,7 +143,8 @@ std::string formatDiskJson(const DiskListing& disk) {
                                            {"offset", room.end % kSectorSize},
                                            {"room", room.room},
                                            {"blank", room.blank},
-                                           {"roomEnds", room.stop}}
+                                           {"roomEnds", room.stop},
+                                           {"sizesFixed", room.fixed}}
                                     : Json(nullptr));
     }
     json["tables"] = std::move(rooms);

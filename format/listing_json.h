@@ -9,7 +9,7 @@
 
 #include "listing.h"
 
-inline constexpr int kJsonSchemaVersion = 4;
+inline constexpr int kJsonSchemaVersion = 5;
 
 // The names of a record's numbers, as the JSON array of recordFields.
 [[nodiscard]] std::string jsonRecordFieldsText();

@@ -126,10 +126,15 @@ std::string formatDiskText(const DiskListing& disk) {
       out += "no files\n";
       continue;
     }
-    appendFormat(out, "ends at trk: %02X  sec: %02X  ofs: %02X, room to grow: %04X bytes of %02X (",
+    appendFormat(out, "ends at trk: %02X  sec: %02X  ofs: %02X, room to grow: ",
                  static_cast<unsigned>(room.end / kTableSize),
                  static_cast<unsigned>(room.end % kTableSize / kSectorSize + 1),
-                 static_cast<unsigned>(room.end % kSectorSize), static_cast<unsigned>(room.room),
+                 static_cast<unsigned>(room.end % kSectorSize));
+    if (room.fixed) {
+      out += "none: " + room.stop + "\n";
+      continue;
+    }
+    appendFormat(out, "%04X bytes of %02X (", static_cast<unsigned>(room.room),
                  static_cast<unsigned>(room.blank));
     out += room.stop + ")\n";
   }

@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
   prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info", language);
   Options options;
   app.add_flag("--json", options.json, info_help::kJson.in(language));
-  static_assert(kJsonSchemaVersion == 4, "the help names the schema version");
+  static_assert(kJsonSchemaVersion == 5, "the help names the schema version");
   app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
   app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
   numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N", 1,

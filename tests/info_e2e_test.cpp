@@ -27,7 +27,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":4,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":5,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -136,6 +136,14 @@ TEST_F(InfoTest, ListsTheRoomEachTableHasToGrow) {
     track3.sector(record);
   }
   status.disk.replace(3, track3);
+  d88test::FixedTableLayout noSector5 = d88test::dataDisk({700, 5000}, {});
+  d88test::Track track0;
+  for (std::uint8_t r = 1; r <= 16; ++r) {
+    if (r != 5) {
+      track0.sector(0, 0, r, 1, noSector5.disk.contents(address(0, r, 0), 256));
+    }
+  }
+  noSector5.disk.replace(0, track0);
   struct Case {
     const char* what;
     Bytes image;
@@ -146,8 +154,9 @@ TEST_F(InfoTest, ListsTheRoomEachTableHasToGrow) {
        d88test::systemDisk({300, 1}, {60, 73}).build(),
        {"  first table: ends at trk: 0C  sec: 0D  ofs: 14, room to grow: 33EC bytes of 00 (track "
         "10 sector 01 holds bytes of DRIVER)",
-        "  second table: ends at trk: 21  sec: 0E  ofs: FC, room to grow: 7E204 bytes of 00 "
-        "(track A0 has no sector 01)"}},
+        // Past 327,680 bytes d88extract reads no file.
+        "  second table: ends at trk: 21  sec: 0E  ofs: FC, room to grow: 4FF4D bytes of 00 "
+        "(S101 would reach past 327680 bytes, its offset included)"}},
       {"data disk",
        holes.build(),
        {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 0113 bytes of 00 (track "
@@ -158,8 +167,16 @@ TEST_F(InfoTest, ListsTheRoomEachTableHasToGrow) {
        status.build(),
        {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 1013 bytes of E5 (track "
         "03 sector 02 is not a plain 256-byte sector)",
-        "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 5CC66 bytes of 00 "
-        "(track A0 has no sector 01)"}},
+        "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 4FE70 bytes of 00 "
+        "(D101 would reach past 327680 bytes, its offset included)"}},
+      // No entry of the first table can be rewritten; the second lists only
+      // its first file, whose end recognises the disk.
+      {"a first table's track without sector 5, a second table of one file",
+       noSector5.build(),
+       {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: none: track 00 does not "
+        "read all 4096 bytes",
+        "  second table: ends at trk: 42  sec: 03  ofs: 00, room to grow: none: where the next "
+        "file starts is part of what recognises the disk"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> rooms;
@@ -426,12 +443,14 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            R"("writtenWithoutAll":false,"verdict":"skipped","reason":"firstSectorUnreadable"},)"
            R"({"name":"D100","track":66,"sector":2,"offset":164,"size":92,)"
            R"("writtenWithoutAll":false,"verdict":"complete"}],"tables":[)"
-           // The first table ends past the last track; the second has room
-           // up to the builder's last track.
+           // The first table ends past the last track, in an entry that
+           // cannot be re-laid; the second lists only its first file.
            R"({"end":819216,"track":200,"r":1,"offset":16,"room":0,"blank":0,)"
-           R"("roomEnds":"the disk ends after track A3"},)"
-           R"({"end":270848,"track":66,"r":3,"offset":0,"room":384512,"blank":0,)"
-           R"("roomEnds":"track A0 has no sector 01"}]})" +
+           R"("roomEnds":"the table's last entry names track C8 sector 01: a damaged table is )"
+           R"(not re-laid","sizesFixed":true},)"
+           R"({"end":270848,"track":66,"r":3,"offset":0,"room":0,"blank":0,)"
+           R"("roomEnds":"where the next file starts is part of what recognises the disk",)"
+           R"("sizesFixed":true}]})" +
            std::string(kJsonEnd)));
 }
 
@@ -480,7 +499,7 @@ TEST_F(InfoTest, CommandLine) {
       "Options:\n"
       "  --help              this text\n"
       "  --version           the version\n"
-      "  --json              one JSON document (schema 4) instead of text; one line a file for "
+      "  --json              one JSON document (schema 5) instead of text; one line a file for "
       "several\n"
       "  --summary           one row a file and a total, not the listings\n"
       "  -r                  walk the folders among the PATHs for D88 files\n"
@@ -690,12 +709,12 @@ TEST_F(CollectionTest, FilesInTheOrderGiven) {
   const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
   EXPECT_EQ(summary.status, 1);
   EXPECT_EQ(summary.out,
-            text(R"({"schema":4,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+            text(R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
                  R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"
-                 R"({"schema":4,"path":"missing.d88","error":"cannotOpen"})"
+                 R"({"schema":5,"path":"missing.d88","error":"cannotOpen"})"
                  "\n"
-                 R"({"schema":4,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"({"schema":5,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
                  R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"));
 }
