@@ -338,6 +338,12 @@ std::string TableFit::fixedSize(std::int32_t index) const {
   if (index == 0) {
     return "where the next file starts is part of what recognises the disk";
   }
+  // A file of 0 bytes at offset 0 is not written, so nothing can be put back.
+  const std::int32_t at = addressOf(index);
+  if (at >= 0 && addressOf(index + 1) == at && at % kSectorSize == 0) {
+    return nameOf(index) +
+           " is of 0 bytes at offset 0 of its sector: d88extract writes no such file";
+  }
   // The first table's numbers from 0x100 on are the second table's too.
   const std::int32_t shared = table_ == 0 ? index - (kSecondTableNumber - kFirstTableNumber)
                                           : index + (kSecondTableNumber - kFirstTableNumber);

@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "listing.h"
+#include "string_format.h"
 #include "test_support.h"
 
 namespace {
 
 using d88test::Bytes;
 using d88test::FixedTableLayout;
+using d88text::format;
 
 // Disk 0: a system disk whose S001 crosses sectors and S100 tracks; disk 1
 // a data disk whose D002 runs across tracks.
@@ -307,6 +310,116 @@ TEST(PutBackPlan, AnEditChangedDuringTheRunIsRefused) {
     EXPECT_EQ(diagnosticLine(plan.diagnostics[0]), c.line) << c.what;
     EXPECT_EQ(writer.calls, c.changesAt == 3 ? 1 : 0) << c.what;
   }
+}
+
+// A data disk whose table's `track` lacks sector `missing`.
+FixedTableLayout withoutSector(FixedTableLayout layout, int track, std::uint8_t missing) {
+  d88test::Track records;
+  for (std::uint8_t r = 1; r <= 16; ++r) {
+    if (r != missing) {
+      records.sector(static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), r,
+                     1, layout.disk.contents(d88test::address(track, r, 0), 256));
+    }
+  }
+  layout.disk.replace(track, records);
+  return layout;
+}
+
+// Whether --resize accepts table file `index` of disk `disk` grown by `by`.
+bool acceptsGrowth(const std::string& path, std::int32_t disk, const std::string& name, Bytes bytes,
+                   std::int32_t by) {
+  bytes.insert(bytes.end(), static_cast<std::size_t>(by), 'G');
+  MemoryEdits edits;
+  edits.add(disk, name, bytes);
+  d88::D88Image original;
+  d88::D88Image patched;
+  EXPECT_TRUE(original.open(path.c_str()));
+  EXPECT_TRUE(patched.open(path.c_str()));
+  PutPlan plan;
+  PlanOptions options;
+  options.resize = true;
+  planPutBack(original, patched, edits, plan, options);
+  return plan.errors == 0;
+}
+
+// The room each table lists is what --resize takes: its file that can grow
+// most is accepted grown by the room and refused one byte more, as is every
+// other file of the table; a table whose sizes are fixed refuses any growth.
+TEST(PutBackPlan, TheRoomListedIsTheLargestGrowthAccepted) {
+  FixedTableLayout blankE5 = d88test::dataDisk({700, 5000}, {400, 4106});
+  blankE5.disk.put(d88test::address(67, 5, 0xA4), Bytes(0x200, 0xE5));
+  FixedTableLayout holes = kData;
+  holes.disk.put(d88test::address(2, 3, 10), Bytes{'A'});
+  holes.disk.drop(68);
+  const struct {
+    const char* what;
+    Bytes image;
+  } images[] = {
+      {"a system disk and a data disk", d88test::concat({kSystem.build(), kData.build()})},
+      {"blank bytes of E5", blankE5.build()},
+      {"a byte that is not blank, a missing track", holes.build()},
+      {"first table's track without sector 5", withoutSector(kData, 0, 5).build()},
+      {"second table's track without sector 16", withoutSector(kData, 66, 16).build()},
+      {"files of every fate", d88test::damagedFilesDisk().build()},
+      {"files sharing bytes", kSharing.build()},
+      // More blank bytes than a file can reach.
+      {"164 tracks", d88test::systemDisk({300, 1}, {60, 73}, 164).build()},
+      // D002, of 0 bytes at offset 0 of its sector, is not a file; D004 and
+      // D005 are of 0 bytes elsewhere.
+      {"files of 0 bytes", d88test::dataDisk({87, 0, 50, 0, 0, 9}, {0, 40}).build()},
+      // S102 stays within reach only at offsets up to B4.
+      {"a file of nearly the largest size after a growing one",
+       d88test::systemDisk({300, 1}, {60, 327500}).build()},
+  };
+  d88test::ScratchDir scratch;
+  int tables = 0;
+  for (const auto& image : images) {
+    const std::string path = scratch.write("disk.d88", image.image);
+    d88::D88Image reader;
+    ASSERT_TRUE(reader.open(path.c_str()));
+    TableBuffers buffers;
+    std::vector<std::uint8_t> chain(kExtractBufferSize);
+    for (std::int32_t disk = 0; disk < reader.diskCount(); ++disk) {
+      DiskListing listing;
+      describeDisk(reader, disk, {buffers, chain.data()}, listing);
+      const std::vector<bool> last = lastOfTheirName(listing.files);
+      std::size_t file = layoutOf(listing.kind).fixed.count;
+      for (std::size_t table = 0; table < listing.rooms.size(); ++table) {
+        const TableRoom& room = listing.rooms[table];
+        std::int32_t count = 0;
+        walkTable(table == 0 ? buffers.first : buffers.second, 0,
+                  [&](const TableFile&) { ++count; });
+        const std::string what =
+            std::string(image.what) + format(", disk %d table %d", disk, static_cast<int>(table));
+        bool grows = false;
+        for (std::int32_t index = 0; index < count; ++index, ++file) {
+          const FileListing& listed = listing.files.at(file);
+          if (!last.at(file)) {
+            continue;
+          }
+          d88::D88Image chainReader;
+          ASSERT_TRUE(chainReader.open(path.c_str()));
+          ASSERT_TRUE(selectDisk(chainReader, disk, listing.kind));
+          (void)listFile(chainReader, chain.data(), listed.file);
+          const Bytes bytes(chain.begin() + listed.file.offset,
+                            chain.begin() + listed.file.offset + listed.file.size);
+          const std::string name = listed.file.name.data();
+          EXPECT_FALSE(acceptsGrowth(path, disk, name, bytes, room.room + 1))
+              << what << ": " << name << " grown by room + 1";
+          if (index == room.grows) {
+            grows = true;
+            EXPECT_TRUE(acceptsGrowth(path, disk, name, bytes, room.room))
+                << what << ": " << name << " grown by 0x" << std::hex << room.room;
+          }
+        }
+        EXPECT_EQ(room.grows < 0, room.fixed) << what;
+        // The file that can grow by the room is one that can be put back.
+        EXPECT_EQ(grows, !room.fixed) << what;
+        tables += room.measured ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_GE(tables, 16);
 }
 
 }  // namespace
