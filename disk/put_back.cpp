@@ -151,6 +151,7 @@ class Planner {
     }
     const std::set<std::string> names(edits.names.begin(), edits.names.end());
     describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
+    usageOf_ = -1;
     firstTableFiles_ = 0;
     walkTable(tables_.first, kFirstTableNumber, [&](const TableFile&) { ++firstTableFiles_; });
     resizes_.clear();
@@ -223,6 +224,31 @@ class Planner {
     return std::string();
   }
 
+  // Whether --resize would take file `file` of the disk just described at
+  // `size` bytes, the only size change of its table.
+  bool resizeWouldTake(std::size_t file, std::uint64_t size) {
+    const FilePlace place = placeOf(file);
+    if (!whyFixedSize(file).empty() || size > static_cast<std::uint64_t>(kLargestFileReach)) {
+      return false;
+    }
+    // One collection of the disk's byte users serves every file.
+    if (usageOf_ != scratch_.index) {
+      usage_.collect(original_, scratch_.kind, tables_);
+      usageOf_ = scratch_.index;
+    }
+    const TableFit fit(original_, usage_, scratch_.kind, place.table, tables_);
+    if (!fit.fixedSize(place.index).empty() || !fit.unfitFrom(place.index).empty()) {
+      return false;
+    }
+    const std::int32_t at = fit.addressOf(place.index);
+    const TableRoom blank = measureRoom(original_, usage_, fit.addressOf(fit.shape().lastEntry()));
+    return fit
+        .refusedChange(place.index,
+                       static_cast<std::int32_t>(size) - (fit.addressOf(place.index + 1) - at),
+                       blank)
+        .empty();
+  }
+
   // Compares an edit with the chain just read into the buffer; an error
   // goes to `message`.
   void compareFile(std::int32_t disk, const FileListing& listing, std::size_t index,
@@ -241,7 +267,7 @@ class Planner {
       if (!options_.resize) {
         fail(format("%s is %llu bytes, the disk's file %d: files cannot change size", shown.c_str(),
                     static_cast<unsigned long long>(*size), static_cast<int>(file.size)) +
-             (fixed.empty() ? " (--resize lets later files move)" : ""));
+             (resizeWouldTake(index, *size) ? " (--resize lets later files move)" : ""));
         return;
       }
       if (!fixed.empty()) {
@@ -327,7 +353,10 @@ class Planner {
   // lays them over the image only when every table of the disk fits.
   void planResizes(std::int32_t disk) {
     DiskUsage& usage = usage_;
-    usage.collect(original_, scratch_.kind, tables_);
+    if (usageOf_ != scratch_.index) {
+      usage.collect(original_, scratch_.kind, tables_);
+      usageOf_ = scratch_.index;
+    }
     std::vector<RelaidTable> planned;
     bool refused = false;
     for (std::int32_t table = 0; table < 2; ++table) {
@@ -371,24 +400,18 @@ class Planner {
     };
     const TableFit fit(original_, usage, scratch_.kind, table, tables_);
     relaid.shape = fit.shape();
-    if (!fit.unwhole().empty()) {
-      return fail(format("the %s table's ", word) + fit.unwhole());
-    }
     const std::int32_t first = placeOf(relaid.edits.front()->file).index;
     const std::int32_t last = relaid.shape.lastEntry();
     relaid.first = first;
+    if (const std::string why = fit.unfitFrom(first); !why.empty()) {
+      return fail((fit.unwhole().empty() ? "" : format("the %s table's ", word)) + why);
+    }
     for (std::int32_t index = first; index <= last; ++index) {
-      if (const std::string why = fit.damagedEntry(index); !why.empty()) {
-        return fail(why);
-      }
       relaid.oldAt.push_back(fit.addressOf(index));
     }
     std::size_t edit = 0;
     relaid.newAt.push_back(relaid.oldAt.front());
     for (std::int32_t index = first; index < last; ++index) {
-      if (const std::string why = fit.unfitFile(index); !why.empty()) {
-        return fail(why);
-      }
       const std::int32_t at = relaid.oldAt[static_cast<std::size_t>(index - first)];
       const std::int32_t size = relaid.oldAt[static_cast<std::size_t>(index - first + 1)] - at;
       std::int32_t newSize = size;
@@ -817,6 +840,7 @@ class Planner {
   // The users of the bytes of the disk being re-laid: one set of room for
   // every disk, so that disk after disk does not scatter the heap.
   DiskUsage usage_;
+  std::int32_t usageOf_ = -1;  // the disk whose users usage_ holds
   // Files of the disk compared equal, by listing index: a file that then
   // moves counts as moved instead.
   std::set<std::size_t> countedUnchanged_;

@@ -351,6 +351,24 @@ std::string TableFit::fixedSize(std::int32_t index) const {
   return twice ? "two table files are named " + nameOf(index) : std::string();
 }
 
+std::string TableFit::unfitFrom(std::int32_t first) const {
+  if (!unwhole_.empty()) {
+    return unwhole_;
+  }
+  const std::int32_t last = shape_.lastEntry();
+  for (std::int32_t index = first; index <= last; ++index) {
+    if (std::string why = damagedEntry(index); !why.empty()) {
+      return why;
+    }
+  }
+  for (std::int32_t index = first; index < last; ++index) {
+    if (std::string why = unfitFile(index); !why.empty()) {
+      return why;
+    }
+  }
+  return std::string();
+}
+
 std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
                                     const TableRoom& blank) const {
   const std::int32_t at = addressOf(index);

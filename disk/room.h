@@ -182,6 +182,9 @@ class TableFit {
   [[nodiscard]] std::int32_t addressOf(std::int32_t index) const;
   // "D003", or "the table's last entry" for the entry after the last file.
   [[nodiscard]] std::string nameOf(std::int32_t index) const;
+  // The first reason, entry by entry from `first` on, why the files from
+  // `first` on cannot be re-laid; empty when they can.
+  [[nodiscard]] std::string unfitFrom(std::int32_t first) const;
   // Why file `index` cannot change size by `by` bytes alone, the room after
   // the table given; empty when it can.
   [[nodiscard]] std::string refusedChange(std::int32_t index, std::int32_t by,

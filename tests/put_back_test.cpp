@@ -67,6 +67,9 @@ const auto kFlipFirst = [](Bytes& bytes) { bytes[0] ^= 0xFF; };
 const auto kGrow = [](Bytes& bytes) { bytes.push_back(0); };
 const auto kShrink = [](Bytes& bytes) { bytes.pop_back(); };
 const auto kAsItIs = [](Bytes&) {};
+std::function<void(Bytes&)> growBy(std::size_t count) {
+  return [count](Bytes& bytes) { bytes.resize(bytes.size() + count, '#'); };
+}
 // Byte `at` set to `value`.
 std::function<void(Bytes&)> setByte(std::size_t at, std::uint8_t value) {
   return [at, value](Bytes& bytes) { bytes.at(at) = value; };
@@ -109,6 +112,28 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
       {{{1, "D001", kGrow}},
        "error: 001/D001 is 701 bytes, the disk's file 700: files cannot change size (--resize "
        "lets later files move)\n",
+       0,
+       0},
+      // The hint only where --resize would take the size: S002 can grow
+      // by 0x33EC bytes, up to DRIVER's first sector.
+      {{{0, "S002", growBy(0x33EC)}},
+       "error: 000/S002 is 13293 bytes, the disk's file 1: files cannot change size (--resize "
+       "lets later files move)\n",
+       0,
+       0},
+      {{{0, "S002", growBy(0x33ED)}},
+       "error: 000/S002 is 13294 bytes, the disk's file 1: files cannot change size\n",
+       0,
+       0},
+      {{{0, "S002", growBy(0x33ED)}},
+       "error: 000/S002 grows the first table by 0x33ED bytes, but track 10 sector 01 holds bytes "
+       "of DRIVER\n",
+       0,
+       0,
+       false,
+       true},
+      {{{0, "S000", kShrink}},
+       "error: 000/S000 is 2370 bytes, the disk's file 2371: files cannot change size\n",
        0,
        0},
       // One byte short of the file: its missing bytes are nowhere to be had.
