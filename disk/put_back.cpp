@@ -433,6 +433,12 @@ class Planner {
       }
       relaid.newAt.push_back(newAt + newSize);
     }
+    for (const std::string& why :
+         {zeroByteFileChange(relaid), entryInAFile(usage, relaid, bytes, word)}) {
+      if (!why.empty()) {
+        return fail(why);
+      }
+    }
     const std::int32_t oldEnd = relaid.oldAt.back();
     const std::int32_t growth = relaid.newAt.back() - oldEnd;
     const TableRoom room = measureRoom(original_, usage, oldEnd);
@@ -444,6 +450,75 @@ class Planner {
     }
     relaid.blank = room.room > 0 ? room.blank : std::uint8_t{0};
     return true;
+  }
+
+  // A file of 0 bytes at offset 0 of its sector has nothing to read and
+  // d88extract skips it: a file of a planned table that comes to lie so, or
+  // stops, would leave or join the disk's list of files. Says which; empty
+  // when none does.
+  std::string zeroByteFileChange(const RelaidTable& relaid) const {
+    const auto skipped = [](std::int32_t at, std::int32_t size) {
+      return size == 0 && at % kSectorSize == 0;
+    };
+    for (std::size_t slot = 0; slot + 1 < relaid.newAt.size(); ++slot) {
+      const std::int32_t oldSize = relaid.oldAt[slot + 1] - relaid.oldAt[slot];
+      const std::int32_t newSize = relaid.newAt[slot + 1] - relaid.newAt[slot];
+      const bool was = skipped(relaid.oldAt[slot], oldSize);
+      const bool willBe = skipped(relaid.newAt[slot], newSize);
+      if (was == willBe) {
+        continue;
+      }
+      const std::string name =
+          tableFile(relaid.table, relaid.first + static_cast<std::int32_t>(slot));
+      const char* skips = "d88extract skips a file of 0 bytes there";
+      if (was) {
+        return name + ", of 0 bytes, would move off offset 0 of its sector and appear: " + skips;
+      }
+      return name +
+             (oldSize == 0 ? ", of 0 bytes, would move to offset 0 of its sector and vanish: "
+                           : " would be of 0 bytes at offset 0 of its sector and vanish: ") +
+             skips;
+    }
+    return std::string();
+  }
+
+  // The entries of a planned table are rewritten through the table track's
+  // chain: a byte that changes there and lies in a file's bytes would change
+  // that file. Names the first such entry and the file; empty when none.
+  std::string entryInAFile(const DiskUsage& usage, const RelaidTable& relaid,
+                           const TableBuffer& bytes, const char* word) const {
+    const std::int32_t first = relaid.first;
+    const std::int32_t last = relaid.shape.lastEntry();
+    for (std::int32_t index = first + 1; index <= last; ++index) {
+      const FileTableEntry old = entryAt(bytes, index);
+      const FileTableEntry entry =
+          entryForAddress(relaid.newAt[static_cast<std::size_t>(index - first)], old);
+      const std::array<bool, kEntrySize> changes = {
+          entry.position != old.position, entry.sector != old.sector, entry.offset != old.offset};
+      for (std::int32_t byte = 0; byte < kEntrySize; ++byte) {
+        const std::int32_t inTable = index * kEntrySize + byte;
+        if (!changes[static_cast<std::size_t>(byte)]) {
+          continue;
+        }
+        for (const d88::ChainStep& step : relaid.shape.steps) {
+          if (step.position < 0 || inTable < step.chainOffset ||
+              inTable >= step.chainOffset + step.length) {
+            continue;
+          }
+          const ByteUser* user =
+              usage.userOf(step.position + (inTable - step.chainOffset), 1, [](const ByteUser& u) {
+                return u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableFile;
+              });
+          if (user != nullptr) {
+            return format("the %s table's ", word) +
+                   (index == last ? std::string("last entry")
+                                  : "entry of " + tableFile(relaid.table, index)) +
+                   " would be rewritten, and it lies in bytes of " + usage.nameOf(*user);
+          }
+        }
+      }
+    }
+    return std::string();
   }
 
   // Lays a planned table over the image: its rewritten entries, the changed
