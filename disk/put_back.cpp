@@ -425,6 +425,13 @@ class Planner {
       }
       relaid.newAt.push_back(newAt + newSize);
     }
+    for (std::int32_t index = first + 1; index <= last; ++index) {
+      if (const std::string why =
+              fit.rewrittenEntryFault(index, relaid.newAt[static_cast<std::size_t>(index - first)]);
+          !why.empty()) {
+        return fail(why);
+      }
+    }
     const std::int32_t oldEnd = relaid.oldAt.back();
     const std::int32_t growth = relaid.newAt.back() - oldEnd;
     const TableRoom room = measureRoom(original_, usage, oldEnd);
@@ -527,6 +534,12 @@ class Planner {
         pending = {oldAt, newAt, 0};
       }
       pending.length += size;
+      // A file d88extract skips (of 0 bytes at offset 0 here) is no file of
+      // the disk to report.
+      if (!summaries_[disk].written.at(file)) {
+        inRun = false;
+        continue;
+      }
       if (!inRun) {
         plan_.moved.startRun(disk, scratch_.kind, tableNumber(relaid.table, index), file);
         inRun = true;

@@ -233,24 +233,22 @@ std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::in
     return name + format(" would reach past %d bytes, its offset included",
                          static_cast<int>(kLargestFileReach));
   }
-  // ... and one of 0 bytes at offset 0, which has no byte to read.
-  const bool wasSkipped = oldSize == 0 && oldAt % kSectorSize == 0;
-  const bool isSkipped = newSize == 0 && newAt % kSectorSize == 0;
-  if (isSkipped && !wasSkipped) {
-    return name + format(
-                      " would be a file of 0 bytes at offset 0 of track %02X sector %02X, which "
-                      "d88extract skips: it would vanish from the disk's files",
-                      static_cast<unsigned>(placeOfAddress(newAt).track),
-                      static_cast<unsigned>(placeOfAddress(newAt).r));
+  // ... and one of 0 bytes at offset 0 of its sector, which has nothing to read.
+  const auto skipped = [](std::int32_t at, std::int32_t size) {
+    return size == 0 && at % kSectorSize == 0;
+  };
+  const bool was = skipped(oldAt, oldSize);
+  if (was == skipped(newAt, newSize)) {
+    return std::string();
   }
-  if (wasSkipped && !isSkipped) {
-    return name + format(
-                      ", of 0 bytes at offset 0 of track %02X sector %02X, which d88extract "
-                      "skips, would move off it: it would appear among the disk's files",
-                      static_cast<unsigned>(placeOfAddress(oldAt).track),
-                      static_cast<unsigned>(placeOfAddress(oldAt).r));
+  const char* skips = "d88extract skips a file of 0 bytes there";
+  if (was) {
+    return name + ", of 0 bytes, would move off offset 0 of its sector and appear: " + skips;
   }
-  return std::string();
+  return name +
+         (oldSize == 0 ? ", of 0 bytes, would move to offset 0 of its sector and vanish: "
+                       : " would be of 0 bytes at offset 0 of its sector and vanish: ") +
+         skips;
 }
 
 TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, std::int32_t table,
@@ -276,6 +274,13 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
                          entry.trackIndex() <= kLastEntryTrack;
     entries_.push_back(entry);
     at_.push_back(inOrder ? sectorAddress(entry) : -1);
+  }
+  // Entries whose bytes on the table track lie in a file's bytes: rewriting
+  // them would change that file.
+  for (std::int32_t index = 1; index <= shape_.lastEntry(); ++index) {
+    if (fileUnder(index, {true, true, true}) != nullptr) {
+      inFiles_.push_back(index);
+    }
   }
   for (std::int32_t index = 0; index + 1 <= shape_.lastEntry(); ++index) {
     const std::int32_t size =
@@ -351,6 +356,54 @@ std::string TableFit::fixedSize(std::int32_t index) const {
   return twice ? "two table files are named " + nameOf(index) : std::string();
 }
 
+const ByteUser* TableFit::fileUnder(std::int32_t index,
+                                    const std::array<bool, kEntrySize>& bytes) const {
+  for (std::int32_t byte = 0; byte < kEntrySize; ++byte) {
+    if (!bytes[static_cast<std::size_t>(byte)]) {
+      continue;
+    }
+    const std::int32_t inTable = index * kEntrySize + byte;
+    for (const d88::ChainStep& step : shape_.steps) {
+      if (step.position < 0 || inTable < step.chainOffset ||
+          inTable >= step.chainOffset + step.length) {
+        continue;
+      }
+      const ByteUser* user =
+          usage_.userOf(step.position + (inTable - step.chainOffset), 1, [](const ByteUser& u) {
+            return u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableFile;
+          });
+      if (user != nullptr) {
+        return user;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::string TableFit::rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const {
+  const FileTableEntry& old = entries_.at(static_cast<std::size_t>(index));
+  const FileTableEntry entry = entryForAddress(newAt, old);
+  const ByteUser* user = fileUnder(index, {entry.position != old.position,
+                                           entry.sector != old.sector, entry.offset != old.offset});
+  if (user == nullptr) {
+    return std::string();
+  }
+  return format("the %s table's ", tableWord(table_)) +
+         (index == shape_.lastEntry() ? std::string("last entry") : "entry of " + nameOf(index)) +
+         " would be rewritten, and it lies in bytes of " + usage_.nameOf(*user);
+}
+
+std::string TableFit::entriesFault(std::int32_t index, std::int32_t by) const {
+  for (const std::int32_t entry : inFiles_) {
+    if (entry > index) {
+      if (std::string fault = rewrittenEntryFault(entry, addressOf(entry) + by); !fault.empty()) {
+        return fault;
+      }
+    }
+  }
+  return std::string();
+}
+
 std::string TableFit::unfitFrom(std::int32_t first) const {
   if (!unwhole_.empty()) {
     return unwhole_;
@@ -393,7 +446,7 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
       }
     }
   }
-  return std::string();
+  return entriesFault(index, by);
 }
 
 TableRoom TableFit::room() const {
@@ -408,7 +461,19 @@ TableRoom TableFit::room() const {
     if (laidWhy.empty() && index < last) {
       laidWhy = unfitFile(index);
     }
-    from = laidWhy.empty() ? index : from;
+    if (!laidWhy.empty()) {
+      break;
+    }
+    from = index;
+    // An entry wholly in a file's bytes changes that file at any move.
+    if (index > 0 && fileUnder(index, {true, false, false}) != nullptr &&
+        fileUnder(index, {false, true, false}) != nullptr &&
+        fileUnder(index, {false, false, true}) != nullptr) {
+      laidWhy = format("the %s table's ", tableWord(table_)) +
+                (index == last ? std::string("last entry") : "entry of " + nameOf(index)) +
+                " lies in bytes of " + usage_.nameOf(*fileUnder(index, {true, true, true}));
+      break;
+    }
   }
   // By a growth's offset in a sector, the last file that a growth of that
   // offset moves out of what d88extract reads, or into it.
@@ -435,7 +500,9 @@ TableRoom TableFit::room() const {
         std::max(0, std::min(blank.room, kLargestFileReach - at % kSectorSize - size));
     // What a growth moves out of reach repeats with its offset in a sector.
     for (std::int32_t tries = 0;
-         can > 0 && lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index; ++tries) {
+         can > 0 && (lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
+                     !entriesFault(index, can).empty());
+         ++tries) {
       can = tries < kSectorSize ? can - 1 : 0;
     }
     if (best < 0 || can > growth) {

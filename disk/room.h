@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -189,6 +190,9 @@ class TableFit {
   // the table given; empty when it can.
   [[nodiscard]] std::string refusedChange(std::int32_t index, std::int32_t by,
                                           const TableRoom& blank) const;
+  // Why rewriting entry `index` for a file at `newAt` would change another
+  // file, whose bytes hold the entry's bytes that change; empty when none.
+  [[nodiscard]] std::string rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const;
   // The room the table lists: the largest growth of one of its files.
   [[nodiscard]] TableRoom room() const;
 
@@ -204,6 +208,12 @@ class TableFit {
   std::vector<std::int32_t> at_;  // of each entry, -1 where damaged
   // Files of 0 bytes, or so large that a move can take them out of reach.
   std::vector<std::int32_t> special_;
+  std::vector<std::int32_t> inFiles_;  // entries that lie in a file's bytes
+  // The first file whose bytes hold one of the marked bytes of entry `index`.
+  [[nodiscard]] const ByteUser* fileUnder(std::int32_t index,
+                                          const std::array<bool, kEntrySize>& bytes) const;
+  // Why the entries after file `index` cannot move by `by` bytes.
+  [[nodiscard]] std::string entriesFault(std::int32_t index, std::int32_t by) const;
 };
 
 // The room of a recognised disk's two tables, the selected disk's tables read.

@@ -408,6 +408,9 @@ TEST(PutBackPlan, TheRoomListedIsTheLargestGrowthAccepted) {
       {"the sample", d88test::concat({d88test::systemDisk({300, 512, 1000}, thirty).build(),
                                       d88test::dataDisk({700, 1500, 256}, {400, 4106}).build()})},
       {"a chain that breaks", broken.build()},
+      // Entries from S08C's on lie in S000's bytes.
+      {"a first table of 150 files",
+       d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73}).build()},
   };
   d88test::ScratchDir scratch;
   int tables = 0;
@@ -458,6 +461,114 @@ TEST(PutBackPlan, TheRoomListedIsTheLargestGrowthAccepted) {
     }
   }
   EXPECT_GE(tables, 20);
+}
+
+// Size changes refused for what a re-laid table would do to other files:
+// entries rewritten inside a file's bytes, and a file of 0 bytes brought to
+// or taken from offset 0 of its sector, where d88extract skips it.
+TEST(PutBackPlan, SizeChangesThatWouldChangeOtherFilesSayWhy) {
+  // The first table's 153 entries (151 files, the last entry, the end mark)
+  // run from byte 0x1A4 (S08C's entry) into S000's bytes.
+  const FixedTableLayout bigTable =
+      d88test::systemDisk(std::vector<std::int32_t>(150, 1), {60, 73});
+  // S101 starts at offset 0x77 of track 21 sector 0E: 137 bytes end the sector.
+  const auto second = [](std::vector<std::int32_t> sizes) {
+    return d88test::systemDisk({300, 1}, std::move(sizes));
+  };
+  struct Case {
+    const char* what;
+    FixedTableLayout layout;
+    std::vector<std::pair<std::string, std::int32_t>> sizes;  // new sizes
+    std::string why;                                          // empty: sound
+    std::size_t moved = 0;
+  };
+  const std::string cannot = "error: 000/";
+  const std::string inS000 = " would be rewritten, and it lies in bytes of S000\n";
+  const std::string skips = ": d88extract skips a file of 0 bytes there\n";
+  const Case cases[] = {
+      {"grown: every later entry changes",
+       bigTable,
+       {{"S005", 2}},
+       cannot + "S005 cannot change size: the first table's entry of S08C" + inS000},
+      {"the file before the first entry in S000",
+       bigTable,
+       {{"S08B", 2}},
+       cannot + "S08B cannot change size: the first table's entry of S08C" + inS000},
+      {"the file whose entry lies in S000",
+       bigTable,
+       {{"S08C", 0}},
+       cannot + "S08C cannot change size: the first table's entry of S08D" + inS000},
+      {"the last file: only the last entry changes",
+       bigTable,
+       {{"S096", 2}},
+       cannot + "S096 cannot change size: the first table's last entry" + inS000},
+      // S006 starts one byte later; the entries from S007's on stay as they are.
+      {"changes that cancel before S000's bytes", bigTable, {{"S005", 2}, {"S006", 0}}, ""},
+      {"a 0-byte file moved off offset 0",
+       second({137, 0, 73}),
+       {{"S101", 138}},
+       cannot +
+           "S101 cannot change size: S102, of 0 bytes, would move off offset 0 of its "
+           "sector and appear" +
+           skips},
+      {"a 0-byte file moved back off offset 0",
+       second({137, 0, 73}),
+       {{"S101", 136}},
+       cannot +
+           "S101 cannot change size: S102, of 0 bytes, would move off offset 0 of its "
+           "sector and appear" +
+           skips},
+      {"a 0-byte file moved to offset 0",
+       second({136, 0, 73}),
+       {{"S101", 137}},
+       cannot +
+           "S101 cannot change size: S102, of 0 bytes, would move to offset 0 of its "
+           "sector and vanish" +
+           skips},
+      {"a file at offset 0 shrunk to 0 bytes",
+       second({137, 5, 73}),
+       {{"S102", 0}},
+       cannot +
+           "S102 cannot change size: S102 would be of 0 bytes at offset 0 of its sector "
+           "and vanish" +
+           skips},
+      // S102, still skipped, is no file that moved: S103 is.
+      {"a 0-byte file moved from offset 0 to offset 0",
+       second({137, 0, 73}),
+       {{"S101", 393}},
+       "",
+       1},
+      {"shrunk to 0 bytes at offset FF", second({136, 5, 73}), {{"S102", 0}}, "", 1},
+  };
+  d88test::ScratchDir scratch;
+  for (const Case& c : cases) {
+    const std::string path = scratch.write("disk.d88", c.layout.build());
+    MemoryEdits edits;
+    for (const auto& [name, size] : c.sizes) {
+      Bytes bytes = contentsOf(c.layout, name);
+      bytes.resize(static_cast<std::size_t>(size), '#');
+      edits.add(0, name, bytes);
+    }
+    d88::D88Image original;
+    d88::D88Image patched;
+    ASSERT_TRUE(original.open(path.c_str()));
+    ASSERT_TRUE(patched.open(path.c_str()));
+    PutPlan plan;
+    PlanOptions options;
+    options.resize = true;
+    planPutBack(original, patched, edits, plan, options);
+    std::string lines;
+    for (const Diagnostic& diagnostic : plan.diagnostics) {
+      lines += diagnosticLine(diagnostic) + "\n";
+    }
+    EXPECT_EQ(lines, c.why) << c.what;
+    EXPECT_EQ(plan.errors, c.why.empty() ? 0 : 1) << c.what;
+    EXPECT_EQ(plan.putBack.size(), c.why.empty() ? c.sizes.size() : 0u) << c.what;
+    EXPECT_EQ(plan.moved.size(), c.moved) << c.what;
+    if (plan.moved.size() == 1) {
+      EXPECT_STREQ(plan.moved[0].name.data(), "S103") << c.what;
+    }
+  }
 }
 
 }  // namespace

@@ -873,6 +873,69 @@ TEST_F(PutTest, RefusalsWriteNothing) {
   }
 }
 
+// With --resize, a re-laid table that would change another file is refused
+// by name: the file put back, and the entry and the file it lies in, or the
+// file of 0 bytes that would vanish or appear (d88extract skips one at
+// offset 0 of its sector).
+TEST_F(PutTest, SizeChangesThatWouldChangeOtherFilesAreRefusedByName) {
+  // S101 starts at offset 0x77 of its sector: 137 bytes end the sector.
+  const auto zeroAfterS101 = [](std::int32_t s101, std::int32_t s102) {
+    return d88test::systemDisk({300, 1}, {s101, s102, 73}).build();
+  };
+  struct Case {
+    Bytes image;
+    std::vector<Edit> edits;
+    std::string err;  // empty: put back
+  };
+  const std::string skips = ": d88extract skips a file of 0 bytes there\n";
+  const Case cases[] = {
+      {d88test::concat({bigTableLayout().build(), dataLayout().build()}),
+       {{"000/S005", 1, "#"}},
+       "error: 000/S005 cannot change size: the first table's entry of S08C would be rewritten, "
+       "and it lies in bytes of S000\n"},
+      // S006 takes the byte back: the entries from S007's on stay as they are.
+      {d88test::concat({bigTableLayout().build(), dataLayout().build()}),
+       {{"000/S005", 1, "#"}, {"000/S006", -1, ""}},
+       ""},
+      {zeroAfterS101(137, 0),
+       {{"000/S101", 137, "#"}},
+       "error: 000/S101 cannot change size: S102, of 0 bytes, would move off offset 0 of its "
+       "sector and appear" +
+           skips},
+      {zeroAfterS101(137, 5),
+       {{"000/S102", -5, ""}},
+       "error: 000/S102 cannot change size: S102 would be of 0 bytes at offset 0 of its sector "
+       "and vanish" +
+           skips},
+  };
+  for (const Case& c : cases) {
+    for (const char* dryRun : {"", "-n"}) {
+      const std::string what = c.edits[0].file + " +" + std::to_string(c.edits.size() - 1) + dryRun;
+      prepare(c.image);
+      for (const Edit& e : c.edits) {
+        edit(e);
+      }
+      const Tree edited = d88test::snapshot(folder());
+      std::vector<std::string> args{"--resize"};
+      if (*dryRun != '\0') {
+        args.push_back(dryRun);
+      }
+      const auto result = put(args);
+      EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << what;
+      EXPECT_EQ(result.err, text(c.err)) << what;
+      if (!c.err.empty() || *dryRun != '\0') {
+        expectUntouched(what);
+        continue;
+      }
+      // Extracted again, every file reads as the folder holds it.
+      fs::remove_all(folder());
+      fs::create_directories(folder());
+      EXPECT_EQ(d88test::runIn(folder(), kExtract, {d88(), "-a"}, scratch_.path()).status, 0);
+      EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
+    }
+  }
+}
+
 TEST_F(PutTest, MissingFolderAndUnopenableFileAreErrors) {
   prepare(systemLayout().build());
   auto result = runPut({d88(), scratch_.file("nothing")});
