@@ -2,12 +2,19 @@
 // file, the temporary file's, fails with EIO, raises a signal, or waits until
 // the test says go, as D88_TEST_FSYNC tells: "eio", a signal's name ("TERM",
 // "HUP", ...), or "pause:PATH", which creates PATH.ready and waits for PATH.go.
+// D88_TEST_CREATE="pause:PATH" makes the creation of a temporary file (a name
+// ending in .d88put-tmp) wait the same way, just before the file is opened.
+
+// The fortified headers define open() themselves; this file defines its own.
+#undef _FORTIFY_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -59,4 +66,60 @@ extern "C" int fsync(int descriptor) {
     }
   }
   return real(descriptor);
+}
+
+namespace {
+
+constexpr char kTemporarySuffix[] = ".d88put-tmp";
+
+// Creates PATH.ready and waits for PATH.go, at most a minute.
+void pauseAt(const std::string& path) {
+  if (FILE* ready = std::fopen((path + ".ready").c_str(), "w")) {
+    std::fclose(ready);
+  }
+  for (int i = 0; i < 6000 && !exists(path + ".go"); ++i) {
+    usleep(10000);
+  }
+}
+
+// Pauses when `path` is a temporary file being created and the test asks.
+void beforeCreate(const char* path, int flags) {
+  const char* action = std::getenv("D88_TEST_CREATE");
+  const std::size_t length = path == nullptr ? 0 : std::strlen(path);
+  const std::size_t suffix = sizeof kTemporarySuffix - 1;
+  if (action == nullptr || std::strncmp(action, "pause:", 6) != 0 || (flags & O_CREAT) == 0 ||
+      length < suffix || std::strcmp(path + length - suffix, kTemporarySuffix) != 0) {
+    return;
+  }
+  pauseAt(action + 6);
+}
+
+// The mode open() takes when it may create a file.
+mode_t modeArgument(int flags, va_list arguments) {
+  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return creates ? static_cast<mode_t>(va_arg(arguments, unsigned)) : 0;
+}
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+  using Open = int (*)(const char*, int, ...);
+  static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open"));
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = modeArgument(flags, arguments);
+  va_end(arguments);
+  beforeCreate(path, flags);
+  return real(path, flags, mode);
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  using Open = int (*)(const char*, int, ...);
+  static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open64"));
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = modeArgument(flags, arguments);
+  va_end(arguments);
+  beforeCreate(path, flags);
+  return real(path, flags, mode);
 }

@@ -4,6 +4,7 @@
 // both), so that the two cannot drift apart.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -36,6 +37,7 @@ TEST(HelpLanguage, FirstLocaleVariableSetDecides) {
       {nullptr, nullptr, "ja", Language::Japanese},
       {nullptr, nullptr, "ja.UTF-8", Language::Japanese},
       {nullptr, nullptr, "ja@cjknarrow", Language::Japanese},
+      {nullptr, nullptr, "ja-JP", Language::Japanese},
       {nullptr, nullptr, "en_US.UTF-8", Language::English},
       {nullptr, nullptr, "C", Language::English},
       // A language whose code only starts with "ja" is not Japanese.
@@ -178,6 +180,67 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, run(c.tool, "C", {"--version"}).out);
   }
+}
+
+// Where the locale's variables come from a user's shell, which most often
+// sets LANG alone: LANG decides when LC_ALL and LC_MESSAGES are not set, and
+// LANGUAGE (gettext's list of languages) has no say.
+TEST_F(HelpTest, LangAloneDecidesTheHelpsLanguage) {
+  struct Variable {
+    const char* name;
+    std::string saved;
+    bool set;
+  };
+  std::vector<Variable> variables;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+    const char* value = std::getenv(name);
+    variables.push_back({name, value != nullptr ? value : "", value != nullptr});
+  }
+  // An empty value unsets the variable.
+  const auto assign = [](const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+      unsetenv(name);
+    } else {
+      setenv(name, value.c_str(), 1);
+    }
+#endif
+  };
+  struct Case {
+    const char* lang;
+    const char* lcMessages;
+    const char* language;
+    bool japanese;
+  };
+  const Case cases[] = {
+      {"ja_JP.UTF-8", "", "", true},      {"ja-JP", "", "", true},
+      {"ja_JP.UTF-8", "", "en_US", true}, {"C", "", "ja_JP.UTF-8", false},
+      {"en_US.UTF-8", "", "ja", false},   {"ja_JP.UTF-8", "C", "", false},
+  };
+  for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
+    const std::string english = run(tool, "C", {"--help"}).out;
+    const std::string japanese = run(tool, "ja_JP.UTF-8", {"--help"}).out;
+    ASSERT_NE(english, japanese) << tool;
+    for (const Case& c : cases) {
+      assign("LC_ALL", "");
+      assign("LC_MESSAGES", c.lcMessages);
+      assign("LANG", c.lang);
+      assign("LANGUAGE", c.language);
+      const auto result =
+          d88test::runIn(scratch_.path(), fs::absolute(tool).make_preferred().string(), {"--help"},
+                         scratch_.path());
+      EXPECT_EQ(result.status, 0) << tool << " LANG=" << c.lang;
+      EXPECT_EQ(result.out, c.japanese ? japanese : english)
+          << tool << " LANG=" << c.lang << " LC_MESSAGES=" << c.lcMessages
+          << " LANGUAGE=" << c.language;
+    }
+  }
+  for (const Variable& variable : variables) {
+    assign(variable.name, variable.set ? variable.saved : "");
+  }
+  d88test::setLocale("C");
 }
 
 }  // namespace

@@ -13,6 +13,11 @@
 #include "test_support.h"
 #include "tool_runner.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -819,5 +824,141 @@ TEST_F(CollectionTest, NamesOutsideAscii) {
                              "total                        2        0        0               2   "
                              "     0           0        0  (2 files)\n"));
 }
+
+}  // namespace
+
+namespace {
+
+// Folders and files of one folder come out in one sorted order: a folder's
+// files are not all listed before (or after) its subfolders.
+TEST_F(CollectionTest, WalkSortsFilesAndSubfoldersTogether) {
+  for (const char* name : {"mixed/b.d88", "mixed/a/x.d88", "mixed/d.d88", "mixed/c/y.d88"}) {
+    fs::create_directories((scratch_.path() / name).parent_path());
+    scratch_.write(name, d88test::Disk().name("M").build());
+  }
+  const auto result = info(std::vector<std::string>{"-r", "mixed"});
+  EXPECT_EQ(result.status, 0);
+  std::vector<std::string> headings;
+  for (const std::string& line : lines(result.out)) {
+    if (line.rfind("== ", 0) == 0) {
+      headings.push_back(line.substr(3));
+    }
+  }
+  EXPECT_EQ(headings, (std::vector<std::string>{native("mixed/a/x.d88"), native("mixed/b.d88"),
+                                                native("mixed/c/y.d88"), native("mixed/d.d88")}));
+}
+
+// The total line counts the inputs and, when any failed, how many: one
+// failure too.
+TEST_F(CollectionTest, TotalTellsHowManyFailed) {
+  struct Case {
+    std::vector<std::string> paths;
+    std::string out;
+    std::string err;
+  };
+  const std::string missing = std::string("missing.d88: ") + kOpenError;
+  const Case cases[] = {
+      {{"tree/a.d88"},
+       "path          disks   system     data  not recognised    files  incomplete  skipped\n"
+       "tree/a.d88        1        0        0               1        0           0        0\n"
+       "total             1        0        0               1        0           0        0"
+       "  (1 file)\n",
+       ""},
+      {{"tree/a.d88", "missing.d88"},
+       "path           disks   system     data  not recognised    files  incomplete  skipped\n"
+       "tree/a.d88         1        0        0               1        0           0        0\n"
+       "missing.d88  cannot be opened\n"
+       "total              1        0        0               1        0           0        0"
+       "  (2 files, 1 failed)\n",
+       missing},
+      {{"missing.d88", "tree/a.d88", "missing.d88"},
+       "path           disks   system     data  not recognised    files  incomplete  skipped\n"
+       "missing.d88  cannot be opened\n"
+       "tree/a.d88         1        0        0               1        0           0        0\n"
+       "missing.d88  cannot be opened\n"
+       "total              1        0        0               1        0           0        0"
+       "  (3 files, 2 failed)\n",
+       missing + missing},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--summary"};
+    args.insert(args.end(), c.paths.begin(), c.paths.end());
+    const auto result = info(args);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1) << c.paths.size();
+    EXPECT_EQ(result.out, text(c.out)) << c.paths.size();
+    EXPECT_EQ(result.err, text(c.err)) << c.paths.size();
+  }
+}
+
+#ifndef _WIN32
+// A folder of the walk that cannot be listed (read by a user who is not
+// root) is a failed input with its error line, its row, and exit status 1:
+// the catalogue must not look complete.
+TEST_F(CollectionTest, FolderThatCannotBeListedFails) {
+  fs::create_directories(scratch_.path() / "tree" / "sub" / "locked");
+  scratch_.write("tree/sub/locked/e.d88", d88test::Disk().name("E").build());
+  std::string program = d88test::quoted(tool());
+  if (geteuid() == 0) {
+    // As root, user 65534 running a copy in the scratch folder, which that
+    // user is given.
+    const fs::path copy = scratch_.path() / "d88info";
+    fs::copy_file(tool(), copy, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(
+        std::system(("chown -R 65534:65534 " + d88test::quoted(scratch_.path().string())).c_str()),
+        0);
+    program =
+        "setpriv --reuid=65534 --regid=65534 --clear-groups " + d88test::quoted(copy.string());
+  }
+  const std::string locked = (scratch_.path() / "tree" / "sub" / "locked").string();
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const std::string err = "error: cannot list the folder tree/sub/locked: Permission denied\n";
+  struct Case {
+    std::string options;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"--summary",
+       "path                     disks   system     data  not recognised    files  incomplete  "
+       "skipped\n"
+       "tree/a.d88                   1        0        0               1        0           0   "
+       "     0\n"
+       "tree/sub/B.D77               1        1        0               0        7           0   "
+       "     0\n"
+       "tree/sub/deeper/D.D98        2        0        1               1        3           0   "
+       "     0\n"
+       "tree/sub/deeper/c.88d        1        0        1               0       11           1   "
+       "     7\n"
+       "tree/sub/locked        folder cannot be listed\n"
+       "total                        5        1        2               2       21           1   "
+       "     7  (5 files, 1 failed)\n"},
+      {"--summary --json",
+       R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+       R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
+       "\n"
+       R"({"schema":5,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
+       R"("notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
+       "\n"
+       R"({"schema":5,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
+       R"("notRecognised":1,"files":3,"incomplete":0,"skipped":0})"
+       "\n"
+       R"({"schema":5,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
+       R"("notRecognised":0,"files":11,"incomplete":1,"skipped":7})"
+       "\n"
+       R"({"schema":5,"path":"tree/sub/locked","error":"cannotList"})"
+       "\n"
+       R"({"schema":5,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
+       R"("dataDisks":2,"notRecognised":2,"files":21,"incomplete":1,"skipped":7})"
+       "\n"}};
+  for (const Case& c : cases) {
+    const auto result =
+        d88test::runShell(scratch_.path(), program + " -r " + c.options + " tree", scratch_.path());
+    EXPECT_EQ(result.status, 1) << c.options;
+    EXPECT_EQ(result.out, c.out) << c.options;
+    EXPECT_EQ(result.err, err) << c.options;
+  }
+  // Given back, so that the scratch folder can be removed.
+  ASSERT_EQ(chmod(locked.c_str(), 0755), 0);
+}
+#endif
 
 }  // namespace

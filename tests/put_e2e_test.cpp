@@ -1494,4 +1494,224 @@ TEST_F(PutTest, NamesOutsideAsciiReachTheFiles) {
         << args.size();
   }
 }
+
+// ---------------------------------------------------------------------------
+// Guards of the replacement: changes made meanwhile, the header's last byte,
+// the temporary file's name and mode
+
+#ifdef D88_FAULT_SHIM
+// The shell prefix that makes d88put wait as it creates its temporary file,
+// once every edit is checked and before the copy reads them again, until
+// PATH.go exists (fault_shim.cpp).
+std::string pausedAtCreation(const std::string& path) {
+  return "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 D88_TEST_CREATE=pause:" + path +
+         " LD_PRELOAD=" + d88test::quoted(D88_FAULT_SHIM) + " ";
+}
+
+// A shell command line that starts `run` in the background, waits until it
+// has created PATH.ready, runs `meanwhile`, lets it go on and waits for its
+// end; its output goes to first.out and first.err, its status to
+// first.status.
+std::string meanwhileLine(const std::string& run, const std::string& pause,
+                          const std::string& meanwhile) {
+  return "{ (" + run + " >first.out 2>first.err; echo $? >first.status) & while [ ! -e " +
+         d88test::quoted(pause + ".ready") + " ]; do sleep 0.01; done; " + meanwhile + "; touch " +
+         d88test::quoted(pause + ".go") + "; wait; }";
+}
+
+// An edit that changes after the check (other bytes of the same size, or cut
+// short) is not what was checked: the run says so and writes nothing.
+TEST_F(PutTest, EditChangedAfterTheCheckIsNotWritten) {
+  const std::string pause = scratch_.file("pause");
+  const std::string output = scratch_.file("new.d88");
+  struct Case {
+    std::string what;
+    std::string meanwhile;
+    std::vector<std::string> args;
+  };
+  const std::string bios = d88test::quoted((folder() / "000" / "BIOS").string());
+  const std::string d002 = d88test::quoted((folder() / "001" / "D002").string());
+  const std::string overwrite = "printf %% | dd bs=1 seek=1 conv=notrunc 2>/dev/null of=";
+  const std::string otherBytes = overwrite + bios + " && " + overwrite + d002;
+  const std::string cutShort = "truncate -s -1 " + bios + " " + d002;
+  const Case cases[] = {{"other bytes", otherBytes, {}},
+                        {"other bytes, -o", otherBytes, {"-o", output}},
+                        {"cut short", cutShort, {}}};
+  for (const Case& c : cases) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    edit({"001/D002", 0, "#"});
+    const std::string run = pausedAtCreation(pause) + d88test::quoted(kPut) + " " +
+                            d88test::quoted(d88()) + " " + d88test::quoted(folder().string()) +
+                            arguments(c.args);
+    const auto result =
+        d88test::runShell(scratch_.path(), meanwhileLine(run, pause, c.meanwhile), scratch_.path());
+    EXPECT_EQ(result.out, "") << c.what;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.status")), (Bytes{'1', '\n'})) << c.what;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.out")), Bytes{}) << c.what;
+    // Which edit it names depends on which one the copy reads again first.
+    const Bytes err = d88test::readAll(scratch_.file("first.err"));
+    const std::string said(err.begin(), err.end());
+    EXPECT_TRUE(said == "error: 000/BIOS changed while d88put ran; nothing written\n" ||
+                said == "error: 001/D002 changed while d88put ran; nothing written\n")
+        << c.what << ": " << said;
+    expectUntouched(c.what);
+    EXPECT_FALSE(fs::exists(output)) << c.what;
+    expectNoTemporary(c.what);
+  }
+}
+
+// Another program rewrites the D88 file in place while d88put runs, giving
+// it back its size and its modification time (cp -p, rsync -t, touch -r):
+// only the inode's change time tells, and the change is kept.
+TEST_F(PutTest, RewriteInPlaceKeepingTheTimesIsNoticed) {
+  const std::string pause = scratch_.file("pause");
+  const std::string changed = "error: " + d88() + " changed while d88put ran; nothing written\n";
+  Bytes overwritten = twoDisks();
+  overwritten[100] = '%';
+  const std::string byte = "printf %% | dd bs=1 seek=100 conv=notrunc 2>/dev/null of=";
+  struct Case {
+    std::string what;
+    std::string setup;
+    std::string change;  // the same file rewritten, its times given back
+  };
+  const Case cases[] = {
+      {"touch -r", "touch -r disk.d88 stamp", byte + "disk.d88 && touch -r stamp disk.d88"},
+      {"cp -p", "cp -p disk.d88 copy.d88 && " + byte + "copy.d88 && touch -r disk.d88 copy.d88",
+       "cp -p copy.d88 disk.d88"}};
+  for (const Case& c : cases) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    const std::string run = fault("pause:" + pause) + d88test::quoted(kPut) + " " +
+                            d88test::quoted(d88()) + " " + d88test::quoted(folder().string());
+    // Done again until the change time differs from the one d88put read,
+    // which the file system keeps in steps of a clock tick.
+    const std::string meanwhile =
+        c.setup + " && " + c.change +
+        " && until [ \"$(stat -c %z disk.d88)\" != \"$(cat ctime)\" ]; do " + c.change + "; done";
+    const auto result = d88test::runShell(
+        scratch_.path(), "stat -c %z disk.d88 >ctime && " + meanwhileLine(run, pause, meanwhile),
+        scratch_.path());
+    EXPECT_EQ(result.status, 0) << c.what;
+    EXPECT_EQ(result.out, "") << c.what;
+    // The same file, size and modification time: the change time alone differs.
+    const FileState after = stateOf(d88());
+    EXPECT_EQ(after.inode, before_.inode) << c.what;
+    EXPECT_TRUE(after.time == before_.time) << c.what;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.status")), (Bytes{'1', '\n'})) << c.what;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.err")), Bytes(changed.begin(), changed.end()))
+        << c.what;
+    EXPECT_EQ(after.bytes, overwritten) << c.what;
+    expectNoTemporary(c.what);
+  }
+}
+
+// A symbolic link made at the temporary file's name after the check for a
+// leftover one is not written through: the run stops, the file the link
+// leads to and the D88 file as they were.
+TEST_F(PutTest, LinkMadeAtTheTemporaryNameIsNotWrittenThrough) {
+  const std::string pause = scratch_.file("pause");
+  const std::string output = scratch_.file("new.d88");
+  const std::string other = scratch_.file("other");
+  for (const bool toOutput : {false, true}) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    ASSERT_TRUE(d88test::writeFile(other, Bytes{7}));
+    const std::string temporary =
+        (toOutput ? output : fs::canonical(d88()).string()) + ".d88put-tmp";
+    const std::string run = pausedAtCreation(pause) + d88test::quoted(kPut) + " " +
+                            d88test::quoted(d88()) + " " + d88test::quoted(folder().string()) +
+                            (toOutput ? " -o " + d88test::quoted(output) : "");
+    const auto result = d88test::runShell(
+        scratch_.path(),
+        meanwhileLine(run, pause,
+                      "ln -s " + d88test::quoted(other) + " " + d88test::quoted(temporary)),
+        scratch_.path());
+    EXPECT_EQ(result.out, "") << toOutput;
+    const std::string err = "error: cannot create " + temporary + ": File exists\n";
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.status")), (Bytes{'1', '\n'})) << toOutput;
+    EXPECT_EQ(d88test::readAll(scratch_.file("first.err")), Bytes(err.begin(), err.end()))
+        << toOutput;
+    EXPECT_EQ(d88test::readAll(other), Bytes{7}) << toOutput;
+    expectUntouched(toOutput ? "-o" : "in place");
+    EXPECT_FALSE(fs::exists(output)) << toOutput;
+    // The link is not this run's to remove.
+    EXPECT_TRUE(fs::is_symlink(temporary)) << toOutput;
+    fs::remove(temporary);
+  }
+}
+#endif
+
+// A disk whose track 2 lies inside its own header, at offset 0x1A0: the
+// record header of its one sector is the track table's entries for tracks
+// 96 to 99 (which are then no part of the disk), the sector's data the
+// entries for tracks 100 to 163, the header's last 256 bytes. D002 is that
+// sector from offset `d002Start` to its end, so that its byte N is the
+// header's byte 0x1B0 + d002Start + N.
+Bytes headerTrackDisk(std::int32_t d002Start) {
+  FixedTableLayout data = d88test::dataDisk({}, {});
+  const std::int32_t start = address(2, 1, 0);
+  data.disk.table(
+      0, {d88test::kDataFirstTable0, d88test::kDataFirstTable1, start + d002Start, start + 256});
+  d88test::Disk disk = data.disk.disk();
+  disk.trackOffset(2, 0x1A0)
+      .trackOffset(96, 0x01010001)  // C 01, H 00, R 01, N 01
+      .trackOffset(97, 1)           // one record, double density, no marks
+      .trackOffset(98, 0)
+      .trackOffset(99, 0x01000000);  // 256 bytes of data
+  return disk.build();
+}
+
+// Every byte of a disk header is refused, the last one (the high byte of
+// track 163's offset) too, from a file that reaches it or that is that byte
+// alone, on the first disk and on a later one.
+TEST_F(PutTest, PutOnTheHeaderIsRefusedToItsLastByte) {
+  struct Case {
+    bool second;  // the disk follows a system disk
+    std::int32_t d002Start;
+    std::int32_t offset;  // of the byte changed, in D002
+  };
+  const Case cases[] = {{false, 0, 0}, {false, 0, 255}, {false, 255, 0},
+                        {true, 0, 0},  {true, 0, 255},  {true, 255, 0}};
+  for (const Case& c : cases) {
+    const std::string file = c.second ? "001/D002" : "000/D002";
+    const std::string what =
+        file + " from " + std::to_string(c.d002Start) + ", byte " + std::to_string(c.offset);
+    const Bytes disk = headerTrackDisk(c.d002Start);
+    for (const char* dryRun : {"", "-n"}) {
+      prepare(c.second ? d88test::concat({systemLayout().build(), disk}) : disk);
+      edit({file, c.offset, "#"});
+      const auto result =
+          put(*dryRun == '\0' ? std::vector<std::string>{} : std::vector<std::string>{dryRun});
+      EXPECT_EQ(result.status, 1) << what << dryRun;
+      EXPECT_EQ(result.out, "") << what << dryRun;
+      EXPECT_EQ(result.err, text("error: " + file + " would change the header of disk " +
+                                 (c.second ? "1" : "0") + "\n"))
+          << what << dryRun;
+      expectUntouched(what);
+    }
+  }
+}
+
+#ifndef _WIN32
+// A new -o file takes the mode of the D88 file a symbolic link leads to,
+// not the link's own (which reads as 0777).
+TEST_F(PutTest, NewOutputTakesTheModeOfTheFileBehindALink) {
+  const std::string output = scratch_.file("new.d88");
+  const std::string real = scratch_.file("real.d88");
+  for (const unsigned mode : {0604u, 0640u}) {
+    prepare(twoDisks());
+    edit({"000/BIOS", 0, "#"});
+    fs::rename(d88(), real);
+    fs::create_symlink(real, d88());
+    ASSERT_EQ(chmod(real.c_str(), mode), 0);
+    const auto result = put({"-o", output});
+    EXPECT_EQ(result.status, 0) << mode;
+    EXPECT_EQ(d88test::readAll(output), twoDisks({{"000/BIOS", 0, "#"}})) << mode;
+    struct stat after {};
+    ASSERT_EQ(stat(output.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, mode) << mode;
+  }
+}
+#endif
 }  // namespace
