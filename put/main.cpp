@@ -192,12 +192,24 @@ int main(int argc, char** argv) {
   PlanOptions planOptions;
   planOptions.resize = options.resize;
   const bool done = putBack(originalImage, patchedImage, edits, writer, plan, planOptions);
+  // From the rename on, a signal waits for the report: the run then ends
+  // with it, after saying that the file, named as it was given, is the new
+  // one.
+  const auto end = [&](int status) {
+    endHeldSignal([&](const char* signal) {
+      d88text::writeText(stderr, std::string(kDefaultProgramName) + ": " +
+                                     (inPlace ? d88Path.u8string() + " was replaced"
+                                              : output.u8string() + " was written") +
+                                     "; stopped by " + signal + " after that\n");
+    });
+    return status;
+  };
   std::fflush(stdout);
   for (const Diagnostic& diagnostic : plan.diagnostics) {
     d88text::writeText(stderr, diagnosticLine(diagnostic) + "\n");
   }
   if (!done) {
-    return 1;
+    return end(1);
   }
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
@@ -206,7 +218,7 @@ int main(int argc, char** argv) {
   if (!resultWritten("report", writes && !options.dryRun
                                    ? " (" + destination.u8string() + " was written all the same)"
                                    : std::string())) {
-    return 1;
+    return end(1);
   }
-  return 0;
+  return end(0);
 }

@@ -26,21 +26,66 @@ namespace {
 // ---------------------------------------------------------------------------
 // The temporary file and the signals that would end the process meanwhile
 
+struct EndingSignal {
+  int number;
+  const char* name;
+};
 #ifdef _WIN32
 std::array<wchar_t, 4096> pendingTemporary{};
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+// The C runtime's: Ctrl+C is SIGINT; Ctrl+Break, closing the console, logging
+// off and shutting down are SIGBREAK.
+const EndingSignal kEndingSignals[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGBREAK, "SIGBREAK"}};
 #else
 std::array<char, 4096> pendingTemporary{};
 // Every signal whose default ends the process and that can be caught, but
 // for SIGPIPE (ignored: a closed pipe is a failed write) and the ones of a
 // crash, left to the sanitizers and core dumps.
-const int kEndingSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
-                              SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
+const EndingSignal kEndingSignals[] = {
+    {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGTERM, "SIGTERM"},
+    {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"}, {SIGVTALRM, "SIGVTALRM"},
+    {SIGPROF, "SIGPROF"}, {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"}};
 #endif
 constexpr std::size_t kSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
 volatile std::sig_atomic_t temporaryPending = 0;
 
+#ifdef _WIN32
+// Windows has no signal mask: the console's events reach a handler on a
+// thread of their own, and these two words stand in for the mask. The run
+// commits when it sets commitState from 0 to 2, just before the rename; a
+// handler that set it to 1 first is removing the temporary file, and the
+// rename never comes. From the commit on, a handler records its signal in
+// heldSignal and waits there for the run to end it once the report is out;
+// -1 there says the report is out, and nothing is held any more.
+volatile LONG commitState = 0;
+volatile LONG heldSignal = 0;
+
+// Returns at once where the run has not committed or its report is out;
+// otherwise never, as the run ends the process.
+void holdUntilReported(LONG signal) {
+  if (InterlockedCompareExchange(&commitState, 2, 2) != 2 ||
+      InterlockedCompareExchange(&heldSignal, signal, 0) == -1) {
+    return;
+  }
+  for (;;) {
+    Sleep(INFINITE);
+  }
+}
+
+// Called before the C runtime's handler, which would end the process.
+BOOL WINAPI holdConsoleEvent(DWORD event) {
+  holdUntilReported(event == CTRL_C_EVENT ? SIGINT : SIGBREAK);
+  return FALSE;  // not held: the next handler's, or the default's
+}
+#endif
+
 extern "C" void removeTemporaryAndStop(int signal) {
+#ifdef _WIN32
+  // The rename may be under way on the main thread.
+  if (InterlockedCompareExchange(&commitState, 1, 0) != 0) {
+    holdUntilReported(signal);
+  }
+#endif
   if (temporaryPending != 0) {
 #ifdef _WIN32
     DeleteFileW(pendingTemporary.data());
@@ -60,17 +105,17 @@ class TemporaryGuard {
   TemporaryGuard() {
     for (std::size_t i = 0; i < kSignalCount; ++i) {
 #ifdef _WIN32
-      previous_[i] = std::signal(kEndingSignals[i], removeTemporaryAndStop);
+      previous_[i] = std::signal(kEndingSignals[i].number, removeTemporaryAndStop);
       if (previous_[i] == SIG_IGN) {
-        std::signal(kEndingSignals[i], SIG_IGN);
+        std::signal(kEndingSignals[i].number, SIG_IGN);
       }
 #else
       struct sigaction action {};
       action.sa_handler = removeTemporaryAndStop;
       sigemptyset(&action.sa_mask);
-      installed_[i] = sigaction(kEndingSignals[i], nullptr, &previous_[i]) == 0 &&
+      installed_[i] = sigaction(kEndingSignals[i].number, nullptr, &previous_[i]) == 0 &&
                       previous_[i].sa_handler != SIG_IGN &&
-                      sigaction(kEndingSignals[i], &action, nullptr) == 0;
+                      sigaction(kEndingSignals[i].number, &action, nullptr) == 0;
 #endif
     }
   }
@@ -78,10 +123,10 @@ class TemporaryGuard {
     temporaryPending = 0;
     for (std::size_t i = 0; i < kSignalCount; ++i) {
 #ifdef _WIN32
-      std::signal(kEndingSignals[i], previous_[i]);
+      std::signal(kEndingSignals[i].number, previous_[i]);
 #else
       if (installed_[i]) {
-        sigaction(kEndingSignals[i], &previous_[i], nullptr);
+        sigaction(kEndingSignals[i].number, &previous_[i], nullptr);
       }
 #endif
     }
@@ -126,8 +171,8 @@ class SignalsHeld {
   SignalsHeld() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : kEndingSignals) {
-      sigaddset(&set, signal);
+    for (const EndingSignal& signal : kEndingSignals) {
+      sigaddset(&set, signal.number);
     }
     sigprocmask(SIG_BLOCK, &set, &previous_);
   }
@@ -139,6 +184,89 @@ class SignalsHeld {
   sigset_t previous_{};
 #endif
 };
+
+// The commit: from just before the rename until the report is written, the
+// ending signals are held, so that the run cannot end between replacing the
+// file and saying so.
+bool committing = false;
+#ifndef _WIN32
+sigset_t maskBeforeCommit;
+#endif
+
+void holdForCommit() {
+  committing = true;
+#ifdef _WIN32
+  SetConsoleCtrlHandler(holdConsoleEvent, TRUE);
+  if (InterlockedCompareExchange(&commitState, 2, 0) != 0) {
+    for (;;) {
+      Sleep(INFINITE);  // a handler is removing the temporary file and ends the run
+    }
+  }
+#else
+  sigset_t set;
+  sigemptyset(&set);
+  for (const EndingSignal& signal : kEndingSignals) {
+    sigaddset(&set, signal.number);
+  }
+  sigprocmask(SIG_BLOCK, &set, &maskBeforeCommit);
+#endif
+}
+
+// Ends the commit's hold. With `announce`, a signal held meanwhile ends the
+// process with its own status once `announce` has been given its name;
+// without, it ends the process as it would have before the rename (the
+// temporary file is gone by then).
+void endCommit(const std::function<void(const char*)>& announce) {
+  if (!committing) {
+    return;
+  }
+  committing = false;
+  const auto nameOf = [](int number) {
+    for (const EndingSignal& signal : kEndingSignals) {
+      if (signal.number == number) {
+        return signal.name;
+      }
+    }
+    return "a signal";
+  };
+#ifdef _WIN32
+  const LONG signal = InterlockedExchange(&heldSignal, -1);
+  if (signal > 0) {
+    if (announce) {
+      announce(nameOf(static_cast<int>(signal)));
+    }
+    std::signal(static_cast<int>(signal), SIG_DFL);
+    std::raise(static_cast<int>(signal));
+  }
+  SetConsoleCtrlHandler(holdConsoleEvent, FALSE);
+#else
+  // Of several, the lowest number, which the system would deliver first.
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  int held = 0;
+  for (const EndingSignal& signal : kEndingSignals) {
+    struct sigaction now {};
+    // One blocked before the run, or ignored (nohup), stays so.
+    if (sigismember(&pending, signal.number) == 1 &&
+        sigismember(&maskBeforeCommit, signal.number) == 0 &&
+        sigaction(signal.number, nullptr, &now) == 0 && now.sa_handler != SIG_IGN &&
+        (held == 0 || signal.number < held)) {
+      held = signal.number;
+    }
+  }
+  if (held != 0 && announce) {
+    announce(nameOf(held));
+    // Ended by the signal itself, so that the exit status is the signal's.
+    std::signal(held, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, held);
+    sigprocmask(SIG_UNBLOCK, &one, nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &maskBeforeCommit, nullptr);
+#endif
+}
 
 std::string reason() {
   return std::strerror(errno);
@@ -523,13 +651,24 @@ bool replaceFile(const Replacement& replacement, const std::function<bool(std::F
   if (written && replacement.releaseFiles) {
     replacement.releaseFiles();
   }
-  if (written && !renameOver(temporary, replacement.destination)) {
-    error = "cannot replace " + replacement.destination.u8string() + ": " + reason();
-    written = false;
+  if (written) {
+    holdForCommit();
+    if (renameOver(temporary, replacement.destination)) {
+      TemporaryGuard::setPending(false);  // it is the destination now
+    } else {
+      error = "cannot replace " + replacement.destination.u8string() + ": " + reason();
+      written = false;
+    }
   }
   if (!written) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
+    TemporaryGuard::setPending(false);
+    endCommit(nullptr);
   }
   return written;
+}
+
+void endHeldSignal(const std::function<void(const char*)>& announce) {
+  endCommit(announce);
 }

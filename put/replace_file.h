@@ -1,10 +1,12 @@
 // Writing a file all or nothing: the new bytes go to a temporary file beside
 // the destination, are made durable and renamed over it. Any failure, and
-// any signal that ends the process and can be caught, leaves the destination
-// as it was and removes the temporary file; only a SIGKILL or a power cut can
-// leave it behind, and the next run removes it. The D88 file is held for the
-// whole run, so that two runs cannot both change it, and the replacement is
-// called off when the file changed meanwhile.
+// any signal that ends the process and can be caught, before the rename
+// leaves the destination as it was and removes the temporary file; only a
+// SIGKILL or a power cut can leave it behind, and the next run removes it.
+// The rename is the moment the run commits: from just before it until the
+// run has said what it did, those signals are held (see endHeldSignal). The
+// D88 file is held for the whole run, so that two runs cannot both change
+// it, and the replacement is called off when the file changed meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -85,3 +87,11 @@ struct Replacement {
 [[nodiscard]] bool replaceFile(const Replacement& replacement,
                                const std::function<bool(std::FILE*)>& write,
                                std::vector<std::string>& notices, std::string& error);
+
+// Once replaceFile has renamed, the signals that would end the process (on
+// Windows the console's events: Ctrl+C, Ctrl+Break, closing it) are held
+// until this is called, after the report: a signal held meanwhile then ends
+// the process with its own status, once `announce` was given its name
+// ("SIGTERM"). Without one, or without a rename, it returns and nothing is
+// held any more. A signal ignored or blocked when the run started stays so.
+void endHeldSignal(const std::function<void(const char* name)>& announce);

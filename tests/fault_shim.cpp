@@ -1,9 +1,12 @@
 // Preloaded into d88put by the tests (Linux only): the fsync of a regular
 // file, the temporary file's, fails with EIO, raises a signal, or waits until
 // the test says go, as D88_TEST_FSYNC tells: "eio", a signal's name ("TERM",
-// "HUP", ...), or "pause:PATH", which creates PATH.ready and waits for PATH.go.
-// D88_TEST_CREATE="pause:PATH" makes the creation of a temporary file (a name
-// ending in .d88put-tmp) wait the same way, just before the file is opened.
+// "HUP", ...), or "pause:PATH", which writes the process's id to PATH.ready
+// and waits for PATH.go. "folder:" before any of them does it at the fsync
+// of a folder instead: the flush of the destination's folder after the
+// rename. D88_TEST_CREATE="pause:PATH" makes the creation of a temporary file
+// (a name ending in .d88put-tmp) wait the same way, just before the file is
+// opened.
 
 // The fortified headers define open() themselves; this file defines its own.
 #undef _FORTIFY_SOURCE
@@ -15,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,6 +39,26 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
+// PATH.ready appears whole, with the id in it, so that a test that sees it
+// can signal the process at once.
+void announceReady(const std::string& path) {
+  const std::string written = path + ".ready.part";
+  if (FILE* ready = std::fopen(written.c_str(), "w")) {
+    std::fprintf(ready, "%ld\n", static_cast<long>(getpid()));
+    std::fclose(ready);
+    std::rename(written.c_str(), (path + ".ready").c_str());
+  }
+}
+
+// Announces PATH.ready and waits for PATH.go, at most a minute, so that a
+// test gone wrong cannot hang the suite.
+void pauseAt(const std::string& path) {
+  announceReady(path);
+  for (int i = 0; i < 6000 && !exists(path + ".go"); ++i) {
+    usleep(10000);
+  }
+}
+
 }  // namespace
 
 extern "C" int fsync(int descriptor) {
@@ -42,7 +66,15 @@ extern "C" int fsync(int descriptor) {
   static const auto real = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
   const char* action = std::getenv("D88_TEST_FSYNC");
   struct stat info {};
-  if (action == nullptr || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (action == nullptr || fstat(descriptor, &info) != 0) {
+    return real(descriptor);
+  }
+  constexpr char kFolder[] = "folder:";
+  const bool atFolder = std::strncmp(action, kFolder, sizeof kFolder - 1) == 0;
+  if (atFolder) {
+    action += sizeof kFolder - 1;
+  }
+  if (atFolder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
     return real(descriptor);
   }
   if (std::strcmp(action, "eio") == 0) {
@@ -50,14 +82,7 @@ extern "C" int fsync(int descriptor) {
     return -1;
   }
   if (std::strncmp(action, "pause:", 6) == 0) {
-    const std::string path = action + 6;
-    if (FILE* ready = std::fopen((path + ".ready").c_str(), "w")) {
-      std::fclose(ready);
-    }
-    // At most a minute, so that a test gone wrong cannot hang the suite.
-    for (int i = 0; i < 6000 && !exists(path + ".go"); ++i) {
-      usleep(10000);
-    }
+    pauseAt(action + 6);
     return real(descriptor);
   }
   for (const NamedSignal& signal : kSignals) {
@@ -71,16 +96,6 @@ extern "C" int fsync(int descriptor) {
 namespace {
 
 constexpr char kTemporarySuffix[] = ".d88put-tmp";
-
-// Creates PATH.ready and waits for PATH.go, at most a minute.
-void pauseAt(const std::string& path) {
-  if (FILE* ready = std::fopen((path + ".ready").c_str(), "w")) {
-    std::fclose(ready);
-  }
-  for (int i = 0; i < 6000 && !exists(path + ".go"); ++i) {
-    usleep(10000);
-  }
-}
 
 // Pauses when `path` is a temporary file being created and the test asks.
 void beforeCreate(const char* path, int flags) {

@@ -1714,4 +1714,97 @@ TEST_F(PutTest, NewOutputTakesTheModeOfTheFileBehindALink) {
   }
 }
 #endif
+
+#ifdef D88_FAULT_SHIM
+// ---------------------------------------------------------------------------
+// Signals around the rename, the moment the run commits
+
+TEST_F(PutTest, SignalAfterTheRenameEndsTheRunAfterItsReport) {
+  // d88put pauses at a flush, a signal is sent, then the flush goes on: the
+  // temporary file's, before the rename, or the folder's, after it. The wait
+  // for the pause is bounded, so that a run that never gets there fails.
+  const std::string pause = scratch_.file("pause");
+  const Bytes edited = twoDisks({{"000/BIOS", 0, "#"}});
+  const std::string line = "BIOS    disk: 000  trk: 05  sec: 01  ofs: 00  size: 2500\n";
+  const std::string report = line + "put back: 1, unchanged: 13, ignored: 0\n";
+  const std::string resized = line + "put back: 1, moved: 0, unchanged: 13, ignored: 0\n";
+  struct Case {
+    std::string what;
+    std::string prefix;  // for the shell
+    bool afterRename;
+    std::vector<std::string> args;
+    std::string out;
+    std::string replaced;  // the line's start, "" for none
+    bool ends;             // the signal ends the run
+  };
+  const std::string inPlace = "d88put: disk.d88 was replaced";
+  for (const auto& [name, number] : {std::pair<const char*, int>{"HUP", SIGHUP},
+                                     {"INT", SIGINT},
+                                     {"QUIT", SIGQUIT},
+                                     {"TERM", SIGTERM},
+                                     {"USR1", SIGUSR1},
+                                     {"USR2", SIGUSR2},
+                                     {"ALRM", SIGALRM},
+                                     {"VTALRM", SIGVTALRM},
+                                     {"PROF", SIGPROF},
+                                     {"XCPU", SIGXCPU},
+                                     {"XFSZ", SIGXFSZ}}) {
+    const std::string signal = std::string("SIG") + name;
+    const Case cases[] = {
+        {"before the rename", "", false, {}, "", "", true},
+        {"after the rename", "", true, {}, report, inPlace, true},
+        {"after the rename, --resize", "", true, {"--resize"}, resized, inPlace, true},
+        {"after the rename, -o",
+         "",
+         true,
+         {"-o", "new.d88"},
+         report,
+         "d88put: new.d88 was written",
+         true},
+        // nohup: an ignored signal stays ignored.
+        {"after the rename, ignored",
+         std::string("trap '' ") + name + "; ",
+         true,
+         {},
+         report,
+         "",
+         false}};
+    for (const Case& c : cases) {
+      const std::string what = signal + " " + c.what;
+      prepare(twoDisks());
+      edit({"000/BIOS", 0, "#"});
+      const bool toOutput = !c.args.empty() && c.args[0] == "-o";
+      (void)d88test::runShell(
+          scratch_.path(),
+          "{ " + c.prefix +
+              "{ i=0; while [ ! -e pause.ready ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); "
+              "done; kill -s " +
+              name + " $(cat pause.ready); touch pause.go; } & (" +
+              fault((c.afterRename ? "folder:pause:" : "pause:") + pause) + d88test::quoted(kPut) +
+              " disk.d88 files" + arguments(c.args) +
+              " >put.out 2>put.err); echo $? >status; wait; }",
+          scratch_.path());
+      // d88put's own streams: the shell's words for a signal go to its own.
+      const auto written = [&](const char* name) {
+        const Bytes bytes = d88test::readAll(scratch_.file(name));
+        return std::string(bytes.begin(), bytes.end());
+      };
+      EXPECT_EQ(written("status"), std::to_string(c.ends ? 128 + number : 0) + "\n") << what;
+      EXPECT_EQ(written("put.out"), c.out) << what;
+      EXPECT_EQ(written("put.err"),
+                c.replaced.empty() ? "" : c.replaced + "; stopped by " + signal + " after that\n")
+          << what;
+      if (!c.afterRename || toOutput) {
+        expectUntouched(what);
+      }
+      if (c.afterRename) {
+        EXPECT_EQ(d88test::readAll(toOutput ? scratch_.file("new.d88") : d88()), edited) << what;
+      }
+      EXPECT_FALSE(!toOutput && fs::exists(scratch_.file("new.d88"))) << what;
+      expectNoTemporary(what);
+    }
+  }
+}
+#endif
+
 }  // namespace
