@@ -9,3 +9,5 @@ find_program(D88_WINE64 wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(D88_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${D88_WINE64})
 endif()
+# One Wine server serves a whole test run (tests/CMakeLists.txt).
+find_program(D88_WINESERVER wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
