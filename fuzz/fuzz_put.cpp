@@ -6,7 +6,8 @@
 // each changed file with its edit's bytes and every other file as it was,
 // and no byte changed outside the table tracks and the old and new extents
 // of the files that changed or moved. The planner's two checks must agree
-// on every disk.
+// on every disk. Now and then the room listed for each table is put to the
+// test: its file grown by the room is accepted, by one byte more refused.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -32,6 +33,8 @@ struct Disk {
   DiskKind kind = DiskKind::Unknown;
   std::vector<FileListing> files;
   std::vector<std::vector<std::uint8_t>> bytes;  // as extracted, by file
+  std::vector<TableRoom> rooms;
+  std::int32_t firstTableFiles = 0;
 };
 
 std::vector<std::uint8_t> chainBytes(d88::D88Image& image, std::vector<std::uint8_t>& buffer,
@@ -60,6 +63,58 @@ d88::D88Image original;
 d88::D88Image patched;
 d88::D88Image written;
 
+// Whether a put-back with --resize of one file, `bytes` grown by `by`, is
+// sound, planned on openings of its own.
+bool acceptsGrowth(const std::string& path, std::int32_t disk, const std::string& name,
+                   std::vector<std::uint8_t> bytes, std::int32_t by) {
+  d88::D88Image before;
+  d88::D88Image after;
+  if (!before.open(path.c_str()) || !after.open(path.c_str())) {
+    std::abort();
+  }
+  bytes.insert(bytes.end(), static_cast<std::size_t>(by), 0x47);
+  MemoryEdits edits;
+  edits.add(disk, name, std::move(bytes));
+  PutPlan plan;
+  PlanOptions options;
+  options.resize = true;
+  planPutBack(before, after, edits, plan, options);
+  return plan.errors == 0;
+}
+
+// The room d88info lists for a table is what --resize takes: the file it
+// names grows by it, and by no byte more.
+void checkRoom(const std::string& path, const std::vector<Disk>& disks,
+               const std::vector<std::map<std::string, std::size_t>>& lastOfName) {
+  for (std::size_t d = 0; d < disks.size(); ++d) {
+    const Disk& disk = disks[d];
+    for (std::size_t table = 0; table < disk.rooms.size(); ++table) {
+      const TableRoom& room = disk.rooms[table];
+      if (!room.measured || room.fixed) {
+        continue;
+      }
+      const std::size_t file =
+          layoutOf(disk.kind).fixed.count +
+          static_cast<std::size_t>((table == 0 ? 0 : disk.firstTableFiles) + room.grows);
+      const std::string name = disk.files.at(file).file.name.data();
+      const auto last = lastOfName[d].find(name);
+      // The file that can grow is one that can be put back.
+      if (last == lastOfName[d].end() || last->second != file) {
+        std::fprintf(stderr, "disk %zu table %zu: the room's file %s is not written\n", d, table,
+                     name.c_str());
+        std::abort();
+      }
+      const auto disk32 = static_cast<std::int32_t>(d);
+      if (!acceptsGrowth(path, disk32, name, disk.bytes[file], room.room) ||
+          acceptsGrowth(path, disk32, name, disk.bytes[file], room.room + 1)) {
+        std::fprintf(stderr, "disk %zu table %zu: %s does not take exactly the room 0x%X\n", d,
+                     table, name.c_str(), static_cast<unsigned>(room.room));
+        std::abort();
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -77,6 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     describeDisk(original, index, {tables, buffer.data()}, listing);
     disk.kind = listing.kind;
     disk.files = listing.files;
+    disk.rooms = listing.rooms;
+    walkTable(tables.first, kFirstTableNumber, [&](const TableFile&) { ++disk.firstTableFiles; });
     const std::vector<bool> last = lastOfTheirName(disk.files);
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
       disk.bytes.push_back(isWritten(disk.files[i].verdict)
@@ -90,6 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Edits drawn from the input: changed bytes mostly, now and then a size.
   std::mt19937 random(static_cast<std::uint32_t>(
       std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
+  if (random() % 4 == 0) {
+    checkRoom(path, disks, lastOfName);
+  }
   MemoryEdits edits;
   const bool resize = random() % 2 == 0;
   // The bytes of each edit, by disk and name.
