@@ -117,24 +117,27 @@ mode_t modeArgument(int flags, va_list arguments) {
 
 }  // namespace
 
-extern "C" int open(const char* path, int flags, ...) {
+// open() and open64() alike: the real one, after the pause asked for.
+static int openAfterPause(const char* symbol, const char* path, int flags, va_list arguments) {
   using Open = int (*)(const char*, int, ...);
-  static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open"));
-  va_list arguments;
-  va_start(arguments, flags);
+  const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, symbol));
   const mode_t mode = modeArgument(flags, arguments);
-  va_end(arguments);
   beforeCreate(path, flags);
   return real(path, flags, mode);
 }
 
-extern "C" int open64(const char* path, int flags, ...) {
-  using Open = int (*)(const char*, int, ...);
-  static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "open64"));
+extern "C" int open(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const mode_t mode = modeArgument(flags, arguments);
+  const int descriptor = openAfterPause("open", path, flags, arguments);
   va_end(arguments);
-  beforeCreate(path, flags);
-  return real(path, flags, mode);
+  return descriptor;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const int descriptor = openAfterPause("open64", path, flags, arguments);
+  va_end(arguments);
+  return descriptor;
 }

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image_builder.h"
@@ -211,6 +212,14 @@ std::vector<std::size_t> differences(const Bytes& a, const Bytes& b) {
   }
   return out;
 }
+
+#ifdef D88_FAULT_SHIM
+// The signals d88put catches, by the names the fault shim takes.
+const std::pair<const char*, int> kEndingSignals[] = {
+    {"HUP", SIGHUP},   {"INT", SIGINT},   {"QUIT", SIGQUIT}, {"TERM", SIGTERM},
+    {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"ALRM", SIGALRM}, {"VTALRM", SIGVTALRM},
+    {"PROF", SIGPROF}, {"XCPU", SIGXCPU}, {"XFSZ", SIGXFSZ}};
+#endif
 
 class PutTest : public ::testing::Test {
  protected:
@@ -1316,17 +1325,7 @@ TEST_F(PutTest, FailedWriteLeavesEverythingAsItWas) {
                    1,
                    false});
   // Each ends the run with its own status, the temporary file removed.
-  for (const auto& [name, number] : {std::pair<const char*, int>{"HUP", SIGHUP},
-                                     {"INT", SIGINT},
-                                     {"QUIT", SIGQUIT},
-                                     {"TERM", SIGTERM},
-                                     {"USR1", SIGUSR1},
-                                     {"USR2", SIGUSR2},
-                                     {"ALRM", SIGALRM},
-                                     {"VTALRM", SIGVTALRM},
-                                     {"PROF", SIGPROF},
-                                     {"XCPU", SIGXCPU},
-                                     {"XFSZ", SIGXFSZ}}) {
+  for (const auto& [name, number] : kEndingSignals) {
     cases.push_back(
         {std::string("SIG") + name, fault(name), {}, std::nullopt, 128 + number, false});
   }
@@ -1738,17 +1737,7 @@ TEST_F(PutTest, SignalAfterTheRenameEndsTheRunAfterItsReport) {
     bool ends;             // the signal ends the run
   };
   const std::string inPlace = "d88put: disk.d88 was replaced";
-  for (const auto& [name, number] : {std::pair<const char*, int>{"HUP", SIGHUP},
-                                     {"INT", SIGINT},
-                                     {"QUIT", SIGQUIT},
-                                     {"TERM", SIGTERM},
-                                     {"USR1", SIGUSR1},
-                                     {"USR2", SIGUSR2},
-                                     {"ALRM", SIGALRM},
-                                     {"VTALRM", SIGVTALRM},
-                                     {"PROF", SIGPROF},
-                                     {"XCPU", SIGXCPU},
-                                     {"XFSZ", SIGXFSZ}}) {
+  for (const auto& [name, number] : kEndingSignals) {
     const std::string signal = std::string("SIG") + name;
     const Case cases[] = {
         {"before the rename", "", false, {}, "", "", true},
