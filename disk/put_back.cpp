@@ -425,7 +425,11 @@ class Planner {
       }
       relaid.newAt.push_back(newAt + newSize);
     }
-    for (std::int32_t index = first + 1; index <= last; ++index) {
+    // Only an entry that lies in a file's bytes can change that file.
+    for (const std::int32_t index : fit.entriesInFiles()) {
+      if (index <= first) {
+        continue;
+      }
       if (const std::string why =
               fit.rewrittenEntryFault(index, relaid.newAt[static_cast<std::size_t>(index - first)]);
           !why.empty()) {

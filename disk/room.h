@@ -190,6 +190,9 @@ class TableFit {
   // the table given; empty when it can.
   [[nodiscard]] std::string refusedChange(std::int32_t index, std::int32_t by,
                                           const TableRoom& blank) const;
+  // The entries whose bytes lie in a file's bytes, in order: the only ones
+  // whose rewriting can change another file.
+  [[nodiscard]] const std::vector<std::int32_t>& entriesInFiles() const { return inFiles_; }
   // Why rewriting entry `index` for a file at `newAt` would change another
   // file, whose bytes hold the entry's bytes that change; empty when none.
   [[nodiscard]] std::string rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const;
