@@ -2,16 +2,16 @@
 // folders two deep, 20 files a folder, with extensions in both letter cases.
 // A mix of disks in every twenty files: twelve full-workload system disks (as
 // make_full's), two such disks in one file, a data disk, two disks that are
-// not recognised (random bytes, and blank), the damaged data disk of the tests, a system disk cut short,
-// a system disk followed by a blank disk, and a system disk with a
-// track missing, whose chains break there; about 380 KB a file.
+// not recognised (random bytes, and blank), the damaged data disk of the tests, a system disk cut
+// short, a system disk followed by a blank disk, and a system disk with a track missing, whose
+// chains break there; about 380 KB a file.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 #include <algorithm>
 #include <cstdio>

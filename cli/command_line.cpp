@@ -1,10 +1,10 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <cstring>
 #include <memory>
 
-#include "d88_text.h"
-#include "version.h"
+#include "cli/version.h"
+#include "text/d88_text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "help_text.h"
+#include "cli/help_text.h"
 
 // An application named after the program (argv[0]) with --help ("this text")
 // and --version ("TOOL 1.0.0"), its help's headings in `language` and its

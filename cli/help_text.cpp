@@ -1,4 +1,4 @@
-#include "help_text.h"
+#include "cli/help_text.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "cli/platform.h"
 
 #include <cstring>
 #include <string>

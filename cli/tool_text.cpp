@@ -1,4 +1,4 @@
-#include "tool_text.h"
+#include "cli/tool_text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "d88_text.h"
-#include "tool_messages.h"
+#include "text/d88_text.h"
+#include "text/tool_messages.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "buffered_file.h"
+#include "d88/buffered_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "byte_overlay.h"
+#include "d88/byte_overlay.h"
 
 namespace d88 {
 

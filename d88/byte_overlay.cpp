@@ -1,4 +1,4 @@
-#include "byte_overlay.h"
+#include "d88/byte_overlay.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "d88_image.h"
+#include "d88/d88_image.h"
 
 #include <algorithm>
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "buffered_file.h"
-#include "sector_index.h"
+#include "d88/buffered_file.h"
+#include "d88/sector_index.h"
 
 namespace d88 {
 

@@ -1,4 +1,4 @@
-#include "sector_index.h"
+#include "d88/sector_index.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "chain.h"
+#include "disk/chain.h"
 
 #include <algorithm>
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "d88_image.h"
-#include "file_tables.h"
+#include "d88/d88_image.h"
+#include "disk/file_tables.h"
 
 // 80 tracks of 16 sectors of 256 bytes: the largest file the tools read,
 // offset included.

@@ -1,8 +1,8 @@
-#include "edit_source.h"
+#include "disk/edit_source.h"
 
 #include <algorithm>
 
-#include "listing.h"
+#include "disk/listing.h"
 
 void MemoryEdits::add(std::int32_t disk, const std::string& name, std::vector<std::uint8_t> bytes) {
   disks_[disk][name] = std::move(bytes);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostic.h"
+#include "disk/diagnostic.h"
 
 // The edits of one disk.
 struct DiskEdits {

@@ -1,4 +1,4 @@
-#include "file_tables.h"
+#include "disk/file_tables.h"
 
 #include <algorithm>
 #include <cstdio>

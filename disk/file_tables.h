@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "d88_image.h"
+#include "d88/d88_image.h"
 
 // The kind of a disk is also the first letter of its table files' names.
 enum class DiskKind : char { System = 'S', Data = 'D', Unknown = '_' };

@@ -1,4 +1,4 @@
-#include "listing.h"
+#include "disk/listing.h"
 
 #include <algorithm>
 #include <cstdio>

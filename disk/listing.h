@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "chain.h"
-#include "d88_image.h"
-#include "file_tables.h"
-#include "room.h"
+#include "d88/d88_image.h"
+#include "disk/chain.h"
+#include "disk/file_tables.h"
+#include "disk/room.h"
 
 // A slot of the track table with a stored offset, and the records its walk
 // reaches: the records d88extract reads sectors from.

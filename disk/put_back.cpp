@@ -1,4 +1,4 @@
-#include "put_back.h"
+#include "disk/put_back.h"
 
 #include <algorithm>
 #include <array>
@@ -9,11 +9,11 @@
 #include <set>
 #include <string_view>
 
-#include "chain.h"
-#include "file_tables.h"
-#include "listing.h"
-#include "room.h"
-#include "string_format.h"
+#include "disk/chain.h"
+#include "disk/file_tables.h"
+#include "disk/listing.h"
+#include "disk/room.h"
+#include "text/string_format.h"
 
 namespace {
 

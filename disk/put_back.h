@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "byte_overlay.h"
-#include "d88_image.h"
-#include "diagnostic.h"
-#include "edit_source.h"
-#include "file_tables.h"
+#include "d88/byte_overlay.h"
+#include "d88/d88_image.h"
+#include "disk/diagnostic.h"
+#include "disk/edit_source.h"
+#include "disk/file_tables.h"
 
 // A file put back, as its line reports it.
 struct PutLine {

@@ -1,9 +1,9 @@
-#include "room.h"
+#include "disk/room.h"
 
 #include <algorithm>
 #include <array>
 
-#include "string_format.h"
+#include "text/string_format.h"
 
 using d88text::format;
 

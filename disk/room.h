@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "chain.h"
-#include "d88_image.h"
-#include "file_tables.h"
+#include "d88/d88_image.h"
+#include "disk/chain.h"
+#include "disk/file_tables.h"
 
 // Every linear address of a disk: the track table's 164 tracks.
 constexpr std::int32_t kLinearDiskSize = d88::kTrackCount * kTableSize;

@@ -1,4 +1,4 @@
-#include "summary.h"
+#include "disk/summary.h"
 
 void ListingSummary::add(const DiskListing& disk) {
   // A header cut short holds nothing that can be counted.

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "listing.h"
+#include "disk/listing.h"
 
 struct ListingSummary {
   std::int64_t disks = 0;

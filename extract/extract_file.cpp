@@ -1,9 +1,9 @@
-#include "extract_file.h"
+#include "extract/extract_file.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "messages.h"
+#include "extract/messages.h"
 
 d88::D88Image diskImage;
 platform::FileIdentity inputIdentity;

@@ -5,11 +5,11 @@
 #include <array>
 #include <cstdint>
 
-#include "chain.h"
-#include "d88_image.h"
-#include "file_tables.h"
-#include "listing.h"
-#include "platform.h"
+#include "cli/platform.h"
+#include "d88/d88_image.h"
+#include "disk/chain.h"
+#include "disk/file_tables.h"
+#include "disk/listing.h"
 
 // The one D88 file of the run, with its selected disk.
 extern d88::D88Image diskImage;

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "extract_file.h"
-#include "messages.h"
-#include "platform.h"
+#include "cli/platform.h"
+#include "extract/extract_file.h"
+#include "extract/messages.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // bytes, unconverted, whatever the console's code page.
 #pragma once
 
-#include "tool_messages.h"
+#include "text/tool_messages.h"
 
 namespace messages {
 

@@ -1,11 +1,11 @@
-#include "catalogue.h"
+#include "format/catalogue.h"
 
 #include <algorithm>
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "d88_text.h"
-#include "listing_json.h"
+#include "format/listing_json.h"
+#include "text/d88_text.h"
 
 namespace {
 

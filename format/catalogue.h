@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "summary.h"
+#include "disk/summary.h"
 
 // Why an input of a collection has no listing.
 enum class InputFailure {

@@ -1,9 +1,9 @@
-#include "listing_json.h"
+#include "format/listing_json.h"
 
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "listing_words.h"
+#include "format/listing_words.h"
 
 namespace {
 

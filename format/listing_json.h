@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "listing.h"
+#include "disk/listing.h"
 
 inline constexpr int kJsonSchemaVersion = 5;
 

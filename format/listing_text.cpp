@@ -1,12 +1,12 @@
-#include "listing_text.h"
+#include "format/listing_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "listing_words.h"
-#include "string_format.h"
-#include "tool_messages.h"
+#include "format/listing_words.h"
+#include "text/string_format.h"
+#include "text/tool_messages.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "listing.h"
+#include "disk/listing.h"
 
 // The lines of one disk, UTF-8, each ending in '\n'.
 [[nodiscard]] std::string formatDiskText(const DiskListing& disk);

@@ -1,8 +1,8 @@
-#include "listing_words.h"
+#include "format/listing_words.h"
 
 #include <algorithm>
 
-#include "d88_text.h"
+#include "text/d88_text.h"
 
 std::string decodedDiskName(const DiskListing& disk, bool quoted) {
   const auto* begin = disk.nameField.data();

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "listing.h"
+#include "disk/listing.h"
 
 // The disk's name: the name field up to its first NUL, decoded from
 // Shift_JIS; undecodable bytes as \xNN (and, `quoted`, '\' as "\\" and '"'

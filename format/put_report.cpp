@@ -1,6 +1,6 @@
-#include "put_report.h"
+#include "format/put_report.h"
 
-#include "string_format.h"
+#include "text/string_format.h"
 
 using d88text::format;
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "put_back.h"
+#include "disk/put_back.h"
 
 [[nodiscard]] std::string putReport(const PutPlan& plan, bool dryRun);
 // The same report handed to `write` line by line, so that the report of

@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "extract_file.h"
-#include "file_tables.h"
-#include "fuzz_support.h"
-#include "listing.h"
-#include "listing_json.h"
-#include "listing_text.h"
+#include "disk/file_tables.h"
+#include "disk/listing.h"
+#include "extract/extract_file.h"
+#include "format/listing_json.h"
+#include "format/listing_text.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

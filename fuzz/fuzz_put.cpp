@@ -20,10 +20,10 @@
 #include <system_error>
 #include <vector>
 
-#include "chain.h"
-#include "fuzz_support.h"
-#include "listing.h"
-#include "put_back.h"
+#include "disk/chain.h"
+#include "disk/listing.h"
+#include "disk/put_back.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "d88_image.h"
-#include "fuzz_support.h"
+#include "d88/d88_image.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 namespace {
 

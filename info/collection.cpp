@@ -1,4 +1,4 @@
-#include "collection.h"
+#include "info/collection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,8 +7,8 @@
 #include <optional>
 #include <thread>
 
-#include "d88_text.h"
-#include "string_format.h"
+#include "text/d88_text.h"
+#include "text/string_format.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "chain.h"
-#include "d88_image.h"
-#include "inputs.h"
-#include "listing.h"
-#include "summary.h"
+#include "d88/d88_image.h"
+#include "disk/chain.h"
+#include "disk/listing.h"
+#include "disk/summary.h"
+#include "format/catalogue.h"
+#include "info/inputs.h"
 
 // One thread's room: the reader of the file it lists, the buffers its disks
 // are read into, and the listing reused from disk to disk.

@@ -1,7 +1,7 @@
 // d88info's help: each option's description in English and Japanese.
 #pragma once
 
-#include "help_text.h"
+#include "cli/help_text.h"
 
 namespace info_help {
 

@@ -1,11 +1,11 @@
-#include "inputs.h"
+#include "info/inputs.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <system_error>
 
-#include "platform.h"
+#include "cli/platform.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
+#include "format/catalogue.h"
 
 struct Input {
   std::filesystem::path path;

@@ -8,19 +8,19 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue.h"
-#include "collection.h"
-#include "command_line.h"
-#include "d88_text.h"
-#include "info_help.h"
-#include "inputs.h"
-#include "listing.h"
-#include "listing_json.h"
-#include "listing_text.h"
-#include "platform.h"
-#include "summary.h"
-#include "tool_messages.h"
-#include "tool_text.h"
+#include "cli/command_line.h"
+#include "cli/platform.h"
+#include "cli/tool_text.h"
+#include "disk/listing.h"
+#include "disk/summary.h"
+#include "format/catalogue.h"
+#include "format/listing_json.h"
+#include "format/listing_text.h"
+#include "info/collection.h"
+#include "info/info_help.h"
+#include "info/inputs.h"
+#include "text/d88_text.h"
+#include "text/tool_messages.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "folder_edits.h"
+#include "put/folder_edits.h"
 
 #include <cstdio>
 #include <system_error>
 
-#include "listing.h"
-#include "platform.h"
-#include "string_format.h"
+#include "cli/platform.h"
+#include "disk/listing.h"
+#include "text/string_format.h"
 
 #ifdef _WIN32
 #include <sys/stat.h>

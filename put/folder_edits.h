@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "edit_source.h"
+#include "disk/edit_source.h"
 
 class FolderEdits final : public EditSource {
  public:

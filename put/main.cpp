@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "d88_image.h"
-#include "d88_text.h"
-#include "folder_edits.h"
-#include "platform.h"
-#include "put_back.h"
-#include "put_help.h"
-#include "put_report.h"
-#include "replace_file.h"
-#include "tool_text.h"
+#include "cli/command_line.h"
+#include "cli/platform.h"
+#include "cli/tool_text.h"
+#include "d88/d88_image.h"
+#include "disk/put_back.h"
+#include "format/put_report.h"
+#include "put/folder_edits.h"
+#include "put/put_help.h"
+#include "put/replace_file.h"
+#include "text/d88_text.h"
 
 namespace {
 

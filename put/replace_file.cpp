@@ -1,4 +1,4 @@
-#include "replace_file.h"
+#include "put/replace_file.h"
 
 #include <array>
 #include <cerrno>

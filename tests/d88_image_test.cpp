@@ -1,4 +1,4 @@
-#include "d88_image.h"
+#include "d88/d88_image.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_overlay.h"
-#include "image_builder.h"
-#include "test_support.h"
+#include "builder/image_builder.h"
+#include "d88/byte_overlay.h"
+#include "tests/test_support.h"
 
 namespace {
 

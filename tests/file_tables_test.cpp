@@ -1,5 +1,5 @@
 // Finer checks of recognition and the table walk, run in-process.
-#include "file_tables.h"
+#include "disk/file_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "image_builder.h"
-#include "listing.h"
-#include "test_support.h"
+#include "builder/image_builder.h"
+#include "disk/listing.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "d88_text.h"
-#include "help_text.h"
-#include "tool_runner.h"
+#include "cli/help_text.h"
+#include "tests/tool_runner.h"
+#include "text/d88_text.h"
 
 namespace {
 

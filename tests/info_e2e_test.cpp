@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "image_builder.h"
-#include "test_support.h"
-#include "tool_runner.h"
+#include "builder/image_builder.h"
+#include "tests/test_support.h"
+#include "tests/tool_runner.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 namespace {
 

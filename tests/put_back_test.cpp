@@ -1,7 +1,7 @@
 // The put-back planner run in-process on edits held in memory: its refusals
 // and notices word for word, and the writer it is given called only for a
 // sound plan that writes.
-#include "put_back.h"
+#include "disk/put_back.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "image_builder.h"
-#include "listing.h"
-#include "string_format.h"
-#include "test_support.h"
+#include "builder/image_builder.h"
+#include "disk/listing.h"
+#include "tests/test_support.h"
+#include "text/string_format.h"
 
 namespace {
 

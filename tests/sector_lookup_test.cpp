@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "d88_image.h"
-#include "image_builder.h"
-#include "test_support.h"
+#include "builder/image_builder.h"
+#include "d88/d88_image.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 #ifdef _WIN32
 #include <process.h>

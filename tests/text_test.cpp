@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "d88_text.h"
+#include "text/d88_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>

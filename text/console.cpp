@@ -1,7 +1,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "d88_text.h"
+#include "text/d88_text.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN

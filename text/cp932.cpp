@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cp932_converter.h"
-#include "d88_text.h"
+#include "text/cp932_converter.h"
+#include "text/d88_text.h"
 
 namespace d88text {
 

@@ -1,7 +1,7 @@
 // The one place that picks the platform's converter: MultiByteToWideChar on
 // Windows, the browser's TextDecoder under Emscripten, iconv elsewhere. Each
 // hands back UTF-8 itself.
-#include "cp932_converter.h"
+#include "text/cp932_converter.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {

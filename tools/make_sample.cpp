@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image_builder.h"
+#include "builder/image_builder.h"
 
 namespace {
 

@@ -14,16 +14,16 @@
 #include <string_view>
 #include <vector>
 
-#include "catalogue.h"
-#include "d88_text.h"
-#include "listing.h"
-#include "listing_json.h"
-#include "listing_text.h"
-#include "listing_words.h"
-#include "put_back.h"
-#include "put_report.h"
-#include "string_format.h"
-#include "summary.h"
+#include "disk/listing.h"
+#include "disk/put_back.h"
+#include "disk/summary.h"
+#include "format/catalogue.h"
+#include "format/listing_json.h"
+#include "format/listing_text.h"
+#include "format/listing_words.h"
+#include "format/put_report.h"
+#include "text/d88_text.h"
+#include "text/string_format.h"
 
 namespace {
 
