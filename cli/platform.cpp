@@ -189,6 +189,37 @@ bool sameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.volume == b.volume && a.file == b.file;
 }
 
+FileStamp stampOf(std::FILE* file) {
+  if (file == nullptr) {
+    return {};
+  }
+#ifdef _WIN32
+  BY_HANDLE_FILE_INFORMATION info;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+    return {};
+  }
+  const auto size =
+      static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  const auto modified = static_cast<std::int64_t>(
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  return {true, size, modified};
+#else
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0) {
+    return {};
+  }
+  const std::int64_t modified =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return {true, static_cast<std::int64_t>(info.st_size), modified};
+#endif
+}
+
+bool sameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.known && b.known && a.size == b.size && a.modified == b.modified;
+}
+
 StartDirectory::~StartDirectory() {
 #ifndef _WIN32
   if (handle_ >= 0) {

@@ -47,6 +47,18 @@ struct FileIdentity {
 [[nodiscard]] FileIdentity identityOf(const std::filesystem::path& path);
 [[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
+// What shows that a file changed between two looks at it: its size and the
+// time it was last modified (nanoseconds on POSIX, 100 ns units on Windows).
+struct FileStamp {
+  bool known = false;
+  std::int64_t size = 0;
+  std::int64_t modified = 0;
+};
+
+[[nodiscard]] FileStamp stampOf(std::FILE* file);
+// Both known and equal: as far as can be told, the file did not change.
+[[nodiscard]] bool sameStamp(const FileStamp& a, const FileStamp& b);
+
 // The folder the run started in, kept so that the run can go back to it
 // after each disk whatever the length of its path: a search-only handle on
 // POSIX, the path on Windows or when no handle can be had.

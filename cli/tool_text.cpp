@@ -44,6 +44,10 @@ void writeResult(std::string_view utf8) {
   }
 }
 
+bool resultFailing() {
+  return resultError != 0 || std::ferror(stdout) != 0;
+}
+
 bool resultWritten(const char* what, const std::string& remark) {
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

@@ -22,4 +22,8 @@ void writeOpenError();
 //   error and returns false.
 void ignoreBrokenPipe();
 void writeResult(std::string_view utf8);
+// Whether a write of the result has failed so far, standard output's error
+// flag included (a buffered write fails only when the buffer goes out): a
+// run that writes much can stop at once instead of reading on.
+[[nodiscard]] bool resultFailing();
 [[nodiscard]] bool resultWritten(const char* what, const std::string& remark = {});

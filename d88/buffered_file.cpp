@@ -50,6 +50,9 @@ bool BufferedFile::adopt(std::FILE* file) {
   }
   file_ = file;
   size_ = sizeOf(file_);
+  openedSize_ = size_;
+  cameShort_ = false;
+  hostBytesRead_ = 0;
   return true;
 }
 
@@ -77,12 +80,17 @@ std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
   // A read that goes on where the last one ended needs no seek.
   if (position != filePosition_ && !seekTo(file_, position)) {
     filePosition_ = -1;
+    cameShort_ = cameShort_ || (count > 0 && position < openedSize_);
     return 0;
   }
   const auto got =
       static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
   // After a failed read the stream's position is unknown.
   filePosition_ = got == count ? position + got : -1;
+  hostBytesRead_ += got;
+  if (got < std::clamp<std::int64_t>(openedSize_ - position, 0, count)) {
+    cameShort_ = true;
+  }
   return got;
 }
 

@@ -42,6 +42,13 @@ class BufferedFile {
   // How many reads so far met laid bytes.
   [[nodiscard]] std::uint64_t overlaidReads() const { return overlaidReads_; }
 
+  // Whether a read since the file was opened came back with fewer bytes than
+  // the size the file had then holds at its position: the file was cut
+  // short, or could not be read, under the reader.
+  [[nodiscard]] bool readCameShort() const { return cameShort_; }
+  // The bytes read from the host file since it was opened, refills included.
+  [[nodiscard]] std::int64_t hostBytesRead() const { return hostBytesRead_; }
+
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
 
@@ -65,6 +72,9 @@ class BufferedFile {
   // Where the stream stands after the last read (-1: unknown).
   std::int64_t filePosition_ = -1;
   std::int64_t size_ = 0;
+  std::int64_t openedSize_ = 0;
+  bool cameShort_ = false;
+  std::int64_t hostBytesRead_ = 0;
   const ByteOverlay* overlay_ = nullptr;
   std::uint64_t overlaidReads_ = 0;
   std::array<Block, kBlocks> blocks_{};

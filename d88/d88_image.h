@@ -139,6 +139,11 @@ class D88Image {
     return file_.readAt(position, dest, count);
   }
   [[nodiscard]] std::int64_t fileSize() const { return file_.size(); }
+  // Whether a read came back short of the size the file had when it was
+  // opened: the file changed (or failed) under the reads.
+  [[nodiscard]] bool readCameShort() const { return file_.readCameShort(); }
+  // The bytes read from the host file since it was opened.
+  [[nodiscard]] std::int64_t hostBytesRead() const { return file_.hostBytesRead(); }
   // How many reads so far met bytes of the overlay.
   [[nodiscard]] std::uint64_t overlaidReads() const { return file_.overlaidReads(); }
 
@@ -202,7 +207,15 @@ class D88Image {
   WalkEnd walkTrack(std::int64_t start, Visit&& visit);
   const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
-  [[nodiscard]] std::optional<std::int64_t> walkToSector(std::int64_t start, std::uint32_t key);
+  // A record found by its ID: its header's position and its data length.
+  struct FoundRecord {
+    std::int64_t position = 0;
+    std::int32_t dataLength = 0;
+  };
+  [[nodiscard]] std::optional<FoundRecord> walkToSector(std::int64_t start, std::uint32_t key);
+  [[nodiscard]] std::optional<FoundRecord> findRecord(std::int32_t track, std::int32_t c,
+                                                      std::int32_t h, std::int32_t r,
+                                                      std::int32_t n);
   // Steps through a chain: step(track, c, h, r, chainOffset, size) returns
   // the bytes it got, and fewer than size ends the chain.
   template <typename Step>

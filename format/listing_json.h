@@ -9,7 +9,7 @@
 
 #include "disk/listing.h"
 
-inline constexpr int kJsonSchemaVersion = 5;
+inline constexpr int kJsonSchemaVersion = 6;
 
 // The names of a record's numbers, as the JSON array of recordFields.
 [[nodiscard]] std::string jsonRecordFieldsText();

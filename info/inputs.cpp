@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/platform.h"
+#include "text/d88_text.h"
 
 namespace {
 
@@ -13,21 +14,10 @@ namespace fs = std::filesystem;
 
 constexpr std::array<const char*, 5> kD88Extensions{".d88", ".d77", ".d68", ".88d", ".d98"};
 
-// Control characters would break the line a path is shown on.
+// A path as its row and its JSON show it: one path, one text, and no
+// control character to break a line.
 std::string shownPath(const std::string& utf8) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : utf8) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return d88text::escapeHostText(utf8);
 }
 
 Input fileInput(const fs::path& path) {
@@ -65,11 +55,17 @@ void walk(const fs::path& folder, std::vector<Input>& inputs) {
 }  // namespace
 
 bool isD88Name(const fs::path& name) {
-  std::string extension = platform::utf8Path(name.extension());
-  std::transform(extension.begin(), extension.end(), extension.begin(), [](char ch) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  // The name's own ending: ".d88" alone has no extension to the library (it
+  // is a hidden file's name), yet it ends in ".d88" like any other.
+  const std::string text = platform::utf8Path(name.filename());
+  return std::any_of(kD88Extensions.begin(), kD88Extensions.end(), [&text](const char* extension) {
+    const std::size_t length = std::char_traits<char>::length(extension);
+    return text.size() >= length &&
+           std::equal(extension, extension + length, text.end() - static_cast<std::ptrdiff_t>(length),
+                      [](char a, char b) {
+                        return a == std::tolower(static_cast<unsigned char>(b));
+                      });
   });
-  return std::find(kD88Extensions.begin(), kD88Extensions.end(), extension) != kD88Extensions.end();
 }
 
 std::vector<Input> collectInputs(const std::vector<std::string>& paths, bool recursive) {

@@ -10,7 +10,7 @@
 
 struct Input {
   std::filesystem::path path;
-  std::string shown;  // UTF-8, control characters as \xNN
+  std::string shown;  // as escapeHostText shows it
   // CannotList for a folder of the walk that could not be listed (its files
   // after the failure are missing), with the system's reason.
   InputFailure failure = InputFailure::None;

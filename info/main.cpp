@@ -44,47 +44,48 @@ struct Options {
 d88::D88Image image;
 TableBuffers tables;
 ExtractBuffer chainBuffer;
+DiskListing oneDisk;
 
-// One D88 file, as before collections: the listing streamed disk by disk,
-// nothing but the open error when it cannot be opened.
+// One D88 file, as before collections: the text streamed disk by disk, the
+// JSON document written whole once the file is known not to have changed,
+// nothing but the open error when it cannot be opened. A file that changed
+// under the reads (a header or a read cut short, another size or time of
+// change at the end) ends the run with the changed error: the text stops
+// where it is, the JSON is not written at all.
 int listOneFile(const std::filesystem::path& path, bool json) {
-  if (!image.openFile(platform::openInput(path))) {
+  std::FILE* file = platform::openInput(path);
+  const platform::FileStamp before = platform::stampOf(file);
+  if (!image.openFile(file)) {
     writeOpenError();
     return 1;
   }
-  // The scan counts only disks whose header the file holds whole: a header
-  // that cannot be read again means the file changed under the listing,
-  // which then stops where it is.
-  bool changed = false;
+  const DiskBuffers buffers{tables, chainBuffer.data()};
+  bool unchanged = true;
+  std::string document;
   if (json) {
-    writeResult(jsonDocumentStart());
-    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
-      changed = changed || !disk.headerComplete;
-      if (changed) {
-        return;
-      }
+    document = jsonDocumentStart();
+    unchanged = describeUnchanged(image, buffers, oneDisk, {}, [&document](const DiskListing& disk) {
       if (disk.index > 0) {
-        writeResult(kJsonDiskSeparator);
+        document += kJsonDiskSeparator;
       }
-      writeResult(formatDiskJson(disk));
+      document += formatDiskJson(disk);
     });
-    if (!changed) {
-      writeResult(jsonDocumentEnd());
-    }
+    document += jsonDocumentEnd();
   } else if (image.diskCount() == 0) {
     writeResult(kNoDiskImageText);
   } else {
-    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
-      changed = changed || !disk.headerComplete;
-      if (!changed) {
-        writeResult(formatDiskText(disk));
-      }
-    });
+    unchanged = describeUnchanged(image, buffers, oneDisk, {},
+                                  [](const DiskListing& disk) { writeResult(formatDiskText(disk)); });
+  }
+  // The image still holds the file open: its stamp now against the start.
+  unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
+  if (json && unchanged) {
+    writeResult(document);
   }
   if (!resultWritten("listing")) {
     return 1;
   }
-  if (changed) {
+  if (!unchanged) {
     d88text::writeText(stderr, kChangedText);
     return 1;
   }
@@ -93,7 +94,9 @@ int listOneFile(const std::filesystem::path& path, bool json) {
 
 enum class Output { Text, Json, SummaryText, SummaryJson };
 
-// Lists one input of a collection whole, with the thread's reader.
+// Lists one input of a collection whole, with the thread's reader. A file
+// that changed while it was read (see listOneFile) is a failed input: no
+// JSON line of its listing, no row of its counts.
 FileResult listInput(Reader& reader, const Input& input, Output output) {
   FileResult result;
   if (output == Output::Text) {
@@ -105,41 +108,44 @@ FileResult listInput(Reader& reader, const Input& input, Output output) {
     return result;
   }
   d88::D88Image& d88 = reader.image;
-  if (!d88.openFile(platform::openInput(input.path))) {
+  std::FILE* file = platform::openInput(input.path);
+  const platform::FileStamp before = platform::stampOf(file);
+  if (!d88.openFile(file)) {
     result.failure = InputFailure::CannotOpen;
     result.err = input.shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
     return result;
   }
   result.bytes = d88.fileSize();
-  const bool summary = output == Output::SummaryText || output == Output::SummaryJson;
   std::string listing = output == Output::Json ? jsonLineStart(input.shown) : std::string();
-  if (output == Output::Text && d88.diskCount() == 0) {
-    listing = kNoDiskImageText;
-  }
-  for (std::int32_t index = 0; index < d88.diskCount(); ++index) {
-    describeDisk(d88, index, reader.buffers(), reader.disk,
-                 summary ? kSummaryParts : DescribeParts{});
-    // A header found by the scan that no longer reads whole: the file changed.
-    if (!reader.disk.headerComplete) {
-      result.failure = InputFailure::Changed;
-      result.err = "error: " + input.shown + " changed while d88info read it\n";
-      break;
+  bool unchanged = true;
+  if (output == Output::SummaryText || output == Output::SummaryJson) {
+    unchanged = summariseImage(d88, reader.buffers(), reader.disk, result.summary);
+  } else {
+    if (output == Output::Text && d88.diskCount() == 0) {
+      listing = kNoDiskImageText;
     }
-    result.summary.add(reader.disk);
-    if (output == Output::Text) {
-      listing += formatDiskText(reader.disk);
-    } else if (output == Output::Json) {
-      listing += (index > 0 ? kJsonLineDiskSeparator : "") + formatDiskJson(reader.disk);
-    }
+    unchanged = describeUnchanged(d88, reader.buffers(), reader.disk, {},
+                                  [&listing, output](const DiskListing& disk) {
+                                    if (output == Output::Text) {
+                                      listing += formatDiskText(disk);
+                                    } else {
+                                      listing += (disk.index > 0 ? kJsonLineDiskSeparator : "") +
+                                                 formatDiskJson(disk);
+                                    }
+                                  });
   }
+  unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
   // Closes the file: a collection may hold more files than may be open.
   (void)d88.open(nullptr);
+  if (!unchanged) {
+    result.failure = InputFailure::Changed;
+    result.summary = {};
+    result.err = "error: " + input.shown + " changed while d88info read it\n";
+  }
   if (output == Output::Json) {
-    result.out = result.failure == InputFailure::None
-                     ? listing + jsonLineEnd()
-                     : jsonFailureLine(input.shown, result.failure);
+    result.out = unchanged ? listing + jsonLineEnd() : std::string();
   } else if (output == Output::Text) {
-    // The disks before the change are listed, as for one file.
+    // The disks read before the change was seen are listed, as for one file.
     result.out += listing;
   }
   return result;
@@ -178,6 +184,9 @@ int listCollection(const Options& options, std::size_t threads) {
         } else if (output == Output::SummaryJson) {
           result.out = ok ? summaryJsonLine(input.shown, result.summary)
                           : jsonFailureLine(input.shown, result.failure);
+        } else if (output == Output::Json && !ok) {
+          // Every failed input has its line, as in the summary.
+          result.out = jsonFailureLine(input.shown, result.failure);
         }
         if (sharedTerminal || !result.err.empty()) {
           progress.clear();
@@ -188,13 +197,22 @@ int listCollection(const Options& options, std::size_t threads) {
           d88text::writeText(stderr, result.err);
         }
         progress.advance(result.bytes);
+        // Output that cannot be written ends the run: nothing more is read.
+        return !resultFailing();
       });
-  if (output == Output::SummaryText) {
-    writeResult(table.total(static_cast<std::int64_t>(inputs.size()), failed, total));
-  } else if (output == Output::SummaryJson) {
-    writeResult(summaryJsonTotal(static_cast<std::int64_t>(inputs.size()), failed, total));
+  // The total starts a line of its own, not the progress line's.
+  if (sharedTerminal || resultFailing()) {
+    progress.clear();
   }
-  progress.finish();
+  // A run stopped by its output has no total and no last progress line.
+  if (!resultFailing()) {
+    if (output == Output::SummaryText) {
+      writeResult(table.total(static_cast<std::int64_t>(inputs.size()), failed, total));
+    } else if (output == Output::SummaryJson) {
+      writeResult(summaryJsonTotal(static_cast<std::int64_t>(inputs.size()), failed, total));
+    }
+    progress.finish();
+  }
   if (!resultWritten("listing")) {
     return 1;
   }
@@ -211,7 +229,7 @@ int main(int argc, char** argv) {
   prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info", language);
   Options options;
   app.add_flag("--json", options.json, info_help::kJson.in(language));
-  static_assert(kJsonSchemaVersion == 5, "the help names the schema version");
+  static_assert(kJsonSchemaVersion == 6, "the help names the schema version");
   app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
   app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
   numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N", 1,

@@ -36,7 +36,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":5,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":6,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -508,7 +508,7 @@ TEST_F(InfoTest, CommandLine) {
       "Options:\n"
       "  --help              this text\n"
       "  --version           the version\n"
-      "  --json              one JSON document (schema 5) instead of text; one line a file for "
+      "  --json              one JSON document (schema 6) instead of text; one line a file for "
       "several\n"
       "  --summary           one row a file and a total, not the listings\n"
       "  -r                  walk the folders among the PATHs for D88 files\n"
@@ -718,12 +718,12 @@ TEST_F(CollectionTest, FilesInTheOrderGiven) {
   const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
   EXPECT_EQ(summary.status, 1);
   EXPECT_EQ(summary.out,
-            text(R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+            text(R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
                  R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"
-                 R"({"schema":5,"path":"missing.d88","error":"cannotOpen"})"
+                 R"({"schema":6,"path":"missing.d88","error":"cannotOpen"})"
                  "\n"
-                 R"({"schema":5,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"({"schema":6,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
                  R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"));
 }
@@ -964,21 +964,21 @@ TEST_F(CollectionTest, FolderThatCannotBeListedFails) {
        "total                        5        1        2               2       21           1   "
        "     7  (5 files, 1 failed)\n"},
       {"--summary --json",
-       R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+       R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
        R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
+       R"({"schema":6,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
        R"("notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":6,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":1,"files":3,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":6,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":0,"files":11,"incomplete":1,"skipped":7})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/locked","error":"cannotList"})"
+       R"({"schema":6,"path":"tree/sub/locked","error":"cannotList"})"
        "\n"
-       R"({"schema":5,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
+       R"({"schema":6,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
        R"("dataDisks":2,"notRecognised":2,"files":21,"incomplete":1,"skipped":7})"
        "\n"}};
   for (const Case& c : cases) {

@@ -583,14 +583,10 @@ std::string catalogueAdd(const std::string& shown) {
   filesOfDisk = -1;
   ListingSummary summary;
   DiskListing disk;
-  for (std::int32_t index = 0; index < file.diskCount(); ++index) {
-    describeDisk(file, index, buffers, disk, kSummaryParts);
-    // A header the scan found that does not read whole, as d88info counts it.
-    if (!disk.headerComplete) {
-      ++catalogueFailed;
-      return jsonFailureLine(shown, InputFailure::Changed);
-    }
-    summary.add(disk);
+  // A file that changed while it was read, as d88info counts it.
+  if (!summariseImage(file, buffers, disk, summary)) {
+    ++catalogueFailed;
+    return jsonFailureLine(shown, InputFailure::Changed);
   }
   catalogueTotal += summary;
   return summaryJsonLine(shown, summary);
