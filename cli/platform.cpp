@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,9 +11,13 @@
 #include <io.h>
 #include <shellapi.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #endif
 
 namespace platform {
@@ -43,6 +48,10 @@ FileIdentity identityOfHandle(HANDLE handle) {
 FileIdentity identityOfStat(const struct stat& info) {
   return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
+#endif
+
+#ifndef _WIN32
+std::FILE* openInputAt(int folder, const char* name);
 #endif
 
 }  // namespace
@@ -133,9 +142,17 @@ std::FILE* openInput(const std::filesystem::path& path) {
   }
   return file;
 #else
+  return openInputAt(AT_FDCWD, path.c_str());
+#endif
+}
+
+#ifndef _WIN32
+namespace {
+
+std::FILE* openInputAt(int folder, const char* name) {
   // Opening a named pipe for reading waits for a writer, which may never
   // come: opened without waiting, and then refused.
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int descriptor = openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
     return nullptr;
   }
@@ -152,8 +169,10 @@ std::FILE* openInput(const std::filesystem::path& path) {
   }
   // A folder that opens for reading is turned away by the reader.
   return file;
-#endif
 }
+
+}  // namespace
+#endif
 
 FileIdentity identityOf(std::FILE* file) {
   if (file == nullptr) {
@@ -219,6 +238,151 @@ FileStamp stampOf(std::FILE* file) {
 bool sameStamp(const FileStamp& a, const FileStamp& b) {
   return a.known && b.known && a.size == b.size && a.modified == b.modified;
 }
+
+Folder::Folder(Folder&& other) noexcept {
+  *this = std::move(other);
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+#ifdef _WIN32
+    path_ = std::move(other.path_);
+    open_ = other.open_;
+    other.open_ = false;
+#else
+    if (handle_ >= 0) {
+      close(handle_);
+    }
+    handle_ = other.handle_;
+    other.handle_ = -1;
+#endif
+  }
+  return *this;
+}
+
+Folder::~Folder() {
+#ifndef _WIN32
+  if (handle_ >= 0) {
+    close(handle_);
+  }
+#endif
+}
+
+bool Folder::isOpen() const {
+#ifdef _WIN32
+  return open_;
+#else
+  return handle_ >= 0;
+#endif
+}
+
+#ifdef _WIN32
+Folder Folder::open(const std::filesystem::path& path, std::error_code& error) {
+  Folder folder;
+  error.clear();
+  if (!std::filesystem::is_directory(path, error)) {
+    if (!error) {
+      error = std::make_error_code(std::errc::not_a_directory);
+    }
+    return folder;
+  }
+  folder.path_ = path;
+  folder.open_ = true;
+  return folder;
+}
+
+Folder Folder::child(const std::string& name, std::error_code& error) const {
+  return open(path_ / std::filesystem::u8path(name), error);
+}
+
+std::vector<FolderEntry> Folder::entries(std::error_code& error) const {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<fs::path, FolderEntry>> found;
+  error.clear();
+  for (fs::directory_iterator entry(path_, error), end; !error && entry != end;
+       entry.increment(error)) {
+    std::error_code ignored;
+    const fs::path& path = entry->path();
+    const bool folder = fs::is_directory(fs::symlink_status(path, ignored));
+    found.push_back({path.filename(),
+                     {path.filename().u8string(), folder, folder || fs::is_directory(path, ignored)}});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first.native() < b.first.native(); });
+  std::vector<FolderEntry> out;
+  for (auto& [path, entry] : found) {
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+std::FILE* Folder::openInput(const std::string& name) const {
+  return platform::openInput(path_ / std::filesystem::u8path(name));
+}
+#else
+Folder Folder::open(const std::filesystem::path& path, std::error_code& error) {
+  Folder folder;
+  folder.handle_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  error = folder.handle_ < 0 ? std::error_code(errno, std::generic_category()) : std::error_code();
+  return folder;
+}
+
+Folder Folder::child(const std::string& name, std::error_code& error) const {
+  Folder folder;
+  folder.handle_ = openat(handle_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  error = folder.handle_ < 0 ? std::error_code(errno, std::generic_category()) : std::error_code();
+  return folder;
+}
+
+std::vector<FolderEntry> Folder::entries(std::error_code& error) const {
+  std::vector<FolderEntry> out;
+  error.clear();
+  // The stream takes its own handle, and closes it.
+  const int own = dup(handle_);
+  DIR* stream = own >= 0 ? fdopendir(own) : nullptr;
+  if (stream == nullptr) {
+    error = std::error_code(errno, std::generic_category());
+    if (own >= 0) {
+      close(own);
+    }
+    return out;
+  }
+  rewinddir(stream);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(stream);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        error = std::error_code(errno, std::generic_category());
+      }
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    FolderEntry found{name, false, false};
+    struct stat info {};
+    // The entry's own kind: a link is looked through only to tell whether it
+    // leads to a folder.
+    if (fstatat(handle_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      found.folder = S_ISDIR(info.st_mode);
+      found.leadsToFolder = found.folder || (S_ISLNK(info.st_mode) &&
+                                             fstatat(handle_, name.c_str(), &info, 0) == 0 &&
+                                             S_ISDIR(info.st_mode));
+    }
+    out.push_back(std::move(found));
+  }
+  closedir(stream);
+  std::sort(out.begin(), out.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return out;
+}
+
+std::FILE* Folder::openInput(const std::string& name) const {
+  return openInputAt(handle_, name.c_str());
+}
+#endif
 
 StartDirectory::~StartDirectory() {
 #ifndef _WIN32

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -58,6 +59,47 @@ struct FileStamp {
 [[nodiscard]] FileStamp stampOf(std::FILE* file);
 // Both known and equal: as far as can be told, the file did not change.
 [[nodiscard]] bool sameStamp(const FileStamp& a, const FileStamp& b);
+
+// One entry of a folder: its name (UTF-8 on Windows, the bytes elsewhere),
+// whether it is a folder itself (a link to one is not) and whether it leads
+// to a folder (through links too).
+struct FolderEntry {
+  std::string name;
+  bool folder = false;
+  bool leadsToFolder = false;
+};
+
+// A folder held open by its handle on POSIX, so that its entries can be
+// listed and opened however long its path has grown; its path on Windows.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  ~Folder();
+
+  // A folder given by its path (links followed); `error` says why not.
+  [[nodiscard]] static Folder open(const std::filesystem::path& path, std::error_code& error);
+  // A folder in this one, by name; a link is not followed.
+  [[nodiscard]] Folder child(const std::string& name, std::error_code& error) const;
+  [[nodiscard]] bool isOpen() const;
+  // The entries but "." and "..", sorted by the bytes of their names (by
+  // UTF-16 units on Windows, as it stores them). `error` tells of a failure
+  // part way, and the entries are then those read before it.
+  [[nodiscard]] std::vector<FolderEntry> entries(std::error_code& error) const;
+  // openInput for an entry of this folder.
+  [[nodiscard]] std::FILE* openInput(const std::string& name) const;
+
+ private:
+#ifdef _WIN32
+  std::filesystem::path path_;
+  bool open_ = false;
+#else
+  int handle_ = -1;
+#endif
+};
 
 // The folder the run started in, kept so that the run can go back to it
 // after each disk whatever the length of its path: a search-only handle on

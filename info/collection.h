@@ -24,6 +24,7 @@ struct Reader {
   TableBuffers tables;
   std::unique_ptr<ExtractBuffer> chain = std::make_unique<ExtractBuffer>();
   DiskListing disk;
+  OpenFolder folder;
 
   [[nodiscard]] DiskBuffers buffers() { return {tables, chain->data()}; }
 };
@@ -31,6 +32,7 @@ struct Reader {
 // What one input gives: its text for standard output and standard error,
 // its counts, and whether it failed.
 struct FileResult {
+  std::string shown;  // the input's path as shown
   std::string out;
   std::string err;
   ListingSummary summary;

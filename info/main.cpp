@@ -97,26 +97,28 @@ enum class Output { Text, Json, SummaryText, SummaryJson };
 // Lists one input of a collection whole, with the thread's reader. A file
 // that changed while it was read (see listOneFile) is a failed input: no
 // JSON line of its listing, no row of its counts.
-FileResult listInput(Reader& reader, const Input& input, Output output) {
+FileResult listInput(const Inputs& inputs, Reader& reader, const Input& input, Output output) {
   FileResult result;
+  result.shown = inputs.shown(input);
+  const std::string& shown = result.shown;
   if (output == Output::Text) {
-    result.out = "== " + input.shown + "\n";
+    result.out = "== " + shown + "\n";
   }
   if (input.failure != InputFailure::None) {
     result.failure = input.failure;
-    result.err = "error: cannot list the folder " + input.shown + ": " + input.reason + "\n";
+    result.err = "error: cannot list the folder " + shown + ": " + input.reason + "\n";
     return result;
   }
   d88::D88Image& d88 = reader.image;
-  std::FILE* file = platform::openInput(input.path);
+  std::FILE* file = inputs.openFile(input, reader.folder);
   const platform::FileStamp before = platform::stampOf(file);
   if (!d88.openFile(file)) {
     result.failure = InputFailure::CannotOpen;
-    result.err = input.shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
+    result.err = shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
     return result;
   }
   result.bytes = d88.fileSize();
-  std::string listing = output == Output::Json ? jsonLineStart(input.shown) : std::string();
+  std::string listing = output == Output::Json ? jsonLineStart(shown) : std::string();
   bool unchanged = true;
   if (output == Output::SummaryText || output == Output::SummaryJson) {
     unchanged = summariseImage(d88, reader.buffers(), reader.disk, result.summary);
@@ -140,7 +142,7 @@ FileResult listInput(Reader& reader, const Input& input, Output output) {
   if (!unchanged) {
     result.failure = InputFailure::Changed;
     result.summary = {};
-    result.err = "error: " + input.shown + " changed while d88info read it\n";
+    result.err = "error: " + shown + " changed while d88info read it\n";
   }
   if (output == Output::Json) {
     result.out = unchanged ? listing + jsonLineEnd() : std::string();
@@ -153,25 +155,24 @@ FileResult listInput(Reader& reader, const Input& input, Output output) {
 
 // Lists or sums up every input, in the order given; 1 when any failed.
 int listCollection(const Options& options, std::size_t threads) {
-  const std::vector<Input> inputs = collectInputs(options.paths, options.recursive);
+  const Inputs inputs = collectInputs(options.paths, options.recursive);
   const Output output = options.summary ? (options.json ? Output::SummaryJson : Output::SummaryText)
                                         : (options.json ? Output::Json : Output::Text);
-  std::size_t pathWidth = 0;
-  for (const Input& input : inputs) {
-    pathWidth = std::max(pathWidth, d88text::displayWidth(input.shown));
-  }
-  const SummaryTable table(pathWidth);
+  const SummaryTable table(inputs.widestShown);
   if (output == Output::SummaryText) {
     writeResult(table.header());
   }
-  Progress progress(inputs.size(), inputs.size() > kProgressInputs && platform::isTerminal(stderr));
+  const std::size_t count = inputs.files.size();
+  Progress progress(count, count > kProgressInputs && platform::isTerminal(stderr));
   const bool sharedTerminal = platform::isTerminal(stdout) && platform::isTerminal(stderr);
   ListingSummary total;
   std::int64_t failed = 0;
   listInOrder(
-      inputs, threads, options.summary ? threads * kSummaryWindowPerThread : threads,
-      [output](Reader& reader, const Input& input) { return listInput(reader, input, output); },
-      [&](const Input& input, FileResult& result) {
+      inputs.files, threads, options.summary ? threads * kSummaryWindowPerThread : threads,
+      [&inputs, output](Reader& reader, const Input& input) {
+        return listInput(inputs, reader, input, output);
+      },
+      [&](const Input&, FileResult& result) {
         const bool ok = result.failure == InputFailure::None;
         failed += ok ? 0 : 1;
         // A file that changed while it was read counts for nothing.
@@ -179,14 +180,14 @@ int listCollection(const Options& options, std::size_t threads) {
           total += result.summary;
         }
         if (output == Output::SummaryText) {
-          result.out = ok ? table.row(input.shown, result.summary)
-                          : table.failedRow(input.shown, result.failure);
+          result.out = ok ? table.row(result.shown, result.summary)
+                          : table.failedRow(result.shown, result.failure);
         } else if (output == Output::SummaryJson) {
-          result.out = ok ? summaryJsonLine(input.shown, result.summary)
-                          : jsonFailureLine(input.shown, result.failure);
+          result.out = ok ? summaryJsonLine(result.shown, result.summary)
+                          : jsonFailureLine(result.shown, result.failure);
         } else if (output == Output::Json && !ok) {
           // Every failed input has its line, as in the summary.
-          result.out = jsonFailureLine(input.shown, result.failure);
+          result.out = jsonFailureLine(result.shown, result.failure);
         }
         if (sharedTerminal || !result.err.empty()) {
           progress.clear();
@@ -207,9 +208,9 @@ int listCollection(const Options& options, std::size_t threads) {
   // A run stopped by its output has no total and no last progress line.
   if (!resultFailing()) {
     if (output == Output::SummaryText) {
-      writeResult(table.total(static_cast<std::int64_t>(inputs.size()), failed, total));
+      writeResult(table.total(static_cast<std::int64_t>(count), failed, total));
     } else if (output == Output::SummaryJson) {
-      writeResult(summaryJsonTotal(static_cast<std::int64_t>(inputs.size()), failed, total));
+      writeResult(summaryJsonTotal(static_cast<std::int64_t>(count), failed, total));
     }
     progress.finish();
   }
