@@ -220,9 +220,9 @@ FileStamp stampOf(std::FILE* file) {
   }
   const auto size =
       static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
-  const auto modified = static_cast<std::int64_t>(
-      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-      info.ftLastWriteTime.dwLowDateTime);
+  const auto modified =
+      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
   return {true, size, modified};
 #else
   struct stat info {};
@@ -304,8 +304,9 @@ std::vector<FolderEntry> Folder::entries(std::error_code& error) const {
     std::error_code ignored;
     const fs::path& path = entry->path();
     const bool folder = fs::is_directory(fs::symlink_status(path, ignored));
-    found.push_back({path.filename(),
-                     {path.filename().u8string(), folder, folder || fs::is_directory(path, ignored)}});
+    found.push_back(
+        {path.filename(),
+         {path.filename().u8string(), folder, folder || fs::is_directory(path, ignored)}});
   }
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return a.first.native() < b.first.native(); });
@@ -367,9 +368,9 @@ std::vector<FolderEntry> Folder::entries(std::error_code& error) const {
     // leads to a folder.
     if (fstatat(handle_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
       found.folder = S_ISDIR(info.st_mode);
-      found.leadsToFolder = found.folder || (S_ISLNK(info.st_mode) &&
-                                             fstatat(handle_, name.c_str(), &info, 0) == 0 &&
-                                             S_ISDIR(info.st_mode));
+      found.leadsToFolder =
+          found.folder || (S_ISLNK(info.st_mode) && fstatat(handle_, name.c_str(), &info, 0) == 0 &&
+                           S_ISDIR(info.st_mode));
     }
     out.push_back(std::move(found));
   }

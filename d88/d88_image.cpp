@@ -242,8 +242,7 @@ const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
   return map;
 }
 
-std::optional<D88Image::FoundRecord> D88Image::walkToSector(std::int64_t start,
-                                                            std::uint32_t key) {
+std::optional<D88Image::FoundRecord> D88Image::walkToSector(std::int64_t start, std::uint32_t key) {
   std::optional<FoundRecord> found;
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     if (SectorIdIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {

@@ -130,8 +130,7 @@ bool changedWhileRead(const d88::D88Image& image, const DiskListing& disk) {
 }
 
 bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers, DiskListing& disk,
-                       DescribeParts parts,
-                       const std::function<void(const DiskListing&)>& visit) {
+                       DescribeParts parts, const std::function<void(const DiskListing&)>& visit) {
   for (std::int32_t index = 0; index < image.diskCount(); ++index) {
     describeDisk(image, index, buffers, disk, parts);
     if (changedWhileRead(image, disk)) {

@@ -41,8 +41,9 @@ ListingSummary& ListingSummary::operator+=(const ListingSummary& other) {
 bool summariseImage(d88::D88Image& image, const DiskBuffers& buffers, DiskListing& disk,
                     ListingSummary& summary) {
   summary = {};
-  const bool whole = describeUnchanged(image, buffers, disk, kSummaryParts,
-                                       [&summary](const DiskListing& listed) { summary.add(listed); });
+  const bool whole =
+      describeUnchanged(image, buffers, disk, kSummaryParts,
+                        [&summary](const DiskListing& listed) { summary.add(listed); });
   if (!whole) {
     summary = {};
   }

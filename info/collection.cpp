@@ -30,9 +30,8 @@ class OrderedResults {
   // when every input is taken.
   std::optional<std::size_t> claim() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] {
-      return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size();
-    });
+    changed_.wait(lock,
+                  [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
     if (stopped_ || next_ >= count_) {
       return std::nullopt;
     }

@@ -97,7 +97,8 @@ std::FILE* Inputs::openFile(const Input& input, OpenFolder& open) const {
       chain.push_back(at);
     }
     std::error_code error;
-    platform::Folder held = platform::Folder::open(platform::pathFromUtf8(folders[chain.back()].name), error);
+    platform::Folder held =
+        platform::Folder::open(platform::pathFromUtf8(folders[chain.back()].name), error);
     for (auto at = chain.rbegin() + 1; !error && at != chain.rend(); ++at) {
       held = held.child(folders[*at].name, error);
     }
@@ -116,10 +117,9 @@ bool isD88Name(const std::string& name) {
   return std::any_of(kD88Extensions.begin(), kD88Extensions.end(), [&name](const char* extension) {
     const std::size_t length = std::char_traits<char>::length(extension);
     return name.size() >= length &&
-           std::equal(extension, extension + length,
-                      name.end() - static_cast<std::ptrdiff_t>(length), [](char a, char b) {
-                        return a == std::tolower(static_cast<unsigned char>(b));
-                      });
+           std::equal(
+               extension, extension + length, name.end() - static_cast<std::ptrdiff_t>(length),
+               [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
   });
 }
 

@@ -64,18 +64,20 @@ int listOneFile(const std::filesystem::path& path, bool json) {
   std::string document;
   if (json) {
     document = jsonDocumentStart();
-    unchanged = describeUnchanged(image, buffers, oneDisk, {}, [&document](const DiskListing& disk) {
-      if (disk.index > 0) {
-        document += kJsonDiskSeparator;
-      }
-      document += formatDiskJson(disk);
-    });
+    unchanged =
+        describeUnchanged(image, buffers, oneDisk, {}, [&document](const DiskListing& disk) {
+          if (disk.index > 0) {
+            document += kJsonDiskSeparator;
+          }
+          document += formatDiskJson(disk);
+        });
     document += jsonDocumentEnd();
   } else if (image.diskCount() == 0) {
     writeResult(kNoDiskImageText);
   } else {
-    unchanged = describeUnchanged(image, buffers, oneDisk, {},
-                                  [](const DiskListing& disk) { writeResult(formatDiskText(disk)); });
+    unchanged = describeUnchanged(image, buffers, oneDisk, {}, [](const DiskListing& disk) {
+      writeResult(formatDiskText(disk));
+    });
   }
   // The image still holds the file open: its stamp now against the start.
   unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
@@ -126,15 +128,14 @@ FileResult listInput(const Inputs& inputs, Reader& reader, const Input& input, O
     if (output == Output::Text && d88.diskCount() == 0) {
       listing = kNoDiskImageText;
     }
-    unchanged = describeUnchanged(d88, reader.buffers(), reader.disk, {},
-                                  [&listing, output](const DiskListing& disk) {
-                                    if (output == Output::Text) {
-                                      listing += formatDiskText(disk);
-                                    } else {
-                                      listing += (disk.index > 0 ? kJsonLineDiskSeparator : "") +
-                                                 formatDiskJson(disk);
-                                    }
-                                  });
+    unchanged = describeUnchanged(
+        d88, reader.buffers(), reader.disk, {}, [&listing, output](const DiskListing& disk) {
+          if (output == Output::Text) {
+            listing += formatDiskText(disk);
+          } else {
+            listing += (disk.index > 0 ? kJsonLineDiskSeparator : "") + formatDiskJson(disk);
+          }
+        });
   }
   unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
   // Closes the file: a collection may hold more files than may be open.

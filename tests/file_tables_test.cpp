@@ -341,8 +341,7 @@ TEST(Listing, SummaryReadsAnImageAboutOnce) {
     // Blocks of 16 KiB read whole: a small image may be read in more than
     // its size, never in more than three times it.
     EXPECT_LE(image.hostBytesRead(), std::max<std::int64_t>(3 * size, 2 * 16384))
-        << image.hostBytesRead() << " bytes read of " << size << " (" << summary.files
-        << " files)";
+        << image.hostBytesRead() << " bytes read of " << size << " (" << summary.files << " files)";
   }
 }
 

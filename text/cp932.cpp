@@ -58,7 +58,7 @@ std::size_t utf8Length(std::string_view text, std::size_t i) {
     return 1;
   }
   std::size_t length = 0;
-  unsigned char low = 0x80;  // the second byte's range, which rules out
+  unsigned char low = 0x80;   // the second byte's range, which rules out
   unsigned char high = 0xBF;  // overlong forms and surrogates
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2;
@@ -94,8 +94,9 @@ std::string escapeHostText(std::string_view bytes) {
     const std::size_t length = utf8Length(bytes, i);
     const std::string_view character = bytes.substr(i, length);
     const auto lead = static_cast<unsigned char>(bytes[i]);
-    const bool control = (length == 1 && (lead < 0x20 || lead == 0x7F)) ||
-                         (length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
+    const bool control =
+        (length == 1 && (lead < 0x20 || lead == 0x7F)) ||
+        (length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
     if (length == 0 || control) {
       // A control character's bytes, or a byte that starts none, one by one.
       const std::size_t escaped = length == 0 ? 1 : length;
