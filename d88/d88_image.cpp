@@ -50,9 +50,10 @@ bool D88Image::openFile(std::FILE* file) {
 }
 
 void D88Image::forgetIndexes() {
+  // The maps keep their room: the next disk's tracks are most often alike.
   for (std::size_t track = 0; track < sectorIndexes_.size(); ++track) {
-    sectorMaps_[track] = SectorMap{};
-    sectorIndexes_[track] = SectorIdIndex{};
+    sectorMaps_[track].forget();
+    sectorIndexes_[track].forget();
   }
 }
 

@@ -5,8 +5,7 @@
 namespace d88 {
 
 void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
-  offsets_.clear();
-  lengths_.clear();
+  slots_.clear();
   built_ = true;
   c_ = c;
   h_ = h;
@@ -19,23 +18,21 @@ bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t d
     complete_ = false;
     return false;
   }
-  if (r >= offsets_.size()) {
-    offsets_.resize(std::size_t{r} + 1, kNone);
-    lengths_.resize(std::size_t{r} + 1, 0);
+  if (r >= slots_.size()) {
+    slots_.resize(std::size_t{r} + 1);
   }
   // Only the first record of a sector number can be found.
-  if (offsets_[r] == kNone) {
-    offsets_[r] = static_cast<std::uint32_t>(relativeOffset);
-    lengths_[r] = dataLength;
+  if (slots_[r].offset == kNone) {
+    slots_[r] = {static_cast<std::uint32_t>(relativeOffset), dataLength};
   }
   return true;
 }
 
 std::optional<IndexedRecord> SectorMap::find(std::uint8_t r) const {
-  if (r >= offsets_.size() || offsets_[r] == kNone) {
+  if (r >= slots_.size() || slots_[r].offset == kNone) {
     return std::nullopt;
   }
-  return IndexedRecord{offsets_[r], lengths_[r]};
+  return IndexedRecord{slots_[r].offset, slots_[r].dataLength};
 }
 
 bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength) {

@@ -26,6 +26,11 @@ class SectorMap {
 
   // Starts an empty map for records with this C, H and N.
   void reset(std::uint8_t c, std::uint8_t h, std::uint8_t n);
+  // Back to unbuilt, keeping the room (at most 256 slots) for the next disk.
+  void forget() {
+    slots_.clear();
+    built_ = false;
+  }
   [[nodiscard]] bool isBuilt() const { return built_; }
   [[nodiscard]] bool covers(std::uint8_t c, std::uint8_t h, std::uint8_t n) const {
     return isBuilt() && c == c_ && h == h_ && n == n_;
@@ -40,8 +45,11 @@ class SectorMap {
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  std::vector<std::uint32_t> offsets_;  // by R; kNone where no record has it
-  std::vector<std::uint16_t> lengths_;  // by R, beside the offsets
+  struct Slot {
+    std::uint32_t offset = kNone;  // kNone where no record has its R
+    std::uint16_t dataLength = 0;
+  };
+  std::vector<Slot> slots_;  // by R
   bool built_ = false;
   std::uint8_t c_ = 0;
   std::uint8_t h_ = 0;
@@ -62,6 +70,12 @@ class SectorIdIndex {
   }
 
   void reserve(std::size_t records) { entries_.reserve(records); }
+  // Back to unbuilt and empty, its room given back: an index can be large.
+  void forget() {
+    std::vector<Entry>().swap(entries_);
+    complete_ = true;
+    built_ = false;
+  }
   // Records a walked record; returns false once the index cannot hold it.
   [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength);
   // Sorts the records by ID, keeping the first in stored order of each ID;
