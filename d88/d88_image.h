@@ -139,9 +139,12 @@ class D88Image {
     return file_.readAt(position, dest, count);
   }
   [[nodiscard]] std::int64_t fileSize() const { return file_.size(); }
-  // Whether a read came back short of the size the file had when it was
-  // opened: the file changed (or failed) under the reads.
-  [[nodiscard]] bool readCameShort() const { return file_.readCameShort(); }
+  // Whether the file changed under the reads since it was opened: a read
+  // came back short of the size it had then, or a disk's selection found
+  // another size.
+  [[nodiscard]] bool fileChanged() const { return file_.changedSinceOpened(); }
+  // The size the file had when it was opened, as the reads take it.
+  [[nodiscard]] std::int64_t openedSize() const { return file_.openedSize(); }
   // The bytes read from the host file since it was opened.
   [[nodiscard]] std::int64_t hostBytesRead() const { return file_.hostBytesRead(); }
   // How many reads so far met bytes of the overlay.

@@ -126,7 +126,7 @@ void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
 }
 
 bool changedWhileRead(const d88::D88Image& image, const DiskListing& disk) {
-  return !disk.headerComplete || image.readCameShort();
+  return !disk.headerComplete || image.fileChanged();
 }
 
 bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers, DiskListing& disk,

@@ -89,9 +89,10 @@ inline constexpr DescribeParts kVerdictsOnly{false, true, false, false};
 void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
                   DiskListing& disk, DescribeParts parts = {});
 // Whether the open file changed while `disk` (its last disk described) was
-// read: a header the scan found that no longer reads whole, or a read that
-// came back short of the size the file had when it was opened. A listing of
-// a file that changed is not the file's listing.
+// read: a header the scan found that no longer reads whole, or what the
+// reader saw of it (D88Image::fileChanged: a read that came back short of
+// the size the file had when it was opened, or another size at a disk's
+// selection). A listing of a file that changed is not the file's listing.
 [[nodiscard]] bool changedWhileRead(const d88::D88Image& image, const DiskListing& disk);
 // Describes each disk of the open file in file order into `disk`, handing
 // it to `visit`, until a disk shows the file changed (changedWhileRead):

@@ -46,6 +46,16 @@ TableBuffers tables;
 ExtractBuffer chainBuffer;
 DiskListing oneDisk;
 
+// Whether a file the image still holds open is as it was when it was
+// opened: its stamp now that of the start, and its size then the one the
+// reads were held to. (A size alone can come back, and a time of change can
+// stay the same over several changes, the clock's step being coarse: a file
+// cut and written again between the stamp and the reader's own look at its
+// size is seen by the size the reader took.)
+bool keptStill(const d88::D88Image& image, std::FILE* file, const platform::FileStamp& before) {
+  return platform::sameStamp(before, platform::stampOf(file)) && before.size == image.openedSize();
+}
+
 // One D88 file, as before collections: the text streamed disk by disk, the
 // JSON document written whole once the file is known not to have changed,
 // nothing but the open error when it cannot be opened. A file that changed
@@ -79,8 +89,7 @@ int listOneFile(const std::filesystem::path& path, bool json) {
       writeResult(formatDiskText(disk));
     });
   }
-  // The image still holds the file open: its stamp now against the start.
-  unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
+  unchanged = unchanged && keptStill(image, file, before);
   if (json && unchanged) {
     writeResult(document);
   }
@@ -137,7 +146,7 @@ FileResult listInput(const Inputs& inputs, Reader& reader, const Input& input, O
           }
         });
   }
-  unchanged = unchanged && platform::sameStamp(before, platform::stampOf(file));
+  unchanged = unchanged && keptStill(d88, file, before);
   // Closes the file: a collection may hold more files than may be open.
   (void)d88.open(nullptr);
   if (!unchanged) {
