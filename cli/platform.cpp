@@ -1,5 +1,6 @@
 #include "cli/platform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -16,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #endif
 
