@@ -71,17 +71,16 @@ int listOneFile(const std::filesystem::path& path, bool json) {
   }
   const DiskBuffers buffers{tables, chainBuffer.data()};
   bool unchanged = true;
-  std::string document;
+  // The document held disk by disk, each as it was formatted: no copy of
+  // the whole grows as it would in one string.
+  std::vector<std::string> document;
   if (json) {
-    document = jsonDocumentStart();
+    document.push_back(jsonDocumentStart());
     unchanged =
         describeUnchanged(image, buffers, oneDisk, {}, [&document](const DiskListing& disk) {
-          if (disk.index > 0) {
-            document += kJsonDiskSeparator;
-          }
-          document += formatDiskJson(disk);
+          document.push_back((disk.index > 0 ? kJsonDiskSeparator : "") + formatDiskJson(disk));
         });
-    document += jsonDocumentEnd();
+    document.push_back(jsonDocumentEnd());
   } else if (image.diskCount() == 0) {
     writeResult(kNoDiskImageText);
   } else {
@@ -91,7 +90,9 @@ int listOneFile(const std::filesystem::path& path, bool json) {
   }
   unchanged = unchanged && keptStill(image, file, before);
   if (json && unchanged) {
-    writeResult(document);
+    for (const std::string& part : document) {
+      writeResult(part);
+    }
   }
   if (!resultWritten("listing")) {
     return 1;
