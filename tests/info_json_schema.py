@@ -103,6 +103,15 @@ def check_collection(tool, validator, folder, documents):
         for line in walked:
             path = line.pop("path", None)
             check(line == documents.get(path), f"-r --json: {path} differs from its document")
+        # The listing as JSON Lines: the missing file's error line in its place.
+        listed, status = json_lines(tool, validator, ["--json", "-j", jobs, *given],
+                                    f"--json -j {jobs}")
+        check(status == 1, f"--json with a missing file: exit {status}")
+        check([line.get("path") for line in listed] == given, f"--json -j {jobs}: paths")
+        for path, line in zip(given, listed):
+            if path == missing:
+                check(line == {"schema": 6, "path": missing, "error": "cannotOpen"},
+                      f"--json: the missing file's line {line}")
         lines, status = json_lines(tool, validator, ["--summary", "--json", "-j", jobs, *given],
                                    f"--summary --json -j {jobs}")
         check(status == 1, f"--summary with a missing file: exit {status}")
