@@ -4,21 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include "format/listing_words.h"
+#include "text/d88_text.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string hexBytes(const std::uint8_t* bytes, std::size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    out += kHex[bytes[i] >> 4];
-    out += kHex[bytes[i] & 0x0F];
-  }
-  return out;
-}
 
 const char* walkEndKey(d88::WalkEnd end) {
   switch (end) {
@@ -117,7 +107,7 @@ std::string formatDiskJson(const DiskListing& disk) {
       {"index", disk.index}, {"offset", disk.offset}, {"headerComplete", disk.headerComplete}};
   if (disk.headerComplete) {
     json["name"] = decodedDiskName(disk, false);
-    json["nameHex"] = hexBytes(disk.nameField.data(), disk.nameField.size());
+    json["nameHex"] = d88text::hexText(disk.nameField.data(), disk.nameField.size());
     json["writeProtect"] = disk.writeProtect;
     json["mediaType"] = disk.mediaType;
     json["media"] = mediaName(disk.mediaType);

@@ -216,14 +216,6 @@ constexpr std::int32_t kHexLineBytes = 16;
 // A file's bytes for the preview, kept until the next file is opened.
 std::vector<std::uint8_t> previewBytes;
 
-std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    d88text::appendFormat(text, "%02X", static_cast<unsigned>(bytes[i]));
-  }
-  return text;
-}
-
 // Whether the bytes read as plain ASCII text (printable, tab, CR, LF).
 bool readsAsText(const std::uint8_t* bytes, std::size_t size) {
   return std::all_of(bytes, bytes + size, [](std::uint8_t byte) {
@@ -303,7 +295,7 @@ nlohmann::ordered_json diskSummary(const DiskListing& disk, std::int64_t fileSiz
   const auto pastSize = std::count_if(disk.tracks.begin(), disk.tracks.end(),
                                       [](const TrackListing& track) { return track.pastSize; });
   json["name"] = decodedDiskName(disk, true);
-  json["nameHex"] = hexOf(disk.nameField.data(), disk.nameField.size());
+  json["nameHex"] = d88text::hexText(disk.nameField.data(), disk.nameField.size());
   json["writeProtect"] = disk.writeProtect;
   json["mediaType"] = disk.mediaType;
   json["media"] = mediaName(disk.mediaType);
