@@ -45,6 +45,15 @@ static_assert(kDataLengthOffset + 2 == kSectorHeaderSize, "the data length close
 static_assert(kSectorCountOffset + 2 == kDensityOffset && kStatusOffset < kDataLengthOffset,
               "the flag bytes lie between the sector count and the data length");
 
+// A two-sided disk's tracks lie side by side in the track table: slot 2C + H
+// holds cylinder C's head H.
+[[nodiscard]] constexpr std::int32_t cylinderOfSlot(std::int32_t slot) {
+  return slot / 2;
+}
+[[nodiscard]] constexpr std::int32_t headOfSlot(std::int32_t slot) {
+  return slot % 2;
+}
+
 constexpr std::int32_t kMaxDisks = 64;
 constexpr std::int32_t kSectorIdSize = 4;      // bytes per ID in a readSectorIds list
 constexpr std::int32_t kBaseSectorSize = 128;  // sector size is kBaseSectorSize << N

@@ -276,8 +276,8 @@ struct DiskFile {
   bool writtenWithoutAll = false;  // written even without extract-all
 
   // Two sides: track 2C + H.
-  [[nodiscard]] std::int32_t cylinder() const { return track / 2; }
-  [[nodiscard]] std::int32_t head() const { return track % 2; }
+  [[nodiscard]] std::int32_t cylinder() const { return d88::cylinderOfSlot(track); }
+  [[nodiscard]] std::int32_t head() const { return d88::headOfSlot(track); }
 };
 
 [[nodiscard]] DiskFile fixedDiskFile(const DiskLayout& layout, const FixedFile& fixed);
