@@ -33,19 +33,32 @@ namespace platform {
 // its first read a folder).
 [[nodiscard]] std::FILE* openInput(const std::filesystem::path& path);
 
-// What makes a file the same file through links: device and inode on POSIX,
-// volume serial number and file index on Windows.
-struct FileIdentity {
+// What makes a file the one that was read: its identity through links
+// (device and inode on POSIX, volume serial number and file index on
+// Windows), its size and its times.
+struct FileStamp {
   bool known = false;
   std::uint64_t volume = 0;
   std::uint64_t file = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the platform's finest unit (ns, or 100 ns)
+  std::int64_t changed = 0;   // the inode's change time where there is one
 };
 
-[[nodiscard]] FileIdentity identityOf(std::FILE* file);
-// The identity of the file a name leads to, following links; unknown when
+[[nodiscard]] FileStamp stampOf(std::FILE* file);
+// The stamp of the file a name leads to, following links; unknown when
 // there is no such file.
-[[nodiscard]] FileIdentity identityOf(const std::filesystem::path& path);
-[[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
+[[nodiscard]] FileStamp stampOf(const std::filesystem::path& path);
+// The stamp of an open file: a HANDLE on Windows, a descriptor elsewhere.
+#ifdef _WIN32
+[[nodiscard]] FileStamp stampOfHandle(void* handle);
+#else
+[[nodiscard]] FileStamp stampOfDescriptor(int descriptor);
+#endif
+// Whether two known stamps are of one file, whatever its size and times.
+[[nodiscard]] bool sameFile(const FileStamp& a, const FileStamp& b);
+// Whether they are of one file with the same size and times.
+[[nodiscard]] bool sameStamp(const FileStamp& a, const FileStamp& b);
 
 // The folder the run started in, kept so that the run can go back to it
 // after each disk whatever the length of its path: a search-only handle on

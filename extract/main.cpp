@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
   }
   const Options options = parseOptions(argc, argv);
   std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, 1));
-  inputIdentity = platform::identityOf(input);
+  inputIdentity = platform::stampOf(input);
   if (!diskImage.openFile(input)) {
     std::fputs(messages::kOpenError, stderr);
     return 1;

@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
       writeError("cannot write " + output.u8string() + ": it names a folder, not a file");
       return 1;
     }
-    if (platform::sameFile(platform::identityOf(output), platform::identityOf(d88Path))) {
+    if (platform::sameFile(platform::stampOf(output), platform::stampOf(d88Path))) {
       hint = "(-o " + output.u8string() + " is the same file; give -o another file)";
       output.clear();
     }
