@@ -111,6 +111,10 @@ std::filesystem::path argumentPath(int argc, char** argv, int index) {
 #endif
 }
 
+std::filesystem::path folderOf(const std::filesystem::path& file) {
+  return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+}
+
 std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32
   const std::wstring wideMode(mode, mode + std::strlen(mode));

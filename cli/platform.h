@@ -25,6 +25,8 @@ namespace platform {
 // Argument `index` of the command line as a path. On Windows it comes from
 // the wide command line, so that names outside the ANSI code page survive.
 [[nodiscard]] std::filesystem::path argumentPath(int argc, char** argv, int index);
+// The folder a file lies in: its parent, or "." for a bare name.
+[[nodiscard]] std::filesystem::path folderOf(const std::filesystem::path& file);
 // fopen for any path (wide on Windows).
 [[nodiscard]] std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Opens a D88 file for binary reading. Returns nullptr for a file that cannot

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "cli/platform.h"
+#include "cli/tool_text.h"
 #include "extract/extract_file.h"
 #include "extract/messages.h"
 
@@ -88,7 +89,7 @@ int extractAllDisks(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  const char* program = programName(argc, argv, kDefaultProgramName);
   if (argc < 2) {
     printUsage(program);
     return 1;

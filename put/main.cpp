@@ -179,8 +179,7 @@ int main(int argc, char** argv) {
   }
   const bool inPlace = output.empty();
   const fs::path destination = inPlace ? fileToReplace(d88Path) : output;
-  const fs::path outputFolder =
-      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  const fs::path outputFolder = platform::folderOf(destination);
   if (!inPlace && !fs::is_directory(outputFolder, error)) {
     writeError("cannot write " + output.u8string() + ": no folder " + outputFolder.u8string());
     return 1;

@@ -421,7 +421,7 @@ bool renameOver(const fs::path& from, const fs::path& to) {
     return false;
   }
   // The rename itself is durable once the folder is.
-  const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+  const fs::path folder = platform::folderOf(to);
   const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (handle >= 0) {
     fsync(handle);
@@ -437,8 +437,7 @@ bool folderWritable(const fs::path& destination) {
   (void)destination;
   return true;  // the access rules tell only when the file is created
 #else
-  const fs::path folder =
-      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  const fs::path folder = platform::folderOf(destination);
   return access(folder.c_str(), W_OK | X_OK) == 0;
 #endif
 }

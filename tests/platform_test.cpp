@@ -75,4 +75,19 @@ TEST(FileStamp, ChangesWithTheFilesBytesButNotItsIdentity) {
   EXPECT_FALSE(platform::sameFile(platform::stampOf(file), after));
 }
 
+// The folder a file lies in, as the folder to write it in is found.
+TEST(FolderOf, IsTheParentOrTheCurrentFolder) {
+  struct Case {
+    fs::path file;
+    fs::path folder;
+  };
+  const Case cases[] = {
+      {"disk.d88", "."},       {"./disk.d88", "."},   {"out/disk.d88", "out"},
+      {"a/b/disk.d88", "a/b"}, {"../disk.d88", ".."}, {"/disk.d88", "/"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::folderOf(c.file), c.folder) << c.file;
+  }
+}
+
 }  // namespace
