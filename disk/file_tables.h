@@ -29,7 +29,7 @@ struct TrackGeometry {
   }
 };
 
-// Sectors 1 to 16 of 256 bytes: the geometry of every layout known today.
+// Sectors 1 to 16 of 256 bytes: the geometry of every layout of kLayouts.
 inline constexpr TrackGeometry kStandardGeometry{1, 16, 1};
 
 // A file table is one track of the standard geometry.
