@@ -106,6 +106,10 @@ struct ChainStep {
   std::int32_t length = 0;
 };
 
+// Where a list of a chain's steps ends: at the step that breaks the chain,
+// where readSectors stops, or at the chain's end as if nothing broke it.
+enum class StepsTo { Break, ChainEnd };
+
 // Why the walk of a track's records ended.
 enum class WalkEnd {
   CountReached,  // the record the sector counts name as the last
@@ -171,15 +175,22 @@ class D88Image {
   [[nodiscard]] std::optional<SectorRecordInfo> locateRecord(std::int32_t track, std::int32_t c,
                                                              std::int32_t h, std::int32_t r,
                                                              std::int32_t n);
-  // The steps readSectors takes for the same arguments, the one that breaks
-  // the chain included; returns the bytes readSectors would read.
+  // The steps readSectors takes for the same arguments, up to `to`. To the
+  // break, the one that breaks the chain included, it returns the bytes
+  // readSectors would read; to the chain's end, the sectors past a break are
+  // listed too, each found or missing as it is (a step's length short of its
+  // part when it is), and it returns the bytes the chain asks for.
+  std::int32_t chainSteps(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                          std::int32_t n, std::int32_t len, StepsTo to,
+                          std::vector<ChainStep>& steps);
   std::int32_t locateSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
-                             std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
-  // The same chain followed to its end as if nothing broke it: the sectors
-  // past a break are listed too, each found or missing as it is (a step's
-  // length short of its part when it is). Returns the bytes it asks for.
+                             std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps) {
+    return chainSteps(track, c, h, r, n, len, StepsTo::Break, steps);
+  }
   std::int32_t planSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
-                           std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
+                           std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps) {
+    return chainSteps(track, c, h, r, n, len, StepsTo::ChainEnd, steps);
+  }
   // The bytes readSectors would read for the same arguments, found without
   // reading a byte of sector data.
   [[nodiscard]] std::int32_t chainLength(std::int32_t track, std::int32_t c, std::int32_t h,
