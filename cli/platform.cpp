@@ -34,19 +34,17 @@ bool isPipe(std::FILE* file) {
 }
 #endif
 
-#ifdef _WIN32
-FileIdentity identityOfHandle(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
-    return {};
-  }
-  return {true, info.dwVolumeSerialNumber,
-          (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-}
-
-#else
-FileIdentity identityOfStat(const struct stat& info) {
-  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+#ifndef _WIN32
+FileStamp stampOfStat(const struct stat& info) {
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+  stamp.file = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  constexpr std::int64_t kNanoseconds = 1000000000;
+  stamp.modified = std::int64_t{info.st_mtim.tv_sec} * kNanoseconds + info.st_mtim.tv_nsec;
+  stamp.changed = std::int64_t{info.st_ctim.tv_sec} * kNanoseconds + info.st_ctim.tv_nsec;
+  return stamp;
 }
 #endif
 
@@ -122,6 +120,10 @@ std::filesystem::path argumentPath(int argc, char** argv, int index) {
 #endif
 }
 
+std::filesystem::path folderOf(const std::filesystem::path& file) {
+  return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+}
+
 std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32
   const std::wstring wideMode(mode, mode + std::strlen(mode));
@@ -174,69 +176,60 @@ std::FILE* openInputAt(int folder, const char* name) {
 }  // namespace
 #endif
 
-FileIdentity identityOf(std::FILE* file) {
-  if (file == nullptr) {
+#ifdef _WIN32
+FileStamp stampOfHandle(void* handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
     return {};
   }
-#ifdef _WIN32
-  return identityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  stamp.modified =
+      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
+  return stamp;
+}
 #else
+FileStamp stampOfDescriptor(int descriptor) {
   struct stat info {};
-  return fstat(fileno(file), &info) == 0 ? identityOfStat(info) : FileIdentity{};
+  return fstat(descriptor, &info) == 0 ? stampOfStat(info) : FileStamp{};
+}
 #endif
-}
-
-FileIdentity identityOf(const std::filesystem::path& path) {
-#ifdef _WIN32
-  // No access rights are needed to read a file's identity; folders need the
-  // backup flag to be opened at all.
-  const HANDLE handle =
-      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  const FileIdentity identity = identityOfHandle(handle);
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
-  }
-  return identity;
-#else
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 ? identityOfStat(info) : FileIdentity{};
-#endif
-}
-
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.volume == b.volume && a.file == b.file;
-}
 
 FileStamp stampOf(std::FILE* file) {
   if (file == nullptr) {
     return {};
   }
 #ifdef _WIN32
-  BY_HANDLE_FILE_INFORMATION info;
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
-    return {};
-  }
-  const auto size =
-      static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
-  const auto modified =
-      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                info.ftLastWriteTime.dwLowDateTime);
-  return {true, size, modified};
+  return stampOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
 #else
-  struct stat info {};
-  if (fstat(fileno(file), &info) != 0) {
-    return {};
-  }
-  const std::int64_t modified =
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  return {true, static_cast<std::int64_t>(info.st_size), modified};
+  return stampOfDescriptor(fileno(file));
 #endif
 }
 
-bool sameStamp(const FileStamp& a, const FileStamp& b) {
-  return a.known && b.known && a.size == b.size && a.modified == b.modified;
+FileStamp stampOf(const std::filesystem::path& path) {
+#ifdef _WIN32
+  // No access rights are needed to read a file's stamp; folders need the
+  // backup flag to be opened at all.
+  const HANDLE handle =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const FileStamp stamp = stampOfHandle(handle);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+  return stamp;
+#else
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? stampOfStat(info) : FileStamp{};
+#endif
+}
+
+bool sameFile(const FileStamp& a, const FileStamp& b) {
+  return a.known && b.known && a.volume == b.volume && a.file == b.file;
 }
 
 Folder::Folder(Folder&& other) noexcept {
@@ -384,6 +377,10 @@ std::FILE* Folder::openInput(const std::string& name) const {
   return openInputAt(handle_, name.c_str());
 }
 #endif
+
+bool sameStamp(const FileStamp& a, const FileStamp& b) {
+  return sameFile(a, b) && a.size == b.size && a.modified == b.modified && a.changed == b.changed;
+}
 
 StartDirectory::~StartDirectory() {
 #ifndef _WIN32

@@ -26,6 +26,8 @@ namespace platform {
 // Argument `index` of the command line as a path. On Windows it comes from
 // the wide command line, so that names outside the ANSI code page survive.
 [[nodiscard]] std::filesystem::path argumentPath(int argc, char** argv, int index);
+// The folder a file lies in: its parent, or "." for a bare name.
+[[nodiscard]] std::filesystem::path folderOf(const std::filesystem::path& file);
 // fopen for any path (wide on Windows).
 [[nodiscard]] std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Opens a D88 file for binary reading. Returns nullptr for a file that cannot
@@ -34,30 +36,31 @@ namespace platform {
 // its first read a folder).
 [[nodiscard]] std::FILE* openInput(const std::filesystem::path& path);
 
-// What makes a file the same file through links: device and inode on POSIX,
-// volume serial number and file index on Windows.
-struct FileIdentity {
+// What makes a file the one that was read: its identity through links
+// (device and inode on POSIX, volume serial number and file index on
+// Windows), its size and its times.
+struct FileStamp {
   bool known = false;
   std::uint64_t volume = 0;
   std::uint64_t file = 0;
-};
-
-[[nodiscard]] FileIdentity identityOf(std::FILE* file);
-// The identity of the file a name leads to, following links; unknown when
-// there is no such file.
-[[nodiscard]] FileIdentity identityOf(const std::filesystem::path& path);
-[[nodiscard]] bool sameFile(const FileIdentity& a, const FileIdentity& b);
-
-// What shows that a file changed between two looks at it: its size and the
-// time it was last modified (nanoseconds on POSIX, 100 ns units on Windows).
-struct FileStamp {
-  bool known = false;
-  std::int64_t size = 0;
-  std::int64_t modified = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the platform's finest unit (ns, or 100 ns)
+  std::int64_t changed = 0;   // the inode's change time where there is one
 };
 
 [[nodiscard]] FileStamp stampOf(std::FILE* file);
-// Both known and equal: as far as can be told, the file did not change.
+// The stamp of the file a name leads to, following links; unknown when
+// there is no such file.
+[[nodiscard]] FileStamp stampOf(const std::filesystem::path& path);
+// The stamp of an open file: a HANDLE on Windows, a descriptor elsewhere.
+#ifdef _WIN32
+[[nodiscard]] FileStamp stampOfHandle(void* handle);
+#else
+[[nodiscard]] FileStamp stampOfDescriptor(int descriptor);
+#endif
+// Whether two known stamps are of one file, whatever its size and times.
+[[nodiscard]] bool sameFile(const FileStamp& a, const FileStamp& b);
+// Whether they are of one file with the same size and times.
 [[nodiscard]] bool sameStamp(const FileStamp& a, const FileStamp& b);
 
 // One entry of a folder: its name (UTF-8 on Windows, the bytes elsewhere),

@@ -23,10 +23,6 @@ void noteResultError() {
 
 }  // namespace
 
-const char* programName(int argc, char** argv, const char* fallback) {
-  return argc > 0 && argv[0] != nullptr ? argv[0] : fallback;
-}
-
 void writeOpenError() {
   d88text::writeText(stderr, d88text::messageText(messages::kOpenError) + "\n");
 }

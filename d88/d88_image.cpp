@@ -366,9 +366,9 @@ std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int3
           std::int32_t size) { return readSector(t, sc, sh, sr, n, dest + done, size); });
 }
 
-std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::int32_t h,
-                                     std::int32_t r, std::int32_t n, std::int32_t len,
-                                     std::vector<ChainStep>& steps) {
+std::int32_t D88Image::chainSteps(std::int32_t track, std::int32_t c, std::int32_t h,
+                                  std::int32_t r, std::int32_t n, std::int32_t len, StepsTo to,
+                                  std::vector<ChainStep>& steps) {
   steps.clear();
   return walkChain(
       track, c, h, r, n, len,
@@ -377,23 +377,9 @@ std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::in
         const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
         const std::int32_t length = found ? std::min(found->length, size) : 0;
         steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
-        return length;
-      });
-}
-
-std::int32_t D88Image::planSectors(std::int32_t track, std::int32_t c, std::int32_t h,
-                                   std::int32_t r, std::int32_t n, std::int32_t len,
-                                   std::vector<ChainStep>& steps) {
-  steps.clear();
-  return walkChain(
-      track, c, h, r, n, len,
-      [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr, std::int32_t done,
-          std::int32_t size) {
-        const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
-        const std::int32_t length = found ? std::min(found->length, size) : 0;
-        steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
-        // Every step counts as whole, so that the walk goes on past a break.
-        return size;
+        // To the chain's end every step counts as whole, so that the walk
+        // goes on past a break.
+        return to == StepsTo::ChainEnd ? size : length;
       });
 }
 

@@ -29,7 +29,7 @@ struct TrackGeometry {
   }
 };
 
-// Sectors 1 to 16 of 256 bytes: the geometry of every layout known today.
+// Sectors 1 to 16 of 256 bytes: the geometry of every layout of kLayouts.
 inline constexpr TrackGeometry kStandardGeometry{1, 16, 1};
 
 // A file table is one track of the standard geometry.
@@ -276,8 +276,8 @@ struct DiskFile {
   bool writtenWithoutAll = false;  // written even without extract-all
 
   // Two sides: track 2C + H.
-  [[nodiscard]] std::int32_t cylinder() const { return track / 2; }
-  [[nodiscard]] std::int32_t head() const { return track % 2; }
+  [[nodiscard]] std::int32_t cylinder() const { return d88::cylinderOfSlot(track); }
+  [[nodiscard]] std::int32_t head() const { return d88::headOfSlot(track); }
 };
 
 [[nodiscard]] DiskFile fixedDiskFile(const DiskLayout& layout, const FixedFile& fixed);

@@ -220,8 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const DiskLayout& layout = layoutOf(disk.kind);
       for (const TablePlace& place : {layout.firstTable, layout.secondTable}) {
         (void)selectDisk(original, index, disk.kind);
-        (void)original.locateSectors(place.track, place.track / 2, 0, 1, kSizeCode, kTableSize,
-                                     steps);
+        (void)original.locateSectors(place.track, d88::cylinderOfSlot(place.track), 0, 1, kSizeCode,
+                                     kTableSize, steps);
         for (const d88::ChainStep& step : steps) {
           if (step.position >= 0) {
             extents.emplace_back(step.position, step.position + step.length);

@@ -53,7 +53,8 @@ DiskListing oneDisk;
 // cut and written again between the stamp and the reader's own look at its
 // size is seen by the size the reader took.)
 bool keptStill(const d88::D88Image& image, std::FILE* file, const platform::FileStamp& before) {
-  return platform::sameStamp(before, platform::stampOf(file)) && before.size == image.openedSize();
+  return platform::sameStamp(before, platform::stampOf(file)) &&
+         static_cast<std::int64_t>(before.size) == image.openedSize();
 }
 
 // One D88 file, as before collections: the text streamed disk by disk, the

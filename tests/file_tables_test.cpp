@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <set>
@@ -382,6 +383,54 @@ TEST(Listing, FileCutShortWhileReadHasChanged) {
     EXPECT_EQ(summariseImage(image, {tables, chain->data()}, disk, summary), !c.changed);
     EXPECT_EQ(summary.disks, c.changed ? 0 : 2);
     EXPECT_EQ(summary.files, c.changed ? 0 : 2 * 9);
+  }
+}
+
+// A file's chain to its break, as a read takes it, or to its end past any
+// break; none for a damaged range, whatever the list held before.
+TEST(FileChain, StepsEndAtTheBreakOrAtTheChainsEnd) {
+  struct Case {
+    const char* name;
+    std::size_t locatedSteps;
+    std::int32_t locatedBytes;
+    std::size_t plannedSteps;
+    std::int32_t plannedBytes;
+  };
+  const Case cases[] = {
+      // Offset A9 of track 0 sector 11 to offset 10 of track 10 sector 1, whole.
+      {"D001", 151, 0xA9 + address(10, 1, 0x10) - address(0, 11, 0xA9), 151,
+       0xA9 + address(10, 1, 0x10) - address(0, 11, 0xA9)},
+      {"D002", 2, 256, 8, 0x10 + 1900},  // track 10 holds sector 1 only
+      {"D003", 0, 0, 0, 0},              // negative size
+      {"D004", 0, 0, 0, 0},              // past the buffer
+      {"D005", 1, 0, 1, 16},             // first sector absent
+      {"D007", 0, 0, 0, 0},              // nothing to read
+      {"D009", 1, 0, 1, 16},             // 0 bytes at offset 0x10 of an absent sector
+  };
+  d88test::ScratchDir scratch;
+  d88::D88Image image;
+  ASSERT_TRUE(image.open(scratch.write("disk.d88", d88test::damagedFilesDisk().build()).c_str()));
+  TableBuffers tables;
+  auto chain = std::make_unique<std::array<std::uint8_t, kExtractBufferSize>>();
+  DiskListing listing;
+  describeDisk(image, 0, {tables, chain->data()}, listing, kFileListOnly);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = std::find_if(
+        listing.files.begin(), listing.files.end(),
+        [&](const FileListing& f) { return f.file.name.data() == std::string(c.name); });
+    ASSERT_NE(file, listing.files.end());
+    std::vector<d88::ChainStep> located(5);
+    std::vector<d88::ChainStep> planned(5);
+    EXPECT_EQ(locateFileChain(image, file->file, located), c.locatedBytes);
+    EXPECT_EQ(planFileChain(image, file->file, planned), c.plannedBytes);
+    ASSERT_EQ(located.size(), c.locatedSteps);
+    ASSERT_EQ(planned.size(), c.plannedSteps);
+    for (std::size_t i = 0; i < located.size(); ++i) {
+      EXPECT_EQ(located[i].sector.r, planned[i].sector.r) << i;
+      EXPECT_EQ(located[i].position, planned[i].position) << i;
+      EXPECT_EQ(located[i].length, planned[i].length) << i;
+    }
   }
 }
 

@@ -87,6 +87,41 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\x00\\x09\\x0A\\x1F \\x7F"s}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
+// Every byte value as its two digits, and what appendHex keeps of the text
+// before it: each nibble's digit from both ends of 0-9 and A-F.
+TEST(Hex, GivesTwoUppercaseDigitsAByte) {
+  struct Case {
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {""s, ""s},
+      {"\x00"s, "00"s},
+      {"\x09\x0A\x0F"s, "090A0F"s},
+      {"\x90\xA0\xF0\xFF"s, "90A0F0FF"s},
+      {"\x5C\x00\x01"s, "5C0001"s},
+  };
+  for (const Case& c : cases) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    EXPECT_EQ(d88text::hexText(bytes, c.bytes.size()), c.expected) << c.expected;
+    std::string out = "x=";
+    d88text::appendHex(out, bytes, c.bytes.size());
+    EXPECT_EQ(out, "x=" + c.expected);
+  }
+  std::string all;
+  for (int value = 0; value < 256; ++value) {
+    all += static_cast<char>(value);
+  }
+  const std::string digits =
+      d88text::hexText(reinterpret_cast<const std::uint8_t*>(all.data()), all.size());
+  ASSERT_EQ(digits.size(), 512u);
+  for (int value = 0; value < 256; ++value) {
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", static_cast<unsigned>(value));
+    EXPECT_EQ(digits.substr(static_cast<std::size_t>(value) * 2, 2), expected);
+  }
+}
+
 // Redirected output (a file here, on Windows too) gets the UTF-8 bytes as they are.
 TEST(WriteText, FileGetsUtf8Unchanged) {
   // 漢字 ~\ and a line end

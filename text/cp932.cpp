@@ -43,10 +43,8 @@ bool isShowable(const std::string& utf8) {
 }
 
 void appendEscape(std::string& out, std::uint8_t byte) {
-  static const char kHex[] = "0123456789ABCDEF";
   out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 0x0F];
+  appendHex(out, &byte, 1);
 }
 
 // The length of the valid UTF-8 character at text[i], 0 when none starts
@@ -112,6 +110,21 @@ std::string escapeHostText(std::string_view bytes) {
     out += character;
     i += length;
   }
+  return out;
+}
+
+void appendHex(std::string& out, const std::uint8_t* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < size; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0x0F];
+  }
+}
+
+std::string hexText(const std::uint8_t* bytes, std::size_t size) {
+  std::string out;
+  out.reserve(size * 2);
+  appendHex(out, bytes, size);
   return out;
 }
 

@@ -30,6 +30,11 @@ namespace d88text {
 // One of the tools' Shift_JIS messages as UTF-8 text, without its line end.
 [[nodiscard]] std::string messageText(const char* message);
 
+// Bytes as hex, two uppercase digits a byte ("5C00"): how the listings show
+// raw bytes, and the digits of a "\xNN" escape.
+void appendHex(std::string& out, const std::uint8_t* bytes, std::size_t size);
+[[nodiscard]] std::string hexText(const std::uint8_t* bytes, std::size_t size);
+
 // Writes UTF-8 text to stream (stdout or stderr). On a Windows console it goes
 // through the wide console API, so Japanese shows whatever the console's code
 // page; redirected, or on other systems, the UTF-8 bytes are written unchanged.
