@@ -13,13 +13,13 @@
 
 #include "cli/command_line.h"
 #include "cli/platform.h"
+#include "cli/replace_file.h"
 #include "cli/tool_text.h"
 #include "d88/d88_image.h"
 #include "disk/put_back.h"
 #include "format/put_report.h"
 #include "put/folder_edits.h"
 #include "put/put_help.h"
-#include "put/replace_file.h"
 #include "text/d88_text.h"
 
 namespace {
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   }
   if (holding != HeldFile::Result::Held) {
     writeError(holding == HeldFile::Result::Busy
-                   ? d88Path.u8string() + " is being changed by another d88put"
+                   ? d88Path.u8string() + " is being changed by another d88put or d88mount"
                    : "cannot lock " + d88Path.u8string() + ": " + holdFailure);
     return 1;
   }

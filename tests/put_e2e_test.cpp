@@ -1410,7 +1410,7 @@ TEST_F(PutTest, RunsAtOnceAndChangesMeanwhile) {
   // The first run pauses once its temporary file is written; meanwhile
   // another run starts, or another program changes the D88 file.
   const std::string pause = scratch_.file("pause");
-  const std::string busy = "error: " + d88() + " is being changed by another d88put\n";
+  const std::string busy = "error: " + d88() + " is being changed by another d88put or d88mount\n";
   const std::string changed = "error: " + d88() + " changed while d88put ran; nothing written\n";
   const std::string run = d88test::quoted(kPut) + " " + d88test::quoted(d88()) + " " +
                           d88test::quoted(folder().string());

@@ -1,4 +1,4 @@
-#include "put/replace_file.h"
+#include "cli/replace_file.h"
 
 #include <array>
 #include <cerrno>
@@ -491,6 +491,14 @@ bool HeldFile::unchanged(const fs::path& path) const {
   return platform::sameStamp(platform::stampOf(path), stamp_);
 }
 
+#ifndef _WIN32
+void HeldFile::adopt(int descriptor) {
+  release();
+  descriptor_ = descriptor;
+  stamp_ = platform::stampOfDescriptor(descriptor);
+}
+#endif
+
 void HeldFile::release() {
 #ifdef _WIN32
   if (handle_ != nullptr) {
@@ -578,6 +586,25 @@ bool replaceFile(const Replacement& replacement, const std::function<bool(std::F
   if (file == nullptr) {
     return cannotCreate(reason());
   }
+#ifndef _WIN32
+  // The lock is on the open file, which this second descriptor keeps open
+  // past the close; another run's check of a leftover holds it a moment.
+  int newLock = -1;
+  if (replacement.holdNew != nullptr) {
+    newLock = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
+    if (newLock < 0 || flock(newLock, LOCK_EX) != 0) {
+      const std::string why = reason();
+      if (newLock >= 0) {
+        close(newLock);
+      }
+      std::fclose(file);
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      TemporaryGuard::setPending(false);
+      return cannotCreate(why);
+    }
+  }
+#endif
   const auto failed = [&]() {
     error = "cannot write " + temporary.u8string() + ": " + reason();
     return false;
@@ -606,6 +633,12 @@ bool replaceFile(const Replacement& replacement, const std::function<bool(std::F
     holdForCommit();
     if (renameOver(temporary, replacement.destination)) {
       TemporaryGuard::setPending(false);  // it is the destination now
+#ifndef _WIN32
+      if (newLock >= 0) {
+        replacement.holdNew->adopt(newLock);
+        newLock = -1;
+      }
+#endif
     } else {
       error = "cannot replace " + replacement.destination.u8string() + ": " + reason();
       written = false;
@@ -617,6 +650,11 @@ bool replaceFile(const Replacement& replacement, const std::function<bool(std::F
     TemporaryGuard::setPending(false);
     endCommit(nullptr);
   }
+#ifndef _WIN32
+  if (newLock >= 0) {
+    close(newLock);
+  }
+#endif
   return written;
 }
 

@@ -47,6 +47,12 @@ class HeldFile {
   // had when it was held.
   [[nodiscard]] bool unchanged(const std::filesystem::path& path) const;
   void release();
+#ifndef _WIN32
+  // Holds, from now on, the file open as `descriptor` (already locked), and
+  // releases the one held before: the replacement that renamed it over the
+  // held file's name.
+  void adopt(int descriptor);
+#endif
 
  private:
 #ifdef _WIN32
@@ -71,6 +77,13 @@ struct Replacement {
   // Called just before the rename, when nothing more can call it off
   // (Windows cannot replace a file that is open).
   std::function<void()> releaseFiles;
+#ifndef _WIN32
+  // When given, the new file is held by it from the rename on: the
+  // temporary file is locked before the rename, so that the file renamed
+  // over the destination already carries the lock and no other run finds
+  // the destination free for a moment (a mount holds it for its life).
+  HeldFile* holdNew = nullptr;
+#endif
 };
 
 // Writes `destination` anew with `write`. On failure sets `error` and leaves
