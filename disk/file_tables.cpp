@@ -9,8 +9,8 @@ namespace {
 // bytes it did not reach as they were.
 void readTable(d88::D88Image& image, const TrackGeometry& geometry, std::int32_t track,
                TableBuffer& table) {
-  image.readSectors(track, track / 2, 0, geometry.firstSector, geometry.sizeCode, table.data(),
-                    geometry.trackSize());
+  image.readSectors(track, cylinderOf(track), 0, geometry.firstSector, geometry.sizeCode,
+                    table.data(), geometry.trackSize());
 }
 
 bool begins(const TableBuffer& table, const ProbeValue& value) {
@@ -24,9 +24,9 @@ void useGeometry(d88::D88Image& image, const TrackGeometry& geometry) {
 bool probe(d88::D88Image& image, const DiskLayout& layout, TableBuffer& first,
            TableBuffer& second) {
   useGeometry(image, layout.geometry);
-  readTable(image, layout.geometry, layout.firstTable.track, first);
-  readTable(image, layout.geometry, layout.secondTable.track, second);
-  return begins(first, layout.firstTable.begins) && begins(second, layout.secondTable.begins);
+  readTable(image, layout.geometry, layout.tables[0].track, first);
+  readTable(image, layout.geometry, layout.tables[1].track, second);
+  return begins(first, layout.tables[0].begins) && begins(second, layout.tables[1].begins);
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previ
   const std::int32_t r = place.r;
   // Byte 0 holds C in bits 0-6 and H in bit 7: rotated left by one bit, the
   // track index 2C + H.
-  const auto position = static_cast<std::uint8_t>((track / 2) | ((track % 2) << 7));
+  const auto position = static_cast<std::uint8_t>(cylinderOf(track) | (headOf(track) << 7));
   const auto sector = static_cast<std::uint8_t>((previous.sector & ~kSectorNumberMask) | r);
   return FileTableEntry{position, sector, static_cast<std::uint8_t>(place.offset)};
 }
@@ -121,6 +121,8 @@ DiskFile tableDiskFile(const DiskLayout& layout, const TableFile& table) {
   file.offset = table.start.offset;
   file.size = table.size;
   file.writtenWithoutAll = isSelected(layout.kind, table.number, false);
+  file.table = table.table;
+  file.entry = table.index;
   return file;
 }
 

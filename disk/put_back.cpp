@@ -21,12 +21,6 @@ namespace {
 // keep the memory of a copy low.
 constexpr std::int64_t kCopyBlock = 64 * 1024;
 
-// A byte range of the D88 file.
-struct Span {
-  std::int64_t position;
-  std::int64_t length;
-};
-
 // A file whose changed bytes are laid over the image.
 struct ChangedFile {
   std::int32_t disk;
@@ -36,7 +30,7 @@ struct ChangedFile {
   // Its bytes until they are laid over the image; then the plan's laid
   // edits read them again when needed, so that memory holds one edit.
   std::vector<std::uint8_t> bytes;
-  std::vector<Span> spans;
+  std::vector<FileSpan> spans;
   std::uint32_t laid = 0;  // its number among the laid edits
 };
 
@@ -47,25 +41,9 @@ std::size_t hashOf(const std::vector<std::uint8_t>& bytes) {
 
 using d88text::format;
 
-// The file's byte ranges in the D88 file: the parts of its chain's steps
-// from its offset on.
-std::vector<Span> spansOf(d88::D88Image& image, const DiskFile& file,
-                          std::vector<d88::ChainStep>& steps) {
-  (void)locateFileChain(image, file, steps);
-  std::vector<Span> spans;
-  for (const d88::ChainStep& step : steps) {
-    const std::int64_t from = std::max(step.chainOffset, file.offset);
-    const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
-    if (step.position >= 0 && from < to) {
-      spans.push_back({step.position + (from - step.chainOffset), to - from});
-    }
-  }
-  return spans;
-}
-
-bool overlaps(const std::vector<Span>& a, const std::vector<Span>& b) {
-  for (const Span& x : a) {
-    for (const Span& y : b) {
+bool overlaps(const std::vector<FileSpan>& a, const std::vector<FileSpan>& b) {
+  for (const FileSpan& x : a) {
+    for (const FileSpan& y : b) {
       if (x.position < y.position + y.length && y.position < x.position + x.length) {
         return true;
       }
@@ -129,7 +107,7 @@ class Planner {
       put->laid =
           plan_.laid.add(put->disk, put->entry.name.data(), put->name, std::move(put->bytes));
       std::int64_t done = 0;
-      for (const Span& span : put->spans) {
+      for (const FileSpan& span : put->spans) {
         plan_.overlay.putFrom(span.position, span.length, put->laid, done);
         done += span.length;
       }
@@ -153,7 +131,7 @@ class Planner {
     describeDisk(original_, disk, {tables_, buffer_.get()}, scratch_, kFileListOnly);
     usageOf_ = -1;
     firstTableFiles_ = 0;
-    walkTable(tables_.first, kFirstTableNumber, [&](const TableFile&) { ++firstTableFiles_; });
+    walkTable(tables_[0], 0, [&](const TableFile&) { ++firstTableFiles_; });
     resizes_.clear();
     countedUnchanged_.clear();
     DiskSummary& summary = summaries_[disk];
@@ -198,15 +176,8 @@ class Planner {
     std::int32_t index = 0;
   };
   FilePlace placeOf(std::size_t file) const {
-    const auto fixed = static_cast<std::int64_t>(layoutOf(scratch_.kind).fixed.count);
-    const std::int64_t inTables = static_cast<std::int64_t>(file) - fixed;
-    if (inTables < 0) {
-      return {};
-    }
-    if (inTables < firstTableFiles_) {
-      return {0, static_cast<std::int32_t>(inTables)};
-    }
-    return {1, static_cast<std::int32_t>(inTables - firstTableFiles_)};
+    const DiskFile& of = scratch_.files.at(file).file;
+    return {of.table, of.entry};
   }
 
   // Why a file of the disk just described cannot change size; empty when it may.
@@ -228,7 +199,7 @@ class Planner {
   // `size` bytes, the only size change of its table.
   bool resizeWouldTake(std::size_t file, std::uint64_t size) {
     const FilePlace place = placeOf(file);
-    if (!whyFixedSize(file).empty() || size > static_cast<std::uint64_t>(kLargestFileReach)) {
+    if (!whyFixedSize(file).empty() || !fitsExtractBuffer(size)) {
       return false;
     }
     // One collection of the disk's byte users serves every file.
@@ -284,9 +255,9 @@ class Planner {
         return;
       }
       // No table file reaches past the extraction buffer.
-      if (*size > static_cast<std::uint64_t>(kLargestFileReach)) {
+      if (!fitsExtractBuffer(*size)) {
         fail(format("%s is %llu bytes: no file of a table reaches past %d bytes", shown.c_str(),
-                    static_cast<unsigned long long>(*size), static_cast<int>(kLargestFileReach)));
+                    static_cast<unsigned long long>(*size), static_cast<int>(kExtractBufferSize)));
         return;
       }
       std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
@@ -307,7 +278,7 @@ class Planner {
       countedUnchanged_.insert(index);
       return;
     }
-    std::vector<Span> spans = spansOf(original_, file, steps_);
+    std::vector<FileSpan> spans = fileSpansOf(original_, file, steps_);
     // Bytes past a break in the chain have no place on the disk.
     if (!isChangeable(listing.verdict)) {
       const d88::ChainStep& broken = steps_.back();
@@ -341,9 +312,6 @@ class Planner {
   std::size_t listingIndex(std::int32_t table, std::int32_t index) const {
     return layoutOf(scratch_.kind).fixed.count +
            static_cast<std::size_t>((table == 0 ? 0 : firstTableFiles_) + index);
-  }
-  static std::int32_t tableNumber(std::int32_t table, std::int32_t index) {
-    return (table == 0 ? kFirstTableNumber : kSecondTableNumber) + index;
   }
   std::string tableFile(std::int32_t table, std::int32_t index) const {
     return tableFileName(scratch_.kind, tableNumber(table, index)).data();
@@ -392,7 +360,7 @@ class Planner {
   // the table; refuses otherwise.
   bool planTable(const DiskUsage& usage, RelaidTable& relaid) {
     const std::int32_t table = relaid.table;
-    const char* word = table == 0 ? "first" : "second";
+    const char* word = tableWord(table);
     const std::string& shown = relaid.edits.front()->shown;
     const auto fail = [&](const std::string& why) {
       refuse(shown + " cannot change size: " + why);
@@ -454,7 +422,7 @@ class Planner {
   // shrinking table frees filled with the blank value.
   void layTable(std::int32_t disk, const RelaidTable& relaid,
                 const std::vector<FileListing>& files) {
-    const TableBuffer& bytes = relaid.table == 0 ? tables_.first : tables_.second;
+    const TableBuffer& bytes = tables_[static_cast<std::size_t>(relaid.table)];
     const std::int32_t first = relaid.first;
     const std::int32_t last = relaid.shape.lastEntry();
     relaid_[disk].push_back({listingIndex(relaid.table, first), relaid.newAt});
@@ -503,11 +471,8 @@ class Planner {
       placed.r = at.r;
       placed.offset = at.offset;
       placed.size = size;
-      std::vector<Span> spans;
-      for (const FileSpan& span :
-           linearSpans(original_, newAt, size).value_or(std::vector<FileSpan>{})) {
-        spans.push_back({span.position, span.length});
-      }
+      std::vector<FileSpan> spans =
+          linearSpans(original_, newAt, size).value_or(std::vector<FileSpan>{});
       if (edit < relaid.edits.size() && relaid.edits[edit]->file == file) {
         flush();
         inRun = false;
@@ -583,7 +548,7 @@ class Planner {
 
   // Names the files put back whose bytes overlap a file's.
   std::string sharers(const DiskFile& file, const ChangedFile* self) {
-    const std::vector<Span> spans = spansOf(original_, file, steps_);
+    const std::vector<FileSpan> spans = fileSpansOf(original_, file, steps_);
     std::string names;
     for (const ChangedFile& put : changed_) {
       if (&put != self && overlaps(put.spans, spans)) {
@@ -643,7 +608,7 @@ class Planner {
   // it, the last.
   const ChangedFile* lastPutAt(std::int64_t position) const {
     for (auto put = changed_.rbegin(); put != changed_.rend(); ++put) {
-      for (const Span& span : put->spans) {
+      for (const FileSpan& span : put->spans) {
         if (position >= span.position && position < span.position + span.length) {
           return &*put;
         }
@@ -870,7 +835,7 @@ class Planner {
   };
   std::map<std::int32_t, std::vector<RelaidFiles>> relaid_;
   std::vector<d88::ChainStep> steps_;
-  TableBuffers tables_;
+  TableBuffers tables_{};
   // The chains of the original and of the changed image. Left uninitialised:
   // a chain read touches only the pages it fills, so memory follows the
   // largest file rather than the buffers' size.

@@ -14,13 +14,6 @@ constexpr std::uint8_t kPlainStatus = 0x00;
 constexpr std::uint8_t kNoDeletedMark = 0x00;
 static_assert(kSectorSize == d88::kBaseSectorSize << kPlainSizeCode, "N = 1 holds 256 bytes");
 
-// Records a walk can reach: sector counts are 16-bit.
-constexpr std::size_t kMostRecords = 0x10000;
-
-const char* tableWord(std::int32_t table) {
-  return table == 0 ? "first" : "second";
-}
-
 }  // namespace
 
 LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
@@ -33,7 +26,7 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
     return sector;
   }
   const std::optional<d88::SectorRecordInfo> record = image.locateRecord(
-      sector.track, sector.track / 2, sector.track % 2, sector.r, kPlainSizeCode);
+      sector.track, cylinderOf(sector.track), headOf(sector.track), sector.r, kPlainSizeCode);
   if (!record) {
     return sector;
   }
@@ -101,56 +94,33 @@ void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers&
     add({{image.diskOffset(disk), d88::kHeaderSize}}, ByteUserKind::DiskHeader, -1,
         format("the header of disk %d", static_cast<int>(disk)));
   }
-  std::vector<d88::SectorRecordInfo> records(kSectorsPerTrack);
+  std::vector<d88::SectorRecordInfo> records;
   std::vector<FileSpan> spans;
   for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
     if (!image.hasTrack(track)) {
       continue;
     }
-    // A walk stopped for want of room is read again with room for all.
     d88::WalkEnd end = d88::WalkEnd::Stopped;
-    auto room = static_cast<std::int32_t>(records.size());
-    std::int32_t count = image.readSectorRecords(track, records.data(), room, &end);
-    if (end == d88::WalkEnd::Stopped && count == room) {
-      records.resize(kMostRecords);
-      room = static_cast<std::int32_t>(records.size());
-      count = image.readSectorRecords(track, records.data(), room, &end);
-    }
+    readTrackRecords(image, track, records, end);
     spans.clear();
-    for (std::int32_t i = 0; i < count; ++i) {
-      spans.push_back({records[static_cast<std::size_t>(i)].position, d88::kSectorHeaderSize});
+    for (const d88::SectorRecordInfo& record : records) {
+      spans.push_back({record.position, d88::kSectorHeaderSize});
     }
     add(spans, ByteUserKind::RecordHeader, -1, "a sector record header");
-    // The room for a long walk is given back at once.
-    if (records.size() > static_cast<std::size_t>(kSectorsPerTrack)) {
-      records.resize(kSectorsPerTrack);
-      records.shrink_to_fit();
-    }
   }
   const DiskLayout& layout = layoutOf(kind);
-  const auto chainSpans = [&](const DiskFile& file) {
-    spans.clear();
-    (void)locateFileChain(image, file, steps_);
-    for (const d88::ChainStep& step : steps_) {
-      const std::int64_t from = std::max(step.chainOffset, file.offset);
-      const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
-      if (step.position >= 0 && from < to) {
-        spans.push_back({step.position + (from - step.chainOffset), to - from});
-      }
-    }
-    return spans;
-  };
   for (std::size_t i = 0; i < layout.fixed.count; ++i) {
     const DiskFile file = fixedDiskFile(layout, layout.fixed.files[i]);
-    add(chainSpans(file), ByteUserKind::FixedFile, -1, file.name.data());
+    add(fileSpansOf(image, file, steps_), ByteUserKind::FixedFile, -1, file.name.data());
   }
-  for (std::int32_t table = 0; table < 2; ++table) {
-    const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
+  // Each table's files, then its entries.
+  for (std::int32_t table = 0; table < kTableCount; ++table) {
+    const TableBuffer& bytes = tables[static_cast<std::size_t>(table)];
     walkTable(
-        bytes, table == 0 ? kFirstTableNumber : kSecondTableNumber,
-        [&](const TableFile& file) {
-          const DiskFile disk = tableDiskFile(layout, file);
-          add(chainSpans(disk), ByteUserKind::TableFile, table, disk.name.data());
+        bytes, table,
+        [&](const TableFile& entry) {
+          const DiskFile file = tableDiskFile(layout, entry);
+          add(fileSpansOf(image, file, steps_), ByteUserKind::TableFile, table, file.name.data());
         },
         layout.geometry);
     const TableShape shape = shapeOfTable(image, layout, table, bytes);
@@ -171,15 +141,15 @@ void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers&
 TableShape shapeOfTable(d88::D88Image& image, const DiskLayout& layout, std::int32_t table,
                         const TableBuffer& bytes) {
   TableShape shape;
-  const TablePlace& place = table == 0 ? layout.firstTable : layout.secondTable;
+  const TablePlace& place = layout.tables[static_cast<std::size_t>(table)];
   shape.track = place.track;
-  shape.firstNumber = table == 0 ? kFirstTableNumber : kSecondTableNumber;
+  shape.firstNumber = tableNumber(table, 0);
   const TrackGeometry& geometry = layout.geometry;
-  shape.whole =
-      image.locateSectors(place.track, place.track / 2, 0, geometry.firstSector, geometry.sizeCode,
-                          geometry.trackSize(), shape.steps) == geometry.trackSize();
+  shape.whole = image.locateSectors(place.track, cylinderOf(place.track), 0, geometry.firstSector,
+                                    geometry.sizeCode, geometry.trackSize(),
+                                    shape.steps) == geometry.trackSize();
   walkTable(
-      bytes, shape.firstNumber, [&](const TableFile&) { ++shape.fileCount; }, geometry);
+      bytes, table, [&](const TableFile&) { ++shape.fileCount; }, geometry);
   // The entries and the end mark after them; a full track has no end mark.
   shape.entryBytes = std::min((shape.fileCount + 2) * kEntrySize, kEntriesPerTable * kEntrySize);
   return shape;
@@ -229,9 +199,9 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
 std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
                             std::int32_t newAt, std::int32_t newSize) {
   // d88extract skips a file that reaches past its buffer.
-  if (newAt % kSectorSize + newSize > kLargestFileReach) {
+  if (newAt % kSectorSize + newSize > kExtractBufferSize) {
     return name + format(" would reach past %d bytes, its offset included",
-                         static_cast<int>(kLargestFileReach));
+                         static_cast<int>(kExtractBufferSize));
   }
   // ... and one of 0 bytes at offset 0 of its sector, which has nothing to read.
   const auto skipped = [](std::int32_t at, std::int32_t size) {
@@ -255,10 +225,10 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
                    const TableBuffers& tables)
     : image_(image), usage_(usage), kind_(kind), table_(table), otherFiles_(0) {
   const DiskLayout& layout = layoutOf(kind);
-  const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
+  const TableBuffer& bytes = tables[static_cast<std::size_t>(table)];
   shape_ = shapeOfTable(image, layout, table, bytes);
   otherFiles_ =
-      shapeOfTable(image, layout, 1 - table, table == 0 ? tables.second : tables.first).fileCount;
+      shapeOfTable(image, layout, 1 - table, tables[static_cast<std::size_t>(1 - table)]).fileCount;
   // An entry without a place of its own on the track cannot be rewritten.
   if (!shape_.whole) {
     unwhole_ = format("track %02X does not read all %d bytes", static_cast<unsigned>(shape_.track),
@@ -288,7 +258,7 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
     // A size change moves these out of what d88extract reads, or into it.
     if (at_[static_cast<std::size_t>(index)] >= 0 &&
         at_[static_cast<std::size_t>(index) + 1] >= 0 &&
-        (size == 0 || size > kLargestFileReach - kSectorSize)) {
+        (size == 0 || size > kExtractBufferSize - kSectorSize)) {
       special_.push_back(index);
     }
   }
@@ -319,7 +289,7 @@ std::string TableFit::unfitFile(std::int32_t index) const {
   const std::int32_t size = addressOf(index + 1) - at;
   const std::string name = nameOf(index);
   // A negative size, or one d88extract skips, comes from a damaged table.
-  if (size < 0 || at % kSectorSize + size > kLargestFileReach) {
+  if (size < 0 || at % kSectorSize + size > kExtractBufferSize) {
     return name + " is not laid end to end: a damaged table is not re-laid";
   }
   LinearSector failed;
@@ -497,7 +467,7 @@ TableRoom TableFit::room() const {
     const std::int32_t at = addressOf(index);
     const std::int32_t size = addressOf(index + 1) - at;
     std::int32_t can =
-        std::max(0, std::min(blank.room, kLargestFileReach - at % kSectorSize - size));
+        std::max(0, std::min(blank.room, kExtractBufferSize - at % kSectorSize - size));
     // What a growth moves out of reach repeats with its offset in a sector.
     for (std::int32_t tries = 0;
          can > 0 && (lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
@@ -536,7 +506,7 @@ std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
   }
   DiskUsage usage;
   usage.collect(image, kind, tables);
-  for (std::int32_t table = 0; table < 2; ++table) {
+  for (std::int32_t table = 0; table < kTableCount; ++table) {
     const TableFit fit(image, usage, kind, table, tables);
     rooms.push_back(fit.shape().fileCount == 0 ? TableRoom{} : fit.room());
   }

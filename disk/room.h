@@ -19,15 +19,6 @@
 constexpr std::int32_t kLinearDiskSize = d88::kTrackCount * kTableSize;
 static_assert(kLinearDiskSize == (kLastEntryTrack + 1) * kTableSize,
               "an entry can name every track of the linear order");
-// d88extract skips a file whose offset and size reach past its buffer.
-constexpr std::int32_t kLargestFileReach = kExtractBufferSize;
-static_assert(kLargestFileReach == 327680, "offset + size at most 327,680 bytes");
-
-// A byte range of the D88 file.
-struct FileSpan {
-  std::int64_t position = 0;
-  std::int64_t length = 0;
-};
 
 // What a sector of the linear order is to a put-back that writes it: plain
 // when the lookup of a read finds it with N = 1, 256 bytes of data, status

@@ -121,7 +121,7 @@ std::string formatDiskText(const DiskListing& disk) {
   }
   for (std::size_t table = 0; table < disk.rooms.size(); ++table) {
     const TableRoom& room = disk.rooms[table];
-    appendFormat(out, "  %s table: ", table == 0 ? "first" : "second");
+    appendFormat(out, "  %s table: ", tableWord(static_cast<std::int32_t>(table)));
     if (!room.measured) {
       out += "no files\n";
       continue;

@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk.kind = listing.kind;
     disk.files = listing.files;
     disk.rooms = listing.rooms;
-    walkTable(tables.first, kFirstTableNumber, [&](const TableFile&) { ++disk.firstTableFiles; });
+    walkTable(tables[0], 0, [&](const TableFile&) { ++disk.firstTableFiles; });
     const std::vector<bool> last = lastOfTheirName(disk.files);
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
       disk.bytes.push_back(isWritten(disk.files[i].verdict)
@@ -218,10 +218,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
       }
       const DiskLayout& layout = layoutOf(disk.kind);
-      for (const TablePlace& place : {layout.firstTable, layout.secondTable}) {
+      for (const TablePlace& place : layout.tables) {
         (void)selectDisk(original, index, disk.kind);
-        (void)original.locateSectors(place.track, place.track / 2, 0, 1, kSizeCode, kTableSize,
-                                     steps);
+        (void)original.locateSectors(place.track, cylinderOf(place.track), 0, 1, kSizeCode,
+                                     kTableSize, steps);
         for (const d88::ChainStep& step : steps) {
           if (step.position >= 0) {
             extents.emplace_back(step.position, step.position + step.length);

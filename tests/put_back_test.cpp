@@ -428,8 +428,7 @@ TEST(PutBackPlan, TheRoomListedIsTheLargestGrowthAccepted) {
       for (std::size_t table = 0; table < listing.rooms.size(); ++table) {
         const TableRoom& room = listing.rooms[table];
         std::int32_t count = 0;
-        walkTable(table == 0 ? buffers.first : buffers.second, 0,
-                  [&](const TableFile&) { ++count; });
+        walkTable(buffers[table], 0, [&](const TableFile&) { ++count; });
         const std::string what =
             std::string(image.what) + format(", disk %d table %d", disk, static_cast<int>(table));
         bool grows = false;

@@ -440,7 +440,7 @@ std::string diskMap(std::int32_t disk) {
   }
   nlohmann::ordered_json tables = nlohmann::ordered_json::array();
   if (listing.kind != DiskKind::Unknown) {
-    tables = {layout.firstTable.track, layout.secondTable.track};
+    tables = {layout.tables[0].track, layout.tables[1].track};
   }
   nlohmann::ordered_json fixed = nlohmann::ordered_json::array();
   for (std::size_t i = 0; i < layout.fixed.count; ++i) {
