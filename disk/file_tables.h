@@ -300,6 +300,15 @@ struct DiskFile {
   std::int32_t table = -1;
   std::int32_t entry = 0;
 
+  // Puts it at linear address `address` of the standard geometry, of `bytes` bytes.
+  void place(std::int32_t address, std::int32_t bytes) {
+    const AddressPlace at = placeOfAddress(address);
+    track = at.track;
+    r = at.r;
+    offset = at.offset;
+    size = bytes;
+  }
+
   // Two sides: track 2C + H.
   [[nodiscard]] std::int32_t cylinder() const { return cylinderOf(track); }
   [[nodiscard]] std::int32_t head() const { return headOf(track); }

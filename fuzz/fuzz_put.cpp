@@ -59,6 +59,18 @@ bool sameFile(const DiskFile& a, const DiskFile& b) {
 }
 
 TableBuffers tables;
+
+// The changed image's bytes, to a file.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
+    return std::fwrite(bytes, 1, count, file_) == count;
+  }
+
+ private:
+  std::FILE* file_;
+};
 d88::D88Image original;
 d88::D88Image patched;
 d88::D88Image written;
@@ -188,7 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (plan.errors == 0) {
     const fs::path out = fuzzsupport::scratchRoot() / "out.d88";
     std::FILE* file = std::fopen(out.string().c_str(), "wb");
-    if (file == nullptr || !copyPatched(patched, file)) {
+    FileSink sink(file);
+    if (file == nullptr || !plan.image.writeTo(sink)) {
       std::abort();
     }
     std::fclose(file);

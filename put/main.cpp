@@ -17,6 +17,7 @@
 #include "d88/d88_image.h"
 #include "disk/put_back.h"
 #include "format/put_report.h"
+#include "format/put_words.h"
 #include "put/folder_edits.h"
 #include "put/put_help.h"
 #include "put/replace_file.h"
@@ -60,6 +61,18 @@ void writeError(const std::string& text) {
   d88text::writeText(stderr, diagnosticLine({Severity::Error, text}) + "\n");
 }
 
+// The temporary file the changed image goes to.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
+    return std::fwrite(bytes, 1, count, file_) == count;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
 // d88put's writer: the D88 file (or -o's) replaced all or nothing, through a
 // temporary file made durable, while the D88 file is held.
 class FileReplacer final : public ImageWriter {
@@ -76,9 +89,7 @@ class FileReplacer final : public ImageWriter {
   // Without changes the D88 file stays as it is; -o still gets its copy.
   [[nodiscard]] bool writes(bool changes) const override { return changes || !inPlace_; }
 
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
     if (inPlace_) {
       const std::string refusal = inPlaceRefusal(destination_, hint_);
       if (!refusal.empty()) {
@@ -100,14 +111,20 @@ class FileReplacer final : public ImageWriter {
     };
     replacement.releaseFiles = [&]() {
       // Windows cannot replace a file that is open.
-      release();
+      image.release();
 #ifdef _WIN32
       held_.release();
 #endif
     };
     std::vector<std::string> notices;
     std::string failure;
-    const bool written = replaceFile(replacement, copy, notices, failure);
+    const bool written = replaceFile(
+        replacement,
+        [&](std::FILE* file) {
+          FileSink sink(file);
+          return image.writeTo(sink);
+        },
+        notices, failure);
     for (const std::string& notice : notices) {
       diagnostics.push_back({Severity::Notice, notice});
     }

@@ -13,6 +13,7 @@
 
 #include "builder/image_builder.h"
 #include "disk/listing.h"
+#include "format/put_words.h"
 #include "tests/test_support.h"
 #include "text/string_format.h"
 
@@ -80,11 +81,9 @@ class RecordingWriter final : public ImageWriter {
  public:
   explicit RecordingWriter(bool fails) : fails_(fails) {}
   [[nodiscard]] bool writes(bool changes) const override { return changes; }
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& /*copy*/,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
     ++calls;
-    release();
+    image.release();
     if (fails_) {
       diagnostics.push_back({Severity::Error, "cannot write it"});
     }
@@ -268,16 +267,16 @@ class ChangingEdits final : public EditSource {
 class CopyingWriter final : public ImageWriter {
  public:
   [[nodiscard]] bool writes(bool changes) const override { return changes; }
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
     ++calls;
-    std::FILE* file = std::tmpfile();
-    const bool copied = file != nullptr && copy(file);
-    if (file != nullptr) {
-      std::fclose(file);
-    }
-    release();
+    // Bytes taken and dropped: the copy reads the edits again all the same.
+    struct DroppingSink final : ByteSink {
+      [[nodiscard]] bool write(const std::uint8_t* /*bytes*/, std::size_t /*count*/) override {
+        return true;
+      }
+    } sink;
+    const bool copied = image.writeTo(sink);
+    image.release();
     if (!copied) {
       diagnostics.push_back({Severity::Error, "cannot write it"});
     }
