@@ -6,8 +6,8 @@
 namespace {
 
 // Large enough for reads that bypass the reader's blocks, small enough to
-// keep the memory of a copy low.
-constexpr std::int64_t kCopyBlock = 64 * 1024;
+// keep the memory of a copy low: the copy holds two.
+constexpr std::int64_t kCopyBlock = 32 * 1024;
 
 std::size_t hashOf(const std::vector<std::uint8_t>& bytes) {
   return std::hash<std::string_view>{}(
@@ -68,12 +68,27 @@ void PatchedImage::bind(d88::D88Image& original, d88::D88Image& patched, EditSou
 }
 
 bool PatchedImage::writeTo(ByteSink& sink) {
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(kCopyBlock));
-  const std::int64_t size = patched_->fileSize();
+  // The file's own bytes, block by block, with the overlay applied to a
+  // copy: a moved piece mostly comes from the block at hand, so that the
+  // file is read about once.
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(kCopyBlock));
+  std::vector<std::uint8_t> block(raw.size());
+  const std::int64_t size = original_->fileSize();
   for (std::int64_t position = 0; position < size; position += kCopyBlock) {
     const std::int64_t count = std::min(kCopyBlock, size - position);
-    if (patched_->readFileBytes(position, block.data(), count) != count ||
-        !sink.write(block.data(), static_cast<std::size_t>(count))) {
+    if (original_->readFileBytes(position, raw.data(), count) != count) {
+      return false;
+    }
+    std::copy_n(raw.begin(), count, block.begin());
+    const auto source = [&](std::int64_t from, std::uint8_t* to, std::int64_t length) {
+      if (from >= position && from + length <= position + count) {
+        std::copy_n(raw.begin() + (from - position), length, to);
+        return length;
+      }
+      return original_->readFileBytes(from, to, length);
+    };
+    (void)overlay_.apply(position, block.data(), count, source);
+    if (!sink.write(block.data(), static_cast<std::size_t>(count))) {
       return false;
     }
   }

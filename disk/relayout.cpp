@@ -59,14 +59,16 @@ bool placeFiles(PlanWork& work, const RecognisedDisk& disk, const TableFit& fit,
 
 // Moves a file's bytes from one linear address to another, in pieces that
 // cross no sector boundary of either; every sector was found plain.
-void layMove(PlanWork& work, std::int32_t from, std::int32_t to, std::int32_t length) {
+void layMove(PlanWork& work, const RecognisedDisk& disk, std::int32_t from, std::int32_t to,
+             std::int32_t length) {
   for (std::int32_t done = 0; done < length;) {
     const std::int32_t source = from + done;
     const std::int32_t target = to + done;
     const std::int32_t piece = std::min(
         {kSectorSize - source % kSectorSize, kSectorSize - target % kSectorSize, length - done});
-    const LinearSector sourceSector = linearSector(work.original, source);
-    const LinearSector targetSector = linearSector(work.original, target);
+    LinearSectors& linear = work.usageOf(disk).linear();
+    const LinearSector sourceSector = linear.at(work.original, source);
+    const LinearSector targetSector = linear.at(work.original, target);
     work.plan.image.overlay().move(targetSector.position + target % kSectorSize,
                                    sourceSector.position + source % kSectorSize, piece);
     done += piece;
@@ -143,7 +145,7 @@ class Mover {
 
  private:
   void flush() {
-    layMove(work_, from_, to_, length_);
+    layMove(work_, disk_, from_, to_, length_);
     from_ = to_ = length_ = 0;
   }
   PlanWork& work_;
@@ -157,15 +159,17 @@ class Mover {
 
 // The bytes a shrinking table frees, from its new end to its old, filled
 // with the blank value of the room after it.
-void layFreed(PlanWork& work, const RelaidTable& relaid) {
+void layFreed(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& relaid) {
   const std::int32_t newEnd = relaid.newAt.back();
   const std::int32_t oldEnd = relaid.oldAt.back();
   if (newEnd >= oldEnd) {
     return;
   }
   const std::vector<std::uint8_t> blank(static_cast<std::size_t>(kSectorSize), relaid.blank);
-  for (const FileSpan& span :
-       linearSpans(work.original, newEnd, oldEnd - newEnd).value_or(std::vector<FileSpan>{})) {
+  for (const FileSpan& span : work.usageOf(disk)
+                                  .linear()
+                                  .spans(work.original, newEnd, oldEnd - newEnd)
+                                  .value_or(std::vector<FileSpan>{})) {
     work.plan.image.overlay().put(span.position, blank.data(), span.length);
   }
 }
@@ -220,8 +224,10 @@ void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& rel
     const std::size_t file = disk.fileAt(relaid.table, index);
     DiskFile placed = disk.file(file);
     placed.place(newAt, size);
-    std::vector<FileSpan> spans =
-        linearSpans(work.original, newAt, size).value_or(std::vector<FileSpan>{});
+    std::vector<FileSpan> spans = work.usageOf(disk)
+                                      .linear()
+                                      .spans(work.original, newAt, size)
+                                      .value_or(std::vector<FileSpan>{});
     if (edit < relaid.edits.size() && relaid.edits[edit]->file == file) {
       mover.stop();
       ResizeEdit& resized = *relaid.edits[edit++];
@@ -244,7 +250,7 @@ void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& rel
     mover.move(index, file, oldAt, newAt, size);
   }
   mover.stop();
-  layFreed(work, relaid);
+  layFreed(work, disk, relaid);
 }
 
 void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdit>& resizes) {

@@ -52,13 +52,17 @@ std::string unfitSector(const LinearSector& sector) {
                 static_cast<unsigned>(sector.track), static_cast<unsigned>(sector.r));
 }
 
-std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int32_t address,
-                                                 std::int32_t length, LinearSector* failed) {
+namespace {
+
+// The spans of a range, its sectors looked up by `lookup`.
+template <typename Lookup>
+std::optional<std::vector<FileSpan>> spansOf(std::int32_t address, std::int32_t length,
+                                             LinearSector* failed, Lookup&& lookup) {
   std::vector<FileSpan> spans;
   const std::int32_t end = address + length;
   // Sector by sector: each step ends at a sector's end or the range's.
   for (std::int32_t at = address; at < end;) {
-    const LinearSector sector = linearSector(image, at);
+    const LinearSector sector = lookup(at);
     if (sector.fitness != SectorFitness::Plain) {
       if (failed != nullptr) {
         *failed = sector;
@@ -71,6 +75,35 @@ std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int3
     at += count;
   }
   return spans;
+}
+
+}  // namespace
+
+std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int32_t address,
+                                                 std::int32_t length, LinearSector* failed) {
+  return spansOf(address, length, failed, [&](std::int32_t at) { return linearSector(image, at); });
+}
+
+LinearSector LinearSectors::at(d88::D88Image& image, std::int32_t address) {
+  if (address < 0 || address >= kLinearDiskSize) {
+    return linearSector(image, address);
+  }
+  const auto index = static_cast<std::size_t>(address / kSectorSize);
+  if (known_.empty()) {
+    known_.assign(static_cast<std::size_t>(kLinearDiskSize / kSectorSize), false);
+    sectors_.resize(known_.size());
+  }
+  if (!known_[index]) {
+    sectors_[index] = linearSector(image, address);
+    known_[index] = true;
+  }
+  return sectors_[index];
+}
+
+std::optional<std::vector<FileSpan>> LinearSectors::spans(d88::D88Image& image,
+                                                          std::int32_t address, std::int32_t length,
+                                                          LinearSector* failed) {
+  return spansOf(address, length, failed, [&](std::int32_t at) { return this->at(image, at); });
 }
 
 void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::int32_t table,
@@ -87,6 +120,7 @@ void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::
 }
 
 void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
+  linear_.reset();
   users_.clear();
   names_.clear();
   longest_ = 0;
@@ -163,7 +197,7 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
   bool valueKnown = false;
   // A table whose end lies outside the linear order has no room at all.
   for (std::int32_t at = std::max(end, 0); room.stop.empty();) {
-    const LinearSector sector = linearSector(image, at);
+    const LinearSector sector = usage.linear().at(image, at);
     if (sector.fitness != SectorFitness::Plain) {
       room.stop = unfitSector(sector);
       break;
@@ -293,7 +327,7 @@ std::string TableFit::unfitFile(std::int32_t index) const {
     return name + " is not laid end to end: a damaged table is not re-laid";
   }
   LinearSector failed;
-  const auto spans = linearSpans(image_, at, size, &failed);
+  const auto spans = usage_.linear().spans(image_, at, size, &failed);
   if (!spans) {
     return name + " is not laid end to end: " + unfitSector(failed);
   }

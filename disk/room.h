@@ -44,6 +44,25 @@ struct LinearSector {
                                                                std::int32_t length,
                                                                LinearSector* failed = nullptr);
 
+// The sectors of the selected disk's linear order, each looked up once:
+// for a disk whose files are walked sector by sector several times over.
+class LinearSectors {
+ public:
+  // Forgets every sector, for another disk.
+  void reset() { known_.clear(); }
+  // linearSector of `address`.
+  [[nodiscard]] LinearSector at(d88::D88Image& image, std::int32_t address);
+  // linearSpans of the range.
+  [[nodiscard]] std::optional<std::vector<FileSpan>> spans(d88::D88Image& image,
+                                                           std::int32_t address,
+                                                           std::int32_t length,
+                                                           LinearSector* failed = nullptr);
+
+ private:
+  std::vector<LinearSector> sectors_;  // by address / kSectorSize
+  std::vector<bool> known_;
+};
+
 // What occupies bytes of the selected disk in the D88 file.
 enum class ByteUserKind : std::uint8_t {
   DiskHeader,
@@ -94,6 +113,8 @@ class DiskUsage {
   [[nodiscard]] const std::string& nameOf(const ByteUser& user) const {
     return names_.at(static_cast<std::size_t>(user.name));
   }
+  // The sectors of the disk collected, looked up once.
+  [[nodiscard]] LinearSectors& linear() const { return linear_; }
 
  private:
   void add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::int32_t table,
@@ -103,6 +124,7 @@ class DiskUsage {
   std::int64_t longest_ = 0;
   std::vector<std::string> names_;
   std::vector<d88::ChainStep> steps_;
+  mutable LinearSectors linear_;
 };
 
 // One table of a disk as a put-back that re-lays it sees it.

@@ -67,12 +67,22 @@ class DiskCheck {
   // The fast check: false, with nothing concluded, as soon as a read of the
   // structure meets a laid byte.
   bool concludedFromRecordHeaders(std::vector<Refusal>& errors);
+  // The fast check of a disk with a re-laid table, whose table tracks'
+  // data alone meets laid bytes: its listing must be the planned one, and
+  // only files whose bytes were laid over or moved are read.
+  bool concludedFromRelaidListing(std::vector<Refusal>& errors);
   // The full check of every file.
   void checkEverything(std::vector<Refusal>& errors);
 
  private:
   // The original's files, a re-laid table's at their planned places.
   std::vector<FileListing> expectedFiles() const;
+  // The original's listing and summary, read again when the disk has none yet.
+  const DiskSummary& describeOriginal();
+  // Whether a laid byte meets a record header of a table track.
+  bool tableRecordsTouched();
+  // Refuses a change of the disk's kind or list of files.
+  void filesChanged(std::vector<Refusal>& errors) const;
   // Reads a written file of the changed image against its edit or its
   // original (at `was`, for a moved file); refuses into `errors`.
   void compareChain(const DiskFile& file, std::vector<ChangedFile>::iterator put,
@@ -120,6 +130,83 @@ bool DiskCheck::concludedFromRecordHeaders(std::vector<Refusal>& errors) {
   return true;
 }
 
+bool DiskCheck::tableRecordsTouched() {
+  std::vector<d88::SectorRecordInfo> records;
+  for (const TablePlace& place : layoutOf(after_.kind).tables) {
+    d88::WalkEnd end = d88::WalkEnd::Stopped;
+    readTrackRecords(work_.original, place.track, records, end);
+    for (const d88::SectorRecordInfo& record : records) {
+      if (work_.plan.image.overlay().touches(record.position, d88::kSectorHeaderSize)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool DiskCheck::concludedFromRelaidListing(std::vector<Refusal>& errors) {
+  d88::D88Image& patched = work_.patched;
+  const DiskSummary& before = describeOriginal();
+  // The tables are read through record headers that no laid byte meets, so
+  // that what they read is the rewritten entries.
+  (void)selectDisk(work_.original, disk_, before.kind);
+  after_.kind = before.kind;
+  if (tableRecordsTouched()) {
+    return false;
+  }
+  describeDisk(patched, disk_, {tables_, work_.patchedBuffer.get()}, after_, kFileListOnly);
+  if (before.kind != after_.kind || !sameFiles(expectedFiles(), after_.files)) {
+    filesChanged(errors);
+    return true;
+  }
+  std::uint64_t overlaid = patched.overlaidReads();
+  for (std::size_t i = 0; i < after_.files.size(); ++i) {
+    const DiskFile& file = after_.files[i].file;
+    const bool written = locateFileChain(patched, file, work_.steps) > 0;
+    if (patched.overlaidReads() != overlaid) {
+      return false;
+    }
+    if (written != before.written[i]) {
+      filesChanged(errors);
+      return true;
+    }
+    const auto put = work_.findPut(disk_, i);
+    if (written && (put != work_.changed.end() || overlapsAnyPut(work_.steps))) {
+      compareChain(file, put, errors, &before_.files[i].file);
+      overlaid = patched.overlaidReads();
+    }
+  }
+  return true;
+}
+
+const DiskSummary& DiskCheck::describeOriginal() {
+  // Disks without a folder were not read yet; the tables are read again
+  // rather than kept, so that memory does not grow with the image.
+  const bool summarised = work_.summaries.count(disk_) != 0;
+  describeDisk(work_.original, disk_, {tables_, work_.buffer.get()}, before_,
+               {false, !summarised, false, false});
+  if (!summarised) {
+    DiskSummary& summary = work_.summaries[disk_];
+    summary.kind = before_.kind;
+    for (const FileListing& listing : before_.files) {
+      summary.written.push_back(isWritten(listing.verdict));
+    }
+  }
+  return work_.summaries[disk_];
+}
+
+void DiskCheck::filesChanged(std::vector<Refusal>& errors) const {
+  Refusal refusal;
+  refusal.code = RefusalCode::FilesChanged;
+  refusal.disk = disk_;
+  for (const ChangedFile& put : work_.changed) {
+    if (put.disk == disk_) {
+      refusal.files.push_back(put.name);
+    }
+  }
+  errors.push_back(refusal);
+}
+
 std::vector<FileListing> DiskCheck::expectedFiles() const {
   std::vector<FileListing> expected = before_.files;
   const auto relaid = work_.relaid.find(disk_);
@@ -137,19 +224,7 @@ std::vector<FileListing> DiskCheck::expectedFiles() const {
 }
 
 void DiskCheck::checkEverything(std::vector<Refusal>& errors) {
-  // Disks without a folder were not read yet; the tables are read again
-  // rather than kept, so that memory does not grow with the image.
-  const bool summarised = work_.summaries.count(disk_) != 0;
-  describeDisk(work_.original, disk_, {tables_, work_.buffer.get()}, before_,
-               {false, !summarised, false, false});
-  if (!summarised) {
-    DiskSummary& summary = work_.summaries[disk_];
-    summary.kind = before_.kind;
-    for (const FileListing& listing : before_.files) {
-      summary.written.push_back(isWritten(listing.verdict));
-    }
-  }
-  const DiskSummary& before = work_.summaries[disk_];
+  const DiskSummary& before = describeOriginal();
   describeDisk(work_.patched, disk_, {tables_, work_.patchedBuffer.get()}, after_, kFileListOnly);
   bool same = before.kind == after_.kind && sameFiles(expectedFiles(), after_.files);
   for (std::size_t i = 0; same && i < after_.files.size(); ++i) {
@@ -161,15 +236,7 @@ void DiskCheck::checkEverything(std::vector<Refusal>& errors) {
     }
   }
   if (!same) {
-    Refusal refusal;
-    refusal.code = RefusalCode::FilesChanged;
-    refusal.disk = disk_;
-    for (const ChangedFile& put : work_.changed) {
-      if (put.disk == disk_) {
-        refusal.files.push_back(put.name);
-      }
-    }
-    errors.push_back(refusal);
+    filesChanged(errors);
   }
 }
 
@@ -271,8 +338,9 @@ std::vector<bool> checkHeaders(PlanWork& work) {
 void checkDisk(PlanWork& work, std::int32_t disk) {
   std::vector<Refusal> errors;
   DiskCheck check(work, disk);
-  // A re-laid table's listing changes: only the full check knows where.
-  if (work.relaid.count(disk) == 0 && check.concludedFromRecordHeaders(errors)) {
+  const bool concluded = work.relaid.count(disk) == 0 ? check.concludedFromRecordHeaders(errors)
+                                                      : check.concludedFromRelaidListing(errors);
+  if (concluded) {
     if (work.options.proveFastCheck) {
       std::vector<Refusal> full;
       DiskCheck(work, disk).checkEverything(full);
@@ -282,7 +350,9 @@ void checkDisk(PlanWork& work, std::int32_t disk) {
       }
     }
   } else {
-    check.checkEverything(errors);
+    // What the fast check found before it gave up, the full one finds again.
+    errors.clear();
+    DiskCheck(work, disk).checkEverything(errors);
   }
   for (const Refusal& refusal : errors) {
     work.refuse(refusal);
