@@ -93,8 +93,19 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
         disk.files.push_back({file, read.verdict, read.bytesRead});
       }
     });
-    if (parts.rooms) {
-      disk.rooms = measureTableRooms(image, disk.kind, tables);
+    if (parts.rooms && disk.kind != DiskKind::Unknown) {
+      // The records the listing walked are the users' record headers.
+      DiskUsage usage;
+      if (parts.tracks) {
+        usage.begin(image);
+        for (std::size_t i = 0; i < present; ++i) {
+          usage.addRecords(disk.tracks[i].records);
+        }
+        usage.finish(image, disk.kind, tables);
+      } else {
+        usage.collect(image, disk.kind, tables);
+      }
+      disk.rooms = measureTableRooms(image, disk.kind, tables, usage);
     }
   }
   disk.tracks.resize(present);

@@ -120,6 +120,20 @@ void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::
 }
 
 void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
+  begin(image);
+  std::vector<d88::SectorRecordInfo> records;
+  for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
+    if (!image.hasTrack(track)) {
+      continue;
+    }
+    d88::WalkEnd end = d88::WalkEnd::Stopped;
+    readTrackRecords(image, track, records, end);
+    addRecords(records);
+  }
+  finish(image, kind, tables);
+}
+
+void DiskUsage::begin(d88::D88Image& image) {
   linear_.reset();
   users_.clear();
   names_.clear();
@@ -128,20 +142,19 @@ void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers&
     add({{image.diskOffset(disk), d88::kHeaderSize}}, ByteUserKind::DiskHeader, -1,
         format("the header of disk %d", static_cast<int>(disk)));
   }
-  std::vector<d88::SectorRecordInfo> records;
+}
+
+void DiskUsage::addRecords(const std::vector<d88::SectorRecordInfo>& records) {
   std::vector<FileSpan> spans;
-  for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
-    if (!image.hasTrack(track)) {
-      continue;
-    }
-    d88::WalkEnd end = d88::WalkEnd::Stopped;
-    readTrackRecords(image, track, records, end);
-    spans.clear();
-    for (const d88::SectorRecordInfo& record : records) {
-      spans.push_back({record.position, d88::kSectorHeaderSize});
-    }
-    add(spans, ByteUserKind::RecordHeader, -1, "a sector record header");
+  spans.reserve(records.size());
+  for (const d88::SectorRecordInfo& record : records) {
+    spans.push_back({record.position, d88::kSectorHeaderSize});
   }
+  add(spans, ByteUserKind::RecordHeader, -1, "a sector record header");
+}
+
+void DiskUsage::finish(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
+  std::vector<FileSpan> spans;
   const DiskLayout& layout = layoutOf(kind);
   for (std::size_t i = 0; i < layout.fixed.count; ++i) {
     const DiskFile file = fixedDiskFile(layout, layout.fixed.files[i]);
@@ -453,19 +466,16 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
   return entriesFault(index, by);
 }
 
-TableRoom TableFit::room() const {
+std::int32_t TableFit::laidFrom(std::string& why) const {
   const std::int32_t last = shape_.lastEntry();
-  TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
-  const TableRoom blank = room;
-  // The files from `from` on are laid end to end where they lie.
   std::int32_t from = last;
-  std::string laidWhy = unwhole_;
-  for (std::int32_t index = last; laidWhy.empty() && index >= 0; --index) {
-    laidWhy = damagedEntry(index);
-    if (laidWhy.empty() && index < last) {
-      laidWhy = unfitFile(index);
+  why = unwhole_;
+  for (std::int32_t index = last; why.empty() && index >= 0; --index) {
+    why = damagedEntry(index);
+    if (why.empty() && index < last) {
+      why = unfitFile(index);
     }
-    if (!laidWhy.empty()) {
+    if (!why.empty()) {
       break;
     }
     from = index;
@@ -473,25 +483,38 @@ TableRoom TableFit::room() const {
     if (index > 0 && fileUnder(index, {true, false, false}) != nullptr &&
         fileUnder(index, {false, true, false}) != nullptr &&
         fileUnder(index, {false, false, true}) != nullptr) {
-      laidWhy = format("the %s table's ", tableWord(table_)) +
-                (index == last ? std::string("last entry") : "entry of " + nameOf(index)) +
-                " lies in bytes of " + usage_.nameOf(*fileUnder(index, {true, true, true}));
+      why = format("the %s table's ", tableWord(table_)) +
+            (index == last ? std::string("last entry") : "entry of " + nameOf(index)) +
+            " lies in bytes of " + usage_.nameOf(*fileUnder(index, {true, true, true}));
       break;
     }
   }
-  // By a growth's offset in a sector, the last file that a growth of that
-  // offset moves out of what d88extract reads, or into it.
-  std::array<std::int32_t, kSectorSize> lastMovedOut{};
-  lastMovedOut.fill(-1);
+  return from;
+}
+
+std::array<std::int32_t, kSectorSize> TableFit::lastMovedOut() const {
+  std::array<std::int32_t, kSectorSize> last{};
+  last.fill(-1);
   for (const std::int32_t index : special_) {
     const std::int32_t at = addressOf(index);
     const std::int32_t size = addressOf(index + 1) - at;
     for (std::int32_t by = 0; by < kSectorSize; ++by) {
       if (!relaidFileFault(std::string(), at, size, at + by, size).empty()) {
-        lastMovedOut[static_cast<std::size_t>(by)] = index;
+        last[static_cast<std::size_t>(by)] = index;
       }
     }
   }
+  return last;
+}
+
+TableRoom TableFit::room() const {
+  const std::int32_t last = shape_.lastEntry();
+  TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
+  const TableRoom blank = room;
+  // The files from `from` on are laid end to end where they lie.
+  std::string laidWhy;
+  const std::int32_t from = laidFrom(laidWhy);
+  const std::array<std::int32_t, kSectorSize> movedOut = lastMovedOut();
   std::int32_t best = -1;
   std::int32_t growth = 0;
   for (std::int32_t index = unwhole_.empty() ? from : last; index < last; ++index) {
@@ -504,7 +527,7 @@ TableRoom TableFit::room() const {
         std::max(0, std::min(blank.room, kExtractBufferSize - at % kSectorSize - size));
     // What a growth moves out of reach repeats with its offset in a sector.
     for (std::int32_t tries = 0;
-         can > 0 && (lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
+         can > 0 && (movedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
                      !entriesFault(index, can).empty());
          ++tries) {
       can = tries < kSectorSize ? can - 1 : 0;
@@ -533,13 +556,11 @@ TableRoom TableFit::room() const {
 }
 
 std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
-                                         const TableBuffers& tables) {
+                                         const TableBuffers& tables, const DiskUsage& usage) {
   std::vector<TableRoom> rooms;
   if (kind == DiskKind::Unknown) {
     return rooms;
   }
-  DiskUsage usage;
-  usage.collect(image, kind, tables);
   for (std::int32_t table = 0; table < kTableCount; ++table) {
     const TableFit fit(image, usage, kind, table, tables);
     rooms.push_back(fit.shape().fileCount == 0 ? TableRoom{} : fit.room());

@@ -92,8 +92,15 @@ static_assert(kMostUserNames <= UINT16_MAX + 1, "a user's name index fits 16 bit
 // tables' entries up to their end marks.
 class DiskUsage {
  public:
-  // Collects the users of the selected disk of `kind`, whose tables are read.
+  // Collects the users of the selected disk of `kind`, whose tables are
+  // read, walking every track's records.
   void collect(d88::D88Image& image, DiskKind kind, const TableBuffers& tables);
+  // The same in three steps, for a caller that has walked the records: the
+  // disk headers, then the records of each track a walk reaches, then the
+  // files and the tables' entries.
+  void begin(d88::D88Image& image);
+  void addRecords(const std::vector<d88::SectorRecordInfo>& records);
+  void finish(d88::D88Image& image, DiskKind kind, const TableBuffers& tables);
   // The first user (by position) among those `accepted` takes that meets
   // [position, position + length); none when no such user does.
   template <typename Accept>
@@ -228,10 +235,18 @@ class TableFit {
   // The first file whose bytes hold one of the marked bytes of entry `index`.
   [[nodiscard]] const ByteUser* fileUnder(std::int32_t index,
                                           const std::array<bool, kEntrySize>& bytes) const;
+  // The first entry from which on the files are laid end to end where they
+  // lie and may move, and why the one before may not (in `why`).
+  [[nodiscard]] std::int32_t laidFrom(std::string& why) const;
+  // By a growth's offset in a sector, the last file that a growth of that
+  // offset moves out of what d88extract reads, or into it; -1 for none.
+  [[nodiscard]] std::array<std::int32_t, kSectorSize> lastMovedOut() const;
   // Why the entries after file `index` cannot move by `by` bytes.
   [[nodiscard]] std::string entriesFault(std::int32_t index, std::int32_t by) const;
 };
 
-// The room of a recognised disk's two tables, the selected disk's tables read.
+// The room of a recognised disk's two tables, the selected disk's tables
+// read and its byte users collected.
 [[nodiscard]] std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
-                                                       const TableBuffers& tables);
+                                                       const TableBuffers& tables,
+                                                       const DiskUsage& usage);
