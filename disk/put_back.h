@@ -96,7 +96,7 @@ struct PlanOptions {
 void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
                  const PlanOptions& options = {});
 
-// Where a sound put-back writes the changed file: d88put replaces the file
+// Where a sound put-back writes the changed file: the tool replaces the file
 // on disk, the page the file in its memory.
 class ImageWriter {
  public:

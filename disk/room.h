@@ -179,7 +179,7 @@ struct TableRoom {
                                           std::int32_t oldSize, std::int32_t newAt,
                                           std::int32_t newSize);
 
-// A table of a recognised disk as --resize sees it: the checks that do not
+// A table of a recognised disk as a re-laying sees it: the checks that do not
 // depend on the new sizes, entry by entry, and the room one file of it can
 // grow by. One model for what the planner accepts and what d88info lists.
 class TableFit {
