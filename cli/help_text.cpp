@@ -1,7 +1,9 @@
 #include "cli/help_text.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -15,6 +17,23 @@ bool isSet(const char* value) {
   return value != nullptr && value[0] != '\0';
 }
 
+// The help is written in UTF-8: a locale that names another code set
+// ("ja_JP.eucJP", "ja_JP.SJIS") gets the English one rather than bytes its
+// terminal shows as garbage. "UTF-8", "utf8" and "UTF8" are the same name.
+bool namesOtherCodeSet(const char* locale) {
+  const char* dot = std::strchr(locale, '.');
+  if (dot == nullptr) {
+    return false;
+  }
+  std::string name;
+  for (const char* c = dot + 1; *c != '\0' && *c != '@'; ++c) {
+    if (*c != '-' && *c != '_') {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+  }
+  return name != "utf8";
+}
+
 }  // namespace
 
 Language languageOfLocale(const char* lcAll, const char* lcMessages, const char* lang) {
@@ -23,8 +42,10 @@ Language languageOfLocale(const char* lcAll, const char* lcMessages, const char*
     return Language::English;
   }
   // "ja" alone, or with a territory, code set or modifier after it.
-  return locale[2] == '\0' || std::strchr("_.@-", locale[2]) != nullptr ? Language::Japanese
-                                                                        : Language::English;
+  if (locale[2] != '\0' && std::strchr("_.@-", locale[2]) == nullptr) {
+    return Language::English;
+  }
+  return namesOtherCodeSet(locale) ? Language::English : Language::Japanese;
 }
 
 Language languageOfRun() {

@@ -19,7 +19,8 @@ struct Text {
 
 // The language a POSIX locale asks for: the first of LC_ALL, LC_MESSAGES and
 // LANG that is set and not empty decides (nullptr: not set), Japanese when it
-// is "ja" or starts with "ja_", "ja.", "ja@" or "ja-".
+// is "ja" or starts with "ja_", "ja.", "ja@" or "ja-", and names no code set
+// or UTF-8 (the help is UTF-8: "ja_JP.eucJP" gets English).
 [[nodiscard]] Language languageOfLocale(const char* lcAll, const char* lcMessages,
                                         const char* lang);
 // This run's help language: the locale's variables; on Windows, when none of
@@ -32,9 +33,9 @@ inline constexpr Text kUsage = {"Usage", "使い方"};
 inline constexpr Text kOptionsInUsage = {"OPTIONS", "オプション"};
 inline constexpr Text kPositionals = {"Positionals", "引数"};
 inline constexpr Text kOptions = {"Options", "オプション"};
-inline constexpr Text kRequired = {"REQUIRED", "必須"};
-inline constexpr Text kHelp = {"this text", "この説明を表示"};
-inline constexpr Text kVersion = {"the version", "バージョンを表示"};
+inline constexpr Text kRequired = {"REQUIRED", "(必須)"};
+inline constexpr Text kHelp = {"this text", "この説明を表示する"};
+inline constexpr Text kVersion = {"the version", "バージョンを表示する"};
 // Between the two ends of a range: "0 to 63", "0～63".
 inline constexpr Text kRangeTo = {" to ", "～"};
 

@@ -33,7 +33,17 @@ TEST(HelpLanguage, FirstLocaleVariableSetDecides) {
   const Case cases[] = {
       {nullptr, nullptr, nullptr, Language::English},
       {nullptr, nullptr, "ja_JP.UTF-8", Language::Japanese},
-      {nullptr, nullptr, "ja_JP.eucJP", Language::Japanese},
+      // The help is UTF-8: Japanese only where the code set is, or is not named.
+      {nullptr, nullptr, "ja_JP.eucJP", Language::English},
+      {nullptr, nullptr, "ja_JP.SJIS", Language::English},
+      {nullptr, nullptr, "ja_JP.EUC-JP@cjknarrow", Language::English},
+      {nullptr, nullptr, "ja_JP.utf8", Language::Japanese},
+      {nullptr, nullptr, "ja_JP.UTF8", Language::Japanese},
+      {nullptr, nullptr, "ja_JP.UTF-8@cjknarrow", Language::Japanese},
+      {nullptr, nullptr, "ja_JP.", Language::English},
+      {nullptr, nullptr, "ja_JP.UTF-16", Language::English},
+      {nullptr, nullptr, "ja_JP", Language::Japanese},
+      {nullptr, "ja_JP.eucJP", "ja_JP.UTF-8", Language::English},
       {nullptr, nullptr, "ja", Language::Japanese},
       {nullptr, nullptr, "ja.UTF-8", Language::Japanese},
       {nullptr, nullptr, "ja@cjknarrow", Language::Japanese},
@@ -182,6 +192,18 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
   }
 }
 
+// Every line of either help fits an 80-column terminal, the Japanese one
+// counted in display columns (a kanji takes two).
+TEST_F(HelpTest, JapaneseLinesFitIn80Columns) {
+  for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
+    const auto japanese = run(tool, "ja_JP.UTF-8", {"--help"});
+    ASSERT_EQ(japanese.status, 0) << tool;
+    for (const std::string& line : linesOf(japanese.out)) {
+      EXPECT_LE(d88text::displayWidth(line), 80U) << tool << ": " << line;
+    }
+  }
+}
+
 // Where the locale's variables come from a user's shell, which most often
 // sets LANG alone: LANG decides when LC_ALL and LC_MESSAGES are not set, and
 // LANGUAGE (gettext's list of languages) has no say.
@@ -218,6 +240,7 @@ TEST_F(HelpTest, LangAloneDecidesTheHelpsLanguage) {
       {"ja_JP.UTF-8", "", "", true},      {"ja-JP", "", "", true},
       {"ja_JP.UTF-8", "", "en_US", true}, {"C", "", "ja_JP.UTF-8", false},
       {"en_US.UTF-8", "", "ja", false},   {"ja_JP.UTF-8", "C", "", false},
+      {"ja_JP.eucJP", "", "", false},     {"ja_JP.utf8", "", "", true},
   };
   for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
     const std::string english = run(tool, "C", {"--help"}).out;

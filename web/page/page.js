@@ -189,7 +189,7 @@ function diskHtml(disk) {
       (disk.pastSize ? `<span>${tn('pastSize', disk.pastSize)}</span>` : '');
   const protect = disk.writeProtect ?
     `<dt>${t('writeProtected')}</dt><dd>${data(`0x${hex(disk.writeProtect, 2)}`)}</dd>` : '';
-  const name = `<span class="disk-name data" title="bytes 0x${disk.nameHex}">${escapeHtml(disk.name)}</span>`;
+  const name = `<span class="disk-name data" title="${t('nameBytes', {hex: disk.nameHex})}">${escapeHtml(disk.name)}</span>`;
   const kind = kindKeys[disk.kind] ? t(kindKeys[disk.kind]) : disk.kind;
   return `<section class="disk" data-disk="${disk.index}" aria-labelledby="disk-${disk.index}">` +
       `${warning}<h2 id="disk-${disk.index}">${t('diskHeading', {n: disk.index})} ${name}</h2>` +

@@ -729,7 +729,7 @@ test('the page in English and in Japanese: every text from its table, the switch
     assert.match(await ja.$eval('#status', (e) => e.textContent), /^text\.d88: ディスク 2 枚、ファイル 44 個。$/);
     // d88put's refusal stays as d88put wrote it.
     assert.match(await ja.$eval('#put-report pre', (e) => e.textContent), /files cannot change size/);
-    assert.equal(await ja.$eval('#put-report .heading', (e) => e.textContent), '拒否しました: 何も変更していません');
+    assert.equal(await ja.$eval('#put-report .heading', (e) => e.textContent), '差し替えできませんでした（何も変更していません）');
     for (const [button, lang] of [['en', 'en'], ['ja', 'ja'], ['en', 'en']]) {
       await ja.click(`#languages button[data-language="${button}"]`);
       await ja.$$eval('details', (list) => list.forEach((d) => d.open = true));
