@@ -84,20 +84,44 @@ std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int3
   return spansOf(address, length, failed, [&](std::int32_t at) { return linearSector(image, at); });
 }
 
+namespace {
+
+// What a position of LinearSectors stands for when it is none.
+constexpr std::int64_t kUnknown = -1;
+constexpr std::int64_t kMissing = -2;
+// A sector that is not plain, of data at position p, is kNotPlain - p.
+constexpr std::int64_t kNotPlain = -3;
+
+}  // namespace
+
 LinearSector LinearSectors::at(d88::D88Image& image, std::int32_t address) {
   if (address < 0 || address >= kLinearDiskSize) {
     return linearSector(image, address);
   }
   const auto index = static_cast<std::size_t>(address / kSectorSize);
-  if (known_.empty()) {
-    known_.assign(static_cast<std::size_t>(kLinearDiskSize / kSectorSize), false);
-    sectors_.resize(known_.size());
+  if (positions_.empty()) {
+    positions_.assign(static_cast<std::size_t>(kLinearDiskSize / kSectorSize), kUnknown);
   }
-  if (!known_[index]) {
-    sectors_[index] = linearSector(image, address);
-    known_[index] = true;
+  std::int64_t& known = positions_[index];
+  if (known == kUnknown) {
+    const LinearSector sector = linearSector(image, address);
+    known = sector.fitness == SectorFitness::Plain     ? sector.position
+            : sector.fitness == SectorFitness::Missing ? kMissing
+                                                       : kNotPlain - sector.position;
+    return sector;
   }
-  return sectors_[index];
+  const AddressPlace place = placeOfAddress(address);
+  LinearSector sector;
+  sector.track = place.track;
+  sector.r = place.r;
+  if (known >= 0) {
+    sector.fitness = SectorFitness::Plain;
+    sector.position = known;
+  } else if (known <= kNotPlain) {
+    sector.fitness = SectorFitness::NotPlain;
+    sector.position = kNotPlain - known;
+  }
+  return sector;
 }
 
 std::optional<std::vector<FileSpan>> LinearSectors::spans(d88::D88Image& image,

@@ -49,7 +49,7 @@ struct LinearSector {
 class LinearSectors {
  public:
   // Forgets every sector, for another disk.
-  void reset() { known_.clear(); }
+  void reset() { positions_.clear(); }
   // linearSector of `address`.
   [[nodiscard]] LinearSector at(d88::D88Image& image, std::int32_t address);
   // linearSpans of the range.
@@ -59,8 +59,9 @@ class LinearSectors {
                                                            LinearSector* failed = nullptr);
 
  private:
-  std::vector<LinearSector> sectors_;  // by address / kSectorSize
-  std::vector<bool> known_;
+  // By address / kSectorSize, the data's position of a plain sector, or
+  // what else it is (8 bytes a sector: a disk's take 21 KiB).
+  std::vector<std::int64_t> positions_;
 };
 
 // What occupies bytes of the selected disk in the D88 file.
