@@ -60,28 +60,12 @@ class PlanWork {
       : original(original), patched(patched), edits(edits), options(options), plan(plan) {}
 
   // Every notice of a put-back says what it ignored.
-  void add(const Diagnostic& diagnostic) {
-    ++(diagnostic.severity == Severity::Error ? plan.errors : plan.ignored);
-    plan.diagnostics.push_back(diagnostic);
-  }
-  void refuse(const Refusal& refusal) { add({Severity::Error, refusal}); }
+  void add(Diagnostic diagnostic);
+  void refuse(Refusal refusal);
   // The byte users of the selected disk `disk`, collected once for it.
-  const DiskUsage& usageOf(const RecognisedDisk& disk) {
-    if (usageOf_ != disk.index) {
-      usage_.collect(original, disk.kind, disk.tables);
-      usageOf_ = disk.index;
-    }
-    return usage_;
-  }
+  const DiskUsage& usageOf(const RecognisedDisk& disk);
   // The put of file `file` of disk `disk`; changed.end() for none.
-  [[nodiscard]] std::vector<ChangedFile>::iterator findPut(std::int32_t disk, std::size_t file) {
-    for (auto put = changed.begin(); put != changed.end(); ++put) {
-      if (put->disk == disk && put->file == file) {
-        return put;
-      }
-    }
-    return changed.end();
-  }
+  [[nodiscard]] std::vector<ChangedFile>::iterator findPut(std::int32_t disk, std::size_t file);
 
   d88::D88Image& original;
   d88::D88Image& patched;
