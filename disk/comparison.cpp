@@ -25,11 +25,11 @@ bool resizeWouldTake(PlanWork& work, const RecognisedDisk& disk, std::size_t fil
     return false;
   }
   const std::int32_t at = fit.addressOf(of.entry);
-  const TableRoom blank = measureRoom(work.original, usage, fit.addressOf(fit.shape().lastEntry()));
-  return fit
-      .refusedChange(of.entry, static_cast<std::int32_t>(size) - (fit.addressOf(of.entry + 1) - at),
-                     blank)
-      .empty();
+  const std::int32_t by = static_cast<std::int32_t>(size) - (fit.addressOf(of.entry + 1) - at);
+  // Only whether the growth fits is asked.
+  const TableRoom blank =
+      measureRoom(work.original, usage, fit.addressOf(fit.shape().lastEntry()), std::max(by, 1));
+  return fit.refusedChange(of.entry, by, blank).empty();
 }
 
 // Whether two table files of `disk` are named `name`: the folder holds one

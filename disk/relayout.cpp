@@ -194,7 +194,8 @@ bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) 
   }
   const std::int32_t oldEnd = relaid.oldAt.back();
   const std::int32_t growth = relaid.newAt.back() - oldEnd;
-  const TableRoom room = measureRoom(work.original, usage, oldEnd);
+  // Only whether the growth fits, and the blank value, are needed.
+  const TableRoom room = measureRoom(work.original, usage, oldEnd, std::max(growth, 1));
   if (growth > room.room) {
     Refusal refusal;
     refusal.code = RefusalCode::TableGrows;

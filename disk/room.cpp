@@ -226,14 +226,16 @@ TableShape shapeOfTable(d88::D88Image& image, const DiskLayout& layout, std::int
   return shape;
 }
 
-TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end) {
+TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end,
+                      std::int32_t enough) {
   TableRoom room;
   room.measured = true;
   room.end = end;
   std::array<std::uint8_t, kSectorSize> bytes{};
   bool valueKnown = false;
   // A table whose end lies outside the linear order has no room at all.
-  for (std::int32_t at = std::max(end, 0); room.stop.empty();) {
+  for (std::int32_t at = std::max(end, 0);
+       room.stop.empty() && (!valueKnown || room.room < enough);) {
     const LinearSector sector = usage.linear().at(image, at);
     if (sector.fitness != SectorFitness::Plain) {
       room.stop = unfitSector(sector);

@@ -170,7 +170,10 @@ struct TableRoom {
 // Bytes from `end` on, sector by sector, while each sector is plain, none of
 // its bytes from `end` on is used, and all hold one value: `room` is then
 // the blank bytes, whoever may take them.
-[[nodiscard]] TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end);
+// With `enough`, the measure stops once the room holds that many bytes and
+// its blank value is known: `stop` is then empty.
+[[nodiscard]] TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end,
+                                    std::int32_t enough = kLinearDiskSize);
 
 // Why a table file re-laid from `oldAt` (`oldSize` bytes) to `newAt`
 // (`newSize` bytes) would not be the same file to d88extract, which skips a
