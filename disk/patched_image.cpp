@@ -79,16 +79,20 @@ bool PatchedImage::writeTo(ByteSink& sink) {
     if (original_->readFileBytes(position, raw.data(), count) != count) {
       return false;
     }
-    std::copy_n(raw.begin(), count, block.begin());
-    const auto source = [&](std::int64_t from, std::uint8_t* to, std::int64_t length) {
-      if (from >= position && from + length <= position + count) {
-        std::copy_n(raw.begin() + (from - position), length, to);
-        return length;
-      }
-      return original_->readFileBytes(from, to, length);
-    };
-    (void)overlay_.apply(position, block.data(), count, source);
-    if (!sink.write(block.data(), static_cast<std::size_t>(count))) {
+    // A block that no laid byte meets goes out as it was read.
+    const bool laid = overlay_.touches(position, count);
+    if (laid) {
+      std::copy_n(raw.begin(), count, block.begin());
+      const auto source = [&](std::int64_t from, std::uint8_t* to, std::int64_t length) {
+        if (from >= position && from + length <= position + count) {
+          std::copy_n(raw.begin() + (from - position), length, to);
+          return length;
+        }
+        return original_->readFileBytes(from, to, length);
+      };
+      (void)overlay_.apply(position, block.data(), count, source);
+    }
+    if (!sink.write((laid ? block : raw).data(), static_cast<std::size_t>(count))) {
       return false;
     }
   }
