@@ -1,10 +1,12 @@
 // Writes the "collection" benchmark tree: FILES (default 2,000) D88 files in
 // folders two deep, 20 files a folder, with extensions in both letter cases.
-// A mix of disks in every twenty files: twelve full-workload system disks (as
-// make_full's), two such disks in one file, a data disk, two disks that are
-// not recognised (random bytes, and blank), the damaged data disk of the tests, a system disk cut
-// short, a system disk followed by a blank disk, and a system disk with a track missing, whose
-// chains break there; about 380 KB a file.
+// A mix of disks in every twenty files: eleven full-workload system disks (as
+// make_full's), one whose second table has lost its end mark (random entries
+// fill the rest of its track), two such disks in one file, a data disk, two
+// disks that are not recognised (random bytes, and blank), the damaged data
+// disk of the tests, a system disk cut short, a system disk followed by a
+// blank disk, and a system disk with a track missing, whose chains break
+// there; about 380 KB a file.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +56,21 @@ d88test::FixedTableLayout fullDisk(unsigned seed) {
   return d88test::systemDisk(first, second, kFullTracks);
 }
 
+// A full disk whose second table (track 30) has lost its end mark: past its
+// first entries the rest of the track is random bytes, which the table walk
+// takes for some 1,300 more files sent all over the disk.
+Bytes withoutEndMark(unsigned seed) {
+  auto layout = fullDisk(seed);
+  constexpr int kTableTrack = 30;
+  constexpr int kKeptEntries = 8;
+  Bytes entries(static_cast<std::size_t>(d88test::kFixedTableTrackSize - 3 * kKeptEntries));
+  for (auto& byte : entries) {
+    byte = static_cast<std::uint8_t>(nextRandom(seed));
+  }
+  layout.disk.put(d88test::address(kTableTrack, 1, 3 * kKeptEntries), entries);
+  return layout.disk.disk().name("NOENDMARK").build();
+}
+
 Bytes dataDisk(unsigned seed) {
   const auto first = sizes(seed, 30, 500, 12000, 250000);
   const auto second = sizes(seed, 40, 500, 12000, 370000);
@@ -80,9 +97,10 @@ Bytes unknownDisk(unsigned seed) {
 // The twenty kinds of file, in the order they repeat.
 std::vector<Bytes> kinds() {
   std::vector<Bytes> out;
-  for (unsigned seed = 0; seed < 12; ++seed) {
+  for (unsigned seed = 0; seed < 11; ++seed) {
     out.push_back(fullDisk(1000u + seed).disk.disk().name("FULL").build());
   }
+  out.push_back(withoutEndMark(1011u));
   out.push_back(d88test::concat({out[0], out[1]}));
   out.push_back(dataDisk(7u));
   out.push_back(unknownDisk(11u));

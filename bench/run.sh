@@ -176,6 +176,24 @@ ratio=$(awk -v a="$summary_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
 echo "| -r --summary -j 1 | $summary_time | shell loop of d88info --json | $median | $ratio | $summary_rss | $((summary_rss - empty_rss)) |"
 measure "$bin/d88info" -r --summary -j 2 "$collection"
 echo "| -r --summary -j 2 | $median | | | | $peak | $((peak - empty_rss)) |"
+# How many times over the summary reads each image, from the reads strace
+# sees (one thread): the most read image and how many are read more than
+# three times their size.
+if command -v strace >/dev/null; then
+  strace -f -y -e trace=read,pread64 -o "$work/reads.trace" \
+    "$bin/d88info" -r --summary -j 1 "$collection" >/dev/null
+  find "$collection" -type f -printf '%s %p\n' >"$work/sizes.list"
+  awk 'NR == FNR { size[substr($0, index($0, " ") + 1)] = $1; next }
+    match($0, /read(64)?\([0-9]+<[^>]*>/) {
+      call = substr($0, RSTART, RLENGTH); path = substr(call, index(call, "<") + 1)
+      sub(/>$/, "", path); n = split($0, parts, "= "); read[path] += parts[n] + 0
+    }
+    END {
+      for (p in size) { r = read[p] / size[p]; if (r > most) { most = r; which = p }; if (r > 3) over++ }
+      printf "\nmost read image: %.2f times its size (%s); images read more than 3 times: %d of %d\n",
+        most, which, over, length(size)
+    }' "$work/sizes.list" "$work/reads.trace"
+fi
 
 # The page, from the last run of its browser tests (cmake --workflow --preset
 # web) on the same 64-disk image, each timed as the user sees it (after the

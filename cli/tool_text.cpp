@@ -23,10 +23,6 @@ void noteResultError() {
 
 }  // namespace
 
-const char* programName(int argc, char** argv, const char* fallback) {
-  return argc > 0 && argv[0] != nullptr ? argv[0] : fallback;
-}
-
 void writeOpenError() {
   d88text::writeText(stderr, d88text::messageText(messages::kOpenError) + "\n");
 }
@@ -42,6 +38,10 @@ void writeResult(std::string_view utf8) {
   if (!d88text::writeTextChecked(stdout, utf8)) {
     noteResultError();
   }
+}
+
+bool resultFailing() {
+  return resultError != 0 || std::ferror(stdout) != 0;
 }
 
 bool resultWritten(const char* what, const std::string& remark) {

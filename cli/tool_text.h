@@ -7,8 +7,11 @@
 #include <string>
 #include <string_view>
 
-// argv[0], or the tool's own name when the system gave none.
-[[nodiscard]] const char* programName(int argc, char** argv, const char* fallback);
+// argv[0], or the tool's own name when the system gave none. Inline, so
+// that d88extract takes it without the rest of this file.
+[[nodiscard]] inline const char* programName(int argc, char** argv, const char* fallback) {
+  return argc > 0 && argv[0] != nullptr ? argv[0] : fallback;
+}
 // d88extract's open error, its Japanese words in UTF-8, on standard error.
 void writeOpenError();
 // Standard output as a tool's result (d88info's listing, d88put's report),
@@ -22,4 +25,8 @@ void writeOpenError();
 //   error and returns false.
 void ignoreBrokenPipe();
 void writeResult(std::string_view utf8);
+// Whether a write of the result has failed so far, standard output's error
+// flag included (a buffered write fails only when the buffer goes out): a
+// run that writes much can stop at once instead of reading on.
+[[nodiscard]] bool resultFailing();
 [[nodiscard]] bool resultWritten(const char* what, const std::string& remark = {});

@@ -1,3 +1,3 @@
-# Cross build for 32-bit Windows (i686), the original target.
+# Cross build for 32-bit Windows (i686).
 set(D88_MINGW_ARCH i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

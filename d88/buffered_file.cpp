@@ -50,6 +50,9 @@ bool BufferedFile::adopt(std::FILE* file) {
   }
   file_ = file;
   size_ = sizeOf(file_);
+  openedSize_ = size_;
+  changed_ = false;
+  hostBytesRead_ = 0;
   return true;
 }
 
@@ -70,6 +73,9 @@ void BufferedFile::dropBuffer() {
     block.length = 0;
   }
   size_ = file_ != nullptr ? sizeOf(file_) : 0;
+  // Lengths are measured against this size: another one than at the open
+  // would make reads that never come short give other verdicts.
+  changed_ = changed_ || (file_ != nullptr && size_ != openedSize_);
 }
 
 std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
@@ -77,12 +83,17 @@ std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
   // A read that goes on where the last one ended needs no seek.
   if (position != filePosition_ && !seekTo(file_, position)) {
     filePosition_ = -1;
+    changed_ = changed_ || (count > 0 && position < openedSize_);
     return 0;
   }
   const auto got =
       static_cast<std::int64_t>(std::fread(dest, 1, static_cast<std::size_t>(count), file_));
   // After a failed read the stream's position is unknown.
   filePosition_ = got == count ? position + got : -1;
+  hostBytesRead_ += got;
+  if (got < std::clamp<std::int64_t>(openedSize_ - position, 0, count)) {
+    changed_ = true;
+  }
   return got;
 }
 

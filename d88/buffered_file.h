@@ -35,12 +35,22 @@ class BufferedFile {
   void dropBuffer();
   // The file's size when it was opened or its buffer last dropped.
   [[nodiscard]] std::int64_t size() const { return size_; }
+  // The file's size when it was opened, which changedSinceOpened holds reads to.
+  [[nodiscard]] std::int64_t openedSize() const { return openedSize_; }
 
   // Lays bytes over the file's own for every later read (null: none), until
   // the file is closed. The overlay must outlive the reads.
   void setOverlay(const ByteOverlay* overlay) { overlay_ = overlay; }
   // How many reads so far met laid bytes.
   [[nodiscard]] std::uint64_t overlaidReads() const { return overlaidReads_; }
+
+  // Whether the file changed under the reader since it was opened, as far as
+  // the reads tell: a read came back with fewer bytes than the size the
+  // file had then holds at its position (it was cut short, or could not be
+  // read), or a later look at its size (dropBuffer) found another.
+  [[nodiscard]] bool changedSinceOpened() const { return changed_; }
+  // The bytes read from the host file since it was opened, refills included.
+  [[nodiscard]] std::int64_t hostBytesRead() const { return hostBytesRead_; }
 
   // Copies up to `count` bytes from `position` on; returns how many there were.
   [[nodiscard]] std::int64_t readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count);
@@ -65,6 +75,9 @@ class BufferedFile {
   // Where the stream stands after the last read (-1: unknown).
   std::int64_t filePosition_ = -1;
   std::int64_t size_ = 0;
+  std::int64_t openedSize_ = 0;
+  bool changed_ = false;
+  std::int64_t hostBytesRead_ = 0;
   const ByteOverlay* overlay_ = nullptr;
   std::uint64_t overlaidReads_ = 0;
   std::array<Block, kBlocks> blocks_{};

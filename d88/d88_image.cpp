@@ -50,9 +50,10 @@ bool D88Image::openFile(std::FILE* file) {
 }
 
 void D88Image::forgetIndexes() {
+  // The maps keep their room: the next disk's tracks are most often alike.
   for (std::size_t track = 0; track < sectorIndexes_.size(); ++track) {
-    sectorMaps_[track] = SectorMap{};
-    sectorIndexes_[track] = SectorIdIndex{};
+    sectorMaps_[track].forget();
+    sectorIndexes_[track].forget();
   }
 }
 
@@ -211,7 +212,8 @@ const SectorIdIndex& D88Image::sectorIndexFor(std::int32_t track, std::int64_t s
   index.reserve(records);
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     const auto& id = header.id;
-    return index.add(SectorIdIndex::key(id.c, id.h, id.r, id.n), position - start);
+    return index.add(SectorIdIndex::key(id.c, id.h, id.r, id.n), position - start,
+                     static_cast<std::uint16_t>(header.dataLength));
   });
   index.finish();
   return index;
@@ -236,26 +238,26 @@ const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
     if (header.id.c != id.c || header.id.h != id.h || header.id.n != id.n) {
       return true;
     }
-    return map.add(header.id.r, position - start);
+    return map.add(header.id.r, position - start, static_cast<std::uint16_t>(header.dataLength));
   });
   return map;
 }
 
-std::optional<std::int64_t> D88Image::walkToSector(std::int64_t start, std::uint32_t key) {
-  std::optional<std::int64_t> found;
+std::optional<D88Image::FoundRecord> D88Image::walkToSector(std::int64_t start, std::uint32_t key) {
+  std::optional<FoundRecord> found;
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     if (SectorIdIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
       return true;
     }
-    found = position;
+    found = FoundRecord{position, header.dataLength};
     return false;
   });
   return found;
 }
 
-std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::int32_t c,
-                                                       std::int32_t h, std::int32_t r,
-                                                       std::int32_t n) {
+std::optional<D88Image::FoundRecord> D88Image::findRecord(std::int32_t track, std::int32_t c,
+                                                          std::int32_t h, std::int32_t r,
+                                                          std::int32_t n) {
   const std::optional<std::int64_t> start = trackStart(track);
   // Stored IDs are bytes: other values name no sector.
   if (!start || !isIdByte(c) || !isIdByte(h) || !isIdByte(r) || !isIdByte(n)) {
@@ -265,7 +267,7 @@ std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::
                     static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
   const std::uint32_t key = SectorIdIndex::key(id.c, id.h, id.r, id.n);
   const SectorMap& map = sectorMapFor(track, *start, id);
-  std::optional<std::int64_t> found;
+  std::optional<IndexedRecord> found;
   bool complete = true;
   if (map.covers(id.c, id.h, id.n)) {
     found = map.find(id.r);
@@ -275,15 +277,19 @@ std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::
     found = index.find(key);
     complete = index.isComplete();
   }
-  std::optional<std::int64_t> header;
   if (found) {
-    header = *start + *found;
-  } else if (!complete) {
-    // Records too far from the track's start for the index: walk to them.
-    header = walkToSector(*start, key);
+    return FoundRecord{*start + found->relativeOffset, found->dataLength};
   }
+  // Records too far from the track's start for the index: walk to them.
+  return complete ? std::nullopt : walkToSector(*start, key);
+}
+
+std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::int32_t c,
+                                                       std::int32_t h, std::int32_t r,
+                                                       std::int32_t n) {
+  const std::optional<FoundRecord> found = findRecord(track, c, h, r, n);
   RecordHeader record;
-  if (!header || !readRecordHeader(*header, record)) {
+  if (!found || !readRecordHeader(found->position, record)) {
     return std::nullopt;
   }
   return record;
@@ -291,7 +297,10 @@ std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::
 
 std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_t c, std::int32_t h,
                                                  std::int32_t r, std::int32_t n) {
-  const std::optional<SectorRecordInfo> record = locateRecord(track, c, h, r, n);
+  // The index holds each record's data length: a sector is found without
+  // reading its header again, which on a disk whose tables send thousands
+  // of chains from track to track would refill the file's blocks each time.
+  const std::optional<FoundRecord> record = findRecord(track, c, h, r, n);
   if (!record) {
     return std::nullopt;
   }
@@ -357,9 +366,9 @@ std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int3
           std::int32_t size) { return readSector(t, sc, sh, sr, n, dest + done, size); });
 }
 
-std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::int32_t h,
-                                     std::int32_t r, std::int32_t n, std::int32_t len,
-                                     std::vector<ChainStep>& steps) {
+std::int32_t D88Image::chainSteps(std::int32_t track, std::int32_t c, std::int32_t h,
+                                  std::int32_t r, std::int32_t n, std::int32_t len, StepsTo to,
+                                  std::vector<ChainStep>& steps) {
   steps.clear();
   return walkChain(
       track, c, h, r, n, len,
@@ -368,23 +377,9 @@ std::int32_t D88Image::locateSectors(std::int32_t track, std::int32_t c, std::in
         const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
         const std::int32_t length = found ? std::min(found->length, size) : 0;
         steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
-        return length;
-      });
-}
-
-std::int32_t D88Image::planSectors(std::int32_t track, std::int32_t c, std::int32_t h,
-                                   std::int32_t r, std::int32_t n, std::int32_t len,
-                                   std::vector<ChainStep>& steps) {
-  steps.clear();
-  return walkChain(
-      track, c, h, r, n, len,
-      [&](std::int32_t t, std::int32_t sc, std::int32_t sh, std::int32_t sr, std::int32_t done,
-          std::int32_t size) {
-        const std::optional<SectorData> found = locateSector(t, sc, sh, sr, n);
-        const std::int32_t length = found ? std::min(found->length, size) : 0;
-        steps.push_back(ChainStep{{t, sc, sh, sr}, done, found ? found->position : -1, length});
-        // Every step counts as whole, so that the walk goes on past a break.
-        return size;
+        // To the chain's end every step counts as whole, so that the walk
+        // goes on past a break.
+        return to == StepsTo::ChainEnd ? size : length;
       });
 }
 

@@ -45,6 +45,15 @@ static_assert(kDataLengthOffset + 2 == kSectorHeaderSize, "the data length close
 static_assert(kSectorCountOffset + 2 == kDensityOffset && kStatusOffset < kDataLengthOffset,
               "the flag bytes lie between the sector count and the data length");
 
+// A two-sided disk's tracks lie side by side in the track table: slot 2C + H
+// holds cylinder C's head H.
+[[nodiscard]] constexpr std::int32_t cylinderOfSlot(std::int32_t slot) {
+  return slot / 2;
+}
+[[nodiscard]] constexpr std::int32_t headOfSlot(std::int32_t slot) {
+  return slot % 2;
+}
+
 constexpr std::int32_t kMaxDisks = 64;
 constexpr std::int32_t kSectorIdSize = 4;      // bytes per ID in a readSectorIds list
 constexpr std::int32_t kBaseSectorSize = 128;  // sector size is kBaseSectorSize << N
@@ -97,6 +106,10 @@ struct ChainStep {
   std::int32_t length = 0;
 };
 
+// Where a list of a chain's steps ends: at the step that breaks the chain,
+// where readSectors stops, or at the chain's end as if nothing broke it.
+enum class StepsTo { Break, ChainEnd };
+
 // Why the walk of a track's records ended.
 enum class WalkEnd {
   CountReached,  // the record the sector counts name as the last
@@ -139,6 +152,14 @@ class D88Image {
     return file_.readAt(position, dest, count);
   }
   [[nodiscard]] std::int64_t fileSize() const { return file_.size(); }
+  // Whether the file changed under the reads since it was opened: a read
+  // came back short of the size it had then, or a disk's selection found
+  // another size.
+  [[nodiscard]] bool fileChanged() const { return file_.changedSinceOpened(); }
+  // The size the file had when it was opened, as the reads take it.
+  [[nodiscard]] std::int64_t openedSize() const { return file_.openedSize(); }
+  // The bytes read from the host file since it was opened.
+  [[nodiscard]] std::int64_t hostBytesRead() const { return file_.hostBytesRead(); }
   // How many reads so far met bytes of the overlay.
   [[nodiscard]] std::uint64_t overlaidReads() const { return file_.overlaidReads(); }
 
@@ -162,15 +183,22 @@ class D88Image {
   [[nodiscard]] std::optional<SectorRecordInfo> locateRecord(std::int32_t track, std::int32_t c,
                                                              std::int32_t h, std::int32_t r,
                                                              std::int32_t n);
-  // The steps readSectors takes for the same arguments, the one that breaks
-  // the chain included; returns the bytes readSectors would read.
+  // The steps readSectors takes for the same arguments, up to `to`. To the
+  // break, the one that breaks the chain included, it returns the bytes
+  // readSectors would read; to the chain's end, the sectors past a break are
+  // listed too, each found or missing as it is (a step's length short of its
+  // part when it is), and it returns the bytes the chain asks for.
+  std::int32_t chainSteps(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
+                          std::int32_t n, std::int32_t len, StepsTo to,
+                          std::vector<ChainStep>& steps);
   std::int32_t locateSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
-                             std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
-  // The same chain followed to its end as if nothing broke it: the sectors
-  // past a break are listed too, each found or missing as it is (a step's
-  // length short of its part when it is). Returns the bytes it asks for.
+                             std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps) {
+    return chainSteps(track, c, h, r, n, len, StepsTo::Break, steps);
+  }
   std::int32_t planSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
-                           std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps);
+                           std::int32_t n, std::int32_t len, std::vector<ChainStep>& steps) {
+    return chainSteps(track, c, h, r, n, len, StepsTo::ChainEnd, steps);
+  }
   // The bytes readSectors would read for the same arguments, found without
   // reading a byte of sector data.
   [[nodiscard]] std::int32_t chainLength(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -202,7 +230,15 @@ class D88Image {
   WalkEnd walkTrack(std::int64_t start, Visit&& visit);
   const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
-  [[nodiscard]] std::optional<std::int64_t> walkToSector(std::int64_t start, std::uint32_t key);
+  // A record found by its ID: its header's position and its data length.
+  struct FoundRecord {
+    std::int64_t position = 0;
+    std::int32_t dataLength = 0;
+  };
+  [[nodiscard]] std::optional<FoundRecord> walkToSector(std::int64_t start, std::uint32_t key);
+  [[nodiscard]] std::optional<FoundRecord> findRecord(std::int32_t track, std::int32_t c,
+                                                      std::int32_t h, std::int32_t r,
+                                                      std::int32_t n);
   // Steps through a chain: step(track, c, h, r, chainOffset, size) returns
   // the bytes it got, and fewer than size ends the chain.
   template <typename Step>

@@ -5,7 +5,7 @@
 namespace d88 {
 
 void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
-  offsets_.clear();
+  slots_.clear();
   built_ = true;
   c_ = c;
   h_ = h;
@@ -13,34 +13,34 @@ void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
   complete_ = true;
 }
 
-bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset) {
+bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t dataLength) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;
     return false;
   }
-  if (r >= offsets_.size()) {
-    offsets_.resize(std::size_t{r} + 1, kNone);
+  if (r >= slots_.size()) {
+    slots_.resize(std::size_t{r} + 1);
   }
   // Only the first record of a sector number can be found.
-  if (offsets_[r] == kNone) {
-    offsets_[r] = static_cast<std::uint32_t>(relativeOffset);
+  if (slots_[r].offset == kNone) {
+    slots_[r] = {static_cast<std::uint32_t>(relativeOffset), dataLength};
   }
   return true;
 }
 
-std::optional<std::int64_t> SectorMap::find(std::uint8_t r) const {
-  if (r >= offsets_.size() || offsets_[r] == kNone) {
+std::optional<IndexedRecord> SectorMap::find(std::uint8_t r) const {
+  if (r >= slots_.size() || slots_[r].offset == kNone) {
     return std::nullopt;
   }
-  return offsets_[r];
+  return IndexedRecord{slots_[r].offset, slots_[r].dataLength};
 }
 
-bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset) {
+bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;
     return false;
   }
-  entries_.push_back(Entry{key, static_cast<std::uint32_t>(relativeOffset)});
+  entries_.push_back(Entry{key, static_cast<std::uint32_t>(relativeOffset), dataLength});
   return true;
 }
 
@@ -60,7 +60,7 @@ void SectorIdIndex::finish() {
   built_ = true;
 }
 
-std::optional<std::int64_t> SectorIdIndex::find(std::uint32_t key) const {
+std::optional<IndexedRecord> SectorIdIndex::find(std::uint32_t key) const {
   // At most 65,535 records per track: the search takes at most 16 steps.
   const auto found =
       std::lower_bound(entries_.begin(), entries_.end(), key,
@@ -68,7 +68,7 @@ std::optional<std::int64_t> SectorIdIndex::find(std::uint32_t key) const {
   if (found == entries_.end() || found->key != key) {
     return std::nullopt;
   }
-  return found->relativeOffset;
+  return IndexedRecord{found->relativeOffset, found->dataLength};
 }
 
 }  // namespace d88

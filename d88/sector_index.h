@@ -9,6 +9,14 @@
 
 namespace d88 {
 
+// Where an indexed record lies from its track's start, and the data length
+// its header gives: enough to find a sector's bytes without reading the
+// header again.
+struct IndexedRecord {
+  std::int64_t relativeOffset = 0;
+  std::int32_t dataLength = 0;
+};
+
 // The first record of each sector number R among a track's records of one
 // cylinder, head and size code: at most 256 slots, whatever the track holds,
 // and only as many as the highest R seen (17 on a track of sectors 1 to 16).
@@ -18,21 +26,30 @@ class SectorMap {
 
   // Starts an empty map for records with this C, H and N.
   void reset(std::uint8_t c, std::uint8_t h, std::uint8_t n);
+  // Back to unbuilt, keeping the room (at most 256 slots) for the next disk.
+  void forget() {
+    slots_.clear();
+    built_ = false;
+  }
   [[nodiscard]] bool isBuilt() const { return built_; }
   [[nodiscard]] bool covers(std::uint8_t c, std::uint8_t h, std::uint8_t n) const {
     return isBuilt() && c == c_ && h == h_ && n == n_;
   }
   // Records a walked record of the map's C, H and N, keeping the first per
   // R; returns false once the map cannot hold its offset.
-  [[nodiscard]] bool add(std::uint8_t r, std::int64_t relativeOffset);
+  [[nodiscard]] bool add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t dataLength);
   void markIncomplete() { complete_ = false; }
   [[nodiscard]] bool isComplete() const { return complete_; }
-  [[nodiscard]] std::optional<std::int64_t> find(std::uint8_t r) const;
+  [[nodiscard]] std::optional<IndexedRecord> find(std::uint8_t r) const;
 
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  std::vector<std::uint32_t> offsets_;  // by R; kNone where no record has it
+  struct Slot {
+    std::uint32_t offset = kNone;  // kNone where no record has its R
+    std::uint16_t dataLength = 0;
+  };
+  std::vector<Slot> slots_;  // by R
   bool built_ = false;
   std::uint8_t c_ = 0;
   std::uint8_t h_ = 0;
@@ -53,8 +70,14 @@ class SectorIdIndex {
   }
 
   void reserve(std::size_t records) { entries_.reserve(records); }
+  // Back to unbuilt and empty, its room given back: an index can be large.
+  void forget() {
+    std::vector<Entry>().swap(entries_);
+    complete_ = true;
+    built_ = false;
+  }
   // Records a walked record; returns false once the index cannot hold it.
-  [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset);
+  [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength);
   // Sorts the records by ID, keeping the first in stored order of each ID;
   // the index is then built.
   void finish();
@@ -63,14 +86,15 @@ class SectorIdIndex {
 
   [[nodiscard]] bool isComplete() const { return complete_; }
   // The offset of the first record with this ID, if the index holds one.
-  [[nodiscard]] std::optional<std::int64_t> find(std::uint32_t key) const;
+  [[nodiscard]] std::optional<IndexedRecord> find(std::uint32_t key) const;
 
  private:
   struct Entry {
     std::uint32_t key;
     std::uint32_t relativeOffset;
+    std::uint16_t dataLength;
   };
-  static_assert(sizeof(Entry) == 8, "two 32-bit fields per indexed record");
+  static_assert(sizeof(Entry) == 12, "two 32-bit fields and a data length per indexed record");
 
   std::vector<Entry> entries_;
   bool complete_ = true;

@@ -54,24 +54,24 @@ FileRead locateFileRead(d88::D88Image& image, const DiskFile& file) {
                                         file.offset + file.size));
 }
 
-std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
-                             std::vector<d88::ChainStep>& steps) {
+std::int32_t fileChainSteps(d88::D88Image& image, const DiskFile& file, d88::StepsTo to,
+                            std::vector<d88::ChainStep>& steps) {
   steps.clear();
   if (isDamagedRange(file.offset, file.size)) {
     return 0;
   }
-  return image.locateSectors(file.track, file.cylinder(), file.head(), file.r, file.n,
-                             file.offset + file.size, steps);
+  return image.chainSteps(file.track, file.cylinder(), file.head(), file.r, file.n,
+                          file.offset + file.size, to, steps);
+}
+
+std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
+                             std::vector<d88::ChainStep>& steps) {
+  return fileChainSteps(image, file, d88::StepsTo::Break, steps);
 }
 
 std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
                            std::vector<d88::ChainStep>& steps) {
-  steps.clear();
-  if (isDamagedRange(file.offset, file.size)) {
-    return 0;
-  }
-  return image.planSectors(file.track, file.cylinder(), file.head(), file.r, file.n,
-                           file.offset + file.size, steps);
+  return fileChainSteps(image, file, d88::StepsTo::ChainEnd, steps);
 }
 
 std::vector<FileSpan> fileSpansOf(d88::D88Image& image, const DiskFile& file,

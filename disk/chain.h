@@ -66,6 +66,11 @@ struct FileRead {
 // the same verdict and count, for a listing that needs no contents.
 [[nodiscard]] FileRead locateFileRead(d88::D88Image& image, const DiskFile& file);
 
+// The steps of a file's chain up to `to` (none for a damaged range), as
+// D88Image::chainSteps lists them for the file's first sector and its offset
+// and size in bytes.
+std::int32_t fileChainSteps(d88::D88Image& image, const DiskFile& file, d88::StepsTo to,
+                            std::vector<d88::ChainStep>& steps);
 // The steps readFileChain takes for a file (none for a damaged range);
 // returns the bytes it would read.
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,

@@ -9,7 +9,7 @@ namespace {
 // bytes it did not reach as they were.
 void readTable(d88::D88Image& image, const TrackGeometry& geometry, std::int32_t track,
                TableBuffer& table) {
-  image.readSectors(track, cylinderOf(track), 0, geometry.firstSector, geometry.sizeCode,
+  image.readSectors(track, d88::cylinderOfSlot(track), 0, geometry.firstSector, geometry.sizeCode,
                     table.data(), geometry.trackSize());
 }
 
@@ -47,7 +47,8 @@ FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previ
   const std::int32_t r = place.r;
   // Byte 0 holds C in bits 0-6 and H in bit 7: rotated left by one bit, the
   // track index 2C + H.
-  const auto position = static_cast<std::uint8_t>(cylinderOf(track) | (headOf(track) << 7));
+  const auto position =
+      static_cast<std::uint8_t>(d88::cylinderOfSlot(track) | (d88::headOfSlot(track) << 7));
   const auto sector = static_cast<std::uint8_t>((previous.sector & ~kSectorNumberMask) | r);
   return FileTableEntry{position, sector, static_cast<std::uint8_t>(place.offset)};
 }

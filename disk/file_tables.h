@@ -30,7 +30,7 @@ struct TrackGeometry {
   }
 };
 
-// Sectors 1 to 16 of 256 bytes: the geometry of every layout known today.
+// Sectors 1 to 16 of 256 bytes: the geometry of every layout of kLayouts.
 inline constexpr TrackGeometry kStandardGeometry{1, 16, 1};
 
 // A file table is one track of the standard geometry.
@@ -97,14 +97,6 @@ struct AddressPlace {
 [[nodiscard]] constexpr AddressPlace placeOfAddress(std::int32_t address) {
   return {address / kTableSize, address % kTableSize / kSectorSize + kStandardGeometry.firstSector,
           address % kSectorSize};
-}
-
-// A track index of the track table is 2C + H: cylinder and head of one.
-[[nodiscard]] constexpr std::int32_t cylinderOf(std::int32_t track) {
-  return track / 2;
-}
-[[nodiscard]] constexpr std::int32_t headOf(std::int32_t track) {
-  return track % 2;
 }
 
 // The last track index an entry is written for: the track table's last slot.
@@ -310,8 +302,8 @@ struct DiskFile {
   }
 
   // Two sides: track 2C + H.
-  [[nodiscard]] std::int32_t cylinder() const { return cylinderOf(track); }
-  [[nodiscard]] std::int32_t head() const { return headOf(track); }
+  [[nodiscard]] std::int32_t cylinder() const { return d88::cylinderOfSlot(track); }
+  [[nodiscard]] std::int32_t head() const { return d88::headOfSlot(track); }
 };
 
 [[nodiscard]] DiskFile fixedDiskFile(const DiskLayout& layout, const FixedFile& fixed);

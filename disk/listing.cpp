@@ -119,3 +119,19 @@ void describeImage(d88::D88Image& image, const DiskBuffers& buffers,
     visit(disk);
   }
 }
+
+bool changedWhileRead(const d88::D88Image& image, const DiskListing& disk) {
+  return !disk.headerComplete || image.fileChanged();
+}
+
+bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers, DiskListing& disk,
+                       DescribeParts parts, const std::function<void(const DiskListing&)>& visit) {
+  for (std::int32_t index = 0; index < image.diskCount(); ++index) {
+    describeDisk(image, index, buffers, disk, parts);
+    if (changedWhileRead(image, disk)) {
+      return false;
+    }
+    visit(disk);
+  }
+  return true;
+}

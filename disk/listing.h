@@ -88,6 +88,18 @@ inline constexpr DescribeParts kVerdictsOnly{false, true, false, false};
 // is reused), reading into `buffers`.
 void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& buffers,
                   DiskListing& disk, DescribeParts parts = {});
+// Whether the open file changed while `disk` (its last disk described) was
+// read: a header the scan found that no longer reads whole, or what the
+// reader saw of it (D88Image::fileChanged: a read that came back short of
+// the size the file had when it was opened, or another size at a disk's
+// selection). A listing of a file that changed is not the file's listing.
+[[nodiscard]] bool changedWhileRead(const d88::D88Image& image, const DiskListing& disk);
+// Describes each disk of the open file in file order into `disk`, handing
+// it to `visit`, until a disk shows the file changed (changedWhileRead):
+// that disk is not visited, and the result is false.
+[[nodiscard]] bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers,
+                                     DiskListing& disk, DescribeParts parts,
+                                     const std::function<void(const DiskListing&)>& visit);
 // What extraction does with one file of the selected disk; its chain is left
 // in `buffer` (from the file's offset on).
 [[nodiscard]] FileListing listFile(d88::D88Image& image, std::uint8_t* buffer,

@@ -25,8 +25,9 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   if (address < 0 || address >= kLinearDiskSize) {
     return sector;
   }
-  const std::optional<d88::SectorRecordInfo> record = image.locateRecord(
-      sector.track, cylinderOf(sector.track), headOf(sector.track), sector.r, kPlainSizeCode);
+  const std::optional<d88::SectorRecordInfo> record =
+      image.locateRecord(sector.track, d88::cylinderOfSlot(sector.track),
+                         d88::headOfSlot(sector.track), sector.r, kPlainSizeCode);
   if (!record) {
     return sector;
   }
@@ -216,8 +217,8 @@ TableShape shapeOfTable(d88::D88Image& image, const DiskLayout& layout, std::int
   shape.track = place.track;
   shape.firstNumber = tableNumber(table, 0);
   const TrackGeometry& geometry = layout.geometry;
-  shape.whole = image.locateSectors(place.track, cylinderOf(place.track), 0, geometry.firstSector,
-                                    geometry.sizeCode, geometry.trackSize(),
+  shape.whole = image.locateSectors(place.track, d88::cylinderOfSlot(place.track), 0,
+                                    geometry.firstSector, geometry.sizeCode, geometry.trackSize(),
                                     shape.steps) == geometry.trackSize();
   walkTable(
       bytes, table, [&](const TableFile&) { ++shape.fileCount; }, geometry);

@@ -37,3 +37,15 @@ ListingSummary& ListingSummary::operator+=(const ListingSummary& other) {
   skipped += other.skipped;
   return *this;
 }
+
+bool summariseImage(d88::D88Image& image, const DiskBuffers& buffers, DiskListing& disk,
+                    ListingSummary& summary) {
+  summary = {};
+  const bool whole =
+      describeUnchanged(image, buffers, disk, kSummaryParts,
+                        [&summary](const DiskListing& listed) { summary.add(listed); });
+  if (!whole) {
+    summary = {};
+  }
+  return whole;
+}

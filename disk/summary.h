@@ -24,3 +24,9 @@ struct ListingSummary {
 // What a summary needs of each disk: the files' verdicts, no tracks, no
 // file's bytes.
 inline constexpr DescribeParts kSummaryParts = kVerdictsOnly;
+
+// Sums up every disk of the open file into `summary`, describing each into
+// `disk` with kSummaryParts. False when the file changed while it was read
+// (changedWhileRead): its summary then counts nothing.
+[[nodiscard]] bool summariseImage(d88::D88Image& image, const DiskBuffers& buffers,
+                                  DiskListing& disk, ListingSummary& summary);

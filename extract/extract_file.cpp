@@ -6,7 +6,7 @@
 #include "extract/messages.h"
 
 d88::D88Image diskImage;
-platform::FileIdentity inputIdentity;
+platform::FileStamp inputIdentity;
 ExtractBuffer extractBuffer{};
 TableBuffers fileTables;
 
@@ -53,7 +53,7 @@ bool extractFile(const DiskFile& file) {
   }
   // Opening the image itself for writing (by its name, or a link to it) would
   // truncate the disk being read: that file is refused.
-  if (platform::sameFile(platform::identityOf(name), inputIdentity)) {
+  if (platform::sameFile(platform::stampOf(name), inputIdentity)) {
     std::fprintf(stderr, messages::kCannotOverwriteInput, name);
     writeFailed = true;
     return false;

@@ -14,7 +14,7 @@
 // The one D88 file of the run, with its selected disk.
 extern d88::D88Image diskImage;
 // The D88 file as it was opened: no output file may be that file.
-extern platform::FileIdentity inputIdentity;
+extern platform::FileStamp inputIdentity;
 // Shared by every extraction; each one clears the part it uses.
 extern ExtractBuffer extractBuffer;
 // The tables of the current disk.

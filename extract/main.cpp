@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "cli/platform.h"
+#include "cli/tool_text.h"
 #include "extract/extract_file.h"
 #include "extract/messages.h"
 
@@ -88,14 +89,14 @@ int extractAllDisks(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
+  const char* program = programName(argc, argv, kDefaultProgramName);
   if (argc < 2) {
     printUsage(program);
     return 1;
   }
   const Options options = parseOptions(argc, argv);
   std::FILE* input = platform::openInput(platform::argumentPath(argc, argv, 1));
-  inputIdentity = platform::identityOf(input);
+  inputIdentity = platform::stampOf(input);
   if (!diskImage.openFile(input)) {
     std::fputs(messages::kOpenError, stderr);
     return 1;

@@ -4,21 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include "format/listing_words.h"
+#include "text/d88_text.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string hexBytes(const std::uint8_t* bytes, std::size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(size * 2);
-  for (std::size_t i = 0; i < size; ++i) {
-    out += kHex[bytes[i] >> 4];
-    out += kHex[bytes[i] & 0x0F];
-  }
-  return out;
-}
 
 const char* walkEndKey(d88::WalkEnd end) {
   switch (end) {
@@ -66,8 +56,8 @@ Json recordJson(const d88::SectorRecordInfo& record) {
 
 Json trackJson(const TrackListing& track) {
   Json json{{"slot", track.slot},
-            {"cylinder", track.slot / 2},
-            {"head", track.slot % 2},
+            {"cylinder", d88::cylinderOfSlot(track.slot)},
+            {"head", d88::headOfSlot(track.slot)},
             {"offset", track.storedOffset},
             {"insideHeader", track.insideHeader},
             {"pastSize", track.pastSize},
@@ -81,11 +71,15 @@ Json trackJson(const TrackListing& track) {
   return json;
 }
 
+// Where a file lies, and whether it is written without -a.
+Json filePlaceJson(const DiskFile& file) {
+  return Json{{"name", file.name.data()}, {"track", file.track},
+              {"sector", file.r},         {"offset", file.offset},
+              {"size", file.size},        {"writtenWithoutAll", file.writtenWithoutAll}};
+}
+
 Json fileJson(const FileListing& listing) {
-  const DiskFile& file = listing.file;
-  Json json{{"name", file.name.data()}, {"track", file.track},
-            {"sector", file.r},         {"offset", file.offset},
-            {"size", file.size},        {"writtenWithoutAll", file.writtenWithoutAll}};
+  Json json = filePlaceJson(listing.file);
   const VerdictWords& words = verdictWords(listing.verdict);
   json["verdict"] = words.verdict;
   if (listing.verdict == FileVerdict::Incomplete) {
@@ -95,6 +89,42 @@ Json fileJson(const FileListing& listing) {
     json["reason"] = words.reason;
   }
   return json;
+}
+
+// The header's fields; the name decoded as the JSON or, `quoted`, as the
+// text listing writes it.
+Json headerJson(const DiskListing& disk, bool quoted) {
+  Json json{
+      {"index", disk.index}, {"offset", disk.offset}, {"headerComplete", disk.headerComplete}};
+  if (disk.headerComplete) {
+    json["name"] = decodedDiskName(disk, quoted);
+    json["nameHex"] = d88text::hexText(disk.nameField.data(), disk.nameField.size());
+    json["writeProtect"] = disk.writeProtect;
+    json["mediaType"] = disk.mediaType;
+    json["media"] = mediaName(disk.mediaType);
+    json["sizeField"] = disk.sizeField;
+  }
+  return json;
+}
+
+Json filesJson(const DiskListing& disk) {
+  Json files = Json::array();
+  for (const FileListing& file : disk.files) {
+    files.push_back(fileJson(file));
+  }
+  return files;
+}
+
+void addKind(Json& json, const DiskListing& disk) {
+  json["kind"] = layoutOf(disk.kind).announcement.listingName;
+  const std::string message = recognitionText(disk.kind);
+  json["message"] = message.empty() ? Json(nullptr) : Json(message);
+}
+
+// Names are decoded text with \xNN escapes, so valid UTF-8; replace is a
+// guard, not a path taken.
+std::string dumped(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -113,34 +143,22 @@ std::string jsonDocumentEnd() {
 }
 
 std::string formatDiskJson(const DiskListing& disk) {
-  Json json{
-      {"index", disk.index}, {"offset", disk.offset}, {"headerComplete", disk.headerComplete}};
+  Json json = headerJson(disk, false);
   if (disk.headerComplete) {
-    json["name"] = decodedDiskName(disk, false);
-    json["nameHex"] = hexBytes(disk.nameField.data(), disk.nameField.size());
-    json["writeProtect"] = disk.writeProtect;
-    json["mediaType"] = disk.mediaType;
-    json["media"] = mediaName(disk.mediaType);
-    json["sizeField"] = disk.sizeField;
     Json tracks = Json::array();
     for (const TrackListing& track : disk.tracks) {
       tracks.push_back(trackJson(track));
     }
     json["tracks"] = std::move(tracks);
-    json["kind"] = layoutOf(disk.kind).announcement.listingName;
-    const std::string message = recognitionText(disk.kind);
-    json["message"] = message.empty() ? Json(nullptr) : Json(message);
-    Json files = Json::array();
-    for (const FileListing& file : disk.files) {
-      files.push_back(fileJson(file));
-    }
-    json["files"] = std::move(files);
+    addKind(json, disk);
+    json["files"] = filesJson(disk);
     Json rooms = Json::array();
     for (const TableRoom& room : disk.rooms) {
+      const AddressPlace end = placeOfAddress(room.end);
       rooms.push_back(room.measured ? Json{{"end", room.end},
-                                           {"track", room.end / kTableSize},
-                                           {"r", room.end % kTableSize / kSectorSize + 1},
-                                           {"offset", room.end % kSectorSize},
+                                           {"track", end.track},
+                                           {"r", end.r},
+                                           {"offset", end.offset},
                                            {"room", room.room},
                                            {"blank", room.blank},
                                            {"roomEnds", room.stop},
@@ -149,7 +167,22 @@ std::string formatDiskJson(const DiskListing& disk) {
     }
     json["tables"] = std::move(rooms);
   }
-  // Names are decoded text with \xNN escapes, so valid UTF-8; replace is a
-  // guard, not a path taken.
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return dumped(json);
+}
+
+std::string formatDiskHeaderJson(const DiskListing& disk) {
+  Json json = headerJson(disk, true);
+  if (disk.headerComplete) {
+    addKind(json, disk);
+    Json files = Json::array();
+    for (const FileListing& file : disk.files) {
+      files.push_back(filePlaceJson(file.file));
+    }
+    json["files"] = std::move(files);
+  }
+  return dumped(json);
+}
+
+std::string formatFilesJson(const DiskListing& disk) {
+  return dumped(filesJson(disk));
 }

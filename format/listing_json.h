@@ -9,7 +9,7 @@
 
 #include "disk/listing.h"
 
-inline constexpr int kJsonSchemaVersion = 5;
+inline constexpr int kJsonSchemaVersion = 6;
 
 // The names of a record's numbers, as the JSON array of recordFields.
 [[nodiscard]] std::string jsonRecordFieldsText();
@@ -22,3 +22,10 @@ inline constexpr char kJsonDiskSeparator[] = ",\n";
 
 // One disk as a JSON object, on one line.
 [[nodiscard]] std::string formatDiskJson(const DiskListing& disk);
+
+// Parts of it, for the page. A disk's object without its tracks and tables,
+// its name as the text listing writes it, its files only where they lie
+// (no verdicts): what is known before a chain is read.
+[[nodiscard]] std::string formatDiskHeaderJson(const DiskListing& disk);
+// A disk's files with their verdicts, as a JSON array.
+[[nodiscard]] std::string formatFilesJson(const DiskListing& disk);

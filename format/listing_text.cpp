@@ -47,7 +47,8 @@ void appendRecord(std::string& out, const d88::SectorRecordInfo& record) {
 }
 
 void appendTrack(std::string& out, const TrackListing& track) {
-  appendFormat(out, "  track %3d (C %2d H %d): ", track.slot, track.slot / 2, track.slot % 2);
+  appendFormat(out, "  track %3d (C %2d H %d): ", track.slot, d88::cylinderOfSlot(track.slot),
+               d88::headOfSlot(track.slot));
   const auto offset = static_cast<std::uint32_t>(track.storedOffset);
   if (track.pastSize) {
     appendFormat(out, "past the disk's size (offset 0x%08X)\n", static_cast<unsigned>(offset));
@@ -126,10 +127,10 @@ std::string formatDiskText(const DiskListing& disk) {
       out += "no files\n";
       continue;
     }
+    const AddressPlace end = placeOfAddress(room.end);
     appendFormat(out, "ends at trk: %02X  sec: %02X  ofs: %02X, room to grow: ",
-                 static_cast<unsigned>(room.end / kTableSize),
-                 static_cast<unsigned>(room.end % kTableSize / kSectorSize + 1),
-                 static_cast<unsigned>(room.end % kSectorSize));
+                 static_cast<unsigned>(end.track), static_cast<unsigned>(end.r),
+                 static_cast<unsigned>(end.offset));
     if (room.fixed) {
       out += "none: " + room.stop + "\n";
       continue;

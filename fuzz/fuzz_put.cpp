@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const DiskLayout& layout = layoutOf(disk.kind);
       for (const TablePlace& place : layout.tables) {
         (void)selectDisk(original, index, disk.kind);
-        (void)original.locateSectors(place.track, cylinderOf(place.track), 0, 1, kSizeCode,
+        (void)original.locateSectors(place.track, d88::cylinderOfSlot(place.track), 0, 1, kSizeCode,
                                      kTableSize, steps);
         for (const d88::ChainStep& step : steps) {
           if (step.position >= 0) {

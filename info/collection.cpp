@@ -30,8 +30,9 @@ class OrderedResults {
   // when every input is taken.
   std::optional<std::size_t> claim() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return next_ >= count_ || next_ < taken_ + slots_.size(); });
-    if (next_ >= count_) {
+    changed_.wait(lock,
+                  [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
+    if (stopped_ || next_ >= count_) {
       return std::nullopt;
     }
     return next_++;
@@ -41,6 +42,15 @@ class OrderedResults {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       slots_[index % slots_.size()] = std::move(result);
+    }
+    changed_.notify_all();
+  }
+
+  // No input is claimed from now on.
+  void stop() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
     }
     changed_.notify_all();
   }
@@ -66,6 +76,7 @@ class OrderedResults {
   const std::size_t count_;
   std::size_t next_ = 0;
   std::size_t taken_ = 0;
+  bool stopped_ = false;
   std::vector<std::optional<FileResult>> slots_;
 };
 
@@ -78,7 +89,9 @@ void listInOrder(const std::vector<Input>& inputs, std::size_t threads, std::siz
     Reader reader;
     for (const Input& input : inputs) {
       FileResult result = list(reader, input);
-      take(input, result);
+      if (!take(input, result)) {
+        return;
+      }
     }
     return;
   }
@@ -95,7 +108,10 @@ void listInOrder(const std::vector<Input>& inputs, std::size_t threads, std::siz
   }
   for (std::size_t index = 0; index < inputs.size(); ++index) {
     FileResult result = results.take(index);
-    take(inputs[index], result);
+    if (!take(inputs[index], result)) {
+      results.stop();
+      break;
+    }
   }
   for (std::thread& worker : workers) {
     worker.join();

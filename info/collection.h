@@ -24,6 +24,7 @@ struct Reader {
   TableBuffers tables;
   std::unique_ptr<ExtractBuffer> chain = std::make_unique<ExtractBuffer>();
   DiskListing disk;
+  OpenFolder folder;
 
   [[nodiscard]] DiskBuffers buffers() { return {tables, chain->data()}; }
 };
@@ -31,6 +32,7 @@ struct Reader {
 // What one input gives: its text for standard output and standard error,
 // its counts, and whether it failed.
 struct FileResult {
+  std::string shown;  // the input's path as shown
   std::string out;
   std::string err;
   ListingSummary summary;
@@ -39,12 +41,14 @@ struct FileResult {
 };
 
 using ListInput = std::function<FileResult(Reader&, const Input&)>;
-using TakeResult = std::function<void(const Input&, FileResult&)>;
+// Takes one result; false stops the run (the output cannot be written).
+using TakeResult = std::function<bool(const Input&, FileResult&)>;
 
 // Lists every input with `list` on `threads` threads (one: on the calling
 // thread, no other started) and hands each result to `take` on the calling
 // thread, in input order. At most `window` results (at least `threads`)
-// exist at once, those being listed included.
+// exist at once, those being listed included. Once `take` returns false no
+// input is started; the ones being listed are finished and dropped.
 void listInOrder(const std::vector<Input>& inputs, std::size_t threads, std::size_t window,
                  const ListInput& list, const TakeResult& take);
 

@@ -44,47 +44,61 @@ struct Options {
 d88::D88Image image;
 TableBuffers tables;
 ExtractBuffer chainBuffer;
+DiskListing oneDisk;
 
-// One D88 file, as before collections: the listing streamed disk by disk,
-// nothing but the open error when it cannot be opened.
+// Whether a file the image still holds open is as it was when it was
+// opened: its stamp now that of the start, and its size then the one the
+// reads were held to. (A size alone can come back, and a time of change can
+// stay the same over several changes, the clock's step being coarse: a file
+// cut and written again between the stamp and the reader's own look at its
+// size is seen by the size the reader took.)
+bool keptStill(const d88::D88Image& image, std::FILE* file, const platform::FileStamp& before) {
+  return platform::sameStamp(before, platform::stampOf(file)) &&
+         static_cast<std::int64_t>(before.size) == image.openedSize();
+}
+
+// One D88 file, as before collections: the text streamed disk by disk, the
+// JSON document written whole once the file is known not to have changed,
+// nothing but the open error when it cannot be opened. A file that changed
+// under the reads (a header or a read cut short, another size or time of
+// change at the end) ends the run with the changed error: the text stops
+// where it is, the JSON is not written at all.
 int listOneFile(const std::filesystem::path& path, bool json) {
-  if (!image.openFile(platform::openInput(path))) {
+  std::FILE* file = platform::openInput(path);
+  const platform::FileStamp before = platform::stampOf(file);
+  if (!image.openFile(file)) {
     writeOpenError();
     return 1;
   }
-  // The scan counts only disks whose header the file holds whole: a header
-  // that cannot be read again means the file changed under the listing,
-  // which then stops where it is.
-  bool changed = false;
+  const DiskBuffers buffers{tables, chainBuffer.data()};
+  bool unchanged = true;
+  // The document held disk by disk, each as it was formatted: no copy of
+  // the whole grows as it would in one string.
+  std::vector<std::string> document;
   if (json) {
-    writeResult(jsonDocumentStart());
-    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
-      changed = changed || !disk.headerComplete;
-      if (changed) {
-        return;
-      }
-      if (disk.index > 0) {
-        writeResult(kJsonDiskSeparator);
-      }
-      writeResult(formatDiskJson(disk));
-    });
-    if (!changed) {
-      writeResult(jsonDocumentEnd());
-    }
+    document.push_back(jsonDocumentStart());
+    unchanged =
+        describeUnchanged(image, buffers, oneDisk, {}, [&document](const DiskListing& disk) {
+          document.push_back((disk.index > 0 ? kJsonDiskSeparator : "") + formatDiskJson(disk));
+        });
+    document.push_back(jsonDocumentEnd());
   } else if (image.diskCount() == 0) {
     writeResult(kNoDiskImageText);
   } else {
-    describeImage(image, {tables, chainBuffer.data()}, [&changed](const DiskListing& disk) {
-      changed = changed || !disk.headerComplete;
-      if (!changed) {
-        writeResult(formatDiskText(disk));
-      }
+    unchanged = describeUnchanged(image, buffers, oneDisk, {}, [](const DiskListing& disk) {
+      writeResult(formatDiskText(disk));
     });
+  }
+  unchanged = unchanged && keptStill(image, file, before);
+  if (json && unchanged) {
+    for (const std::string& part : document) {
+      writeResult(part);
+    }
   }
   if (!resultWritten("listing")) {
     return 1;
   }
-  if (changed) {
+  if (!unchanged) {
     d88text::writeText(stderr, kChangedText);
     return 1;
   }
@@ -93,53 +107,59 @@ int listOneFile(const std::filesystem::path& path, bool json) {
 
 enum class Output { Text, Json, SummaryText, SummaryJson };
 
-// Lists one input of a collection whole, with the thread's reader.
-FileResult listInput(Reader& reader, const Input& input, Output output) {
+// Lists one input of a collection whole, with the thread's reader. A file
+// that changed while it was read (see listOneFile) is a failed input: no
+// JSON line of its listing, no row of its counts.
+FileResult listInput(const Inputs& inputs, Reader& reader, const Input& input, Output output) {
   FileResult result;
+  result.shown = inputs.shown(input);
+  const std::string& shown = result.shown;
   if (output == Output::Text) {
-    result.out = "== " + input.shown + "\n";
+    result.out = "== " + shown + "\n";
   }
   if (input.failure != InputFailure::None) {
     result.failure = input.failure;
-    result.err = "error: cannot list the folder " + input.shown + ": " + input.reason + "\n";
+    result.err = "error: cannot list the folder " + shown + ": " + input.reason + "\n";
     return result;
   }
   d88::D88Image& d88 = reader.image;
-  if (!d88.openFile(platform::openInput(input.path))) {
+  std::FILE* file = inputs.openFile(input, reader.folder);
+  const platform::FileStamp before = platform::stampOf(file);
+  if (!d88.openFile(file)) {
     result.failure = InputFailure::CannotOpen;
-    result.err = input.shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
+    result.err = shown + ": " + d88text::messageText(messages::kOpenError) + "\n";
     return result;
   }
   result.bytes = d88.fileSize();
-  const bool summary = output == Output::SummaryText || output == Output::SummaryJson;
-  std::string listing = output == Output::Json ? jsonLineStart(input.shown) : std::string();
-  if (output == Output::Text && d88.diskCount() == 0) {
-    listing = kNoDiskImageText;
-  }
-  for (std::int32_t index = 0; index < d88.diskCount(); ++index) {
-    describeDisk(d88, index, reader.buffers(), reader.disk,
-                 summary ? kSummaryParts : DescribeParts{});
-    // A header found by the scan that no longer reads whole: the file changed.
-    if (!reader.disk.headerComplete) {
-      result.failure = InputFailure::Changed;
-      result.err = "error: " + input.shown + " changed while d88info read it\n";
-      break;
+  std::string listing = output == Output::Json ? jsonLineStart(shown) : std::string();
+  bool unchanged = true;
+  if (output == Output::SummaryText || output == Output::SummaryJson) {
+    unchanged = summariseImage(d88, reader.buffers(), reader.disk, result.summary);
+  } else {
+    if (output == Output::Text && d88.diskCount() == 0) {
+      listing = kNoDiskImageText;
     }
-    result.summary.add(reader.disk);
-    if (output == Output::Text) {
-      listing += formatDiskText(reader.disk);
-    } else if (output == Output::Json) {
-      listing += (index > 0 ? kJsonLineDiskSeparator : "") + formatDiskJson(reader.disk);
-    }
+    unchanged = describeUnchanged(
+        d88, reader.buffers(), reader.disk, {}, [&listing, output](const DiskListing& disk) {
+          if (output == Output::Text) {
+            listing += formatDiskText(disk);
+          } else {
+            listing += (disk.index > 0 ? kJsonLineDiskSeparator : "") + formatDiskJson(disk);
+          }
+        });
   }
+  unchanged = unchanged && keptStill(d88, file, before);
   // Closes the file: a collection may hold more files than may be open.
   (void)d88.open(nullptr);
+  if (!unchanged) {
+    result.failure = InputFailure::Changed;
+    result.summary = {};
+    result.err = "error: " + shown + " changed while d88info read it\n";
+  }
   if (output == Output::Json) {
-    result.out = result.failure == InputFailure::None
-                     ? listing + jsonLineEnd()
-                     : jsonFailureLine(input.shown, result.failure);
+    result.out = unchanged ? listing + jsonLineEnd() : std::string();
   } else if (output == Output::Text) {
-    // The disks before the change are listed, as for one file.
+    // The disks read before the change was seen are listed, as for one file.
     result.out += listing;
   }
   return result;
@@ -147,25 +167,24 @@ FileResult listInput(Reader& reader, const Input& input, Output output) {
 
 // Lists or sums up every input, in the order given; 1 when any failed.
 int listCollection(const Options& options, std::size_t threads) {
-  const std::vector<Input> inputs = collectInputs(options.paths, options.recursive);
+  const Inputs inputs = collectInputs(options.paths, options.recursive);
   const Output output = options.summary ? (options.json ? Output::SummaryJson : Output::SummaryText)
                                         : (options.json ? Output::Json : Output::Text);
-  std::size_t pathWidth = 0;
-  for (const Input& input : inputs) {
-    pathWidth = std::max(pathWidth, d88text::displayWidth(input.shown));
-  }
-  const SummaryTable table(pathWidth);
+  const SummaryTable table(inputs.widestShown);
   if (output == Output::SummaryText) {
     writeResult(table.header());
   }
-  Progress progress(inputs.size(), inputs.size() > kProgressInputs && platform::isTerminal(stderr));
+  const std::size_t count = inputs.files.size();
+  Progress progress(count, count > kProgressInputs && platform::isTerminal(stderr));
   const bool sharedTerminal = platform::isTerminal(stdout) && platform::isTerminal(stderr);
   ListingSummary total;
   std::int64_t failed = 0;
   listInOrder(
-      inputs, threads, options.summary ? threads * kSummaryWindowPerThread : threads,
-      [output](Reader& reader, const Input& input) { return listInput(reader, input, output); },
-      [&](const Input& input, FileResult& result) {
+      inputs.files, threads, options.summary ? threads * kSummaryWindowPerThread : threads,
+      [&inputs, output](Reader& reader, const Input& input) {
+        return listInput(inputs, reader, input, output);
+      },
+      [&](const Input&, FileResult& result) {
         const bool ok = result.failure == InputFailure::None;
         failed += ok ? 0 : 1;
         // A file that changed while it was read counts for nothing.
@@ -173,11 +192,14 @@ int listCollection(const Options& options, std::size_t threads) {
           total += result.summary;
         }
         if (output == Output::SummaryText) {
-          result.out = ok ? table.row(input.shown, result.summary)
-                          : table.failedRow(input.shown, result.failure);
+          result.out = ok ? table.row(result.shown, result.summary)
+                          : table.failedRow(result.shown, result.failure);
         } else if (output == Output::SummaryJson) {
-          result.out = ok ? summaryJsonLine(input.shown, result.summary)
-                          : jsonFailureLine(input.shown, result.failure);
+          result.out = ok ? summaryJsonLine(result.shown, result.summary)
+                          : jsonFailureLine(result.shown, result.failure);
+        } else if (output == Output::Json && !ok) {
+          // Every failed input has its line, as in the summary.
+          result.out = jsonFailureLine(result.shown, result.failure);
         }
         if (sharedTerminal || !result.err.empty()) {
           progress.clear();
@@ -188,13 +210,22 @@ int listCollection(const Options& options, std::size_t threads) {
           d88text::writeText(stderr, result.err);
         }
         progress.advance(result.bytes);
+        // Output that cannot be written ends the run: nothing more is read.
+        return !resultFailing();
       });
-  if (output == Output::SummaryText) {
-    writeResult(table.total(static_cast<std::int64_t>(inputs.size()), failed, total));
-  } else if (output == Output::SummaryJson) {
-    writeResult(summaryJsonTotal(static_cast<std::int64_t>(inputs.size()), failed, total));
+  // The total starts a line of its own, not the progress line's.
+  if (sharedTerminal || resultFailing()) {
+    progress.clear();
   }
-  progress.finish();
+  // A run stopped by its output has no total and no last progress line.
+  if (!resultFailing()) {
+    if (output == Output::SummaryText) {
+      writeResult(table.total(static_cast<std::int64_t>(count), failed, total));
+    } else if (output == Output::SummaryJson) {
+      writeResult(summaryJsonTotal(static_cast<std::int64_t>(count), failed, total));
+    }
+    progress.finish();
+  }
   if (!resultWritten("listing")) {
     return 1;
   }
@@ -211,7 +242,7 @@ int main(int argc, char** argv) {
   prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info", language);
   Options options;
   app.add_flag("--json", options.json, info_help::kJson.in(language));
-  static_assert(kJsonSchemaVersion == 5, "the help names the schema version");
+  static_assert(kJsonSchemaVersion == 6, "the help names the schema version");
   app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
   app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
   numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N", 1,

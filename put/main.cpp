@@ -189,15 +189,14 @@ int main(int argc, char** argv) {
       writeError("cannot write " + output.u8string() + ": it names a folder, not a file");
       return 1;
     }
-    if (platform::sameFile(platform::identityOf(output), platform::identityOf(d88Path))) {
+    if (platform::sameFile(platform::stampOf(output), platform::stampOf(d88Path))) {
       hint = "(-o " + output.u8string() + " is the same file; give -o another file)";
       output.clear();
     }
   }
   const bool inPlace = output.empty();
   const fs::path destination = inPlace ? fileToReplace(d88Path) : output;
-  const fs::path outputFolder =
-      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  const fs::path outputFolder = platform::folderOf(destination);
   if (!inPlace && !fs::is_directory(outputFolder, error)) {
     writeError("cannot write " + output.u8string() + ": no folder " + outputFolder.u8string());
     return 1;

@@ -421,7 +421,7 @@ bool renameOver(const fs::path& from, const fs::path& to) {
     return false;
   }
   // The rename itself is durable once the folder is.
-  const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+  const fs::path folder = platform::folderOf(to);
   const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (handle >= 0) {
     fsync(handle);
@@ -437,45 +437,9 @@ bool folderWritable(const fs::path& destination) {
   (void)destination;
   return true;  // the access rules tell only when the file is created
 #else
-  const fs::path folder =
-      destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+  const fs::path folder = platform::folderOf(destination);
   return access(folder.c_str(), W_OK | X_OK) == 0;
 #endif
-}
-
-#ifdef _WIN32
-FileStamp stampOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
-    return {};
-  }
-  FileStamp stamp;
-  stamp.known = true;
-  stamp.volume = info.dwVolumeSerialNumber;
-  stamp.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  stamp.modified =
-      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                info.ftLastWriteTime.dwLowDateTime);
-  return stamp;
-}
-#else
-FileStamp stampOf(const struct stat& info) {
-  FileStamp stamp;
-  stamp.known = true;
-  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
-  stamp.file = static_cast<std::uint64_t>(info.st_ino);
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  constexpr std::int64_t kNanoseconds = 1000000000;
-  stamp.modified = std::int64_t{info.st_mtim.tv_sec} * kNanoseconds + info.st_mtim.tv_nsec;
-  stamp.changed = std::int64_t{info.st_ctim.tv_sec} * kNanoseconds + info.st_ctim.tv_nsec;
-  return stamp;
-}
-#endif
-
-bool sameStamp(const FileStamp& a, const FileStamp& b) {
-  return a.known && b.known && a.volume == b.volume && a.file == b.file && a.size == b.size &&
-         a.modified == b.modified && a.changed == b.changed;
 }
 
 }  // namespace
@@ -505,7 +469,7 @@ HeldFile::Result HeldFile::hold(const fs::path& path) {
     return busy ? Result::Busy : Result::Failed;
   }
   handle_ = handle;
-  stamp_ = stampOf(handle);
+  stamp_ = platform::stampOfHandle(handle);
 #else
   const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
@@ -518,26 +482,13 @@ HeldFile::Result HeldFile::hold(const fs::path& path) {
     return error == EWOULDBLOCK ? Result::Busy : Result::Failed;
   }
   descriptor_ = descriptor;
-  struct stat info {};
-  stamp_ = fstat(descriptor, &info) == 0 ? stampOf(info) : FileStamp{};
+  stamp_ = platform::stampOfDescriptor(descriptor);
 #endif
   return Result::Held;
 }
 
 bool HeldFile::unchanged(const fs::path& path) const {
-#ifdef _WIN32
-  const HANDLE handle =
-      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  const FileStamp now = stampOf(handle);
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
-  }
-  return sameStamp(now, stamp_);
-#else
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && sameStamp(stampOf(info), stamp_);
-#endif
+  return platform::sameStamp(platform::stampOf(path), stamp_);
 }
 
 void HeldFile::release() {

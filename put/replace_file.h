@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/platform.h"
+
 // The temporary file's name: the destination's with this appended.
 inline constexpr char kTemporarySuffix[] = ".d88put-tmp";
 
@@ -27,16 +29,6 @@ inline constexpr char kTemporarySuffix[] = ".d88put-tmp";
 // not write is not theirs to change. `hint` ends the refusal with what to do.
 [[nodiscard]] std::string inPlaceRefusal(const std::filesystem::path& file,
                                          const std::string& hint);
-
-// What makes a file the one that was read: its identity, size and times.
-struct FileStamp {
-  bool known = false;
-  std::uint64_t volume = 0;
-  std::uint64_t file = 0;
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;  // in the platform's finest unit (ns, or 100 ns)
-  std::int64_t changed = 0;   // the inode's change time where there is one
-};
 
 // An exclusive lock on a file for as long as it is held, honoured by every
 // other run (not by other programs: `unchanged` covers those).
@@ -62,7 +54,7 @@ class HeldFile {
 #else
   int descriptor_ = -1;
 #endif
-  FileStamp stamp_;
+  platform::FileStamp stamp_;
 };
 
 // What a replacement needs besides the bytes.

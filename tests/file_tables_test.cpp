@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "builder/image_builder.h"
 #include "disk/listing.h"
+#include "disk/summary.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -290,6 +292,145 @@ TEST(Listing, VerdictsWithoutReadingAreThoseOfTheReads) {
     EXPECT_GT(files, 0U);
     // Every image reaches a verdict other than complete.
     EXPECT_GT(verdicts.size(), 1U);
+  }
+}
+
+// A system disk whose second table has lost its end mark: past its two
+// files, the rest of the table's track is entries of random bytes, which
+// send 1,363 chains all over the disk.
+Bytes systemDiskWithoutEndMark() {
+  auto layout = d88test::systemDisk({100}, {50, 60}, 80);
+  Bytes entries(4096 - 9);
+  unsigned seed = 7;
+  for (auto& byte : entries) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(seed >> 16);
+  }
+  layout.disk.put(address(30, 1, 9), entries);
+  return layout.build();
+}
+
+// A summary reads each image about once, damaged or not: a table that names
+// thousands of files finds their sectors in the tracks' indexes, with no
+// header read again from the file for each file's chain.
+TEST(Listing, SummaryReadsAnImageAboutOnce) {
+  auto broken = d88test::systemDisk({100, 5000}, {3000, 60, 9000}, 80);
+  broken.disk.drop(31);
+  const Bytes system = d88test::systemDisk({100, 5000}, {3000, 60, 9000}, 80).build();
+  const std::pair<const char*, Bytes> images[] = {
+      {"undamaged", system},
+      {"no end mark", systemDiskWithoutEndMark()},
+      {"noise", noiseDisk(5)},
+      {"noise, three disks", d88test::concat({noiseDisk(1), noiseDisk(2), noiseDisk(3)})},
+      {"damaged", d88test::damagedFilesDisk().build()},
+      {"track missing", broken.build()},
+      {"cut short", d88test::truncated(system, system.size() * 6 / 10)},
+      {"crafted", d88test::craftedDisk(2000).build()},
+  };
+  d88test::ScratchDir scratch;
+  for (const auto& [what, bytes] : images) {
+    SCOPED_TRACE(what);
+    d88::D88Image image;
+    ASSERT_TRUE(image.open(scratch.write("disk.d88", bytes).c_str()));
+    TableBuffers tables;
+    auto chain = std::make_unique<std::array<std::uint8_t, kExtractBufferSize>>();
+    DiskListing disk;
+    ListingSummary summary;
+    EXPECT_TRUE(summariseImage(image, {tables, chain->data()}, disk, summary));
+    EXPECT_GT(summary.disks, 0);
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    // Blocks of 16 KiB read whole: a small image may be read in more than
+    // its size, never in more than three times it.
+    EXPECT_LE(image.hostBytesRead(), std::max<std::int64_t>(3 * size, 2 * 16384))
+        << image.hostBytesRead() << " bytes read of " << size << " (" << summary.files << " files)";
+  }
+}
+
+// A file cut short after it was opened: the reads that come back short of
+// the size it had then tell that it changed, whichever part of a disk they
+// reach, and the summary counts nothing; the same file read whole is
+// unchanged. (A cut that no read of the summary reaches is found by the
+// tools, which compare the file's size and time at the end.)
+TEST(Listing, FileCutShortWhileReadHasChanged) {
+  const Bytes system = d88test::systemDisk({100, 5000}, {3000, 60, 9000}, 80).build();
+  const Bytes two = d88test::concat({system, system});
+  struct Case {
+    const char* what;
+    std::size_t cutAt;  // 0: not cut
+    bool changed;
+  };
+  const Case cases[] = {
+      {"not cut", 0, false},
+      {"second disk's header", system.size() + 0x100, true},
+      {"second disk's first table", system.size() + 0x2B0 + 12 * (16 * (16 + 256)), true},
+      {"first disk's chains", 0x2B0 + 34 * (16 * (16 + 256)), true},
+  };
+  d88test::ScratchDir scratch;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = scratch.write("two.d88", two);
+    d88::D88Image image;
+    ASSERT_TRUE(image.open(path.c_str()));
+    ASSERT_EQ(image.diskCount(), 2);
+    if (c.cutAt != 0) {
+      ASSERT_TRUE(d88test::writeFile(path, d88test::truncated(two, c.cutAt)));
+    }
+    TableBuffers tables;
+    auto chain = std::make_unique<std::array<std::uint8_t, kExtractBufferSize>>();
+    DiskListing disk;
+    ListingSummary summary;
+    summary.disks = 99;
+    EXPECT_EQ(summariseImage(image, {tables, chain->data()}, disk, summary), !c.changed);
+    EXPECT_EQ(summary.disks, c.changed ? 0 : 2);
+    EXPECT_EQ(summary.files, c.changed ? 0 : 2 * 9);
+  }
+}
+
+// A file's chain to its break, as a read takes it, or to its end past any
+// break; none for a damaged range, whatever the list held before.
+TEST(FileChain, StepsEndAtTheBreakOrAtTheChainsEnd) {
+  struct Case {
+    const char* name;
+    std::size_t locatedSteps;
+    std::int32_t locatedBytes;
+    std::size_t plannedSteps;
+    std::int32_t plannedBytes;
+  };
+  const Case cases[] = {
+      // Offset A9 of track 0 sector 11 to offset 10 of track 10 sector 1, whole.
+      {"D001", 151, 0xA9 + address(10, 1, 0x10) - address(0, 11, 0xA9), 151,
+       0xA9 + address(10, 1, 0x10) - address(0, 11, 0xA9)},
+      {"D002", 2, 256, 8, 0x10 + 1900},  // track 10 holds sector 1 only
+      {"D003", 0, 0, 0, 0},              // negative size
+      {"D004", 0, 0, 0, 0},              // past the buffer
+      {"D005", 1, 0, 1, 16},             // first sector absent
+      {"D007", 0, 0, 0, 0},              // nothing to read
+      {"D009", 1, 0, 1, 16},             // 0 bytes at offset 0x10 of an absent sector
+  };
+  d88test::ScratchDir scratch;
+  d88::D88Image image;
+  ASSERT_TRUE(image.open(scratch.write("disk.d88", d88test::damagedFilesDisk().build()).c_str()));
+  TableBuffers tables;
+  auto chain = std::make_unique<std::array<std::uint8_t, kExtractBufferSize>>();
+  DiskListing listing;
+  describeDisk(image, 0, {tables, chain->data()}, listing, kFileListOnly);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = std::find_if(
+        listing.files.begin(), listing.files.end(),
+        [&](const FileListing& f) { return f.file.name.data() == std::string(c.name); });
+    ASSERT_NE(file, listing.files.end());
+    std::vector<d88::ChainStep> located(5);
+    std::vector<d88::ChainStep> planned(5);
+    EXPECT_EQ(locateFileChain(image, file->file, located), c.locatedBytes);
+    EXPECT_EQ(planFileChain(image, file->file, planned), c.plannedBytes);
+    ASSERT_EQ(located.size(), c.locatedSteps);
+    ASSERT_EQ(planned.size(), c.plannedSteps);
+    for (std::size_t i = 0; i < located.size(); ++i) {
+      EXPECT_EQ(located[i].sector.r, planned[i].sector.r) << i;
+      EXPECT_EQ(located[i].position, planned[i].position) << i;
+      EXPECT_EQ(located[i].length, planned[i].length) << i;
+    }
   }
 }
 

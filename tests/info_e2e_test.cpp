@@ -2,6 +2,8 @@
 // real images kept beside the project.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "builder/image_builder.h"
@@ -36,7 +39,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":5,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":6,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -508,7 +511,7 @@ TEST_F(InfoTest, CommandLine) {
       "Options:\n"
       "  --help              this text\n"
       "  --version           the version\n"
-      "  --json              one JSON document (schema 5) instead of text; one line a file for "
+      "  --json              one JSON document (schema 6) instead of text; one line a file for "
       "several\n"
       "  --summary           one row a file and a total, not the listings\n"
       "  -r                  walk the folders among the PATHs for D88 files\n"
@@ -718,12 +721,12 @@ TEST_F(CollectionTest, FilesInTheOrderGiven) {
   const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
   EXPECT_EQ(summary.status, 1);
   EXPECT_EQ(summary.out,
-            text(R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+            text(R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
                  R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"
-                 R"({"schema":5,"path":"missing.d88","error":"cannotOpen"})"
+                 R"({"schema":6,"path":"missing.d88","error":"cannotOpen"})"
                  "\n"
-                 R"({"schema":5,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"({"schema":6,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
                  R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"));
 }
@@ -964,21 +967,21 @@ TEST_F(CollectionTest, FolderThatCannotBeListedFails) {
        "total                        5        1        2               2       21           1   "
        "     7  (5 files, 1 failed)\n"},
       {"--summary --json",
-       R"({"schema":5,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+       R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
        R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
+       R"({"schema":6,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
        R"("notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":6,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":1,"files":3,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":6,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":0,"files":11,"incomplete":1,"skipped":7})"
        "\n"
-       R"({"schema":5,"path":"tree/sub/locked","error":"cannotList"})"
+       R"({"schema":6,"path":"tree/sub/locked","error":"cannotList"})"
        "\n"
-       R"({"schema":5,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
+       R"({"schema":6,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
        R"("dataDisks":2,"notRecognised":2,"files":21,"incomplete":1,"skipped":7})"
        "\n"}};
   for (const Case& c : cases) {
@@ -988,9 +991,399 @@ TEST_F(CollectionTest, FolderThatCannotBeListedFails) {
     EXPECT_EQ(result.out, c.out) << c.options;
     EXPECT_EQ(result.err, err) << c.options;
   }
+  // The listing as JSON Lines has the folder's line in its place too.
+  const auto json =
+      d88test::runShell(scratch_.path(), program + " -r --json tree", scratch_.path());
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err, err);
+  std::vector<std::string> paths;
+  for (const std::string& line : lines(json.out)) {
+    const auto parsed = nlohmann::json::parse(line);
+    paths.push_back(parsed.at("path").get<std::string>() +
+                    (parsed.contains("error") ? " " + parsed.at("error").get<std::string>() : ""));
+  }
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{"tree/a.d88", "tree/sub/B.D77", "tree/sub/deeper/D.D98",
+                                      "tree/sub/deeper/c.88d", "tree/sub/locked cannotList"}));
   // Given back, so that the scratch folder can be removed.
   ASSERT_EQ(chmod(locked.c_str(), 0755), 0);
 }
 #endif
 
 }  // namespace
+
+namespace {
+
+std::string headingsOf(const std::string& out) {
+  std::string headings;
+  for (const std::string& line : lines(out)) {
+    if (line.rfind("== ", 0) == 0) {
+      headings += line.substr(3) + "\n";
+    }
+  }
+  return headings;
+}
+
+// With --json, every input that has no listing has its error line in its
+// place, as with --summary --json: a script that reads only standard output
+// sees each input once.
+TEST_F(CollectionTest, JsonHasALineForEveryFailedInput) {
+  const auto alone = info({"--json", "tree/a.d88", "tree/a.d88"});
+  ASSERT_EQ(alone.status, 0);
+  const std::string listed = lines(alone.out).at(0) + "\n";
+  EXPECT_EQ(listed.rfind(R"({"schema":6,"path":"tree/a.d88","recordFields":)", 0), 0U) << listed;
+  const auto result = info({"--json", "missing.d88", "tree/a.d88", "tree", "-j", "2"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, text(R"({"schema":6,"path":"missing.d88","error":"cannotOpen"})"
+                             "\n" +
+                             listed +
+                             R"({"schema":6,"path":"tree","error":"cannotOpen"})"
+                             "\n"));
+  EXPECT_EQ(result.err, text(std::string("missing.d88: ") + kOpenError + "tree: " + kOpenError));
+}
+
+// A name that is only an extension ends in it: ".d88" and ".D77" are D88
+// files to the walk, as ".hidden.d88" is, and a folder of that name is walked.
+TEST_F(CollectionTest, WalkFindsNamesThatAreOnlyAnExtension) {
+  for (const char* name : {"names/.d88", "names/.D77", "names/.hidden.d88", "names/d88",
+                           "names/x.d88.txt", "names/.d98/z.d88", "names/.88d/.d68"}) {
+    fs::create_directories((scratch_.path() / name).parent_path());
+    scratch_.write(name, d88test::Disk().build());
+  }
+  const auto result = info(std::vector<std::string>{"-r", "names"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(headingsOf(result.out),
+            native("names/.88d/.d68\nnames/.D77\nnames/.d88\nnames/.d98/z.d88\n"
+                   "names/.hidden.d88\n"));
+}
+
+// Paths shown as disk names are: "\\" for a backslash, "\"" for a quote,
+// "\xNN" for a control character and for each byte that is not UTF-8; so
+// that no two files share a path, in the headings, the table and the JSON.
+TEST_F(CollectionTest, PathsNameTheirFiles) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names are UTF-16 on Windows";
+#else
+  struct Case {
+    std::string name;   // the bytes of the file's name
+    std::string shown;  // as the listings show it
+  };
+  // In the walk's byte order.
+  const Case cases[] = {
+      {"a\tb.d88", "a\\x09b.d88"},
+      {"a\\x09b.d88", "a\\\\x09b.d88"},
+      {"q\"x.d88", "q\\\"x.d88"},
+      {"\x7F.d88", "\\x7F.d88"},
+      {"\xC2\x85.d88", "\\xC2\\x85.d88"},  // a C1 control character
+      {"\xC3\xA9.d88", "\xC3\xA9.d88"},    // e acute
+      {"\xE3"
+       "A.d88",
+       "\\xE3A.d88"},                            // a lead byte without its sequence
+      {"\xE3\x81\x82.d88", "\xE3\x81\x82.d88"},  // hiragana a: two columns
+      {"\xFF.d88", "\\xFF.d88"},
+  };
+  fs::create_directories(scratch_.path() / "names");
+  // The table's path column: as wide as the widest shown path, in terminal
+  // columns (the hiragana takes two of its three bytes' worth).
+  auto columns = [](const std::string& shown) {
+    const bool acute = shown.find("\xC3\xA9") != std::string::npos;     // two bytes, one column
+    const bool wide = shown.find("\xE3\x81\x82") != std::string::npos;  // three, two
+    return shown.size() - (acute ? 1 : 0) - (wide ? 1 : 0);
+  };
+  std::size_t widest = 0;
+  for (const Case& c : cases) {
+    widest = std::max(widest, columns("names/" + c.shown));
+  }
+  auto cell = [&](const std::string& shown) {
+    return shown + std::string(widest - columns(shown), ' ');
+  };
+  std::string headings;
+  std::string table =
+      cell("path") + "    disks   system     data  not recognised    files  incomplete  skipped\n";
+  std::string json;
+  for (const Case& c : cases) {
+    scratch_.write("names/" + c.name, d88test::Disk().build());
+    const std::string shown = "names/" + c.shown;
+    headings += shown + "\n";
+    table +=
+        cell(shown) + "        1        0        0               1        0           0        0\n";
+    json += R"({"schema":6,"path":)" + nlohmann::json(shown).dump() +
+            R"(,"disks":1,"systemDisks":0,"dataDisks":0,"notRecognised":1,"files":0,)"
+            R"("incomplete":0,"skipped":0})"
+            "\n";
+  }
+  table += cell("total") +
+           "        9        0        0               9        0           0        0  (9 files)\n";
+  const auto listing = info(std::vector<std::string>{"-r", "names"});
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_EQ(headingsOf(listing.out), headings);
+  const auto summary = info({"-r", "--summary", "names"});
+  EXPECT_EQ(summary.status, 0);
+  EXPECT_EQ(summary.out, table);
+  const auto lines = info({"-r", "--summary", "--json", "names"});
+  EXPECT_EQ(lines.status, 0);
+  EXPECT_EQ(lines.out.substr(0, lines.out.rfind("{\"schema\":6,\"total\"")), json);
+#endif
+}
+
+}  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// A tree deeper than the system's longest path (PATH_MAX, 4,096 bytes on
+// Linux): the walk holds each folder open and reads on from its handle, so
+// that the file deep down is listed like any other. Made and removed the
+// same way, folder by folder.
+class DeepTree {
+ public:
+  static constexpr int kLevels = 20;
+  explicit DeepTree(const fs::path& root) : name_(220, 'n') {
+    fs::create_directories(root);
+    handles_.push_back(open(root.c_str(), O_RDONLY | O_DIRECTORY));
+    for (int level = 0; level < kLevels; ++level) {
+      const int at = handles_.back();
+      EXPECT_EQ(mkdirat(at, name_.c_str(), 0755), 0) << std::strerror(errno);
+      handles_.push_back(openat(at, name_.c_str(), O_RDONLY | O_DIRECTORY));
+      EXPECT_GE(handles_.back(), 0) << std::strerror(errno);
+    }
+  }
+  DeepTree(const DeepTree&) = delete;
+  DeepTree& operator=(const DeepTree&) = delete;
+  ~DeepTree() {
+    (void)unlinkat(handles_.back(), "deep.d88", 0);
+    for (std::size_t level = handles_.size() - 1; level > 0; --level) {
+      close(handles_[level]);
+      (void)unlinkat(handles_[level - 1], name_.c_str(), AT_REMOVEDIR);
+    }
+    close(handles_.front());
+  }
+  void write(const Bytes& bytes) const {
+    const int file = openat(handles_.back(), "deep.d88", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0) << std::strerror(errno);
+    EXPECT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  }
+  // The deep file's path below the root.
+  [[nodiscard]] std::string below() const {
+    std::string path;
+    for (int level = 0; level < kLevels; ++level) {
+      path += name_ + "/";
+    }
+    return path + "deep.d88";
+  }
+
+ private:
+  std::string name_;
+  std::vector<int> handles_;
+};
+
+TEST_F(CollectionTest, PathLongerThanTheSystemTakes) {
+  const DeepTree deep(scratch_.path() / "deep");
+  deep.write(d88test::systemDisk({100}, {50, 60}).build());
+  const std::string path = "deep/" + deep.below();
+  ASSERT_GT(path.size(), 4096U);
+  const auto result = info({"-r", "--summary", "--json", "deep"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            R"({"schema":6,"path":")" + path +
+                R"(","disks":1,"systemDisks":1,"dataDisks":0,"notRecognised":0,"files":7,)"
+                R"("incomplete":0,"skipped":0})"
+                "\n"
+                R"({"schema":6,"total":true,"inputs":1,"failed":0,"disks":1,"systemDisks":1,)"
+                R"("dataDisks":0,"notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
+                "\n");
+  const auto listing = info(std::vector<std::string>{"-r", "deep"});
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_EQ(headingsOf(listing.out), path + "\n");
+}
+
+// A file cut back to its first disk and grown again, over and over, while it
+// is listed: every run gives the listing of the file as it stood (one disk,
+// or that disk and a second of zeros), or nothing but the changed error
+// with exit status 1; never a listing of disks read in both states, never
+// part of a JSON document. (Each change is one call that sets the size, so
+// that the file has no other state to be read in.)
+TEST_F(CollectionTest, FileChangedWhileReadIsNeverAFalseListing) {
+  const Bytes disk = d88test::systemDisk({100, 5000}, {3000, 60, 9000}, 80).build();
+  Bytes grown = disk;
+  grown.resize(2 * disk.size());
+  const std::string path = scratch_.write("two.d88", grown);
+  scratch_.write("grown.d88", grown);
+  scratch_.write("one.d88", disk);
+  struct Form {
+    std::vector<std::string> args;  // before the file
+    std::string changed;            // the error of a changed file
+  };
+  const Form forms[] = {
+      {{"--json"}, "error: the D88 file changed while d88info read it\n"},
+      {{"--summary", "--json"}, "error: two.d88 changed while d88info read it\n"},
+  };
+  auto renamed = [](std::string out, const std::string& from) {
+    for (std::size_t at; (at = out.find(from)) != std::string::npos;) {
+      out.replace(at, from.size(), "two.d88");
+    }
+    return out;
+  };
+  for (const Form& form : forms) {
+    auto with = [&](const char* file) {
+      auto args = form.args;
+      args.push_back(file);
+      return args;
+    };
+    const auto whole = info(with("grown.d88"));
+    const auto cut = info(with("one.d88"));
+    ASSERT_EQ(whole.status, 0);
+    ASSERT_EQ(cut.status, 0);
+    const std::string wholeOut = renamed(whole.out, "grown.d88");
+    const std::string cutOut = renamed(cut.out, "one.d88");
+    ASSERT_NE(wholeOut, cutOut);
+    const std::string changedLine = R"({"schema":6,"path":"two.d88","error":"changed"})"
+                                    "\n";
+    const std::string failedTotal =
+        R"({"schema":6,"total":true,"inputs":1,"failed":1,"disks":0,"systemDisks":0,)"
+        R"("dataDisks":0,"notRecognised":0,"files":0,"incomplete":0,"skipped":0})"
+        "\n";
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      const int file = open(path.c_str(), O_WRONLY);
+      unsigned seed = 1;
+      while (!stop) {
+        seed = seed * 1103515245u + 12345u;
+        EXPECT_EQ(ftruncate(file, static_cast<off_t>(disk.size())), 0);
+        usleep(seed >> 16 & 0x7FF);
+        EXPECT_EQ(ftruncate(file, static_cast<off_t>(grown.size())), 0);
+        usleep(seed >> 8 & 0x7FF);
+      }
+      close(file);
+    });
+    int changed = 0;
+    for (int run = 0; run < 60; ++run) {
+      const auto result = info(with("two.d88"));
+      if (result.status == 0) {
+        EXPECT_TRUE(result.out == wholeOut || result.out == cutOut) << result.out.substr(0, 300);
+        EXPECT_EQ(result.err, "");
+      } else {
+        ++changed;
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, form.args.size() == 1 ? "" : changedLine + failedTotal);
+        EXPECT_EQ(result.err, form.changed);
+      }
+    }
+    stop = true;
+    writer.join();
+    std::printf("%s: %d of 60 runs saw the change\n", form.args.back().c_str(), changed);
+  }
+}
+
+// Output that cannot be written ends the run at once: the inputs after the
+// failure are never opened (the missing file's error never comes), and the
+// error is the write's alone.
+TEST_F(CollectionTest, FailedWriteEndsTheRun) {
+  std::string inputs;
+  for (int i = 0; i < 400; ++i) {
+    inputs += " tree/a.d88";
+  }
+  inputs += " missing.d88";
+  for (const char* options : {"", "--json", "--summary", "--summary --json"}) {
+    for (const char* threads : {"1", "4"}) {
+      SCOPED_TRACE(std::string(options) + " -j " + threads);
+      const std::string run = d88test::quoted(tool()) + " -j " + threads + " " + options + inputs;
+      const auto full =
+          d88test::runShell(scratch_.path(), "{ " + run + " >/dev/full; }", scratch_.path());
+      EXPECT_EQ(full.status, 1);
+      EXPECT_EQ(full.err, "error: cannot write the listing: No space left on device\n");
+      (void)d88test::runShell(scratch_.path(), run + " 2>piped.txt | head -c 1", scratch_.path());
+      const Bytes piped = d88test::readAll(scratch_.path() / "piped.txt");
+      EXPECT_EQ(std::string(piped.begin(), piped.end()),
+                "error: cannot write the listing: Broken pipe\n");
+    }
+  }
+}
+
+// Standard output and standard error on one terminal: the progress line is
+// cleared before the total row, which starts a line of its own.
+TEST_F(CollectionTest, TotalIsNotWrittenOverTheProgressLine) {
+  if (const std::string why = whyNoPseudoTerminal(); !why.empty()) {
+    GTEST_SKIP() << "no pseudo-terminal can be opened here: " << why;
+  }
+  fs::create_directories(scratch_.path() / "tree" / "many");
+  for (int i = 0; i < 21; ++i) {
+    scratch_.write("tree/many/" + std::to_string(i) + ".d88", d88test::Disk().build());
+  }
+  const std::string run = d88test::quoted(tool()) + " -r --summary tree";
+  const auto shown = d88test::runShell(
+      scratch_.path(), "script -qec " + d88test::quoted(run) + " /dev/null", scratch_.path());
+  EXPECT_EQ(shown.status, 0);
+  const std::size_t total = shown.out.find("total   ");
+  ASSERT_NE(total, std::string::npos) << shown.out;
+  // What the terminal shows on the total's line when the total comes: the
+  // cursor back at its start, and nothing but spaces left of what was drawn.
+  const std::size_t line = shown.out.rfind('\n', total);
+  std::string screen;
+  std::size_t cursor = 0;
+  for (const char ch : shown.out.substr(line + 1, total - line - 1)) {
+    if (ch == '\r') {
+      cursor = 0;
+    } else if (cursor < screen.size()) {
+      screen[cursor++] = ch;
+    } else {
+      screen += ch;
+      ++cursor;
+    }
+  }
+  EXPECT_EQ(cursor, 0U) << screen;
+  EXPECT_EQ(screen.find_first_not_of(' '), std::string::npos) << screen;
+  EXPECT_NE(shown.out.find("25/25 files, ", total), std::string::npos) << shown.out;
+}
+
+// Memory does not grow with the tree beyond a little per file: 5,000 files
+// of paths of some 320 bytes, 7 folders deep, against 500 of them.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define D88_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define D88_TEST_SANITIZED 1
+#endif
+TEST_F(CollectionTest, MemoryHardlyGrowsWithTheTree) {
+#ifdef D88_TEST_SANITIZED
+  GTEST_SKIP() << "under a sanitizer, memory is the sanitizer's";
+#endif
+  if (std::system("/usr/bin/time -f %M true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "GNU time is not installed";
+  }
+  const Bytes empty = d88test::Disk().build();
+  auto peakOf = [&](int files) {
+    const fs::path root = scratch_.path() / ("t" + std::to_string(files));
+    const std::string folder(40, 'f');
+    for (int i = 0; i < files; ++i) {
+      fs::path path = root;
+      for (int level = 0; level < 7; ++level) {
+        path /= folder + std::to_string(i / 100 % 10 + level);
+      }
+      if (i % 100 == 0) {
+        fs::create_directories(path);
+      }
+      EXPECT_TRUE(d88test::writeFile(
+          (path / (std::string(30, 'x') + std::to_string(i) + ".d88")).string(), empty));
+    }
+    const auto result = d88test::runShell(scratch_.path(),
+                                          "/usr/bin/time -f %M -o rss.txt " +
+                                              d88test::quoted(tool()) + " -r --summary -j 2 " +
+                                              d88test::quoted(root.string()) + " >/dev/null",
+                                          scratch_.path());
+    EXPECT_EQ(result.status, 0);
+    const Bytes rss = d88test::readAll(scratch_.path() / "rss.txt");
+    return std::stol(std::string(rss.begin(), rss.end()));
+  };
+  const long small = peakOf(500);
+  const long large = peakOf(5000);
+  EXPECT_LT(large - small, 1024) << small << " KiB for 500 files, " << large << " KiB for 5,000";
+}
+
+}  // namespace
+#endif

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "text/d88_text.h"
@@ -86,6 +87,41 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\x00\\x09\\x0A\\x1F \\x7F"s}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
+// Every byte value as its two digits, and what appendHex keeps of the text
+// before it: each nibble's digit from both ends of 0-9 and A-F.
+TEST(Hex, GivesTwoUppercaseDigitsAByte) {
+  struct Case {
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {""s, ""s},
+      {"\x00"s, "00"s},
+      {"\x09\x0A\x0F"s, "090A0F"s},
+      {"\x90\xA0\xF0\xFF"s, "90A0F0FF"s},
+      {"\x5C\x00\x01"s, "5C0001"s},
+  };
+  for (const Case& c : cases) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    EXPECT_EQ(d88text::hexText(bytes, c.bytes.size()), c.expected) << c.expected;
+    std::string out = "x=";
+    d88text::appendHex(out, bytes, c.bytes.size());
+    EXPECT_EQ(out, "x=" + c.expected);
+  }
+  std::string all;
+  for (int value = 0; value < 256; ++value) {
+    all += static_cast<char>(value);
+  }
+  const std::string digits =
+      d88text::hexText(reinterpret_cast<const std::uint8_t*>(all.data()), all.size());
+  ASSERT_EQ(digits.size(), 512u);
+  for (int value = 0; value < 256; ++value) {
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", static_cast<unsigned>(value));
+    EXPECT_EQ(digits.substr(static_cast<std::size_t>(value) * 2, 2), expected);
+  }
+}
+
 // Redirected output (a file here, on Windows too) gets the UTF-8 bytes as they are.
 TEST(WriteText, FileGetsUtf8Unchanged) {
   // 漢字 ~\ and a line end
@@ -98,6 +134,96 @@ TEST(WriteText, FileGetsUtf8Unchanged) {
   back.resize(std::fread(back.data(), 1, back.size(), file));
   std::fclose(file);
   EXPECT_EQ(back, text);
+}
+
+}  // namespace
+
+namespace {
+
+// Host text escaped for a listing, byte for byte: valid UTF-8 kept, every
+// other byte and every control character as \xNN, '\' and '"' escaped.
+TEST(EscapeHostText, EscapesWhatIsNotShowableUtf8) {
+  struct Case {
+    std::string bytes;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"plain.d88", "plain.d88"},
+      {"a\\b", "a\\\\b"},
+      {"say \"hi\"", "say \\\"hi\\\""},
+      {"a\tb\n\x1F\x7F", "a\\x09b\\x0A\\x1F\\x7F"},
+      {std::string("\0z", 2), "\\x00z"},
+      {"\xC2\x80\xC2\x9F", "\\xC2\\x80\\xC2\\x9F"},  // C1 controls
+      {"\xC2\xA0\xC3\xA9", "\xC2\xA0\xC3\xA9"},      // the first showable two-byte forms
+      {"\xE3\x81\x82\xEF\xBD\xB1", "\xE3\x81\x82\xEF\xBD\xB1"},  // kana, full and half width
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // four bytes
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},                  // U+10FFFF, the last
+      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},              // past U+10FFFF
+      {"\xC0\xAF\xC1\xBF", "\\xC0\\xAF\\xC1\\xBF"},              // overlong two-byte forms
+      {"\xE0\x9F\xBF", "\\xE0\\x9F\\xBF"},                       // overlong three-byte form
+      {"\xF0\x8F\xBF\xBF", "\\xF0\\x8F\\xBF\\xBF"},              // overlong four-byte form
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                       // a surrogate
+      {"\xED\x9F\xBF", "\xED\x9F\xBF"},                          // U+D7FF, just before them
+      {"\xE3\x81", "\\xE3\\x81"},                                // cut short by the end
+      {"\xE3"
+       "A\xE3\x81\x82",
+       "\\xE3A\xE3\x81\x82"},               // cut short by a byte
+      {"\x80\xBF", "\\x80\\xBF"},           // continuation bytes alone
+      {"\xF5\xFE\xFF", "\\xF5\\xFE\\xFF"},  // bytes UTF-8 never uses
+      {"\\x09", "\\\\x09"},                 // the text of an escape
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(d88text::escapeHostText(c.bytes), c.shown) << c.shown;
+  }
+}
+
+// Different texts never give the same escape: every text of up to two
+// bytes, and an escape's own text.
+TEST(EscapeHostText, TwoTextsNeverShareAnEscape) {
+  std::set<std::string> shown;
+  std::size_t texts = 0;
+  for (int first = 0; first < 256; ++first) {
+    for (int second = -1; second < 256; ++second) {
+      std::string text(1, static_cast<char>(first));
+      if (second >= 0) {
+        text += static_cast<char>(second);
+      }
+      shown.insert(d88text::escapeHostText(text));
+      ++texts;
+    }
+  }
+  EXPECT_EQ(shown.size(), texts);
+}
+
+// Terminal columns: a malformed sequence counts byte by byte, and the bytes
+// after a lead byte that no sequence follows are counted on their own.
+TEST(DisplayWidth, CountsMalformedBytesOneEach) {
+  struct Case {
+    std::string text;
+    std::size_t width;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"abc", 3},
+      {"\xC3\xA9", 1},
+      {"\xE3\x81\x82", 2},
+      {"\xEF\xBD\xB1", 1},      // half-width kana
+      {"\xF0\xA0\x80\x80", 2},  // a wide ideograph past U+FFFF
+      {"\xE3"
+       "AB",
+       3},  // a lead byte, then two letters
+      {"\xFF.d88", 5},
+      {"\xF0.d8", 4},  // a four-byte lead and three ASCII bytes
+      {"\xC3"
+       "A\xE3\x81\x82",
+       4},              // a lead byte, a letter, a kana
+      {"\xE3\x81", 2},  // cut short by the end
+      {"\x80\x80", 2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(d88text::displayWidth(c.text), c.width) << c.width;
+  }
 }
 
 }  // namespace

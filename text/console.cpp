@@ -108,8 +108,14 @@ std::size_t displayWidth(std::string_view utf8) {
                                : lead >= 0xE0 ? 3
                                : lead >= 0xC0 ? 2
                                               : 1;
-    // A sequence cut short by the end of the text counts byte by byte.
-    if (length == 1 || i + length > utf8.size()) {
+    // A sequence cut short by the end of the text, or by a byte that does
+    // not continue it, counts byte by byte: the bytes after a malformed lead
+    // byte are measured on their own, as a terminal shows them.
+    bool whole = length > 1 && i + length <= utf8.size();
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+    }
+    if (!whole) {
       ++width;
       ++i;
       continue;

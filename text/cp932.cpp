@@ -43,13 +43,90 @@ bool isShowable(const std::string& utf8) {
 }
 
 void appendEscape(std::string& out, std::uint8_t byte) {
-  static const char kHex[] = "0123456789ABCDEF";
   out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 0x0F];
+  appendHex(out, &byte, 1);
+}
+
+// The length of the valid UTF-8 character at text[i], 0 when none starts
+// there (the shortest form only, no surrogates, nothing past U+10FFFF).
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // the second byte's range, which rules out
+  unsigned char high = 0xBF;  // overlong forms and surrogates
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (length > text.size() - i || byte(1) < low || byte(1) > high) {
+    return 0;
+  }
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return length;
 }
 
 }  // namespace
+
+std::string escapeHostText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t length = utf8Length(bytes, i);
+    const std::string_view character = bytes.substr(i, length);
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const bool control =
+        (length == 1 && (lead < 0x20 || lead == 0x7F)) ||
+        (length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0);
+    if (length == 0 || control) {
+      // A control character's bytes, or a byte that starts none, one by one.
+      const std::size_t escaped = length == 0 ? 1 : length;
+      for (std::size_t k = 0; k < escaped; ++k) {
+        appendEscape(out, static_cast<std::uint8_t>(bytes[i + k]));
+      }
+      i += escaped;
+      continue;
+    }
+    if (character == "\\" || character == "\"") {
+      out += '\\';
+    }
+    out += character;
+    i += length;
+  }
+  return out;
+}
+
+void appendHex(std::string& out, const std::uint8_t* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < size; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0x0F];
+  }
+}
+
+std::string hexText(const std::uint8_t* bytes, std::size_t size) {
+  std::string out;
+  out.reserve(size * 2);
+  appendHex(out, bytes, size);
+  return out;
+}
 
 std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted) {
   std::string out;

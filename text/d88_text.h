@@ -20,8 +20,20 @@ namespace d88text {
 // '\' is written "\\" and a '"' "\"", which makes the escapes unambiguous
 // and lets the text stand between double quotes.
 [[nodiscard]] std::string decodeCp932(const std::uint8_t* bytes, std::size_t size, bool quoted);
+// Host text (a path's bytes) as the listings show it, escaped as decodeCp932
+// escapes with `quoted`: each character of valid UTF-8 as it is, a '\'
+// written "\\" and a '"' "\"", and "\xNN" for each byte that is not part of
+// a valid UTF-8 character (a stray continuation byte, an overlong form, a
+// surrogate, a sequence cut short) or is part of a control character (C0,
+// DEL, C1). The result is valid UTF-8, and two texts never give the same.
+[[nodiscard]] std::string escapeHostText(std::string_view bytes);
 // One of the tools' Shift_JIS messages as UTF-8 text, without its line end.
 [[nodiscard]] std::string messageText(const char* message);
+
+// Bytes as hex, two uppercase digits a byte ("5C00"): how the listings show
+// raw bytes, and the digits of a "\xNN" escape.
+void appendHex(std::string& out, const std::uint8_t* bytes, std::size_t size);
+[[nodiscard]] std::string hexText(const std::uint8_t* bytes, std::size_t size);
 
 // Writes UTF-8 text to stream (stdout or stderr). On a Windows console it goes
 // through the wide console API, so Japanese shows whatever the console's code

@@ -20,7 +20,6 @@
 #include "format/catalogue.h"
 #include "format/listing_json.h"
 #include "format/listing_text.h"
-#include "format/listing_words.h"
 #include "format/put_report.h"
 #include "format/put_words.h"
 #include "text/d88_text.h"
@@ -52,54 +51,22 @@ bool openImage() {
   return image.open(kImagePath);
 }
 
-// The page's words for a file's verdict.
-std::string verdictText(const FileListing& file) {
-  const VerdictWords& words = verdictWords(file.verdict);
-  if (file.verdict == FileVerdict::Incomplete) {
-    return d88text::format("incomplete: chain breaks, read %04X of %04X bytes, rest zero-filled",
-                           static_cast<unsigned>(file.bytesRead),
-                           static_cast<unsigned>(file.file.size));
-  }
-  return words.reasonText == nullptr ? std::string(words.verdict)
-                                     : std::string(words.verdict) + ": " + words.reasonText;
-}
-
-// What the page shows beside the listing, so that it has no rule of its
-// own: the disk's folder in d88extract's tree and, by file, whether it is
-// written, whether it is the last written of its name (the one the folder
-// holds), and its verdict in words.
-nlohmann::ordered_json diskMarks(const DiskListing& disk) {
-  const std::vector<bool> last = lastOfTheirName(disk.files);
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  for (std::size_t i = 0; i < disk.files.size(); ++i) {
-    files.push_back({{"written", isWritten(disk.files[i].verdict)},
-                     {"last", static_cast<bool>(last[i])},
-                     {"verdict", verdictText(disk.files[i])}});
-  }
-  return {{"folder", diskFolderName(disk.index).data()}, {"files", std::move(files)}};
-}
-
-// {json, marks}: the document d88info --json prints for the image at
-// kImagePath (empty when it cannot be opened), and the page's marks of each
-// disk (diskMarks), as a JSON array.
+// The document d88info --json prints for the image at kImagePath (empty
+// when it cannot be opened), as {json}.
 val listing() {
   val result = val::object();
   if (!openImage()) {
     result.set("json", std::string());
-    result.set("marks", std::string("[]"));
     return result;
   }
   std::string json = jsonDocumentStart();
-  nlohmann::ordered_json marks = nlohmann::ordered_json::array();
   describeImage(image, buffers, [&](const DiskListing& disk) {
     if (disk.index > 0) {
       json += kJsonDiskSeparator;
     }
     json += formatDiskJson(disk);
-    marks.push_back(diskMarks(disk));
   });
   result.set("json", json + jsonDocumentEnd());
-  result.set("marks", marks.dump());
   return result;
 }
 
@@ -225,14 +192,6 @@ constexpr std::int32_t kHexLineBytes = 16;
 // A file's bytes for the preview, kept until the next file is opened.
 std::vector<std::uint8_t> previewBytes;
 
-std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    d88text::appendFormat(text, "%02X", static_cast<unsigned>(bytes[i]));
-  }
-  return text;
-}
-
 // Whether the bytes read as plain ASCII text (printable, tab, CR, LF).
 bool readsAsText(const std::uint8_t* bytes, std::size_t size) {
   return std::all_of(bytes, bytes + size, [](std::uint8_t byte) {
@@ -280,64 +239,26 @@ nlohmann::ordered_json diskWarning(const DiskListing& disk, std::int64_t fileSiz
   return nullptr;
 }
 
-nlohmann::ordered_json fileSummary(const FileListing& listing, bool last) {
-  const DiskFile& file = listing.file;
-  const VerdictWords& words = verdictWords(listing.verdict);
-  const bool written = isWritten(listing.verdict);
-  nlohmann::ordered_json json{{"name", file.name.data()},
-                              {"track", file.track},
-                              {"sector", file.r},
-                              {"offset", file.offset},
-                              {"size", file.size},
-                              {"verdictWord", words.verdict},
-                              {"verdict", verdictText(listing)},
-                              {"reason", words.reason == nullptr ? "" : words.reason},
-                              {"bytesRead", listing.bytesRead},
-                              {"written", written},
-                              {"last", last},
-                              {"writtenWithoutAll", file.writtenWithoutAll},
-                              {"changeable", last && isChangeable(listing.verdict)}};
-  return json;
-}
-
+// A disk as formatDiskHeaderJson gives it, with the page's own fields: its
+// folder in d88extract's tree, its warning, and the tracks it has and those
+// past its size.
 nlohmann::ordered_json diskSummary(const DiskListing& disk, std::int64_t fileSize) {
-  nlohmann::ordered_json json{{"index", disk.index},
-                              {"offset", disk.offset},
-                              {"folder", diskFolderName(disk.index).data()},
-                              {"headerComplete", disk.headerComplete},
-                              {"warning", diskWarning(disk, fileSize)}};
-  if (!disk.headerComplete) {
-    return json;
+  nlohmann::ordered_json json = nlohmann::ordered_json::parse(formatDiskHeaderJson(disk));
+  json["folder"] = diskFolderName(disk.index).data();
+  json["warning"] = diskWarning(disk, fileSize);
+  if (disk.headerComplete) {
+    const auto pastSize = std::count_if(disk.tracks.begin(), disk.tracks.end(),
+                                        [](const TrackListing& track) { return track.pastSize; });
+    json["tracks"] = static_cast<std::int64_t>(disk.tracks.size()) - pastSize;
+    json["pastSize"] = pastSize;
   }
-  const auto pastSize = std::count_if(disk.tracks.begin(), disk.tracks.end(),
-                                      [](const TrackListing& track) { return track.pastSize; });
-  json["name"] = decodedDiskName(disk, true);
-  json["nameHex"] = hexOf(disk.nameField.data(), disk.nameField.size());
-  json["writeProtect"] = disk.writeProtect;
-  json["mediaType"] = disk.mediaType;
-  json["media"] = mediaName(disk.mediaType);
-  json["sizeField"] = disk.sizeField;
-  json["kind"] = layoutOf(disk.kind).announcement.listingName;
-  json["message"] = recognitionText(disk.kind);
-  json["tracks"] = static_cast<std::int64_t>(disk.tracks.size()) - pastSize;
-  json["pastSize"] = pastSize;
-  // Where each file lies; its verdict comes with diskFiles.
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  for (const FileListing& listing : disk.files) {
-    const DiskFile& file = listing.file;
-    files.push_back({{"name", file.name.data()},
-                     {"track", file.track},
-                     {"sector", file.r},
-                     {"offset", file.offset},
-                     {"size", file.size},
-                     {"writtenWithoutAll", file.writtenWithoutAll}});
-  }
-  json["files"] = std::move(files);
   return json;
 }
 
-// The files of disk `disk` with their verdicts and marks, as a JSON array:
-// the rows of its table, read when they are first shown.
+// The files of disk `disk` as formatFilesJson lists them, each marked with
+// whether it is written, whether it is the last written of its name (the
+// one the folder holds) and whether it can be replaced: the rows of its
+// table, read when they are first shown.
 std::string diskFiles(std::int32_t disk) {
   if (disk < 0 || disk >= image.diskCount()) {
     return "[]";
@@ -345,9 +266,12 @@ std::string diskFiles(std::int32_t disk) {
   filesOfDisk = -1;
   describeDisk(image, disk, buffers, filesOf, {false, true});
   const std::vector<bool> last = lastOfTheirName(filesOf.files);
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  nlohmann::ordered_json files = nlohmann::ordered_json::parse(formatFilesJson(filesOf));
   for (std::size_t i = 0; i < filesOf.files.size(); ++i) {
-    files.push_back(fileSummary(filesOf.files[i], last[i]));
+    const FileVerdict verdict = filesOf.files[i].verdict;
+    files[i]["written"] = isWritten(verdict);
+    files[i]["last"] = static_cast<bool>(last[i]);
+    files[i]["changeable"] = last[i] && isChangeable(verdict);
   }
   return files.dump();
 }
@@ -413,8 +337,8 @@ std::string diskMap(std::int32_t disk) {
   std::int32_t lastSlot = -1;
   for (const TrackListing& track : listing.tracks) {
     for (const d88::SectorRecordInfo& record : track.records) {
-      if (record.id.c == track.slot / 2 && record.id.h == track.slot % 2 &&
-          record.id.n == geometry.sizeCode) {
+      if (record.id.c == d88::cylinderOfSlot(track.slot) &&
+          record.id.h == d88::headOfSlot(track.slot) && record.id.n == geometry.sizeCode) {
         if (Cell* cell = cellOf(track.slot, record.id.r)) {
           cell->stored = true;
           lastSlot = std::max(lastSlot, track.slot);
@@ -592,14 +516,10 @@ std::string catalogueAdd(const std::string& shown) {
   filesOfDisk = -1;
   ListingSummary summary;
   DiskListing disk;
-  for (std::int32_t index = 0; index < file.diskCount(); ++index) {
-    describeDisk(file, index, buffers, disk, kSummaryParts);
-    // A header the scan found that does not read whole, as d88info counts it.
-    if (!disk.headerComplete) {
-      ++catalogueFailed;
-      return jsonFailureLine(shown, InputFailure::Changed);
-    }
-    summary.add(disk);
+  // A file that changed while it was read, as d88info counts it.
+  if (!summariseImage(file, buffers, disk, summary)) {
+    ++catalogueFailed;
+    return jsonFailureLine(shown, InputFailure::Changed);
   }
   catalogueTotal += summary;
   return summaryJsonLine(shown, summary);

@@ -115,21 +115,21 @@ function shownFiles(disk) {
   const sort = $('sort').value;
   const files = disk.files.map((file, i) => ({file, i}))
       .filter(({file}) => (!query || file.name.toUpperCase().includes(query)) &&
-        (!verdict || file.verdictWord === verdict));
+        (!verdict || file.verdict === verdict));
   const by = {
     name: (a, b) => a.file.name.localeCompare(b.file.name) || a.i - b.i,
     size: (a, b) => a.file.size - b.file.size || a.i - b.i,
-    verdict: (a, b) => verdictOrder[a.file.verdictWord] - verdictOrder[b.file.verdictWord] || a.i - b.i,
+    verdict: (a, b) => verdictOrder[a.file.verdict] - verdictOrder[b.file.verdict] || a.i - b.i,
   }[sort];
   return by ? files.sort(by) : files;
 }
 
 // A file's verdict in words, as d88info's listing gives it in English.
 function verdictText(file) {
-  if (file.verdictWord === 'incomplete') {
+  if (file.verdict === 'incomplete') {
     return t('verdictIncomplete', {read: hex(file.bytesRead, 4), size: hex(file.size, 4)});
   }
-  return file.reason ? t('verdictSkipped', {reason: t(file.reason)}) : t(file.verdictWord);
+  return file.reason ? t('verdictSkipped', {reason: t(file.reason)}) : t(file.verdict);
 }
 
 function rowHtml(disk, file, i) {
@@ -147,7 +147,7 @@ function rowHtml(disk, file, i) {
   } else if (file.written) {
     replace = t('laterSameName');
   }
-  return `<tr class="${file.verdictWord}${replaced ? ' replaced' : ''}" data-file="${i}">` +
+  return `<tr class="${file.verdict}${replaced ? ' replaced' : ''}" data-file="${i}">` +
       `<td>${name}${replaced ? ` <span class="mark">${t('replacedMark')}</span>` : ''}</td>` +
       `<td>${number(file.track, 2)}</td><td>${number(file.sector, 2)}</td>` +
       `<td>${number(file.offset, 2)}</td><td>${number(file.size, 4)}</td>` +
