@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace disk {
+
 enum class RefusalCode : std::uint8_t {
   None,                  // no refusal: the diagnostic's own text says it
   NoSuchFile,            // (notice) no file of the edit's name on `disk`
@@ -52,3 +54,5 @@ struct Refusal {
 [[nodiscard]] inline bool operator!=(const Refusal& a, const Refusal& b) {
   return !(a == b);
 }
+
+}  // namespace disk

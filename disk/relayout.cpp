@@ -4,6 +4,8 @@
 
 #include "disk/file_tables.h"
 
+namespace disk {
+
 namespace {
 
 // Refuses the size change that `shown` makes.
@@ -283,3 +285,5 @@ void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdi
     layTable(work, disk, relaid);
   }
 }
+
+}  // namespace disk

@@ -5,6 +5,8 @@
 
 #include "text/string_format.h"
 
+namespace disk {
+
 using d88text::format;
 
 namespace {
@@ -594,3 +596,5 @@ std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
   }
   return rooms;
 }
+
+}  // namespace disk

@@ -15,6 +15,8 @@
 #include "disk/chain.h"
 #include "disk/file_tables.h"
 
+namespace disk {
+
 // Every linear address of a disk: the track table's 164 tracks.
 constexpr std::int32_t kLinearDiskSize = d88::kTrackCount * kTableSize;
 static_assert(kLinearDiskSize == (kLastEntryTrack + 1) * kTableSize,
@@ -254,3 +256,5 @@ class TableFit {
 [[nodiscard]] std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
                                                        const TableBuffers& tables,
                                                        const DiskUsage& usage);
+
+}  // namespace disk

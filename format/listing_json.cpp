@@ -6,6 +6,10 @@
 #include "format/listing_words.h"
 #include "text/d88_text.h"
 
+namespace format {
+
+using namespace disk;
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -186,3 +190,5 @@ std::string formatDiskHeaderJson(const DiskListing& disk) {
 std::string formatFilesJson(const DiskListing& disk) {
   return dumped(filesJson(disk));
 }
+
+}  // namespace format

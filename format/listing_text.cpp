@@ -8,6 +8,10 @@
 #include "text/string_format.h"
 #include "text/tool_messages.h"
 
+namespace format {
+
+using namespace disk;
+
 namespace {
 
 constexpr std::uint8_t kSingleDensity = 0x40;
@@ -141,3 +145,5 @@ std::string formatDiskText(const DiskListing& disk) {
   }
   return out;
 }
+
+}  // namespace format

@@ -3,6 +3,10 @@
 #include "disk/file_tables.h"
 #include "text/string_format.h"
 
+namespace format {
+
+using namespace disk;
+
 using d88text::format;
 
 namespace {
@@ -93,3 +97,5 @@ std::string diagnosticLine(const Diagnostic& diagnostic) {
          (diagnostic.refusal.code == RefusalCode::None ? diagnostic.text
                                                        : refusalText(diagnostic.refusal));
 }
+
+}  // namespace format

@@ -7,6 +7,9 @@
 
 #include "text/d88_text.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 namespace fs = std::filesystem;

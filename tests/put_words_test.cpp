@@ -5,6 +5,9 @@
 
 #include <string>
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 Refusal refusalOf(RefusalCode code) {
