@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "format/listing_words.h"
+#include "format/room_words.h"
 #include "text/d88_text.h"
 
 namespace format {
@@ -165,7 +166,7 @@ std::string formatDiskJson(const DiskListing& disk) {
                                            {"offset", end.offset},
                                            {"room", room.room},
                                            {"blank", room.blank},
-                                           {"roomEnds", room.stop},
+                                           {"roomEnds", roomReasonText(room.stop)},
                                            {"sizesFixed", room.fixed}}
                                     : Json(nullptr));
     }
