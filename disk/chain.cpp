@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace disk {
+
 bool isDamagedRange(std::int32_t offset, std::int32_t size) {
   return offset < 0 || size < 0 || !fitsExtractBuffer(offset, size);
 }
@@ -100,3 +102,5 @@ void readTrackRecords(d88::D88Image& image, std::int32_t slot,
     }
   }
 }
+
+}  // namespace disk

@@ -8,6 +8,8 @@
 #include "d88/d88_image.h"
 #include "disk/file_tables.h"
 
+namespace disk {
+
 // 80 tracks of 16 sectors of 256 bytes: the largest file the tools read,
 // offset included.
 constexpr std::int32_t kExtractBufferSize = 0x50000;
@@ -97,3 +99,5 @@ void readTrackRecords(d88::D88Image& image, std::int32_t slot,
 // range): where the file lies on its disk, found or not.
 std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
                            std::vector<d88::ChainStep>& steps);
+
+}  // namespace disk

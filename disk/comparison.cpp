@@ -9,6 +9,8 @@
 #include "disk/listing.h"
 #include "disk/room.h"
 
+namespace disk {
+
 namespace {
 
 // Whether moving later files would take file `file` of `disk` at `size`
@@ -175,3 +177,5 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
     }
   }
 }
+
+}  // namespace disk

@@ -11,6 +11,8 @@
 #include "disk/recognised.h"
 #include "disk/refusal.h"
 
+namespace disk {
+
 // Compares `edits` with `disk` (recognised from the original, which stays
 // selected): a changed file of its size goes to work.changed, one of
 // another size (with resize) to `resizes`, an equal one counts as
@@ -22,3 +24,5 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
 // (RefusalCode::None when it may): an unknown disk's, a fixed file's, or the
 // first entry's, which recognition reads.
 [[nodiscard]] RefusalCode whyFixedSize(const RecognisedDisk& disk, std::size_t file);
+
+}  // namespace disk

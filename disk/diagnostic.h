@@ -8,6 +8,8 @@
 
 #include "disk/refusal.h"
 
+namespace disk {
+
 enum class Severity { Notice, Error };
 
 // Either the words of an edit source or a writer, or a refusal of the
@@ -33,3 +35,5 @@ using Diagnostics = std::vector<Diagnostic>;
   }
   return false;
 }
+
+}  // namespace disk

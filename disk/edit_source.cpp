@@ -4,6 +4,8 @@
 
 #include "disk/listing.h"
 
+namespace disk {
+
 void MemoryEdits::add(std::int32_t disk, const std::string& name, std::vector<std::uint8_t> bytes) {
   disks_[disk][name] = std::move(bytes);
 }
@@ -53,3 +55,5 @@ bool MemoryEdits::read(std::int32_t disk, const std::string& name,
 std::string MemoryEdits::shownName(std::int32_t disk, const std::string& name) const {
   return std::string(diskFolderName(disk).data()) + "/" + name;
 }
+
+}  // namespace disk

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace disk {
+
 namespace {
 
 // Reads a whole side-0 track into a table buffer. A short read leaves the
@@ -130,3 +132,5 @@ DiskFile tableDiskFile(const DiskLayout& layout, const TableFile& table) {
 const char* recognitionMessage(DiskKind kind) {
   return layoutOf(kind).announcement.message;
 }
+
+}  // namespace disk

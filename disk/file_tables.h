@@ -9,6 +9,8 @@
 
 #include "d88/d88_image.h"
 
+namespace disk {
+
 // The kind of a disk is also the first letter of its table files' names.
 enum class DiskKind : char { System = 'S', Data = 'D', Unknown = '_' };
 
@@ -329,3 +331,5 @@ void forEachDiskFile(DiskKind kind, const TableBuffers& tables, Visit&& visit) {
 
 // The message that announces a kind of disk; none for an unrecognised one.
 [[nodiscard]] const char* recognitionMessage(DiskKind kind);
+
+}  // namespace disk

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace disk {
+
 namespace {
 
 // No real track starts before the end of a 160-slot track table.
@@ -135,3 +137,5 @@ bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers, DiskLis
   }
   return true;
 }
+
+}  // namespace disk

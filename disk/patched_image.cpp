@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+namespace disk {
+
 namespace {
 
 // Large enough for reads that bypass the reader's blocks, small enough to
@@ -105,3 +107,5 @@ void PatchedImage::release() {
   (void)original_->open(nullptr);
   (void)patched_->open(nullptr);
 }
+
+}  // namespace disk

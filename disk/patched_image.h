@@ -12,6 +12,8 @@
 #include "d88/d88_image.h"
 #include "disk/edit_source.h"
 
+namespace disk {
+
 // Where a written image's bytes go, in order.
 class ByteSink {
  public:
@@ -85,3 +87,5 @@ class PatchedImage {
   d88::ByteOverlay overlay_;
   LaidEdits laid_;
 };
+
+}  // namespace disk

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace disk {
+
 void PlanWork::add(Diagnostic diagnostic) {
   ++(diagnostic.severity == Severity::Error ? plan.errors : plan.ignored);
   plan.diagnostics.push_back(std::move(diagnostic));
@@ -27,3 +29,5 @@ std::vector<ChangedFile>::iterator PlanWork::findPut(std::int32_t disk, std::siz
   }
   return changed.end();
 }
+
+}  // namespace disk

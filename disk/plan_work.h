@@ -17,6 +17,8 @@
 #include "disk/recognised.h"
 #include "disk/room.h"
 
+namespace disk {
+
 // A file whose changed bytes are laid over the image.
 struct ChangedFile {
   std::int32_t disk = 0;
@@ -91,3 +93,5 @@ class PlanWork {
   DiskUsage usage_;
   std::int32_t usageOf_ = -1;
 };
+
+}  // namespace disk

@@ -9,6 +9,8 @@
 #include "disk/relayout.h"
 #include "disk/verification.h"
 
+namespace disk {
+
 namespace {
 
 // Lays the files put back from work.changed[first] on, those of the disk
@@ -124,3 +126,5 @@ bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
   }
   return true;
 }
+
+}  // namespace disk

@@ -14,6 +14,8 @@
 #include "disk/file_tables.h"
 #include "disk/patched_image.h"
 
+namespace disk {
+
 // A file put back, as its line reports it.
 struct PutLine {
   TableFileName name{};
@@ -119,3 +121,5 @@ class ImageWriter {
 // diagnostic; returns whether it ended without an error.
 [[nodiscard]] bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
                            ImageWriter& writer, PutPlan& plan, const PlanOptions& options = {});
+
+}  // namespace disk

@@ -1,5 +1,7 @@
 #include "disk/recognised.h"
 
+namespace disk {
+
 void recogniseDiskOf(d88::D88Image& image, std::int32_t index, RecognisedDisk& disk) {
   disk.index = index;
   disk.kind = DiskKind::Unknown;
@@ -25,3 +27,5 @@ void recogniseDiskOf(d88::D88Image& image, std::int32_t index, RecognisedDisk& d
     }
   }
 }
+
+}  // namespace disk

@@ -11,6 +11,8 @@
 #include "disk/file_tables.h"
 #include "disk/listing.h"
 
+namespace disk {
+
 struct RecognisedDisk {
   std::int32_t index = -1;
   DiskKind kind = DiskKind::Unknown;
@@ -32,3 +34,5 @@ struct RecognisedDisk {
 // `disk` (whose room is reused), reading no chain: every verdict Complete.
 // A disk whose header the file does not hold whole has no file.
 void recogniseDiskOf(d88::D88Image& image, std::int32_t index, RecognisedDisk& disk);
+
+}  // namespace disk

@@ -6,6 +6,73 @@
 #include <string>
 #include <vector>
 
+namespace disk {
+
+// What ends a table's room, or keeps a table file from moving or changing
+// size, as a code and the fields its words name; format/room_words.h words
+// them. A `name` left empty is the table's last entry, which names no file.
+enum class RoomReasonCode : std::uint8_t {
+  None,
+  DiskEnds,          // the linear order ends after the last track an entry names
+  NoSector,          // `track` has no sector `r`
+  NotPlainSector,    // `track` sector `r` is not a plain 256-byte sector
+  HoldsBytes,        // `track` sector `r` holds bytes of `user`
+  NotBlank,          // `track` sector `r` holds more than one value
+  PastBuffer,        // `name` would reach past the extract buffer, its offset included
+  ZeroAppears,       // `name`, of 0 bytes, would move off offset 0 of its sector
+  ZeroVanishes,      // `name`, of 0 bytes, would move to offset 0 of its sector
+  BecomesZero,       // `name` would be of 0 bytes at offset 0 of its sector
+  TrackUnwhole,      // the table's track `track` does not read all its bytes
+  DamagedEntry,      // `name`'s entry names `track` sector `r`, outside the linear order
+  DamagedLaying,     // `name` is not laid end to end: its size is negative or too large
+  UnfitLaying,       // `name` is not laid end to end: `cause` at `track` sector `r`
+  SharesBytes,       // `name` shares bytes with `user`
+  FirstEntry,        // where the second file starts is part of what recognises the disk
+  ZeroAtOffsetZero,  // `name` is of 0 bytes at offset 0: d88extract writes no such file
+  NamedTwice,        // two table files are named `name`
+  EntryRewritten,    // `table`'s entry of `name` would be rewritten, in bytes of `user`
+  EntryInFile,       // `table`'s entry of `name` lies wholly in bytes of `user`
+  TableGrows,        // the file grows `table` by `growth` bytes, but `cause` ends the room
+};
+
+// What occupies bytes of the selected disk in the D88 file.
+enum class ByteUserKind : std::uint8_t {
+  DiskHeader,
+  RecordHeader,
+  FixedFile,
+  TableFile,
+  TableEntries
+};
+
+struct RoomReason {
+  RoomReasonCode code = RoomReasonCode::None;
+  // What lies within: the sector of UnfitLaying, what ends the room of
+  // TableGrows (with `track`, `r` and `user`).
+  RoomReasonCode cause = RoomReasonCode::None;
+  std::string name;  // a table file's name ("S101")
+  // What uses the bytes in the way: a file (`user` its name), a disk's
+  // header (`userOf` the disk), a sector record header, or a table's entries
+  // (`userOf` the table).
+  ByteUserKind userKind = ByteUserKind::FixedFile;
+  std::string user;
+  std::int32_t userOf = 0;
+  std::int32_t track = 0;
+  std::int32_t r = 0;
+  std::int32_t table = -1;
+  std::int32_t growth = 0;
+  // No reason: nothing is in the way.
+  [[nodiscard]] bool empty() const { return code == RoomReasonCode::None; }
+};
+
+[[nodiscard]] inline bool operator==(const RoomReason& a, const RoomReason& b) {
+  return a.code == b.code && a.cause == b.cause && a.name == b.name && a.userKind == b.userKind &&
+         a.user == b.user && a.userOf == b.userOf && a.track == b.track && a.r == b.r &&
+         a.table == b.table && a.growth == b.growth;
+}
+[[nodiscard]] inline bool operator!=(const RoomReason& a, const RoomReason& b) {
+  return !(a == b);
+}
+
 enum class RefusalCode : std::uint8_t {
   None,                  // no refusal: the diagnostic's own text says it
   NoSuchFile,            // (notice) no file of the edit's name on `disk`
@@ -39,7 +106,7 @@ struct Refusal {
   std::int32_t r = 0;
   std::int32_t growth = 0;
   bool resizeWouldTake = false;    // a size change that moving later files would take
-  std::string why;                 // what is in the way, as the room words it
+  RoomReason why;                  // what is in the way
   std::vector<std::string> files;  // the files sharing bytes, or put back on the disk
 };
 
@@ -52,3 +119,5 @@ struct Refusal {
 [[nodiscard]] inline bool operator!=(const Refusal& a, const Refusal& b) {
   return !(a == b);
 }
+
+}  // namespace disk

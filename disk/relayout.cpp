@@ -4,11 +4,13 @@
 
 #include "disk/file_tables.h"
 
+namespace disk {
+
 namespace {
 
 // Refuses the size change that `shown` makes.
 bool notRelaid(PlanWork& work, const std::string& shown, std::int32_t table,
-               const std::string& why) {
+               const RoomReason& why) {
   Refusal refusal;
   refusal.code = RefusalCode::NotRelaid;
   refusal.file = shown;
@@ -37,7 +39,7 @@ bool placeFiles(PlanWork& work, const RecognisedDisk& disk, const TableFit& fit,
       newSize = static_cast<std::int32_t>(relaid.edits[edit++]->bytes.size());
     }
     const std::int32_t newAt = relaid.newAt.back();
-    if (const std::string why = relaidFileFault(fit.nameOf(index), at, size, newAt, newSize);
+    if (const RoomReason why = relaidFileFault(fit.nameOf(index), at, size, newAt, newSize);
         !why.empty()) {
       return notRelaid(work, shown, -1, why);
     }
@@ -48,7 +50,7 @@ bool placeFiles(PlanWork& work, const RecognisedDisk& disk, const TableFit& fit,
     if (index <= relaid.first) {
       continue;
     }
-    if (const std::string why = fit.rewrittenEntryFault(
+    if (const RoomReason why = fit.rewrittenEntryFault(
             index, relaid.newAt[static_cast<std::size_t>(index - relaid.first)]);
         !why.empty()) {
       return notRelaid(work, shown, -1, why);
@@ -183,7 +185,7 @@ bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) 
   const TableFit fit(work.original, usage, disk.kind, table, disk.tables);
   relaid.shape = fit.shape();
   relaid.first = disk.file(relaid.edits.front()->file).entry;
-  if (const std::string why = fit.unfitFrom(relaid.first); !why.empty()) {
+  if (const RoomReason why = fit.unfitFrom(relaid.first); !why.empty()) {
     return notRelaid(work, shown, fit.unwhole().empty() ? -1 : table, why);
   }
   for (std::int32_t index = relaid.first; index <= relaid.shape.lastEntry(); ++index) {
@@ -283,3 +285,5 @@ void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdi
     layTable(work, disk, relaid);
   }
 }
+
+}  // namespace disk

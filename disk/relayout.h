@@ -10,6 +10,8 @@
 #include "disk/recognised.h"
 #include "disk/room.h"
 
+namespace disk {
+
 // A table laid end to end again from its first changed file `first` on:
 // the old and new addresses of entries `first` to the last entry.
 struct RelaidTable {
@@ -36,3 +38,5 @@ void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& rel
 // Plans the size changes of `disk`, table by table, and lays them only when
 // every table of the disk fits.
 void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdit>& resizes);
+
+}  // namespace disk

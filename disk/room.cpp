@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "text/string_format.h"
-
-using d88text::format;
+namespace disk {
 
 namespace {
 
@@ -41,16 +39,14 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   return sector;
 }
 
-std::string unfitSector(const LinearSector& sector) {
-  if (sector.track > kLastEntryTrack) {
-    return format("the disk ends after track %02X", static_cast<unsigned>(kLastEntryTrack));
-  }
-  if (sector.fitness == SectorFitness::Missing) {
-    return format("track %02X has no sector %02X", static_cast<unsigned>(sector.track),
-                  static_cast<unsigned>(sector.r));
-  }
-  return format("track %02X sector %02X is not a plain 256-byte sector",
-                static_cast<unsigned>(sector.track), static_cast<unsigned>(sector.r));
+RoomReason unfitSector(const LinearSector& sector) {
+  RoomReason reason;
+  reason.code = sector.track > kLastEntryTrack             ? RoomReasonCode::DiskEnds
+                : sector.fitness == SectorFitness::Missing ? RoomReasonCode::NoSector
+                                                           : RoomReasonCode::NotPlainSector;
+  reason.track = sector.track;
+  reason.r = sector.r;
+  return reason;
 }
 
 namespace {
@@ -163,9 +159,11 @@ void DiskUsage::begin(d88::D88Image& image) {
   users_.clear();
   names_.clear();
   longest_ = 0;
+  // A disk header's user names its disk, not a name.
   for (std::int32_t disk = 0; disk < image.diskCount(); ++disk) {
-    add({{image.diskOffset(disk), d88::kHeaderSize}}, ByteUserKind::DiskHeader, -1,
-        format("the header of disk %d", static_cast<int>(disk)));
+    users_.push_back({image.diskOffset(disk), d88::kHeaderSize, static_cast<std::uint16_t>(disk),
+                      ByteUserKind::DiskHeader, -1});
+    longest_ = std::max<std::int64_t>(longest_, d88::kHeaderSize);
   }
 }
 
@@ -175,7 +173,7 @@ void DiskUsage::addRecords(const std::vector<d88::SectorRecordInfo>& records) {
   for (const d88::SectorRecordInfo& record : records) {
     spans.push_back({record.position, d88::kSectorHeaderSize});
   }
-  add(spans, ByteUserKind::RecordHeader, -1, "a sector record header");
+  add(spans, ByteUserKind::RecordHeader, -1, std::string());
 }
 
 void DiskUsage::finish(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
@@ -203,11 +201,19 @@ void DiskUsage::finish(d88::D88Image& image, DiskKind kind, const TableBuffers& 
         spans.push_back({step.position, length});
       }
     }
-    add(spans, ByteUserKind::TableEntries, table,
-        format("the %s table's entries", tableWord(table)));
+    add(spans, ByteUserKind::TableEntries, table, std::string());
   }
   std::stable_sort(users_.begin(), users_.end(),
                    [](const ByteUser& a, const ByteUser& b) { return a.position < b.position; });
+}
+
+RoomReason DiskUsage::naming(RoomReason reason, const ByteUser& user) const {
+  reason.userKind = user.kind;
+  if (user.kind == ByteUserKind::FixedFile || user.kind == ByteUserKind::TableFile) {
+    reason.user = names_.at(static_cast<std::size_t>(user.name));
+  }
+  reason.userOf = user.kind == ByteUserKind::DiskHeader ? std::int32_t{user.name} : user.table;
+  return reason;
 }
 
 TableShape shapeOfTable(d88::D88Image& image, const DiskLayout& layout, std::int32_t table,
@@ -244,12 +250,14 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
     }
     const std::int32_t inSector = at % kSectorSize;
     const std::int32_t count = kSectorSize - inSector;
-    const std::string where = format("track %02X sector %02X ", static_cast<unsigned>(sector.track),
-                                     static_cast<unsigned>(sector.r));
+    RoomReason where;
+    where.track = sector.track;
+    where.r = sector.r;
     const ByteUser* user =
         usage.userOf(sector.position + inSector, count, [](const ByteUser&) { return true; });
     if (user != nullptr) {
-      room.stop = where + "holds bytes of " + usage.nameOf(*user);
+      where.code = RoomReasonCode::HoldsBytes;
+      room.stop = usage.naming(where, *user);
       break;
     }
     if (image.readFileBytes(sector.position + inSector, bytes.data(), count) != count) {
@@ -259,7 +267,8 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
     const std::uint8_t value = valueKnown ? room.blank : bytes[0];
     if (!std::all_of(bytes.begin(), bytes.begin() + count,
                      [&](std::uint8_t b) { return b == value; })) {
-      room.stop = where + "is not blank";
+      where.code = RoomReasonCode::NotBlank;
+      room.stop = where;
       break;
     }
     room.blank = value;
@@ -270,12 +279,14 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
   return room;
 }
 
-std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
-                            std::int32_t newAt, std::int32_t newSize) {
+RoomReason relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
+                           std::int32_t newAt, std::int32_t newSize) {
+  RoomReason reason;
+  reason.name = name;
   // d88extract skips a file that reaches past its buffer.
   if (newAt % kSectorSize + newSize > kExtractBufferSize) {
-    return name + format(" would reach past %d bytes, its offset included",
-                         static_cast<int>(kExtractBufferSize));
+    reason.code = RoomReasonCode::PastBuffer;
+    return reason;
   }
   // ... and one of 0 bytes at offset 0 of its sector, which has nothing to read.
   const auto skipped = [](std::int32_t at, std::int32_t size) {
@@ -283,16 +294,12 @@ std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::in
   };
   const bool was = skipped(oldAt, oldSize);
   if (was == skipped(newAt, newSize)) {
-    return std::string();
+    return RoomReason();
   }
-  const char* skips = "d88extract skips a file of 0 bytes there";
-  if (was) {
-    return name + ", of 0 bytes, would move off offset 0 of its sector and appear: " + skips;
-  }
-  return name +
-         (oldSize == 0 ? ", of 0 bytes, would move to offset 0 of its sector and vanish: "
-                       : " would be of 0 bytes at offset 0 of its sector and vanish: ") +
-         skips;
+  reason.code = was            ? RoomReasonCode::ZeroAppears
+                : oldSize == 0 ? RoomReasonCode::ZeroVanishes
+                               : RoomReasonCode::BecomesZero;
+  return reason;
 }
 
 TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, std::int32_t table,
@@ -305,8 +312,8 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
       shapeOfTable(image, layout, 1 - table, tables[static_cast<std::size_t>(1 - table)]).fileCount;
   // An entry without a place of its own on the track cannot be rewritten.
   if (!shape_.whole) {
-    unwhole_ = format("track %02X does not read all %d bytes", static_cast<unsigned>(shape_.track),
-                      static_cast<int>(kTableSize));
+    unwhole_.code = RoomReasonCode::TrackUnwhole;
+    unwhole_.track = shape_.track;
   }
   // Bounded by the entries the walk counted, end mark's follower included.
   for (std::int32_t index = 0; index <= shape_.lastEntry(); ++index) {
@@ -340,7 +347,7 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
 
 std::string TableFit::nameOf(std::int32_t index) const {
   return index == shape_.lastEntry()
-             ? std::string("the table's last entry")
+             ? std::string()
              : std::string(tableFileName(kind_, shape_.firstNumber + index).data());
 }
 
@@ -348,28 +355,38 @@ std::int32_t TableFit::addressOf(std::int32_t index) const {
   return at_.at(static_cast<std::size_t>(index));
 }
 
-std::string TableFit::damagedEntry(std::int32_t index) const {
+RoomReason TableFit::damagedEntry(std::int32_t index) const {
+  RoomReason reason;
   if (addressOf(index) >= 0) {
-    return std::string();
+    return reason;
   }
   const FileTableEntry& entry = entries_.at(static_cast<std::size_t>(index));
-  return nameOf(index) + format(" names track %02X sector %02X: a damaged table is not re-laid",
-                                static_cast<unsigned>(entry.trackIndex()),
-                                static_cast<unsigned>(entry.sectorNumber()));
+  reason.code = RoomReasonCode::DamagedEntry;
+  reason.name = nameOf(index);
+  reason.track = entry.trackIndex();
+  reason.r = entry.sectorNumber();
+  return reason;
 }
 
-std::string TableFit::unfitFile(std::int32_t index) const {
+RoomReason TableFit::unfitFile(std::int32_t index) const {
   const std::int32_t at = addressOf(index);
   const std::int32_t size = addressOf(index + 1) - at;
-  const std::string name = nameOf(index);
+  RoomReason reason;
+  reason.name = nameOf(index);
   // A negative size, or one d88extract skips, comes from a damaged table.
   if (size < 0 || at % kSectorSize + size > kExtractBufferSize) {
-    return name + " is not laid end to end: a damaged table is not re-laid";
+    reason.code = RoomReasonCode::DamagedLaying;
+    return reason;
   }
   LinearSector failed;
   const auto spans = usage_.linear().spans(image_, at, size, &failed);
   if (!spans) {
-    return name + " is not laid end to end: " + unfitSector(failed);
+    const RoomReason sector = unfitSector(failed);
+    reason.code = RoomReasonCode::UnfitLaying;
+    reason.cause = sector.code;
+    reason.track = sector.track;
+    reason.r = sector.r;
+    return reason;
   }
   for (const FileSpan& span : *spans) {
     const ByteUser* user = usage_.userOf(span.position, span.length, [&](const ByteUser& u) {
@@ -377,27 +394,31 @@ std::string TableFit::unfitFile(std::int32_t index) const {
              (u.kind == ByteUserKind::TableFile && u.table != table_);
     });
     if (user != nullptr) {
-      return name + " shares bytes with " + usage_.nameOf(*user);
+      reason.code = RoomReasonCode::SharesBytes;
+      return usage_.naming(reason, *user);
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::fixedSize(std::int32_t index) const {
+RoomReason TableFit::fixedSize(std::int32_t index) const {
+  RoomReason reason;
   if (index == 0) {
-    return "where the next file starts is part of what recognises the disk";
+    reason.code = RoomReasonCode::FirstEntry;
+    return reason;
   }
+  reason.name = nameOf(index);
   // A file of 0 bytes at offset 0 is not written, so nothing can be put back.
   const std::int32_t at = addressOf(index);
   if (at >= 0 && addressOf(index + 1) == at && at % kSectorSize == 0) {
-    return nameOf(index) +
-           " is of 0 bytes at offset 0 of its sector: d88extract writes no such file";
+    reason.code = RoomReasonCode::ZeroAtOffsetZero;
+    return reason;
   }
   // The first table's numbers from 0x100 on are the second table's too.
   const std::int32_t shared = table_ == 0 ? index - (kSecondTableNumber - kFirstTableNumber)
                                           : index + (kSecondTableNumber - kFirstTableNumber);
   const bool twice = table_ == 0 ? shared >= 0 && shared < otherFiles_ : shared < otherFiles_;
-  return twice ? "two table files are named " + nameOf(index) : std::string();
+  return twice ? (reason.code = RoomReasonCode::NamedTwice, reason) : RoomReason();
 }
 
 const ByteUser* TableFit::fileUnder(std::int32_t index,
@@ -424,59 +445,64 @@ const ByteUser* TableFit::fileUnder(std::int32_t index,
   return nullptr;
 }
 
-std::string TableFit::rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const {
+RoomReason TableFit::rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const {
   const FileTableEntry& old = entries_.at(static_cast<std::size_t>(index));
   const FileTableEntry entry = entryForAddress(newAt, old);
   const ByteUser* user = fileUnder(index, {entry.position != old.position,
                                            entry.sector != old.sector, entry.offset != old.offset});
   if (user == nullptr) {
-    return std::string();
+    return RoomReason();
   }
-  return format("the %s table's ", tableWord(table_)) +
-         (index == shape_.lastEntry() ? std::string("last entry") : "entry of " + nameOf(index)) +
-         " would be rewritten, and it lies in bytes of " + usage_.nameOf(*user);
+  RoomReason reason;
+  reason.code = RoomReasonCode::EntryRewritten;
+  reason.table = table_;
+  reason.name = nameOf(index);
+  return usage_.naming(reason, *user);
 }
 
-std::string TableFit::entriesFault(std::int32_t index, std::int32_t by) const {
+RoomReason TableFit::entriesFault(std::int32_t index, std::int32_t by) const {
   for (const std::int32_t entry : inFiles_) {
     if (entry > index) {
-      if (std::string fault = rewrittenEntryFault(entry, addressOf(entry) + by); !fault.empty()) {
+      if (RoomReason fault = rewrittenEntryFault(entry, addressOf(entry) + by); !fault.empty()) {
         return fault;
       }
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::unfitFrom(std::int32_t first) const {
+RoomReason TableFit::unfitFrom(std::int32_t first) const {
   if (!unwhole_.empty()) {
     return unwhole_;
   }
   const std::int32_t last = shape_.lastEntry();
   for (std::int32_t index = first; index <= last; ++index) {
-    if (std::string why = damagedEntry(index); !why.empty()) {
+    if (RoomReason why = damagedEntry(index); !why.empty()) {
       return why;
     }
   }
   for (std::int32_t index = first; index < last; ++index) {
-    if (std::string why = unfitFile(index); !why.empty()) {
+    if (RoomReason why = unfitFile(index); !why.empty()) {
       return why;
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
-                                    const TableRoom& blank) const {
+RoomReason TableFit::refusedChange(std::int32_t index, std::int32_t by,
+                                   const TableRoom& blank) const {
   const std::int32_t at = addressOf(index);
   const std::int32_t size = addressOf(index + 1) - at;
-  if (std::string fault = relaidFileFault(nameOf(index), at, size, at, size + by); !fault.empty()) {
+  if (RoomReason fault = relaidFileFault(nameOf(index), at, size, at, size + by); !fault.empty()) {
     return fault;
   }
   if (by > blank.room) {
-    return format("it grows the %s table by 0x%X bytes, but ", tableWord(table_),
-                  static_cast<unsigned>(by)) +
-           blank.stop;
+    RoomReason grows = blank.stop;
+    grows.cause = grows.code;
+    grows.code = RoomReasonCode::TableGrows;
+    grows.table = table_;
+    grows.growth = by;
+    return grows;
   }
   // Only files of 0 bytes or of nearly the largest size can be moved out of
   // what d88extract reads.
@@ -484,7 +510,7 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
     if (later > index) {
       const std::int32_t from = addressOf(later);
       const std::int32_t length = addressOf(later + 1) - from;
-      if (std::string fault = relaidFileFault(nameOf(later), from, length, from + by, length);
+      if (RoomReason fault = relaidFileFault(nameOf(later), from, length, from + by, length);
           !fault.empty()) {
         return fault;
       }
@@ -493,7 +519,7 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
   return entriesFault(index, by);
 }
 
-std::int32_t TableFit::laidFrom(std::string& why) const {
+std::int32_t TableFit::laidFrom(RoomReason& why) const {
   const std::int32_t last = shape_.lastEntry();
   std::int32_t from = last;
   why = unwhole_;
@@ -510,9 +536,10 @@ std::int32_t TableFit::laidFrom(std::string& why) const {
     if (index > 0 && fileUnder(index, {true, false, false}) != nullptr &&
         fileUnder(index, {false, true, false}) != nullptr &&
         fileUnder(index, {false, false, true}) != nullptr) {
-      why = format("the %s table's ", tableWord(table_)) +
-            (index == last ? std::string("last entry") : "entry of " + nameOf(index)) +
-            " lies in bytes of " + usage_.nameOf(*fileUnder(index, {true, true, true}));
+      why.code = RoomReasonCode::EntryInFile;
+      why.table = table_;
+      why.name = nameOf(index);
+      why = usage_.naming(why, *fileUnder(index, {true, true, true}));
       break;
     }
   }
@@ -539,7 +566,7 @@ TableRoom TableFit::room() const {
   TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
   const TableRoom blank = room;
   // The files from `from` on are laid end to end where they lie.
-  std::string laidWhy;
+  RoomReason laidWhy;
   const std::int32_t from = laidFrom(laidWhy);
   const std::array<std::int32_t, kSectorSize> movedOut = lastMovedOut();
   std::int32_t best = -1;
@@ -594,3 +621,5 @@ std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
   }
   return rooms;
 }
+
+}  // namespace disk

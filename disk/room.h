@@ -14,6 +14,9 @@
 #include "d88/d88_image.h"
 #include "disk/chain.h"
 #include "disk/file_tables.h"
+#include "disk/refusal.h"
+
+namespace disk {
 
 // Every linear address of a disk: the track table's 164 tracks.
 constexpr std::int32_t kLinearDiskSize = d88::kTrackCount * kTableSize;
@@ -33,9 +36,9 @@ struct LinearSector {
 };
 [[nodiscard]] LinearSector linearSector(d88::D88Image& image, std::int32_t address);
 
-// What is wrong with a sector that is not plain: "track 0A has no sector
-// 07", "track 0A sector 07 is not a plain 256-byte sector".
-[[nodiscard]] std::string unfitSector(const LinearSector& sector);
+// What is wrong with a sector that is not plain: it lies past the last
+// track, is missing, or is not a plain 256-byte sector.
+[[nodiscard]] RoomReason unfitSector(const LinearSector& sector);
 
 // The file positions of linear addresses [address, address + length), in
 // order; none when a sector on the way is not plain (`failed` then holds it).
@@ -64,20 +67,12 @@ class LinearSectors {
   std::vector<std::int64_t> positions_;
 };
 
-// What occupies bytes of the selected disk in the D88 file.
-enum class ByteUserKind : std::uint8_t {
-  DiskHeader,
-  RecordHeader,
-  FixedFile,
-  TableFile,
-  TableEntries
-};
 // A disk has thousands of users (a record header and a file span per
 // sector): each takes 16 bytes.
 struct ByteUser {
   std::int64_t position = 0;
   std::int32_t length = 0;  // a disk header, a record header or a chain step
-  std::uint16_t name = 0;   // index of its name
+  std::uint16_t name = 0;   // index of a file's name; a disk header's disk
   ByteUserKind kind = ByteUserKind::FixedFile;
   std::int8_t table = -1;  // 0 first, 1 second: of a table file or entries
 };
@@ -118,9 +113,8 @@ class DiskUsage {
     }
     return nullptr;
   }
-  [[nodiscard]] const std::string& nameOf(const ByteUser& user) const {
-    return names_.at(static_cast<std::size_t>(user.name));
-  }
+  // `reason` naming `user` as what is in the way.
+  [[nodiscard]] RoomReason naming(RoomReason reason, const ByteUser& user) const;
   // The sectors of the disk collected, looked up once.
   [[nodiscard]] LinearSectors& linear() const { return linear_; }
 
@@ -158,12 +152,10 @@ struct TableRoom {
   std::int32_t end = 0;    // linear address where the last file ends
   std::int32_t room = 0;   // the most bytes one file of the table can grow by
   std::uint8_t blank = 0;  // the value of the blank bytes after the end (0x00 when none)
-  // What ends the room: "track 10 sector 01 holds bytes of DRIVER", "track
-  // 0A sector 03 is not blank", "track 0A has no sector 07", "S101 would
-  // reach past 327680 bytes, its offset included"; or, when no file of the
-  // table may change size (`fixed`), why: "track 00 does not read all 4096
-  // bytes".
-  std::string stop;
+  // What ends the room: a sector that holds bytes of something else, is
+  // not blank or not plain, or a growth no file can take; or, when no file
+  // of the table may change size (`fixed`), why.
+  RoomReason stop;
   bool fixed = false;
   std::int32_t grows = -1;  // the table index of the file that can grow by `room`
 };
@@ -179,9 +171,9 @@ struct TableRoom {
 // (`newSize` bytes) would not be the same file to d88extract, which skips a
 // file that reaches past its buffer and one of 0 bytes at offset 0 of its
 // sector; empty when it would be.
-[[nodiscard]] std::string relaidFileFault(const std::string& name, std::int32_t oldAt,
-                                          std::int32_t oldSize, std::int32_t newAt,
-                                          std::int32_t newSize);
+[[nodiscard]] RoomReason relaidFileFault(const std::string& name, std::int32_t oldAt,
+                                         std::int32_t oldSize, std::int32_t newAt,
+                                         std::int32_t newSize);
 
 // A table of a recognised disk as a re-laying sees it: the checks that do not
 // depend on the new sizes, entry by entry, and the room one file of it can
@@ -192,34 +184,34 @@ class TableFit {
            const TableBuffers& tables);
 
   [[nodiscard]] const TableShape& shape() const { return shape_; }
-  // Why no entry of the table can be rewritten ("track 00 does not read all
-  // 4096 bytes"); empty when every entry has a place.
-  [[nodiscard]] const std::string& unwhole() const { return unwhole_; }
+  // Why no entry of the table can be rewritten (its track does not read
+  // whole); empty when every entry has a place.
+  [[nodiscard]] const RoomReason& unwhole() const { return unwhole_; }
   // Why entry `index` (up to the last entry) gives no linear address.
-  [[nodiscard]] std::string damagedEntry(std::int32_t index) const;
+  [[nodiscard]] RoomReason damagedEntry(std::int32_t index) const;
   // Why file `index` (below the last entry) cannot move or change size
   // where it lies: not laid end to end, or sharing bytes with what stays.
-  [[nodiscard]] std::string unfitFile(std::int32_t index) const;
+  [[nodiscard]] RoomReason unfitFile(std::int32_t index) const;
   // Why file `index` has a fixed size of its own: the first entry's, or a
   // name that two table files have.
-  [[nodiscard]] std::string fixedSize(std::int32_t index) const;
+  [[nodiscard]] RoomReason fixedSize(std::int32_t index) const;
   // The linear address of entry `index`, where damagedEntry is empty.
   [[nodiscard]] std::int32_t addressOf(std::int32_t index) const;
-  // "D003", or "the table's last entry" for the entry after the last file.
+  // "D003", or empty for the table's last entry, after the last file.
   [[nodiscard]] std::string nameOf(std::int32_t index) const;
   // The first reason, entry by entry from `first` on, why the files from
   // `first` on cannot be re-laid; empty when they can.
-  [[nodiscard]] std::string unfitFrom(std::int32_t first) const;
+  [[nodiscard]] RoomReason unfitFrom(std::int32_t first) const;
   // Why file `index` cannot change size by `by` bytes alone, the room after
   // the table given; empty when it can.
-  [[nodiscard]] std::string refusedChange(std::int32_t index, std::int32_t by,
-                                          const TableRoom& blank) const;
+  [[nodiscard]] RoomReason refusedChange(std::int32_t index, std::int32_t by,
+                                         const TableRoom& blank) const;
   // The entries whose bytes lie in a file's bytes, in order: the only ones
   // whose rewriting can change another file.
   [[nodiscard]] const std::vector<std::int32_t>& entriesInFiles() const { return inFiles_; }
   // Why rewriting entry `index` for a file at `newAt` would change another
   // file, whose bytes hold the entry's bytes that change; empty when none.
-  [[nodiscard]] std::string rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const;
+  [[nodiscard]] RoomReason rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const;
   // The room the table lists: the largest growth of one of its files.
   [[nodiscard]] TableRoom room() const;
 
@@ -230,7 +222,7 @@ class TableFit {
   std::int32_t table_;
   std::int32_t otherFiles_;  // the files of the disk's other table
   TableShape shape_;
-  std::string unwhole_;
+  RoomReason unwhole_;
   std::vector<FileTableEntry> entries_;
   std::vector<std::int32_t> at_;  // of each entry, -1 where damaged
   // Files of 0 bytes, or so large that a move can take them out of reach.
@@ -241,12 +233,12 @@ class TableFit {
                                           const std::array<bool, kEntrySize>& bytes) const;
   // The first entry from which on the files are laid end to end where they
   // lie and may move, and why the one before may not (in `why`).
-  [[nodiscard]] std::int32_t laidFrom(std::string& why) const;
+  [[nodiscard]] std::int32_t laidFrom(RoomReason& why) const;
   // By a growth's offset in a sector, the last file that a growth of that
   // offset moves out of what d88extract reads, or into it; -1 for none.
   [[nodiscard]] std::array<std::int32_t, kSectorSize> lastMovedOut() const;
   // Why the entries after file `index` cannot move by `by` bytes.
-  [[nodiscard]] std::string entriesFault(std::int32_t index, std::int32_t by) const;
+  [[nodiscard]] RoomReason entriesFault(std::int32_t index, std::int32_t by) const;
 };
 
 // The room of a recognised disk's two tables, the selected disk's tables
@@ -254,3 +246,5 @@ class TableFit {
 [[nodiscard]] std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
                                                        const TableBuffers& tables,
                                                        const DiskUsage& usage);
+
+}  // namespace disk

@@ -7,6 +7,8 @@
 #include "disk/listing.h"
 #include "text/string_format.h"
 
+namespace disk {
+
 using d88text::format;
 
 namespace {
@@ -373,3 +375,5 @@ void verifyPlan(PlanWork& work) {
     }
   }
 }
+
+}  // namespace disk

@@ -9,6 +9,8 @@
 
 #include "disk/plan_work.h"
 
+namespace disk {
+
 // By disk, whether a laid byte would change its header; refuses each.
 [[nodiscard]] std::vector<bool> checkHeaders(PlanWork& work);
 
@@ -22,3 +24,5 @@ void checkDisk(PlanWork& work, std::int32_t disk);
 
 // The headers, then every disk whose header stays.
 void verifyPlan(PlanWork& work);
+
+}  // namespace disk

@@ -5,6 +5,8 @@
 
 #include "extract/messages.h"
 
+using namespace disk;
+
 d88::D88Image diskImage;
 platform::FileStamp inputIdentity;
 ExtractBuffer extractBuffer{};

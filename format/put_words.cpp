@@ -1,7 +1,12 @@
 #include "format/put_words.h"
 
 #include "disk/file_tables.h"
+#include "format/room_words.h"
 #include "text/string_format.h"
+
+namespace format {
+
+using namespace disk;
 
 using d88text::format;
 
@@ -60,11 +65,11 @@ std::string refusalText(const Refusal& refusal) {
       return cannotChangeSize(
           refusal, (refusal.table < 0 ? std::string()
                                       : format("the %s table's ", tableWord(refusal.table))) +
-                       refusal.why);
+                       roomReasonText(refusal.why));
     case RefusalCode::TableGrows:
       return format("%s grows the %s table by 0x%X bytes, but ", refusal.file.c_str(),
                     tableWord(refusal.table), static_cast<unsigned>(refusal.growth)) +
-             refusal.why;
+             roomReasonText(refusal.why);
     case RefusalCode::HeaderChanged:
       return (refusal.file.empty() ? std::string("a file put back") : refusal.file) +
              format(" would change the header of disk %d", static_cast<int>(refusal.disk));
@@ -93,3 +98,5 @@ std::string diagnosticLine(const Diagnostic& diagnostic) {
          (diagnostic.refusal.code == RefusalCode::None ? diagnostic.text
                                                        : refusalText(diagnostic.refusal));
 }
+
+}  // namespace format

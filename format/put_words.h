@@ -7,7 +7,11 @@
 #include "disk/diagnostic.h"
 #include "disk/refusal.h"
 
+namespace format {
+
 // A refusal's words, without "error: " and without a line end.
-[[nodiscard]] std::string refusalText(const Refusal& refusal);
+[[nodiscard]] std::string refusalText(const disk::Refusal& refusal);
 // The line a diagnostic is written as: an error's text after "error: ".
-[[nodiscard]] std::string diagnosticLine(const Diagnostic& diagnostic);
+[[nodiscard]] std::string diagnosticLine(const disk::Diagnostic& diagnostic);
+
+}  // namespace format

@@ -25,6 +25,9 @@
 #include "disk/put_back.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -9,6 +9,9 @@
 #include "d88/d88_image.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 constexpr int kReadsPerDisk = 8;

@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+using namespace disk;
 #endif
 
 namespace {

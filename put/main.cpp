@@ -23,6 +23,9 @@
 #include "put/replace_file.h"
 #include "text/d88_text.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -46,8 +49,8 @@ void defineOptions(CLI::App& app, Options& options, help::Language language) {
   app.add_option("folder", options.folder, put_help::kFolder.in(language))
       ->required()
       ->type_name("");
-  numberIn(app, app.add_option("--disk", options.disk, put_help::kDisk.in(language)), "N", 0,
-           d88::kMaxDisks - 1, language);
+  cli::numberIn(app, app.add_option("--disk", options.disk, put_help::kDisk.in(language)), "N", 0,
+                d88::kMaxDisks - 1, language);
   // An empty name would read as no -o and replace the D88 file itself.
   app.add_option("-o", options.output, put_help::kOutput.in(language))
       ->type_name("output")
@@ -151,13 +154,14 @@ d88::D88Image patchedImage;
 }  // namespace
 
 int main(int argc, char** argv) {
-  ignoreBrokenPipe();
+  cli::ignoreBrokenPipe();
   CLI::App app;
   const help::Language language = help::languageOfRun();
-  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88put", language);
+  cli::prepareCommandLine(app, cli::programName(argc, argv, kDefaultProgramName), "d88put",
+                          language);
   Options options;
   defineOptions(app, options, language);
-  if (const auto status = parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
+  if (const auto status = cli::parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
     return *status;
   }
   const std::optional<std::int32_t> disk =
@@ -169,7 +173,7 @@ int main(int argc, char** argv) {
   const std::string holdFailure = std::strerror(errno);
   if (!originalImage.openFile(platform::openInput(d88Path)) ||
       !patchedImage.openFile(platform::openInput(d88Path))) {
-    writeOpenError();
+    cli::writeOpenError();
     return 1;
   }
   if (holding != HeldFile::Result::Held) {
@@ -230,10 +234,10 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writePutReport(plan, options.dryRun, [](const std::string& line) { writeResult(line); });
-  if (!resultWritten("report", writes && !options.dryRun
-                                   ? " (" + destination.u8string() + " was written all the same)"
-                                   : std::string())) {
+  writePutReport(plan, options.dryRun, [](const std::string& line) { cli::writeResult(line); });
+  if (!cli::resultWritten("report", writes && !options.dryRun ? " (" + destination.u8string() +
+                                                                    " was written all the same)"
+                                                              : std::string())) {
     return end(1);
   }
   return end(0);

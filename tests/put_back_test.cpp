@@ -17,6 +17,9 @@
 #include "tests/test_support.h"
 #include "text/string_format.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 using d88test::Bytes;

@@ -17,6 +17,9 @@
 #include "format/put_words.h"
 #include "tests/test_support.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 using d88test::Bytes;

@@ -5,6 +5,9 @@
 
 #include <string>
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 Refusal refusalOf(RefusalCode code) {
@@ -26,14 +29,21 @@ TEST(PutWords, EachRefusalInD88putsWords) {
   takes.size = 61;
   takes.resizeWouldTake = true;
   Refusal notRelaid = refusalOf(RefusalCode::NotRelaid);
-  notRelaid.why = "S105 shares bytes with DRIVER";
+  notRelaid.why.code = RoomReasonCode::SharesBytes;
+  notRelaid.why.name = "S105";
+  notRelaid.why.user = "DRIVER";
   Refusal unwhole = notRelaid;
   unwhole.table = 1;
-  unwhole.why = "track 42 does not read all 4096 bytes";
+  unwhole.why = RoomReason();
+  unwhole.why.code = RoomReasonCode::TrackUnwhole;
+  unwhole.why.track = 0x42;
   Refusal grows = refusalOf(RefusalCode::TableGrows);
   grows.table = 0;
   grows.growth = 0x33ED;
-  grows.why = "track 10 sector 01 holds bytes of DRIVER";
+  grows.why.code = RoomReasonCode::HoldsBytes;
+  grows.why.track = 0x10;
+  grows.why.r = 0x01;
+  grows.why.user = "DRIVER";
   Refusal header = refusalOf(RefusalCode::HeaderChanged);
   header.disk = 63;
   Refusal nobodysHeader = header;
