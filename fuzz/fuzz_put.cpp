@@ -26,7 +26,6 @@
 #include "fuzz/fuzz_support.h"
 
 using namespace disk;
-using namespace format;
 
 namespace {
 

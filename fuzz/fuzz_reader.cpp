@@ -9,8 +9,6 @@
 #include "d88/d88_image.h"
 #include "fuzz/fuzz_support.h"
 
-using namespace disk;
-using namespace format;
 
 namespace {
 

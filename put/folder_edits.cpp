@@ -16,9 +16,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#endif
 
 using namespace disk;
-#endif
 
 namespace {
 
