@@ -9,7 +9,6 @@
 #include "d88/d88_image.h"
 #include "fuzz/fuzz_support.h"
 
-
 namespace {
 
 constexpr int kReadsPerDisk = 8;
