@@ -19,21 +19,9 @@ rm -rf "$work"
 mkdir -p "$work"
 "$after/make_full" "$work/full.d88" "$disks"
 
-median_of() {
-  sort -n | awk '{v[NR] = $1} END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-# timed COMMAND...: sets $took (microseconds) and $rss (KiB) of one run.
+source "$(dirname "$0")/timing.sh"
 timed() {
-  sync
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/err" || {
-    cat "$work/err" >&2
-    return 1
-  }
-  end=$(date +%s%N)
-  took=$(((end - start) / 1000))
-  rss=$(cat "$work/rss")
+  timed_in "$work" "$@"
 }
 
 tree="$work/tree"

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,18 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // False when the bytes could not be taken.
   [[nodiscard]] virtual bool write(const std::uint8_t* bytes, std::size_t count) = 0;
+};
+
+// The bytes, to an open file.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
+    return std::fwrite(bytes, 1, count, file_) == count;
+  }
+
+ private:
+  std::FILE* file_;
 };
 
 // The edits put back, as the overlay lays them: of each its size and hash

@@ -58,6 +58,14 @@ class MovedFiles {
   std::vector<Place> places_;
 };
 
+// Where the fast and the full check of a disk disagree.
+struct CheckDisagreement {
+  std::int32_t disk = -1;
+  std::vector<Refusal> fast;
+  std::vector<Refusal> full;
+  [[nodiscard]] bool found() const { return disk >= 0; }
+};
+
 // A plan's changed image reads its edits from the source given to
 // planPutBack, which must outlive the reads; the plan stays where it was made.
 struct PutPlan {
@@ -74,8 +82,8 @@ struct PutPlan {
   Diagnostics diagnostics;  // for standard error, in order: notices and errors
   PatchedImage image;       // the changed bytes, by file position, and the edits they lay
   // Proving only: the first disk the fast check concluded on that got other
-  // errors from the full check, with both lists; empty while they agree.
-  std::string disagreement;
+  // errors from the full check, with both lists; no disk while they agree.
+  CheckDisagreement disagreement;
 };
 
 // A disk whose structure (header, file tables, the record headers its

@@ -76,6 +76,7 @@ struct RoomReason {
 enum class RefusalCode : std::uint8_t {
   None,                  // no refusal: the diagnostic's own text says it
   NoSuchFile,            // (notice) no file of the edit's name on `disk`
+  NoSuchDisk,            // (notice) the edits of folder `file` name no disk of the file
   CannotRead,            // the edit cannot be read
   OtherSize,             // of `size` bytes, the disk's file `was`; resizing would take it or not
   UnknownDisk,           // cannot change size: the disk is not recognised

@@ -5,11 +5,8 @@
 #include <string>
 
 #include "disk/listing.h"
-#include "text/string_format.h"
 
 namespace disk {
-
-using d88text::format;
 
 namespace {
 
@@ -50,15 +47,6 @@ const ChangedFile* lastPutAt(const PlanWork& work, std::int64_t position) {
     }
   }
   return nullptr;
-}
-
-// How the proving notes a list of refusals.
-std::string noted(const std::vector<Refusal>& refusals) {
-  std::string out;
-  for (const Refusal& refusal : refusals) {
-    out += format("\n  refusal %d of ", static_cast<int>(refusal.code)) + refusal.file;
-  }
-  return out;
 }
 
 // The reads of one disk's check, into the plan's buffers.
@@ -346,9 +334,8 @@ void checkDisk(PlanWork& work, std::int32_t disk) {
     if (work.options.proveFastCheck) {
       std::vector<Refusal> full;
       DiskCheck(work, disk).checkEverything(full);
-      if (full != errors && work.plan.disagreement.empty()) {
-        work.plan.disagreement = format("disk %d: fast check:", static_cast<int>(disk)) +
-                                 noted(errors) + "\nfull check:" + noted(full);
+      if (full != errors && !work.plan.disagreement.found()) {
+        work.plan.disagreement = {disk, errors, full};
       }
     }
   } else {

@@ -38,6 +38,8 @@ std::string refusalText(const Refusal& refusal) {
     case RefusalCode::NoSuchFile:
       return "ignored: " + refusal.file +
              format(": no file of that name on disk %d", static_cast<int>(refusal.disk));
+    case RefusalCode::NoSuchDisk:
+      return "ignored: folder " + refusal.file + ": no such disk in the file";
     case RefusalCode::CannotRead:
       return "cannot read " + refusal.file;
     case RefusalCode::OtherSize:

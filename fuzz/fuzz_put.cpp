@@ -62,17 +62,6 @@ bool sameFile(const DiskFile& a, const DiskFile& b) {
 
 TableBuffers tables;
 
-// The changed image's bytes, to a file.
-class FileSink final : public ByteSink {
- public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
-  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
-    return std::fwrite(bytes, 1, count, file_) == count;
-  }
-
- private:
-  std::FILE* file_;
-};
 d88::D88Image original;
 d88::D88Image patched;
 d88::D88Image written;
@@ -195,8 +184,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.proveFastCheck = true;
   options.resize = resize;
   planPutBack(original, patched, edits, plan, options);
-  if (!plan.disagreement.empty()) {
-    std::fprintf(stderr, "the planner's checks disagree on %s\n", plan.disagreement.c_str());
+  if (plan.disagreement.found()) {
+    std::fprintf(stderr, "the planner's checks disagree on disk %d\n",
+                 static_cast<int>(plan.disagreement.disk));
+    for (const auto* list : {&plan.disagreement.fast, &plan.disagreement.full}) {
+      std::fprintf(stderr, "%s check:\n", list == &plan.disagreement.fast ? "fast" : "full");
+      for (const Refusal& refusal : *list) {
+        std::fprintf(stderr, "  refusal %d of %s\n", static_cast<int>(refusal.code),
+                     refusal.file.c_str());
+      }
+    }
     std::abort();
   }
   if (plan.errors == 0) {

@@ -64,18 +64,6 @@ void writeError(const std::string& text) {
   d88text::writeText(stderr, diagnosticLine({Severity::Error, text}) + "\n");
 }
 
-// The temporary file the changed image goes to.
-class FileSink final : public ByteSink {
- public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
-  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
-    return std::fwrite(bytes, 1, count, file_) == count;
-  }
-
- private:
-  std::FILE* file_;
-};
-
 // d88put's writer: the D88 file (or -o's) replaced all or nothing, through a
 // temporary file made durable, while the D88 file is held.
 class FileReplacer final : public ImageWriter {

@@ -221,7 +221,7 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
     PutPlan proved;
     options.proveFastCheck = true;
     planPutBack(original, patched, edits, proved, options);
-    EXPECT_EQ(proved.disagreement, "") << what;
+    EXPECT_FALSE(proved.disagreement.found()) << what;
     EXPECT_EQ(proved.diagnostics.size() + (c.writerFails ? 1 : 0), plan.diagnostics.size()) << what;
   }
 }

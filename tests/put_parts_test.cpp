@@ -289,7 +289,7 @@ TEST(PutParts, VerificationFindsAFileThatLaidBytesChange) {
     ASSERT_EQ(parts.codes(), std::vector<RefusalCode>{RefusalCode::WouldChange}) << resize;
     EXPECT_EQ(parts.plan.diagnostics[0].refusal.file, "000/S001");
     EXPECT_EQ(parts.plan.diagnostics[0].refusal.files, std::vector<std::string>{}) << resize;
-    EXPECT_EQ(parts.plan.disagreement, "") << resize;
+    EXPECT_FALSE(parts.plan.disagreement.found()) << resize;
   }
 }
 

@@ -64,6 +64,8 @@ TEST(PutWords, EachRefusalInD88putsWords) {
   twice.name = "S101";
   Refusal missing = refusalOf(RefusalCode::NoSuchFile);
   missing.disk = 0;
+  Refusal noDisk = refusalOf(RefusalCode::NoSuchDisk);
+  noDisk.file = "005";
   const Case cases[] = {
       {otherSize,
        "000/S101 is 18446744073709551615 bytes, the disk's file 60: files cannot change size"},
@@ -100,6 +102,7 @@ TEST(PutWords, EachRefusalInD88putsWords) {
        "disk 2 would change its kind or its list of files (putting back 002/D001, 002/D002)"},
       {refusalOf(RefusalCode::CannotRead), "cannot read 000/S101"},
       {missing, "ignored: 000/S101: no file of that name on disk 0"},
+      {noDisk, "ignored: folder 005: no such disk in the file"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(diagnosticLine({Severity::Error, c.refusal}), std::string("error: ") + c.line);
