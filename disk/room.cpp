@@ -23,7 +23,7 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   if (address < 0 || address >= kLinearDiskSize) {
     return sector;
   }
-  const std::optional<d88::SectorRecordInfo> record =
+  const std::optional<d88::LocatedRecord> record =
       image.locateRecord(sector.track, d88::cylinderOfSlot(sector.track),
                          d88::headOfSlot(sector.track), sector.r, kPlainSizeCode);
   if (!record) {
