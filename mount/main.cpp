@@ -315,7 +315,9 @@ int main(int argc, char** argv) {
     }
     if (fuse_daemonize(foreground ? 1 : 0) == 0 &&
         fuse_set_signal_handlers(fuse_get_session(session)) == 0) {
-      status = fuse_loop(session) == 0 ? 0 : 1;
+      // A signal's number when SIGINT, SIGTERM or SIGHUP ended the loop: the
+      // mount then ends as cleanly as at fusermount3 -u.
+      status = fuse_loop(session) < 0 ? 1 : 0;
       fuse_remove_signal_handlers(fuse_get_session(session));
     }
     fuse_unmount(session);

@@ -218,6 +218,7 @@ MountPath MountTree::parse(const std::string& path) const {
   const std::size_t slash = path.find('/', 1);
   const std::string folder = path.substr(1, slash == std::string::npos ? slash : slash - 1);
   if (!isDiskFolderName(folder) || std::stoi(folder) >= diskCount()) {
+    result.inRoot = slash == std::string::npos;
     return result;
   }
   result.disk = std::stoi(folder);
@@ -332,6 +333,10 @@ bool MountTree::readListed(std::int32_t disk, const std::string& name, Bytes& by
 int MountTree::openFile(const MountPath& path, bool write, bool truncate, bool create,
                         std::unique_ptr<Handle>& handle) {
   if (path.kind != MountPath::Kind::File) {
+    // The root holds the disks' folders and nothing else.
+    if (create && path.inRoot) {
+      return options_.readOnly ? EROFS : EPERM;
+    }
     return path.kind == MountPath::Kind::None ? ENOENT : EISDIR;
   }
   if ((write || create) && options_.readOnly) {
@@ -585,6 +590,9 @@ int MountTree::unlink(const MountPath& path) {
 }
 
 int MountTree::rename(const MountPath& from, const MountPath& to, bool noReplace) {
+  if (to.inRoot) {
+    return EPERM;
+  }
   if (from.kind != MountPath::Kind::File || to.kind != MountPath::Kind::File) {
     return from.kind == MountPath::Kind::None || to.kind == MountPath::Kind::None ? ENOENT : EPERM;
   }

@@ -31,7 +31,8 @@ struct MountPath {
   enum class Kind { Root, Disk, File, None };
   Kind kind = Kind::None;
   std::int32_t disk = -1;
-  std::string name;  // of a File
+  std::string name;     // of a File
+  bool inRoot = false;  // a name in the root folder that is no disk's
 };
 
 // A file's attributes as stat shows them.
