@@ -16,8 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/platform.h"
+#include "cli/tool_text.h"
 #include "cli/version.h"
+#include "mount/mount_help.h"
 #include "mount/mount_tree.h"
 
 namespace {
@@ -225,55 +228,48 @@ fuse_operations operations() {
   return ops;
 }
 
-constexpr char kUsage[] =
-    "usage: d88mount D88FILE MOUNTPOINT [--resize] [--read-only] [-f] [-o FUSE_OPTIONS]\n"
-    "       fusermount3 -u MOUNTPOINT\n";
+struct Arguments {
+  std::string d88;
+  std::string mountPoint;
+  MountOptions options;
+  std::vector<std::string> fuseOptions;
+};
 
-constexpr char kHelp[] =
-    "Shows a D88 file as a folder per disk (000, 001, ...) holding the files\n"
-    "d88extract -a writes. A file written is put back at its last close or\n"
-    "fsync, as d88put puts it back; a refusal fails the close.\n"
-    "\n"
-    "  --resize     a file may change size: later files of its table move\n"
-    "  --read-only  mount read-only; the D88 file is not locked\n"
-    "  -f           stay in the foreground, log to standard error\n"
-    "  -o OPTIONS   FUSE mount options (allow_other is refused)\n"
-    "  -h, --help   this help\n"
-    "  --version    the version\n";
+// The options, one line each, in the order the help lists them.
+void defineOptions(CLI::App& app, Arguments& arguments, help::Language language) {
+  app.add_option("d88file", arguments.d88, mount_help::kD88File.in(language))
+      ->required()
+      ->type_name("");
+  app.add_option("folder", arguments.mountPoint, mount_help::kMountPoint.in(language))
+      ->required()
+      ->type_name("");
+  app.add_flag("--resize", arguments.options.resize, mount_help::kResize.in(language));
+  app.add_flag("--read-only", arguments.options.readOnly, mount_help::kReadOnly.in(language));
+  app.add_flag("-f", foreground, mount_help::kForeground.in(language));
+  // One list per -o, given as often as wanted.
+  app.add_option("-o", arguments.fuseOptions, mount_help::kFuseOptions.in(language))
+      ->type_name("options")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.footer(mount_help::kUnmount.in(language));
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> positional;
-  MountOptions options;
-  std::string fuseOptions;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--resize") {
-      options.resize = true;
-    } else if (argument == "--read-only") {
-      options.readOnly = true;
-    } else if (argument == "-f") {
-      foreground = true;
-    } else if (argument == "-o" && i + 1 < argc) {
-      fuseOptions += (fuseOptions.empty() ? "" : ",") + std::string(argv[++i]);
-    } else if (argument == "-h" || argument == "--help") {
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (argument == "--version") {
-      std::printf("d88mount %s\n", D88_VERSION);
-      return 0;
-    } else if (!argument.empty() && argument[0] == '-') {
-      std::fprintf(stderr, "d88mount: unknown option %s\n%s", argument.c_str(), kUsage);
-      return 2;
-    } else {
-      positional.push_back(argument);
-    }
+  CLI::App app;
+  const help::Language language = help::languageOfRun();
+  cli::prepareCommandLine(app, cli::programName(argc, argv, "d88mount"), "d88mount", language);
+  Arguments parsed;
+  defineOptions(app, parsed, language);
+  if (const auto status = cli::parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
+    return *status;
   }
-  if (positional.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
+  const MountOptions& options = parsed.options;
+  std::string fuseOptions;
+  for (const std::string& list : parsed.fuseOptions) {
+    fuseOptions += (fuseOptions.empty() ? "" : ",") + list;
   }
   for (std::size_t start = 0; start <= fuseOptions.size();) {
     const std::size_t end = std::min(fuseOptions.find(',', start), fuseOptions.size());
@@ -281,11 +277,11 @@ int main(int argc, char** argv) {
     if (option == "allow_other" || option == "allow_root") {
       std::fprintf(stderr, "error: d88mount is only for the user who mounts it: no %s\n",
                    option.c_str());
-      return 2;
+      return 1;
     }
     start = end + 1;
   }
-  if (const std::string error = tree.open(positional[0], options); !error.empty()) {
+  if (const std::string error = tree.open(parsed.d88, options); !error.empty()) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return 1;
   }
@@ -309,7 +305,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   int status = 1;
-  if (fuse_mount(session, positional[1].c_str()) == 0) {
+  if (fuse_mount(session, parsed.mountPoint.c_str()) == 0) {
     if (!foreground) {
       openlog("d88mount", LOG_PID, LOG_USER);
     }
@@ -322,7 +318,7 @@ int main(int argc, char** argv) {
     }
     fuse_unmount(session);
   } else {
-    std::fprintf(stderr, "error: cannot mount on %s\n", positional[1].c_str());
+    std::fprintf(stderr, "error: cannot mount on %s\n", parsed.mountPoint.c_str());
   }
   fuse_destroy(session);
   return status;

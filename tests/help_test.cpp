@@ -1,7 +1,7 @@
-// The language of d88info's and d88put's --help: which locale asks for
-// Japanese, and the Japanese help against the English one (the same options
-// in the same order, the same exit statuses, the usage errors in English in
-// both), so that the two cannot drift apart.
+// The language of d88info's, d88put's and d88mount's --help: which locale
+// asks for Japanese, and the Japanese help against the English one (the same
+// options in the same order, the same exit statuses, the usage errors in
+// English in both), so that the two cannot drift apart.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,6 +22,13 @@ using help::Language;
 
 // The help's description column (two spaces, then the option names).
 constexpr std::size_t kDescriptionColumn = 22;
+
+// The tools with a help in both languages (d88mount where it is built).
+const std::vector<const char*> kToolsWithHelp = {D88INFO_PATH, D88PUT_PATH,
+#ifdef D88MOUNT_PATH
+                                                 D88MOUNT_PATH
+#endif
+};
 
 TEST(HelpLanguage, FirstLocaleVariableSetDecides) {
   struct Case {
@@ -153,6 +160,11 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
       {D88PUT_PATH,
        {"x.d88", "folder", "--disk", "64"},
        {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize"}},
+#ifdef D88MOUNT_PATH
+      {D88MOUNT_PATH,
+       {"x.d88"},
+       {"d88file", "folder", "--help", "--version", "--resize", "--read-only", "-f", "-o"}},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tool);
@@ -211,7 +223,7 @@ std::string withBareProgramName(const std::string& usage) {
 TEST_F(HelpTest, JapaneseLinesFitIn80Columns) {
   EXPECT_EQ(withBareProgramName("U: Z:\\a b\\c\\d88put.exe [O] f"), "U: d88put.exe [O] f");
   EXPECT_EQ(withBareProgramName("U: /a/b/d88put [O] f"), "U: d88put [O] f");
-  for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
+  for (const char* tool : kToolsWithHelp) {
     const auto japanese = run(tool, "ja_JP.UTF-8", {"--help"});
     ASSERT_EQ(japanese.status, 0) << tool;
     const std::vector<std::string> lines = linesOf(japanese.out);
@@ -261,7 +273,7 @@ TEST_F(HelpTest, LangAloneDecidesTheHelpsLanguage) {
       {"en_US.UTF-8", "", "ja", false},   {"ja_JP.UTF-8", "C", "", false},
       {"ja_JP.eucJP", "", "", false},     {"ja_JP.utf8", "", "", true},
   };
-  for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
+  for (const char* tool : kToolsWithHelp) {
     const std::string english = run(tool, "C", {"--help"}).out;
     const std::string japanese = run(tool, "ja_JP.UTF-8", {"--help"}).out;
     ASSERT_NE(english, japanese) << tool;

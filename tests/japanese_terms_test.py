@@ -2,7 +2,7 @@
 """The Japanese texts use one word for each thing: the form docs/glossary.ja.md
 gives, never one of the forms it rules out. Read: the page's Japanese texts
 (web/page/texts.js), the Japanese help (the second text of each help::Text in
-cli/help_text.h, info/info_help.h and put/put_help.h), man/ja/*.1 and
+cli/help_text.h and the tools' *_help.h), man/ja/*.1 and
 README.ja.md. The page, man/ja and README.ja.md also put full-width
 parentheses around Japanese; half-width ones only around ASCII (the help
 keeps half-width ones, as its columns do).
@@ -74,7 +74,7 @@ def page_texts(root):
 def help_texts(root):
     texts = []
     literal = r'"(?:[^"\\\n]|\\.)*"'
-    for name in ('cli/help_text.h', 'info/info_help.h', 'put/put_help.h'):
+    for name in ('cli/help_text.h', 'info/info_help.h', 'put/put_help.h', 'mount/mount_help.h'):
         source = (root / name).read_text(encoding='utf-8')
         for m in re.finditer(r'Text k\w+ = \{\s*((?:' + literal + r'\s*)+),\s*((?:' + literal +
                              r'\s*)+)\}', source):
