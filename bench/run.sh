@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times d88extract -a on two workloads against the floor of extracting the
 # same tree with tar, and measures peak resident memory against an empty
-# program built the same way; then d88info and d88put on the same image, and
-# d88info's catalogue of a tree of D88 files. Prints Markdown tables.
+# program built the same way; then d88info and d88put on the same image,
+# d88info's catalogue of a tree of D88 files, and reads and a write through
+# d88mount where a mount can be made. Prints Markdown tables.
 #
 #   bench/run.sh           64 disks, 2,000 files, median of 5 runs after a warm-up
 #   bench/run.sh --quick   4 disks, 40 files, one run: checks that the bench works
@@ -180,6 +181,49 @@ if command -v strace >/dev/null; then
       printf "\nmost read image: %.2f times its size (%s); images read more than 3 times: %d of %d\n",
         most, which, over, length(size)
     }' "$work/sizes.list" "$work/reads.trace"
+fi
+
+# d88mount on the full workload, where a mount can be made (libfuse3 built,
+# fusermount3, /dev/fuse): cat of every file through the mount against
+# d88extract -a of the image, and a same-size write of one file (8 bytes at
+# the start of the last disk's S101, a new value each run) against d88put of
+# the same edit, from a folder holding that one file and from the whole
+# extraction. The mount's runs include the shell that writes the value.
+echo
+mount_point="$work/mnt"
+mkdir -p "$mount_point"
+cp "$work/full.d88" "$work/mounted.d88"
+if cmake --build --preset release --target d88mount >/dev/null 2>&1 && command -v fusermount3 >/dev/null &&
+  [[ -r /dev/fuse && -w /dev/fuse ]] && "$bin/d88mount" "$work/mounted.d88" "$mount_point" 2>/dev/null; then
+  last_disk=$(printf '%03d' $((disks - 1)))
+  echo "| d88mount, full | d88mount s | against | against s | ratio | target |"
+  echo "|---|---|---|---|---|---|"
+  measure bash -c 'find "$1" -type f -print0 | xargs -0 cat >/dev/null' cat "$mount_point"
+  cat_time=$median
+  ratio=$(awk -v a="$cat_time" -v b="$extract_time" 'BEGIN {printf "%.2f", a / b}')
+  echo "| cat of every file | $cat_time | d88extract -a | $extract_time | $ratio | 3 |"
+  echo 0 >"$work/counter"
+  write_value='n=$(($(cat "$1") + 1)); echo $n >"$1"; printf "%08d" $n | dd of="$2" bs=8 conv=notrunc status=none'
+  measure bash -c "$write_value" write "$work/counter" "$mount_point/$last_disk/S101"
+  write_time=$median
+  fusermount3 -u "$mount_point"
+  # The grow rows above changed the tree: extracted again, then the edit.
+  rm -rf "$tree"
+  mkdir "$tree"
+  (cd "$tree" && "$bin/d88extract" "$work/full.d88" -a >/dev/null)
+  printf '%08d' 1 | dd of="$tree/$last_disk/S101" bs=8 conv=notrunc status=none
+  one="$work/one"
+  rm -rf "$one"
+  mkdir -p "$one/$last_disk"
+  cp "$tree/$last_disk/S101" "$one/$last_disk/S101"
+  for folder in one tree; do
+    before_each=fresh_image measure "$bin/d88put" "$work/put.d88" "$work/$folder"
+    ratio=$(awk -v a="$write_time" -v b="$median" 'BEGIN {printf "%.2f", a / b}')
+    what=$([[ $folder == one ]] && echo "the one file's folder" || echo "the whole extraction")
+    echo "| same-size write of $last_disk/S101 | $write_time | d88put of $what | $median | $ratio | 1.5 |"
+  done
+else
+  echo "(no d88mount rows: d88mount is not built, or no mount can be made here)"
 fi
 
 # The page, from the last run of its browser tests (cmake --workflow --preset

@@ -91,6 +91,9 @@ int openWith(const char* path, fuse_file_info* info, bool create) {
     }
     return -error;
   }
+  // A close of a file opened only to read has nothing to put back: the
+  // kernel need not ask.
+  info->noflush = handle->writes ? 0 : 1;
   info->fh = reinterpret_cast<std::uintptr_t>(handle.release());
   return 0;
 }

@@ -187,6 +187,7 @@ bool MountTree::listDisk(d88::D88Image& image, std::int32_t index) {
   DiskListing listing;
   describeDisk(image, index, DiskBuffers{tables_, chain_->data()}, listing, kVerdictsOnly);
   selected_ = -1;
+  inChain_ = {};
   if (changedWhileRead(image, listing)) {
     return false;
   }
@@ -312,21 +313,34 @@ int MountTree::list(const MountPath& path, std::vector<std::string>& names) cons
   return 0;
 }
 
-bool MountTree::readListed(std::int32_t disk, const std::string& name, Bytes& bytes) {
+const std::uint8_t* MountTree::listedBytes(std::int32_t disk, const std::string& name) {
   const Disk& entry = disks_[static_cast<std::size_t>(disk)];
   const Listed& listed = entry.files.at(name);
+  const std::uint8_t* start = chain_->data() + listed.file.offset;
+  if (inChain_.disk == disk && inChain_.name == name) {
+    return start;
+  }
+  inChain_ = {};
   if (selected_ != disk) {
     if (!selectDisk(image_, disk, entry.kind)) {
-      return false;
+      return nullptr;
     }
     selected_ = disk;
   }
   const FileRead read = readFileChain(image_, chain_->data(), listed.file);
   if (!isWritten(read.verdict)) {
+    return nullptr;
+  }
+  inChain_ = {disk, name};
+  return start;
+}
+
+bool MountTree::readListed(std::int32_t disk, const std::string& name, Bytes& bytes) {
+  const std::uint8_t* start = listedBytes(disk, name);
+  if (start == nullptr) {
     return false;
   }
-  const auto* start = chain_->data() + listed.file.offset;
-  bytes.assign(start, start + listed.file.size);
+  bytes.assign(start, start + disks_[static_cast<std::size_t>(disk)].files.at(name).file.size);
   return true;
 }
 
@@ -399,23 +413,30 @@ Bytes* MountTree::bytesOf(const Handle& handle) {
 }
 
 int MountTree::read(Handle& handle, std::uint64_t offset, std::size_t count, Bytes& out) {
+  out.clear();
   const Bytes* bytes = bytesOf(handle);
-  Bytes listed;
+  const std::uint8_t* start = bytes == nullptr ? nullptr : bytes->data();
+  std::uint64_t size = bytes == nullptr ? 0 : bytes->size();
   if (bytes == nullptr) {
     if (!handle.table || !isListed(handle.disk, handle.name)) {
       return ENOENT;
     }
-    if (!readListed(handle.disk, handle.name, listed)) {
+    // The read at the end reads no chain; a file read on from where the
+    // last read left it reads its chain once.
+    size = static_cast<std::uint64_t>(
+        disks_[static_cast<std::size_t>(handle.disk)].files.at(handle.name).file.size);
+    if (offset >= size) {
+      return 0;
+    }
+    start = listedBytes(handle.disk, handle.name);
+    if (start == nullptr) {
       return EIO;
     }
-    bytes = &listed;
   }
-  out.clear();
-  if (offset < bytes->size()) {
+  if (offset < size) {
     const std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes->size() - offset));
-    out.assign(bytes->begin() + static_cast<std::ptrdiff_t>(offset),
-               bytes->begin() + static_cast<std::ptrdiff_t>(offset + length));
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+    out.assign(start + offset, start + offset + length);
   }
   return 0;
 }
@@ -558,6 +579,7 @@ int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& 
   }
   log_(file + " put back" + (plan.moved.empty() ? std::string() : ", later files moved"));
   // The image read from now on is the new file, which the lock is on.
+  inChain_ = {};
   if (!image_.openFile(platform::openInput(path_))) {
     log_("error: cannot open " + path_.u8string() + " again: " + std::strerror(errno));
     changed_ = true;

@@ -127,6 +127,9 @@ class MountTree {
   [[nodiscard]] bool isTableName(std::int32_t disk, const std::string& name) const;
   [[nodiscard]] int refuseAdding(std::int32_t disk, const std::string& name);
   [[nodiscard]] int refuseRemoving(std::int32_t disk, const std::string& name);
+  // The bytes of a listed file in the chain buffer, read unless it holds
+  // them already; null when the chain does not read.
+  [[nodiscard]] const std::uint8_t* listedBytes(std::int32_t disk, const std::string& name);
   [[nodiscard]] bool readListed(std::int32_t disk, const std::string& name, Bytes& bytes);
   [[nodiscard]] bool listDisk(d88::D88Image& image, std::int32_t disk);
   [[nodiscard]] Bytes* bytesOf(const Handle& handle);
@@ -144,6 +147,12 @@ class MountTree {
   std::vector<Disk> disks_;
   disk::TableBuffers tables_;
   std::unique_ptr<disk::ExtractBuffer> chain_ = std::make_unique<disk::ExtractBuffer>();
+  // The file whose bytes the chain buffer holds (none: disk -1).
+  struct InChain {
+    std::int32_t disk = -1;
+    std::string name;
+  };
+  InChain inChain_;
   bool changed_ = false;  // by another program: every write is refused
 };
 
