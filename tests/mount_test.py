@@ -252,11 +252,21 @@ def test_edits(scratch):
         check(put.returncode == 0, f"{case}: d88put puts the folder back ({put.stderr.strip()})")
         check(image.read_bytes() != (work / "expected.d88").read_bytes() or case in UNCHANGING,
               f"{case}: the edit changes the D88 file")
+        extract(work / "expected.d88", work / "expected")
         with Mount(work, image, *options) as mount:
             if not check(mount.mounted, f"{case}: mounts"):
                 continue
+            # Read first, the file most cases change last: what the mount
+            # shows afterwards must not be what it read before.
+            check(table_files(mount.point) == files_of(work / "source"), f"{case}: reads")
+            (mount.point / "000" / "S001").read_bytes()
             ran = sh(command, mount.point / disk)
             check(ran.returncode == 0, f"{case}: runs in the mount ({ran.stderr.strip()})")
+            check((mount.point / "000" / "S001").read_bytes() ==
+                  (work / "expected" / "000" / "S001").read_bytes(),
+                  f"{case}: S001, read before, now reads as d88extract -a of d88put's file")
+            check(table_files(mount.point) == files_of(work / "expected"),
+                  f"{case}: the mount then shows what d88extract -a of d88put's file writes")
         check(image.read_bytes() == (work / "expected.d88").read_bytes(),
               f"{case}: the D88 file equals d88put's ({mount.text().strip()})")
 
