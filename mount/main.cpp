@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ void logLine(const std::string& line) {
 }
 
 MountTree tree(logLine);
+// The handles the kernel holds, freed at release; those still held when the
+// mount ends (a signal with files open) are freed by destroy.
+std::set<MountTree::Handle*> liveHandles;
 
 MountTree::Handle* handleOf(const fuse_file_info* info) {
   return reinterpret_cast<MountTree::Handle*>(static_cast<std::uintptr_t>(info->fh));
@@ -94,6 +98,7 @@ int openWith(const char* path, fuse_file_info* info, bool create) {
   // A close of a file opened only to read has nothing to put back: the
   // kernel need not ask.
   info->noflush = handle->writes ? 0 : 1;
+  liveHandles.insert(handle.get());
   info->fh = reinterpret_cast<std::uintptr_t>(handle.release());
   return 0;
 }
@@ -147,6 +152,7 @@ int fsync(const char* /*path*/, int /*dataOnly*/, fuse_file_info* info) {
 }
 
 int release(const char* /*path*/, fuse_file_info* info) {
+  liveHandles.erase(handleOf(info));
   tree.release(std::unique_ptr<MountTree::Handle>(handleOf(info)));
   return 0;
 }
@@ -202,6 +208,10 @@ void destroy(void* /*data*/) {
   for (const std::string& name : tree.unsaved()) {
     logLine("error: " + name + " was still open for writing at unmount: not put back");
   }
+  for (MountTree::Handle* handle : liveHandles) {
+    delete handle;
+  }
+  liveHandles.clear();
 }
 
 fuse_operations operations() {
@@ -305,6 +315,7 @@ int main(int argc, char** argv) {
   const fuse_operations ops = operations();
   fuse* session = fuse_new(&args, &ops, sizeof(ops), nullptr);
   if (session == nullptr) {
+    fuse_opt_free_args(&args);
     return 1;
   }
   int status = 1;
@@ -324,5 +335,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "error: cannot mount on %s\n", parsed.mountPoint.c_str());
   }
   fuse_destroy(session);
+  // fuse_new may have copied the arguments to add its own.
+  fuse_opt_free_args(&args);
   return status;
 }
