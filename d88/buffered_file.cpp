@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace d88 {
 
@@ -146,6 +147,33 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
   return *oldest;
 }
 
+std::optional<std::int64_t> BufferedFile::readAcrossBlockEdge(std::int64_t position,
+                                                              std::uint8_t* dest,
+                                                              std::int64_t count) {
+  const std::int64_t end = position + count;
+  for (Block& block : blocks_) {
+    const std::int64_t blockEnd = block.start + block.length;
+    // A block cut short by the end of the file has nothing after it.
+    if (block.length == kBlockSize && position >= block.start && position < blockEnd &&
+        end > blockEnd) {
+      const std::int64_t head = blockEnd - position;
+      std::memcpy(dest, block.bytes.data() + (position - block.start),
+                  static_cast<std::size_t>(head));
+      block.lastUse = ++uses_;
+      return head + readFile(blockEnd, dest + head, count - head);
+    }
+    if (block.length > 0 && position < block.start && end > block.start && end <= blockEnd) {
+      const std::int64_t head = block.start - position;
+      std::memcpy(dest + head, block.bytes.data(), static_cast<std::size_t>(count - head));
+      block.lastUse = ++uses_;
+      const std::int64_t got = readFile(position, dest, head);
+      // Bytes missing before the block leave a gap: the read ends there.
+      return got < head ? got : count;
+    }
+  }
+  return std::nullopt;
+}
+
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
   const std::int64_t got = readFile(position, dest, count);
   if (overlay_ != nullptr &&
@@ -166,6 +194,9 @@ std::int64_t BufferedFile::readFile(std::int64_t position, std::uint8_t* dest, s
   // Large reads go straight to the destination.
   if (count >= kBlockSize) {
     return readDirect(position, dest, count);
+  }
+  if (const std::optional<std::int64_t> split = readAcrossBlockEdge(position, dest, count)) {
+    return *split;
   }
   const Block& block = blockFor(position, count);
   // A block refilled at the end of the file holds fewer bytes than asked for.
