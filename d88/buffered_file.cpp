@@ -129,14 +129,20 @@ const BufferedFile::Block& BufferedFile::lastUsed() const {
   return *last;
 }
 
-const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::int64_t count) {
+const BufferedFile::Block* BufferedFile::heldBlock(std::int64_t position, std::int64_t count) {
+  for (Block& block : blocks_) {
+    if (position >= block.start && position + count <= block.start + block.length) {
+      block.lastUse = ++uses_;
+      return &block;
+    }
+  }
+  return nullptr;
+}
+
+const BufferedFile::Block& BufferedFile::refillBlock(std::int64_t position, std::int64_t count) {
   ++uses_;
   Block* oldest = &blocks_[0];
   for (Block& block : blocks_) {
-    if (position >= block.start && position + count <= block.start + block.length) {
-      block.lastUse = uses_;
-      return block;
-    }
     if (block.lastUse < oldest->lastUse) {
       oldest = &block;
     }
@@ -195,10 +201,14 @@ std::int64_t BufferedFile::readFile(std::int64_t position, std::uint8_t* dest, s
   if (count >= kBlockSize) {
     return readDirect(position, dest, count);
   }
-  if (const std::optional<std::int64_t> split = readAcrossBlockEdge(position, dest, count)) {
-    return *split;
+  const Block* held = heldBlock(position, count);
+  if (held == nullptr) {
+    if (const std::optional<std::int64_t> split = readAcrossBlockEdge(position, dest, count)) {
+      return *split;
+    }
+    held = &refillBlock(position, count);
   }
-  const Block& block = blockFor(position, count);
+  const Block& block = *held;
   // A block refilled at the end of the file holds fewer bytes than asked for.
   const std::int64_t available = std::max<std::int64_t>(block.start + block.length - position, 0);
   const std::int64_t copied = std::min(count, available);

@@ -79,8 +79,10 @@ class BufferedFile {
     std::int64_t length = 0;  // valid bytes
     std::uint64_t lastUse = 0;
   };
-  // The block holding [position, position + count), refilled if none does.
-  [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
+  // The block holding [position, position + count), if one does.
+  [[nodiscard]] const Block* heldBlock(std::int64_t position, std::int64_t count);
+  // The oldest block, refilled to hold [position, position + count).
+  [[nodiscard]] const Block& refillBlock(std::int64_t position, std::int64_t count);
   // Where a block refilled for [position, position + count) starts.
   [[nodiscard]] std::int64_t placeBlock(std::int64_t position, std::int64_t count) const;
   [[nodiscard]] const Block& lastUsed() const;
