@@ -118,6 +118,26 @@ void compareFile(PlanWork& work, RecognisedDisk& disk, std::size_t file, Refusal
   work.changed.push_back({disk.index, file, of, refusal.file, std::move(bytes), std::move(spans)});
 }
 
+// The disk's notices and refusals, in name order: an edit of no file on the
+// disk is a notice.
+void addMessages(PlanWork& work, const RecognisedDisk& disk, const std::set<std::string>& names,
+                 const LastOfName& last, std::map<std::string, Diagnostic>& messages) {
+  for (const std::string& name : names) {
+    if (!last.claimed(name)) {
+      Refusal notice;
+      notice.code = RefusalCode::NoSuchFile;
+      notice.file = work.edits.shownName(disk.index, name);
+      notice.disk = disk.index;
+      messages[name] = {Severity::Notice, notice};
+    }
+  }
+  for (const auto& [name, message] : messages) {
+    if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
+      work.add(message);
+    }
+  }
+}
+
 }  // namespace
 
 RefusalCode whyFixedSize(const RecognisedDisk& disk, std::size_t file) {
@@ -180,20 +200,7 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
       compare(i);
     }
   }
-  for (const std::string& name : names) {
-    if (!last.claimed(name)) {
-      Refusal notice;
-      notice.code = RefusalCode::NoSuchFile;
-      notice.file = work.edits.shownName(disk.index, name);
-      notice.disk = disk.index;
-      messages[name] = {Severity::Notice, notice};
-    }
-  }
-  for (const auto& [name, message] : messages) {
-    if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
-      work.add(message);
-    }
-  }
+  addMessages(work, disk, names, last, messages);
 }
 
 }  // namespace disk
