@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -319,7 +320,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   int status = 1;
-  if (fuse_mount(session, parsed.mountPoint.c_str()) == 0) {
+  // libfuse unmounts by this name when the loop ends: given relative, that
+  // unmount failed after a signal (EINVAL) and left a dead mount behind.
+  std::error_code absoluteError;
+  const std::string mountPoint =
+      std::filesystem::absolute(parsed.mountPoint, absoluteError).string();
+  if (fuse_mount(session, mountPoint.c_str()) == 0) {
     if (!foreground) {
       openlog("d88mount", LOG_PID, LOG_USER);
     }
