@@ -1,6 +1,7 @@
 #include "disk/comparison.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -8,6 +9,7 @@
 
 #include "disk/listing.h"
 #include "disk/room.h"
+#include "disk/table_ends.h"
 
 namespace disk {
 
@@ -140,6 +142,8 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
   }
   const std::set<std::string> names(edits.names.begin(), edits.names.end());
   work.countedUnchanged.clear();
+  work.added.clear();
+  work.removed.clear();
   DiskSummary& summary = work.summaries[disk.index];
   summary.kind = disk.kind;
   summary.written.assign(disk.files.size(), false);
@@ -162,15 +166,11 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
       message = {Severity::Error, refusal};
     }
   }
-  for (const std::string& name : names) {
-    if (!last.claimed(name)) {
-      Refusal notice;
-      notice.code = RefusalCode::NoSuchFile;
-      notice.file = work.edits.shownName(disk.index, name);
-      notice.disk = disk.index;
-      messages[name] = {Severity::Notice, notice};
-    }
-  }
+  findRemovals(work, disk, resizes);
+  std::vector<std::string> unknown;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(unknown),
+               [&](const std::string& name) { return !last.claimed(name); });
+  findAddedFiles(work, disk, unknown, messages);
   for (const auto& [name, message] : messages) {
     if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
       work.add(message);

@@ -152,7 +152,7 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
        {"PATH", "--help", "--version", "--json", "--summary", "-r", "-j"}},
       {D88PUT_PATH,
        {"x.d88", "folder", "--disk", "64"},
-       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize"}},
+       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize", "--remove"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tool);
