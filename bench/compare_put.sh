@@ -10,8 +10,8 @@
 # BENCH_DIR puts the images and trees elsewhere, e.g. on a tmpfs. Both
 # folders need d88put, d88extract, make_full and bench_empty.
 set -euo pipefail
-before="$1"
-after="$2"
+before=$(realpath "$1")
+after=$(realpath "$2")
 runs="${3:-11}"
 disks=64
 work="${BENCH_DIR:-$PWD/build/bench-put}"

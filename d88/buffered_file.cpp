@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace d88 {
 
@@ -128,14 +129,20 @@ const BufferedFile::Block& BufferedFile::lastUsed() const {
   return *last;
 }
 
-const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::int64_t count) {
+const BufferedFile::Block* BufferedFile::heldBlock(std::int64_t position, std::int64_t count) {
+  for (Block& block : blocks_) {
+    if (position >= block.start && position + count <= block.start + block.length) {
+      block.lastUse = ++uses_;
+      return &block;
+    }
+  }
+  return nullptr;
+}
+
+const BufferedFile::Block& BufferedFile::refillBlock(std::int64_t position, std::int64_t count) {
   ++uses_;
   Block* oldest = &blocks_[0];
   for (Block& block : blocks_) {
-    if (position >= block.start && position + count <= block.start + block.length) {
-      block.lastUse = uses_;
-      return block;
-    }
     if (block.lastUse < oldest->lastUse) {
       oldest = &block;
     }
@@ -144,6 +151,33 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
   oldest->length = readDirect(oldest->start, oldest->bytes.data(), kBlockSize);
   oldest->lastUse = uses_;
   return *oldest;
+}
+
+std::optional<std::int64_t> BufferedFile::readAcrossBlockEdge(std::int64_t position,
+                                                              std::uint8_t* dest,
+                                                              std::int64_t count) {
+  const std::int64_t end = position + count;
+  for (Block& block : blocks_) {
+    const std::int64_t blockEnd = block.start + block.length;
+    // A block cut short by the end of the file has nothing after it.
+    if (block.length == kBlockSize && position >= block.start && position < blockEnd &&
+        end > blockEnd) {
+      const std::int64_t head = blockEnd - position;
+      std::memcpy(dest, block.bytes.data() + (position - block.start),
+                  static_cast<std::size_t>(head));
+      block.lastUse = ++uses_;
+      return head + readFile(blockEnd, dest + head, count - head);
+    }
+    if (block.length > 0 && position < block.start && end > block.start && end <= blockEnd) {
+      const std::int64_t head = block.start - position;
+      std::memcpy(dest + head, block.bytes.data(), static_cast<std::size_t>(count - head));
+      block.lastUse = ++uses_;
+      const std::int64_t got = readFile(position, dest, head);
+      // Bytes missing before the block leave a gap: the read ends there.
+      return got < head ? got : count;
+    }
+  }
+  return std::nullopt;
 }
 
 std::int64_t BufferedFile::readAt(std::int64_t position, std::uint8_t* dest, std::int64_t count) {
@@ -167,7 +201,14 @@ std::int64_t BufferedFile::readFile(std::int64_t position, std::uint8_t* dest, s
   if (count >= kBlockSize) {
     return readDirect(position, dest, count);
   }
-  const Block& block = blockFor(position, count);
+  const Block* held = heldBlock(position, count);
+  if (held == nullptr) {
+    if (const std::optional<std::int64_t> split = readAcrossBlockEdge(position, dest, count)) {
+      return *split;
+    }
+    held = &refillBlock(position, count);
+  }
+  const Block& block = *held;
   // A block refilled at the end of the file holds fewer bytes than asked for.
   const std::int64_t available = std::max<std::int64_t>(block.start + block.length - position, 0);
   const std::int64_t copied = std::min(count, available);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "d88/byte_overlay.h"
 
@@ -62,6 +63,13 @@ class BufferedFile {
   // readAt without the overlay.
   [[nodiscard]] std::int64_t readFile(std::int64_t position, std::uint8_t* dest,
                                       std::int64_t count);
+  // A range that one held block starts or ends, and that runs past that
+  // block's edge, is copied from it and the rest read on: a chain read
+  // across two neighbouring blocks refills neither. Nothing when no block
+  // holds an end of the range.
+  [[nodiscard]] std::optional<std::int64_t> readAcrossBlockEdge(std::int64_t position,
+                                                                std::uint8_t* dest,
+                                                                std::int64_t count);
   [[nodiscard]] std::int64_t readDirect(std::int64_t position, std::uint8_t* dest,
                                         std::int64_t count);
 
@@ -71,8 +79,10 @@ class BufferedFile {
     std::int64_t length = 0;  // valid bytes
     std::uint64_t lastUse = 0;
   };
-  // The block holding [position, position + count), refilled if none does.
-  [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
+  // The block holding [position, position + count), if one does.
+  [[nodiscard]] const Block* heldBlock(std::int64_t position, std::int64_t count);
+  // The oldest block, refilled to hold [position, position + count).
+  [[nodiscard]] const Block& refillBlock(std::int64_t position, std::int64_t count);
   // Where a block refilled for [position, position + count) starts.
   [[nodiscard]] std::int64_t placeBlock(std::int64_t position, std::int64_t count) const;
   [[nodiscard]] const Block& lastUsed() const;

@@ -120,6 +120,21 @@ void compareFile(PlanWork& work, RecognisedDisk& disk, std::size_t file, Refusal
   work.changed.push_back({disk.index, file, of, refusal.file, std::move(bytes), std::move(spans)});
 }
 
+// The disk's notices and refusals, in name order: an edit of no file on the
+// disk is a notice, or a new file of a table.
+void addMessages(PlanWork& work, const RecognisedDisk& disk, const std::set<std::string>& names,
+                 const LastOfName& last, std::map<std::string, Diagnostic>& messages) {
+  std::vector<std::string> unknown;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(unknown),
+               [&](const std::string& name) { return !last.claimed(name); });
+  findAddedFiles(work, disk, unknown, messages);
+  for (const auto& [name, message] : messages) {
+    if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
+      work.add(message);
+    }
+  }
+}
+
 }  // namespace
 
 RefusalCode whyFixedSize(const RecognisedDisk& disk, std::size_t file) {
@@ -147,35 +162,45 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
   DiskSummary& summary = work.summaries[disk.index];
   summary.kind = disk.kind;
   summary.written.assign(disk.files.size(), false);
-  // Of several files of one name the folder holds the one written last:
-  // walking backwards, that is the first met, and it is compared while its
-  // chain is in the buffer, so that each chain is read once.
+  // Of several files of one name the folder holds the one written last.
+  // The files are read in disk order, as the chains lie, and a file whose
+  // name no other has is compared while its chain is in the buffer; the
+  // names a damaged table gives twice are settled afterwards, backwards.
+  std::map<std::string, int> named;
+  for (const FileListing& listing : disk.files) {
+    ++named[listing.file.name.data()];
+  }
   LastOfName last;
-  for (std::size_t i = disk.files.size(); i-- > 0;) {
-    FileListing& listing = disk.files[i];
-    listing = listFile(work.original, work.buffer.get(), listing.file);
-    summary.written[i] = isWritten(listing.verdict);
-    const std::string name = listing.file.name.data();
-    if (!isWritten(listing.verdict) || !last.claim(name) || names.count(name) == 0) {
-      continue;
+  auto compare = [&](std::size_t i) {
+    const std::string name = disk.files[i].file.name.data();
+    if (!isWritten(disk.files[i].verdict) || !last.claim(name) || names.count(name) == 0) {
+      return;
     }
-    Diagnostic& message = messages[name];
     Refusal refusal;
     compareFile(work, disk, i, refusal, resizes);
     if (refusal.code != RefusalCode::None) {
-      message = {Severity::Error, refusal};
+      messages[name] = {Severity::Error, refusal};
+    }
+  };
+  for (std::size_t i = 0; i < disk.files.size(); ++i) {
+    FileListing& listing = disk.files[i];
+    listing = listFile(work.original, work.buffer.get(), listing.file);
+    summary.written[i] = isWritten(listing.verdict);
+    if (named[listing.file.name.data()] == 1) {
+      compare(i);
+    }
+  }
+  for (std::size_t i = disk.files.size(); i-- > 0;) {
+    const FileListing& listing = disk.files[i];
+    if (named[listing.file.name.data()] > 1 && isWritten(listing.verdict) &&
+        !last.claimed(listing.file.name.data()) && names.count(listing.file.name.data()) != 0) {
+      // The chain is read again into the buffer the comparison reads.
+      (void)listFile(work.original, work.buffer.get(), listing.file);
+      compare(i);
     }
   }
   findRemovals(work, disk, resizes);
-  std::vector<std::string> unknown;
-  std::copy_if(names.begin(), names.end(), std::back_inserter(unknown),
-               [&](const std::string& name) { return !last.claimed(name); });
-  findAddedFiles(work, disk, unknown, messages);
-  for (const auto& [name, message] : messages) {
-    if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
-      work.add(message);
-    }
-  }
+  addMessages(work, disk, names, last, messages);
 }
 
 }  // namespace disk

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -65,6 +66,64 @@ TEST(BufferedFile, RangesAtBlockEndsAndTheFileEnd) {
     for (std::int64_t k = 0; k < c.got; ++k) {
       ASSERT_EQ(bytes[static_cast<std::size_t>(k)], static_cast<std::uint8_t>((c.at + k) & 0xFF))
           << c.at << "+" << k;
+    }
+  }
+}
+
+// Files read one after the other, each from the sector where the one before
+// it ended (files share their boundary sectors): the step back across a
+// block's edge is served from the blocks held, not by a refill, so the
+// walk reads the file about once either way.
+TEST(BufferedFile, ChainsThatStepBackAcrossABlockEdgeReadTheFileOnce) {
+  constexpr std::int64_t kRecord = 272;
+  constexpr std::int64_t kPerFile = 21;
+  constexpr std::int64_t kFiles = 60;
+  constexpr std::int64_t kSize = kRecord * (kPerFile - 1) * kFiles + kRecord;
+  for (const bool backwards : {false, true}) {
+    d88::BufferedFile file;
+    ASSERT_TRUE(file.adopt(patternFile(kSize)));
+    std::vector<std::uint8_t> bytes(kRecord);
+    for (std::int64_t f = 0; f < kFiles; ++f) {
+      const std::int64_t first = (backwards ? kFiles - 1 - f : f) * (kPerFile - 1);
+      for (std::int64_t r = 0; r < kPerFile; ++r) {
+        const std::int64_t at = (first + r) * kRecord;
+        ASSERT_EQ(file.readAt(at, bytes.data(), kRecord), kRecord) << backwards << " " << at;
+        ASSERT_EQ(bytes[kRecord - 1], static_cast<std::uint8_t>((at + kRecord - 1) & 0xFF));
+      }
+    }
+    // Backwards, each file's block reaches back from its last record and
+    // holds part of the file before it again: a refill per step back
+    // read some 1.8 times the file.
+    const std::int64_t bound =
+        backwards ? kSize + kSize / 4 : kSize + 2 * d88::BufferedFile::kBlockSize;
+    EXPECT_LE(file.hostBytesRead(), bound) << backwards;
+  }
+}
+
+// Ranges anywhere, of any length up to a block, near whatever the blocks
+// hold: every byte as the file holds it, and short only at the file's end.
+TEST(BufferedFile, RandomRangesReadAsTheFileHoldsThem) {
+  constexpr std::int64_t kBlock = d88::BufferedFile::kBlockSize;
+  constexpr std::int64_t kSize = 5 * kBlock + 1234;
+  d88::BufferedFile file;
+  ASSERT_TRUE(file.adopt(patternFile(kSize)));
+  std::uint64_t seed = 20261209;
+  auto next = [&](std::int64_t below) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::int64_t>((seed >> 33) % static_cast<std::uint64_t>(below));
+  };
+  std::int64_t at = 0;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kBlock));
+  for (int i = 0; i < 5000; ++i) {
+    // Mostly steps near the last range, now and then a jump.
+    at = next(8) == 0 ? next(kSize + 10)
+                      : std::clamp<std::int64_t>(at + next(2000) - 1000, 0, kSize);
+    const std::int64_t count = 1 + next(next(4) == 0 ? kBlock - 1 : 600);
+    const std::int64_t want = std::clamp<std::int64_t>(kSize - at, 0, count);
+    ASSERT_EQ(file.readAt(at, bytes.data(), count), want) << i << ": " << at << "+" << count;
+    for (std::int64_t k = 0; k < want; ++k) {
+      ASSERT_EQ(bytes[static_cast<std::size_t>(k)], static_cast<std::uint8_t>((at + k) & 0xFF))
+          << i << ": " << at << "+" << k;
     }
   }
 }
