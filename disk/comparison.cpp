@@ -1,6 +1,7 @@
 #include "disk/comparison.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -8,6 +9,7 @@
 
 #include "disk/listing.h"
 #include "disk/room.h"
+#include "disk/table_ends.h"
 
 namespace disk {
 
@@ -119,18 +121,13 @@ void compareFile(PlanWork& work, RecognisedDisk& disk, std::size_t file, Refusal
 }
 
 // The disk's notices and refusals, in name order: an edit of no file on the
-// disk is a notice.
+// disk is a notice, or a new file of a table.
 void addMessages(PlanWork& work, const RecognisedDisk& disk, const std::set<std::string>& names,
                  const LastOfName& last, std::map<std::string, Diagnostic>& messages) {
-  for (const std::string& name : names) {
-    if (!last.claimed(name)) {
-      Refusal notice;
-      notice.code = RefusalCode::NoSuchFile;
-      notice.file = work.edits.shownName(disk.index, name);
-      notice.disk = disk.index;
-      messages[name] = {Severity::Notice, notice};
-    }
-  }
+  std::vector<std::string> unknown;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(unknown),
+               [&](const std::string& name) { return !last.claimed(name); });
+  findAddedFiles(work, disk, unknown, messages);
   for (const auto& [name, message] : messages) {
     if (!message.text.empty() || message.refusal.code != RefusalCode::None) {
       work.add(message);
@@ -160,6 +157,8 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
   }
   const std::set<std::string> names(edits.names.begin(), edits.names.end());
   work.countedUnchanged.clear();
+  work.added.clear();
+  work.removed.clear();
   DiskSummary& summary = work.summaries[disk.index];
   summary.kind = disk.kind;
   summary.written.assign(disk.files.size(), false);
@@ -200,6 +199,7 @@ void compareDisk(PlanWork& work, RecognisedDisk& disk, const DiskEdits& edits,
       compare(i);
     }
   }
+  findRemovals(work, disk, resizes);
   addMessages(work, disk, names, last, messages);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "disk/entry_room.h"
+
 namespace disk {
 
 namespace {
@@ -108,6 +110,12 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
         usage.collect(image, disk.kind, tables);
       }
       disk.rooms = measureTableRooms(image, disk.kind, tables, usage);
+      for (std::int32_t table = 0; table < kTableCount; ++table) {
+        disk.rooms[static_cast<std::size_t>(table)].entries =
+            entryRoom(shapeOfTable(image, layoutOf(disk.kind), table,
+                                   tables[static_cast<std::size_t>(table)]),
+                      usage, table);
+      }
     }
   }
   disk.tracks.resize(present);

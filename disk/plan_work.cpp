@@ -23,7 +23,7 @@ const DiskUsage& PlanWork::usageOf(const RecognisedDisk& disk) {
 
 std::vector<ChangedFile>::iterator PlanWork::findPut(std::int32_t disk, std::size_t file) {
   for (auto put = changed.begin(); put != changed.end(); ++put) {
-    if (put->disk == disk && put->file == file) {
+    if (put->disk == disk && put->file == file && !put->added) {
       return put;
     }
   }

@@ -30,6 +30,9 @@ struct ChangedFile {
   std::vector<std::uint8_t> bytes;
   std::vector<FileSpan> spans;
   std::uint32_t laid = 0;  // its number among the laid edits
+  // A new file of a table, after its last file: `file` is then the listing
+  // index of that last file, and `entry` says which table entry starts it.
+  bool added = false;
 };
 
 // A table file of another size, read whole.
@@ -39,12 +42,30 @@ struct ResizeEdit {
   std::vector<std::uint8_t> bytes;
 };
 
+// A new file of a table, named with the table's next number, read whole.
+struct AddedFile {
+  std::int32_t table = 0;
+  std::int32_t entry = 0;  // the entry that starts it: the table's last entry on
+  std::string shown;
+  std::vector<std::uint8_t> bytes;
+};
+
+// A file removed from the end of its table.
+struct RemovedFile {
+  std::size_t file = 0;  // index in the disk's listing
+  std::string shown;
+};
+
 // A re-laid table of a disk: the listing index of the first file laid again,
 // and the new addresses of it and the files after it, the last entry's
-// included.
+// included. Of a table that gains files, newAt goes on with the new files'
+// ends; of one that loses its last files, it ends at the kept ones' end.
 struct RelaidFiles {
   std::size_t firstFile = 0;
   std::vector<std::int32_t> newAt;
+  std::int32_t table = -1;
+  std::int32_t added = 0;
+  std::int32_t removed = 0;
 };
 
 // What was read of a disk: its kind and which of its files d88extract writes.
@@ -66,7 +87,7 @@ class PlanWork {
   void refuse(Refusal refusal);
   // The byte users of the selected disk `disk`, collected once for it.
   const DiskUsage& usageOf(const RecognisedDisk& disk);
-  // The put of file `file` of disk `disk`; changed.end() for none.
+  // The put of file `file` of disk `disk`, no new file; changed.end() for none.
   [[nodiscard]] std::vector<ChangedFile>::iterator findPut(std::int32_t disk, std::size_t file);
 
   d88::D88Image& original;
@@ -77,6 +98,9 @@ class PlanWork {
   std::vector<ChangedFile> changed;
   std::map<std::int32_t, DiskSummary> summaries;
   std::map<std::int32_t, std::vector<RelaidFiles>> relaid;
+  // Of the disk being compared: its new files and the files it loses.
+  std::vector<AddedFile> added;
+  std::vector<RemovedFile> removed;
   // Files of the disk being compared found equal, by listing index: a file
   // that then moves counts as moved instead.
   std::set<std::size_t> countedUnchanged;

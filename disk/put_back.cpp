@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "disk/comparison.h"
 #include "disk/plan_work.h"
@@ -19,8 +20,12 @@ namespace {
 // would be written.
 void layPuts(PlanWork& work, std::size_t first) {
   const auto begin = work.changed.begin() + static_cast<std::ptrdiff_t>(first);
-  std::sort(begin, work.changed.end(),
-            [](const ChangedFile& a, const ChangedFile& b) { return a.file < b.file; });
+  // A table's new files come after its last file, in entry order.
+  std::sort(begin, work.changed.end(), [](const ChangedFile& a, const ChangedFile& b) {
+    return a.file != b.file
+               ? a.file < b.file
+               : std::make_pair(a.added, a.entry.entry) < std::make_pair(b.added, b.entry.entry);
+  });
   PatchedImage& image = work.plan.image;
   for (auto put = begin; put != work.changed.end(); ++put) {
     put->laid =
@@ -33,6 +38,24 @@ void layPuts(PlanWork& work, std::size_t first) {
   }
 }
 
+bool removesFrom(const PlanOptions& options, std::int32_t disk) {
+  return std::any_of(options.removals.begin(), options.removals.end(),
+                     [&](const Removal& removal) { return removal.disk == disk; });
+}
+
+// Refuses the removals from disks the file does not have.
+void refuseRemovalsPastDisks(PlanWork& work) {
+  for (const Removal& removal : work.options.removals) {
+    if (removal.disk < 0 || removal.disk >= work.original.diskCount()) {
+      Refusal refusal;
+      refusal.code = RefusalCode::RemoveNoDisk;
+      refusal.file = work.edits.shownName(removal.disk, removal.name);
+      refusal.disk = removal.disk;
+      work.refuse(refusal);
+    }
+  }
+}
+
 // Compares and lays the edits of every disk, one disk at a time.
 void compareAndLay(PlanWork& work) {
   RecognisedDisk recognised;
@@ -40,11 +63,12 @@ void compareAndLay(PlanWork& work) {
     DiskEdits edits;
     std::string failure;
     const std::size_t first = work.changed.size();
-    if (work.edits.editsOf(disk, edits, failure)) {
+    const bool listed = work.edits.editsOf(disk, edits, failure);
+    if (listed || (failure.empty() && removesFrom(work.options, disk))) {
       recogniseDiskOf(work.original, disk, recognised);
       std::vector<ResizeEdit> resizes;
       compareDisk(work, recognised, edits, resizes);
-      if (!resizes.empty()) {
+      if (!resizes.empty() || !work.added.empty() || !work.removed.empty()) {
         relayDisk(work, recognised, resizes);
       }
     } else if (!failure.empty()) {
@@ -95,19 +119,20 @@ void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& ed
   for (const Diagnostic& diagnostic : survey) {
     work.add(diagnostic);
   }
+  refuseRemovalsPastDisks(work);
   compareAndLay(work);
   verifyPlan(work);
   for (const ChangedFile& put : work.changed) {
     const DiskFile& file = put.entry;
     plan.putBack.push_back(
-        {file.name, put.disk, file.track, file.r, file.offset, file.size, put.file});
+        {file.name, put.disk, file.track, file.r, file.offset, file.size, put.file, put.added});
   }
 }
 
 bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
              ImageWriter& writer, PutPlan& plan, const PlanOptions& options) {
   planPutBack(original, patched, edits, plan, options);
-  if (plan.errors > 0 || !writer.writes(!plan.putBack.empty())) {
+  if (plan.errors > 0 || !writer.writes(plan.changes())) {
     return plan.errors == 0;
   }
   Diagnostics diagnostics;

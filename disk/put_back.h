@@ -25,6 +25,8 @@ struct PutLine {
   std::int32_t offset = 0;
   std::int32_t size = 0;
   std::size_t file = 0;  // index in the disk's listing: lines come in this order
+  // A new file comes after the last file of its table, whose index it has.
+  bool added = false;
 };
 
 // The files a size change moved, at their new places, in disk and file
@@ -73,14 +75,18 @@ struct PutPlan {
   PutPlan(const PutPlan&) = delete;
   PutPlan& operator=(const PutPlan&) = delete;
 
-  std::vector<PutLine> putBack;  // in disk and file order
+  std::vector<PutLine> putBack;  // in disk and file order, new files included
   MovedFiles moved;              // files moved by a size change, at their new places
+  std::vector<PutLine> removed;  // in disk and file order, where they were
+  std::int32_t added = 0;        // of putBack, the new files
   bool resize = false;           // sizes may change: the summary counts moved files
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;
   Diagnostics diagnostics;  // for standard error, in order: notices and errors
   PatchedImage image;       // the changed bytes, by file position, and the edits they lay
+  // Whether the plan changes the file: files put back, added or removed.
+  [[nodiscard]] bool changes() const { return !putBack.empty() || !removed.empty(); }
   // Proving only: the first disk the fast check concluded on that got other
   // errors from the full check, with both lists; no disk while they agree.
   CheckDisagreement disagreement;
@@ -93,9 +99,17 @@ struct PutPlan {
 // check after every fast one too, and notes where they disagree.
 // With `resize`, a table file of another size goes back too: the files
 // after it in its table move by the difference, their entries rewritten.
+// A file to remove: the last of its table, named as d88extract writes it.
+struct Removal {
+  std::int32_t disk = 0;
+  std::string name;  // "S11E"
+};
+// With `resize`, a file named with the next number of a table is added
+// after its last file; each of `removals` leaves the end of its table.
 struct PlanOptions {
   bool proveFastCheck = false;
   bool resize = false;
+  std::vector<Removal> removals;
 };
 
 // Compares the edits with the disks of `original` and lays every change

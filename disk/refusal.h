@@ -33,6 +33,7 @@ enum class RoomReasonCode : std::uint8_t {
   EntryRewritten,    // `table`'s entry of `name` would be rewritten, in bytes of `user`
   EntryInFile,       // `table`'s entry of `name` lies wholly in bytes of `user`
   TableGrows,        // the file grows `table` by `growth` bytes, but `cause` ends the room
+  EntriesReach,      // `table`'s entries would reach the bytes of `user`
 };
 
 // What occupies bytes of the selected disk in the D88 file.
@@ -93,6 +94,16 @@ enum class RefusalCode : std::uint8_t {
   EditChanged,           // the edit changed since it was compared
   EditChangedUnwritten,  // the same, found while writing: nothing written
   FilesChanged,          // `disk` would change its kind or files; `files` were put back there
+  NotAdded,              // cannot be added: `why` (of `table`'s track when table >= 0)
+  AddedAfterGap,         // cannot be added: `name` (shown as the edit) does not exist
+  RemoveNoFile,          // cannot remove: no file of that name on `disk`
+  RemoveNoDisk,          // cannot remove: the file has no disk `disk`
+  RemoveUnknownDisk,     // cannot remove: the disk is not recognised
+  RemoveFixedFile,       // cannot remove: BIOS and DRIVER have fixed places
+  RemoveFirstEntry,      // cannot remove: a table's file 0, which recognition reads
+  RemoveNotLast,         // cannot remove: only the last file of its table (`name`, shown) can
+  RemovePutBack,         // cannot remove: it is also put back in this run
+  NotRemoved,            // cannot remove: `why` (of `table`'s track when table >= 0)
 };
 
 struct Refusal {
@@ -106,7 +117,9 @@ struct Refusal {
   std::int32_t track = 0;
   std::int32_t r = 0;
   std::int32_t growth = 0;
-  bool resizeWouldTake = false;    // a size change that moving later files would take
+  // A size change that moving later files would take; of NoSuchFile, a new
+  // file of a table that --resize would add.
+  bool resizeWouldTake = false;
   RoomReason why;                  // what is in the way
   std::vector<std::string> files;  // the files sharing bytes, or put back on the disk
 };

@@ -8,16 +8,94 @@ namespace disk {
 
 namespace {
 
-// Refuses the size change that `shown` makes.
-bool notRelaid(PlanWork& work, const std::string& shown, std::int32_t table,
+// Refuses the change of the table that relaid.shown makes.
+bool notRelaid(PlanWork& work, const RelaidTable& relaid, std::int32_t table,
                const RoomReason& why) {
   Refusal refusal;
-  refusal.code = RefusalCode::NotRelaid;
-  refusal.file = shown;
+  refusal.code = relaid.refusal;
+  refusal.file = relaid.shown;
   refusal.table = table;
   refusal.why = why;
   work.refuse(refusal);
   return false;
+}
+
+// The first user other than the table's own entries of the bytes of
+// entries `from` to `to` on the table's track; `files` only: of a file.
+const ByteUser* entriesUser(const DiskUsage& usage, const RelaidTable& relaid, std::int32_t from,
+                            std::int32_t to, bool files) {
+  const std::int32_t begin = from * kEntrySize;
+  const std::int32_t end = (to + 1) * kEntrySize;
+  for (const d88::ChainStep& step : relaid.shape.steps) {
+    const std::int32_t low = std::max(begin, step.chainOffset);
+    const std::int32_t high = std::min(end, step.chainOffset + step.length);
+    if (step.position < 0 || low >= high) {
+      continue;
+    }
+    const ByteUser* user =
+        usage.userOf(step.position + (low - step.chainOffset), high - low, [&](const ByteUser& u) {
+          return files ? u.kind == ByteUserKind::FixedFile || u.kind == ByteUserKind::TableFile
+                       : u.kind != ByteUserKind::TableEntries || u.table != relaid.table;
+        });
+    if (user != nullptr) {
+      return user;
+    }
+  }
+  return nullptr;
+}
+
+// The new files at the end of the kept ones, one after another; false,
+// refused, when one would not be a file d88extract writes or its entries
+// would reach bytes that something else uses.
+bool placeAdded(PlanWork& work, const DiskUsage& usage, const RecognisedDisk& disk,
+                RelaidTable& relaid) {
+  const std::int32_t last = relaid.keptLast();
+  for (std::size_t k = 0; k < relaid.added.size(); ++k) {
+    AddedFile& added = *relaid.added[k];
+    const std::int32_t at = relaid.newAt.back();
+    const auto size = static_cast<std::int32_t>(added.bytes.size());
+    const std::string name =
+        tableFileName(disk.kind, tableNumber(relaid.table, added.entry)).data();
+    relaid.shown = added.shown;
+    relaid.refusal = RefusalCode::NotAdded;
+    // As a file of 1 byte at `at` that becomes `size` bytes.
+    if (const RoomReason why = relaidFileFault(name, at, 1, at, size); !why.empty()) {
+      return notRelaid(work, relaid, -1, why);
+    }
+    // Its end goes where the end mark was, the end mark into the 3 bytes after.
+    const auto end = static_cast<std::int32_t>(last + k + 2);
+    RoomReason why;
+    why.code = RoomReasonCode::EntriesReach;
+    why.table = relaid.table;
+    if (end >= kEntriesPerTable) {
+      why.userKind = ByteUserKind::RecordHeader;
+      return notRelaid(work, relaid, -1, why);
+    }
+    if (const ByteUser* user = entriesUser(usage, relaid, k == 0 ? last + 1 : end, end, false)) {
+      return notRelaid(work, relaid, -1, usage.naming(why, *user));
+    }
+    relaid.newAt.push_back(at + size);
+  }
+  return true;
+}
+
+// Whether the entries a removal sets to 0 lie in no file's bytes; refused
+// otherwise.
+bool removalFits(PlanWork& work, const DiskUsage& usage, const TableFit& fit,
+                 const RelaidTable& relaid) {
+  if (relaid.removed == 0) {
+    return true;
+  }
+  const std::int32_t from = relaid.keptLast() + 1;
+  const ByteUser* user = entriesUser(usage, relaid, from, relaid.shape.lastEntry(), true);
+  if (user == nullptr) {
+    return true;
+  }
+  RoomReason why;
+  why.code = RoomReasonCode::EntryRewritten;
+  why.table = relaid.table;
+  why.name = fit.nameOf(from);
+  return notRelaid(work, relaid, -1, usage.naming(why, *user));
 }
 
 // The new addresses of the files from relaid.first on, each at the end of
@@ -25,8 +103,7 @@ bool notRelaid(PlanWork& work, const std::string& shown, std::int32_t table,
 // no longer be the same file to d88extract.
 bool placeFiles(PlanWork& work, const RecognisedDisk& disk, const TableFit& fit,
                 RelaidTable& relaid) {
-  const std::string& shown = relaid.edits.front()->shown;
-  const std::int32_t last = relaid.shape.lastEntry();
+  const std::int32_t last = relaid.keptLast();
   std::size_t edit = 0;
   relaid.newAt.push_back(relaid.oldAt.front());
   for (std::int32_t index = relaid.first; index < last; ++index) {
@@ -41,19 +118,20 @@ bool placeFiles(PlanWork& work, const RecognisedDisk& disk, const TableFit& fit,
     const std::int32_t newAt = relaid.newAt.back();
     if (const RoomReason why = relaidFileFault(fit.nameOf(index), at, size, newAt, newSize);
         !why.empty()) {
-      return notRelaid(work, shown, -1, why);
+      return notRelaid(work, relaid, -1, why);
     }
     relaid.newAt.push_back(newAt + newSize);
   }
   // Only an entry that lies in a file's bytes can change that file.
+  // (Those a removal sets to 0 are checked by removalFits.)
   for (const std::int32_t index : fit.entriesInFiles()) {
-    if (index <= relaid.first) {
+    if (index <= relaid.first || index > last) {
       continue;
     }
     if (const RoomReason why = fit.rewrittenEntryFault(
             index, relaid.newAt[static_cast<std::size_t>(index - relaid.first)]);
         !why.empty()) {
-      return notRelaid(work, shown, -1, why);
+      return notRelaid(work, relaid, -1, why);
     }
   }
   return true;
@@ -84,17 +162,24 @@ void layEntries(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& r
   const TableBuffer& bytes = disk.tables.at(static_cast<std::size_t>(relaid.table));
   const std::int32_t first = relaid.first;
   const std::int32_t last = relaid.shape.lastEntry();
+  const std::int32_t newLast = relaid.newLast();
+  // A table that gains or loses files gets its end mark, 00 00 00, anew;
+  // entries past the new end mark are 0 too.
+  const std::int32_t through = newLast == last ? last : std::max(last, newLast) + 1;
   TableBuffer rewritten = bytes;
-  for (std::int32_t index = first + 1; index <= last; ++index) {
-    const FileTableEntry entry = entryForAddress(
-        relaid.newAt[static_cast<std::size_t>(index - first)], entryAt(bytes, index));
+  for (std::int32_t index = first + 1; index <= through; ++index) {
+    const FileTableEntry entry =
+        index > newLast
+            ? FileTableEntry{}
+            : entryForAddress(relaid.newAt[static_cast<std::size_t>(index - first)],
+                              index <= last + 1 ? entryAt(bytes, index) : FileTableEntry{});
     const auto at = static_cast<std::size_t>(index) * kEntrySize;
     rewritten[at] = entry.position;
     rewritten[at + 1] = entry.sector;
     rewritten[at + 2] = entry.offset;
   }
   const std::int32_t from = (first + 1) * kEntrySize;
-  const std::int32_t to = (last + 1) * kEntrySize;
+  const std::int32_t to = (through + 1) * kEntrySize;
   for (const d88::ChainStep& step : relaid.shape.steps) {
     const std::int32_t begin = std::max(from, step.chainOffset);
     const std::int32_t end = std::min(to, step.chainOffset + step.length);
@@ -176,22 +261,91 @@ void layFreed(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& rel
   }
 }
 
+// The new files' bytes after the files kept, each a file put back.
+void layAdded(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) {
+  const auto kept = static_cast<std::size_t>(relaid.keptLast() - relaid.first);
+  const std::size_t lastFile = disk.fileAt(relaid.table, relaid.keptLast() - 1);
+  for (std::size_t k = 0; k < relaid.added.size(); ++k) {
+    AddedFile& added = *relaid.added[k];
+    const std::int32_t at = relaid.newAt[kept + k];
+    const std::int32_t size = relaid.newAt[kept + k + 1] - at;
+    DiskFile placed;
+    const std::int32_t number = tableNumber(relaid.table, added.entry);
+    placed.name = tableFileName(disk.kind, number);
+    placed.writtenWithoutAll = isSelected(disk.kind, number, false);
+    placed.table = relaid.table;
+    placed.entry = added.entry;
+    placed.place(at, size);
+    std::vector<FileSpan> spans = work.usageOf(disk)
+                                      .linear()
+                                      .spans(work.original, at, size)
+                                      .value_or(std::vector<FileSpan>{});
+    ChangedFile put{disk.index,      lastFile, placed, added.shown, std::move(added.bytes),
+                    std::move(spans)};
+    put.added = true;
+    work.changed.push_back(std::move(put));
+    ++work.plan.added;
+  }
+}
+
+// The lines of the files a table loses, where they were.
+void reportRemoved(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& relaid) {
+  for (std::int32_t index = relaid.keptLast(); index < relaid.shape.lastEntry(); ++index) {
+    const std::size_t file = disk.fileAt(relaid.table, index);
+    const DiskFile& of = disk.file(file);
+    work.plan.removed.push_back({of.name, disk.index, of.track, of.r, of.offset, of.size, file});
+  }
+}
+
+// What a disk's edits, new files and removals change in table `table`.
+RelaidTable tableChanges(PlanWork& work, const RecognisedDisk& disk, std::int32_t table,
+                         std::vector<ResizeEdit>& resizes) {
+  RelaidTable relaid;
+  relaid.table = table;
+  for (ResizeEdit& edit : resizes) {
+    if (disk.file(edit.file).table == table) {
+      relaid.edits.push_back(&edit);
+    }
+  }
+  std::sort(relaid.edits.begin(), relaid.edits.end(),
+            [](const ResizeEdit* a, const ResizeEdit* b) { return a->file < b->file; });
+  for (AddedFile& added : work.added) {
+    if (added.table == table) {
+      relaid.added.push_back(&added);
+    }
+  }
+  std::string removedShown;
+  for (const RemovedFile& removed : work.removed) {
+    if (disk.file(removed.file).table == table) {
+      removedShown = relaid.removed++ == 0 ? removed.shown : removedShown;
+    }
+  }
+  relaid.shown = !relaid.edits.empty()   ? relaid.edits.front()->shown
+                 : !relaid.added.empty() ? relaid.added.front()->shown
+                                         : removedShown;
+  relaid.refusal = !relaid.edits.empty()   ? RefusalCode::NotRelaid
+                   : !relaid.added.empty() ? RefusalCode::NotAdded
+                                           : RefusalCode::NotRemoved;
+  return relaid;
+}
+
 }  // namespace
 
 bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) {
   const std::int32_t table = relaid.table;
-  const std::string& shown = relaid.edits.front()->shown;
   const DiskUsage& usage = work.usageOf(disk);
   const TableFit fit(work.original, usage, disk.kind, table, disk.tables);
   relaid.shape = fit.shape();
-  relaid.first = disk.file(relaid.edits.front()->file).entry;
+  relaid.first =
+      relaid.edits.empty() ? relaid.keptLast() : disk.file(relaid.edits.front()->file).entry;
   if (const RoomReason why = fit.unfitFrom(relaid.first); !why.empty()) {
-    return notRelaid(work, shown, fit.unwhole().empty() ? -1 : table, why);
+    return notRelaid(work, relaid, fit.unwhole().empty() ? -1 : table, why);
   }
   for (std::int32_t index = relaid.first; index <= relaid.shape.lastEntry(); ++index) {
     relaid.oldAt.push_back(fit.addressOf(index));
   }
-  if (!placeFiles(work, disk, fit, relaid)) {
+  if (!placeFiles(work, disk, fit, relaid) || !removalFits(work, usage, fit, relaid) ||
+      !placeAdded(work, usage, disk, relaid)) {
     return false;
   }
   const std::int32_t oldEnd = relaid.oldAt.back();
@@ -201,7 +355,7 @@ bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) 
   if (growth > room.room) {
     Refusal refusal;
     refusal.code = RefusalCode::TableGrows;
-    refusal.file = shown;
+    refusal.file = relaid.shown;
     refusal.table = table;
     refusal.growth = growth;
     refusal.why = room.stop;
@@ -212,10 +366,12 @@ bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) 
   return true;
 }
 
-void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& relaid) {
+void layTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid) {
   const std::int32_t first = relaid.first;
-  const std::int32_t last = relaid.shape.lastEntry();
-  work.relaid[disk.index].push_back({disk.fileAt(relaid.table, first), relaid.newAt});
+  const std::int32_t last = relaid.keptLast();
+  work.relaid[disk.index].push_back({disk.fileAt(relaid.table, first), relaid.newAt, relaid.table,
+                                     static_cast<std::int32_t>(relaid.added.size()),
+                                     relaid.removed});
   layEntries(work, disk, relaid);
   std::size_t edit = 0;
   Mover mover(work, disk, relaid.table);
@@ -253,6 +409,8 @@ void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& rel
     mover.move(index, file, oldAt, newAt, size);
   }
   mover.stop();
+  layAdded(work, disk, relaid);
+  reportRemoved(work, disk, relaid);
   layFreed(work, disk, relaid);
 }
 
@@ -260,18 +418,10 @@ void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdi
   std::vector<RelaidTable> planned;
   bool refused = false;
   for (std::int32_t table = 0; table < kTableCount; ++table) {
-    RelaidTable relaid;
-    relaid.table = table;
-    for (ResizeEdit& edit : resizes) {
-      if (disk.file(edit.file).table == table) {
-        relaid.edits.push_back(&edit);
-      }
-    }
-    if (relaid.edits.empty()) {
+    RelaidTable relaid = tableChanges(work, disk, table, resizes);
+    if (relaid.edits.empty() && relaid.added.empty() && relaid.removed == 0) {
       continue;
     }
-    std::sort(relaid.edits.begin(), relaid.edits.end(),
-              [](const ResizeEdit* a, const ResizeEdit* b) { return a->file < b->file; });
     if (planTable(work, disk, relaid)) {
       planned.push_back(std::move(relaid));
     } else {

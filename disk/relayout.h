@@ -14,6 +14,8 @@ namespace disk {
 
 // A table laid end to end again from its first changed file `first` on:
 // the old and new addresses of entries `first` to the last entry.
+// A table that gains files after its last one, or loses its last
+// `removed` files, is re-laid from its last entry kept at the latest.
 struct RelaidTable {
   std::int32_t table = 0;
   TableShape shape;
@@ -22,6 +24,18 @@ struct RelaidTable {
   std::vector<std::int32_t> newAt;
   std::uint8_t blank = 0;
   std::vector<ResizeEdit*> edits;  // by listing index
+  std::vector<AddedFile*> added;   // by entry
+  std::int32_t removed = 0;
+  // Whom a refusal of the table names, and how: the first edit of another
+  // size, or else the first new file, or else the first file removed.
+  std::string shown;
+  RefusalCode refusal = RefusalCode::NotRelaid;
+
+  // The entry that ends the files kept, and the one that ends them all.
+  [[nodiscard]] std::int32_t keptLast() const { return shape.lastEntry() - removed; }
+  [[nodiscard]] std::int32_t newLast() const {
+    return keptLast() + static_cast<std::int32_t>(added.size());
+  }
 };
 
 // Plans table `relaid.table` of `disk` for its edits (in relaid.edits):
@@ -31,11 +45,13 @@ struct RelaidTable {
 [[nodiscard]] bool planTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid);
 
 // Lays a planned table over the changed image: its rewritten entries, the
-// changed files' bytes and the moved files' at their new places, and the
-// bytes a shrinking table frees filled with the blank value.
-void layTable(PlanWork& work, const RecognisedDisk& disk, const RelaidTable& relaid);
+// changed files' bytes and the moved files' at their new places, the new
+// files' bytes (their edits handed on), and the bytes a shrinking table or
+// a removal frees filled with the blank value.
+void layTable(PlanWork& work, const RecognisedDisk& disk, RelaidTable& relaid);
 
-// Plans the size changes of `disk`, table by table, and lays them only when
+// Plans the size changes, new files and removals of `disk` (those in
+// work.added and work.removed), table by table, and lays them only when
 // every table of the disk fits.
 void relayDisk(PlanWork& work, const RecognisedDisk& disk, std::vector<ResizeEdit>& resizes);
 

@@ -159,7 +159,8 @@ struct TableRoom {
   // of the table may change size (`fixed`), why.
   RoomReason stop;
   bool fixed = false;
-  std::int32_t grows = -1;  // the table index of the file that can grow by `room`
+  std::int32_t grows = -1;   // the table index of the file that can grow by `room`
+  std::int32_t entries = 0;  // the more entries its track has room for (entry_room.h)
 };
 // Bytes from `end` on, sector by sector, while each sector is plain, none of
 // its bytes from `end` on is used, and all hold one value: `room` is then

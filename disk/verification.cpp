@@ -49,6 +49,32 @@ const ChangedFile* lastPutAt(const PlanWork& work, std::int64_t position) {
   return nullptr;
 }
 
+// The re-laid table `table` of a disk's; none when it was not re-laid.
+const RelaidFiles* relaidTableOf(const std::vector<RelaidFiles>& relaid, std::int32_t table) {
+  for (const RelaidFiles& files : relaid) {
+    if (files.table == table && table >= 0) {
+      return &files;
+    }
+  }
+  return nullptr;
+}
+
+// The new files of a re-laid table of `count` files, at their places.
+void addNewFiles(const RelaidFiles& table, DiskKind kind, std::int32_t count,
+                 std::vector<FileListing>& expected, std::vector<std::int64_t>& origin) {
+  const std::size_t kept = table.newAt.size() - 1 - static_cast<std::size_t>(table.added);
+  for (std::int32_t k = 0; k < table.added; ++k) {
+    const std::size_t at = kept + static_cast<std::size_t>(k);
+    FileListing added;
+    added.file.name = tableFileName(kind, tableNumber(table.table, count + k));
+    added.file.table = table.table;
+    added.file.entry = count + k;
+    added.file.place(table.newAt[at], table.newAt[at + 1] - table.newAt[at]);
+    expected.push_back(added);
+    origin.push_back(-1);
+  }
+}
+
 // The reads of one disk's check, into the plan's buffers.
 class DiskCheck {
  public:
@@ -65,8 +91,22 @@ class DiskCheck {
   void checkEverything(std::vector<Refusal>& errors);
 
  private:
-  // The original's files, a re-laid table's at their planned places.
-  std::vector<FileListing> expectedFiles() const;
+  // The original's files, a re-laid table's at their planned places,
+  // without the files removed and with the new ones; of each, its index in
+  // the original's listing in `origin` (-1 for a new file).
+  std::vector<FileListing> expectedFiles(std::vector<std::int64_t>& origin) const;
+  // The put of the changed disk's file `index`, from the original's `origin`.
+  std::vector<ChangedFile>::iterator putOf(std::size_t index, std::int64_t origin);
+  // Whether file `index` of the changed disk is written as the plan expects.
+  bool writtenAsExpected(std::size_t index, std::int64_t origin, const DiskSummary& before);
+  // Whether the plan expects a file of `origin` written: a new file always.
+  static bool expectsWritten(std::int64_t origin, const DiskSummary& before) {
+    return origin < 0 || before.written.at(static_cast<std::size_t>(origin));
+  }
+  // The original's file of `origin`; none for a new file.
+  const DiskFile* originalOf(std::int64_t origin) const {
+    return origin < 0 ? nullptr : &before_.files.at(static_cast<std::size_t>(origin)).file;
+  }
   // The original's listing and summary, read again when the disk has none yet.
   const DiskSummary& describeOriginal();
   // Whether a laid byte meets a record header of a table track.
@@ -144,28 +184,47 @@ bool DiskCheck::concludedFromRelaidListing(std::vector<Refusal>& errors) {
     return false;
   }
   describeDisk(patched, disk_, {tables_, work_.patchedBuffer.get()}, after_, kFileListOnly);
-  if (before.kind != after_.kind || !sameFiles(expectedFiles(), after_.files)) {
+  std::vector<std::int64_t> origin;
+  if (before.kind != after_.kind || !sameFiles(expectedFiles(origin), after_.files)) {
     filesChanged(errors);
     return true;
   }
   std::uint64_t overlaid = patched.overlaidReads();
   for (std::size_t i = 0; i < after_.files.size(); ++i) {
-    const DiskFile& file = after_.files[i].file;
-    const bool written = locateFileChain(patched, file, work_.steps) > 0;
+    const bool expected = writtenAsExpected(i, origin[i], before);
     if (patched.overlaidReads() != overlaid) {
       return false;
     }
-    if (written != before.written[i]) {
+    if (!expected) {
       filesChanged(errors);
       return true;
     }
-    const auto put = work_.findPut(disk_, i);
-    if (written && (put != work_.changed.end() || overlapsAnyPut(work_.steps))) {
-      compareChain(file, put, errors, &before_.files[i].file);
+    const auto put = putOf(i, origin[i]);
+    if (expectsWritten(origin[i], before) &&
+        (put != work_.changed.end() || overlapsAnyPut(work_.steps))) {
+      compareChain(after_.files[i].file, put, errors, originalOf(origin[i]));
       overlaid = patched.overlaidReads();
     }
   }
   return true;
+}
+
+std::vector<ChangedFile>::iterator DiskCheck::putOf(std::size_t index, std::int64_t origin) {
+  if (origin >= 0) {
+    return work_.findPut(disk_, static_cast<std::size_t>(origin));
+  }
+  const DiskFile& file = after_.files[index].file;
+  return std::find_if(work_.changed.begin(), work_.changed.end(), [&](const ChangedFile& put) {
+    return put.disk == disk_ && put.added && put.entry.table == file.table &&
+           put.entry.entry == file.entry;
+  });
+}
+
+bool DiskCheck::writtenAsExpected(std::size_t index, std::int64_t origin,
+                                  const DiskSummary& before) {
+  const bool written = locateFileChain(work_.patched, after_.files[index].file, work_.steps) > 0;
+  // A new file is never one d88extract skips.
+  return written == expectsWritten(origin, before);
 }
 
 const DiskSummary& DiskCheck::describeOriginal() {
@@ -196,17 +255,39 @@ void DiskCheck::filesChanged(std::vector<Refusal>& errors) const {
   errors.push_back(refusal);
 }
 
-std::vector<FileListing> DiskCheck::expectedFiles() const {
-  std::vector<FileListing> expected = before_.files;
+std::vector<FileListing> DiskCheck::expectedFiles(std::vector<std::int64_t>& origin) const {
+  std::vector<FileListing> placed = before_.files;
+  std::vector<FileListing> expected;
+  origin.clear();
   const auto relaid = work_.relaid.find(disk_);
   if (relaid == work_.relaid.end()) {
-    return expected;
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+      origin.push_back(static_cast<std::int64_t>(i));
+    }
+    return placed;
   }
   for (const RelaidFiles& files : relaid->second) {
-    // The listing of the original holds every re-laid file.
-    for (std::size_t i = 0; i + 1 < files.newAt.size() && files.firstFile + i < expected.size();
-         ++i) {
-      expected[files.firstFile + i].file.place(files.newAt[i], files.newAt[i + 1] - files.newAt[i]);
+    // The listing of the original holds every re-laid file kept.
+    const std::size_t kept = files.newAt.size() - 1 - static_cast<std::size_t>(files.added);
+    for (std::size_t i = 0; i < kept && files.firstFile + i < placed.size(); ++i) {
+      placed[files.firstFile + i].file.place(files.newAt[i], files.newAt[i + 1] - files.newAt[i]);
+    }
+  }
+  std::array<std::int32_t, kTableCount> counts{};
+  for (const FileListing& listing : placed) {
+    counts.at(static_cast<std::size_t>(std::max(listing.file.table, 0))) +=
+        listing.file.table >= 0 ? 1 : 0;
+  }
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    const DiskFile& file = placed[i].file;
+    const RelaidFiles* table = relaidTableOf(relaid->second, file.table);
+    const std::int32_t count = file.table < 0 ? 0 : counts.at(static_cast<std::size_t>(file.table));
+    if (table == nullptr || file.entry < count - table->removed) {
+      expected.push_back(placed[i]);
+      origin.push_back(static_cast<std::int64_t>(i));
+    }
+    if (table != nullptr && file.entry + 1 == count) {
+      addNewFiles(*table, before_.kind, count, expected, origin);
     }
   }
   return expected;
@@ -215,13 +296,12 @@ std::vector<FileListing> DiskCheck::expectedFiles() const {
 void DiskCheck::checkEverything(std::vector<Refusal>& errors) {
   const DiskSummary& before = describeOriginal();
   describeDisk(work_.patched, disk_, {tables_, work_.patchedBuffer.get()}, after_, kFileListOnly);
-  bool same = before.kind == after_.kind && sameFiles(expectedFiles(), after_.files);
+  std::vector<std::int64_t> origin;
+  bool same = before.kind == after_.kind && sameFiles(expectedFiles(origin), after_.files);
   for (std::size_t i = 0; same && i < after_.files.size(); ++i) {
-    const DiskFile& file = after_.files[i].file;
-    const bool written = locateFileChain(work_.patched, file, work_.steps) > 0;
-    same = written == before.written[i];
-    if (same && written) {
-      compareChain(file, work_.findPut(disk_, i), errors, &before_.files[i].file);
+    same = writtenAsExpected(i, origin[i], before);
+    if (same && expectsWritten(origin[i], before)) {
+      compareChain(after_.files[i].file, putOf(i, origin[i]), errors, originalOf(origin[i]));
     }
   }
   if (!same) {
@@ -348,7 +428,7 @@ void checkDisk(PlanWork& work, std::int32_t disk) {
 }
 
 void verifyPlan(PlanWork& work) {
-  if (work.changed.empty()) {
+  if (work.changed.empty() && work.relaid.empty()) {
     return;
   }
   work.patched.setOverlay(&work.plan.image.overlay());

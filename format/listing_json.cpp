@@ -167,7 +167,8 @@ std::string formatDiskJson(const DiskListing& disk) {
                                            {"room", room.room},
                                            {"blank", room.blank},
                                            {"roomEnds", roomReasonText(room.stop)},
-                                           {"sizesFixed", room.fixed}}
+                                           {"sizesFixed", room.fixed},
+                                           {"entries", room.entries}}
                                     : Json(nullptr));
     }
     json["tables"] = std::move(rooms);

@@ -11,7 +11,7 @@
 
 namespace format {
 
-inline constexpr int kJsonSchemaVersion = 6;
+inline constexpr int kJsonSchemaVersion = 7;
 
 // The names of a record's numbers, as the JSON array of recordFields.
 [[nodiscard]] std::string jsonRecordFieldsText();

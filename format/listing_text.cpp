@@ -136,13 +136,16 @@ std::string formatDiskText(const DiskListing& disk) {
     appendFormat(out, "ends at trk: %02X  sec: %02X  ofs: %02X, room to grow: ",
                  static_cast<unsigned>(end.track), static_cast<unsigned>(end.r),
                  static_cast<unsigned>(end.offset));
+    const std::string entries =
+        d88text::format("; room for %d more %s\n", static_cast<int>(room.entries),
+                        room.entries == 1 ? "entry" : "entries");
     if (room.fixed) {
-      out += "none: " + roomReasonText(room.stop) + "\n";
+      out += "none: " + roomReasonText(room.stop) + entries;
       continue;
     }
     appendFormat(out, "%04X bytes of %02X (", static_cast<unsigned>(room.room),
                  static_cast<unsigned>(room.blank));
-    out += roomReasonText(room.stop) + ")\n";
+    out += roomReasonText(room.stop) + ")" + entries;
   }
   return out;
 }

@@ -25,6 +25,37 @@ std::string cannotChangeSize(const Refusal& refusal, const std::string& why) {
   return refusal.file + " cannot change size: " + why;
 }
 
+// "the first table's ", before a reason that is its track's.
+std::string ofTable(const Refusal& refusal) {
+  return refusal.table < 0 ? std::string() : format("the %s table's ", tableWord(refusal.table));
+}
+
+// Why a file cannot be removed.
+std::string removalText(const Refusal& refusal) {
+  const std::string cannot = "cannot remove " + refusal.file + ": ";
+  switch (refusal.code) {
+    case RefusalCode::RemoveNoFile:
+      return cannot + format("no file of that name on disk %d", static_cast<int>(refusal.disk));
+    case RefusalCode::RemoveNoDisk:
+      return cannot + format("the file has no disk %d", static_cast<int>(refusal.disk));
+    case RefusalCode::RemoveUnknownDisk:
+      return cannot + "the disk is not recognised";
+    case RefusalCode::RemoveFixedFile:
+      return cannot + "BIOS and DRIVER have fixed places";
+    case RefusalCode::RemoveFirstEntry:
+      return cannot + "the first two entries of a table are what recognises the disk";
+    case RefusalCode::RemoveNotLast:
+      return cannot + "only the last file of its table (" + refusal.name +
+             ") can be removed; removing another would renumber every later file";
+    case RefusalCode::RemovePutBack:
+      return cannot + "it is also put back";
+    case RefusalCode::NotRemoved:
+      return cannot + ofTable(refusal) + roomReasonText(refusal.why);
+    default:
+      return std::string();
+  }
+}
+
 unsigned long long bytes(const Refusal& refusal) {
   return static_cast<unsigned long long>(refusal.size);
 }
@@ -37,7 +68,8 @@ std::string refusalText(const Refusal& refusal) {
       return std::string();
     case RefusalCode::NoSuchFile:
       return "ignored: " + refusal.file +
-             format(": no file of that name on disk %d", static_cast<int>(refusal.disk));
+             format(": no file of that name on disk %d", static_cast<int>(refusal.disk)) +
+             (refusal.resizeWouldTake ? " (--resize adds it)" : "");
     case RefusalCode::NoSuchDisk:
       return "ignored: folder " + refusal.file + ": no such disk in the file";
     case RefusalCode::CannotRead:
@@ -64,10 +96,7 @@ std::string refusalText(const Refusal& refusal) {
                     refusal.file.c_str(), static_cast<unsigned>(refusal.track),
                     static_cast<unsigned>(refusal.r));
     case RefusalCode::NotRelaid:
-      return cannotChangeSize(
-          refusal, (refusal.table < 0 ? std::string()
-                                      : format("the %s table's ", tableWord(refusal.table))) +
-                       roomReasonText(refusal.why));
+      return cannotChangeSize(refusal, ofTable(refusal) + roomReasonText(refusal.why));
     case RefusalCode::TableGrows:
       return format("%s grows the %s table by 0x%X bytes, but ", refusal.file.c_str(),
                     tableWord(refusal.table), static_cast<unsigned>(refusal.growth)) +
@@ -91,6 +120,19 @@ std::string refusalText(const Refusal& refusal) {
              (refusal.files.empty() ? std::string("by files of other disks")
                                     : "putting back " + namesOr(refusal.files, "")) +
              ")";
+    case RefusalCode::NotAdded:
+      return refusal.file + " cannot be added: " + ofTable(refusal) + roomReasonText(refusal.why);
+    case RefusalCode::AddedAfterGap:
+      return refusal.file + " cannot be added: " + refusal.name + " does not exist";
+    case RefusalCode::RemoveNoFile:
+    case RefusalCode::RemoveNoDisk:
+    case RefusalCode::RemoveUnknownDisk:
+    case RefusalCode::RemoveFixedFile:
+    case RefusalCode::RemoveFirstEntry:
+    case RefusalCode::RemoveNotLast:
+    case RefusalCode::RemovePutBack:
+    case RefusalCode::NotRemoved:
+      return removalText(refusal);
   }
   return std::string();
 }

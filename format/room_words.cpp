@@ -98,6 +98,9 @@ std::string roomReasonText(const RoomReason& reason) {
       return entryText(reason) + " would be rewritten, and it lies in bytes of " + userText(reason);
     case RoomReasonCode::EntryInFile:
       return entryText(reason) + " lies in bytes of " + userText(reason);
+    case RoomReasonCode::EntriesReach:
+      return format("the %s table's entries would reach the bytes of ", tableWord(reason.table)) +
+             userText(reason);
     case RoomReasonCode::TableGrows:
       return format("it grows the %s table by 0x%X bytes, but ", tableWord(reason.table),
                     static_cast<unsigned>(reason.growth)) +

@@ -118,6 +118,71 @@ void checkRoom(const std::string& path, const std::vector<Disk>& disks,
   }
 }
 
+// A new file after the last of a table, or the table's last file removed,
+// on disk `d`: the fast check agrees with the full one, and a sound plan's
+// image lists one file more (of the new bytes) or one fewer.
+void checkTableEnd(const std::string& path, const std::vector<Disk>& disks, std::size_t d,
+                   std::mt19937& random, std::vector<std::uint8_t>& buffer) {
+  const Disk& disk = disks[d];
+  const auto table = static_cast<std::int32_t>(random() % kTableCount);
+  const std::int32_t fixed = static_cast<std::int32_t>(layoutOf(disk.kind).fixed.count);
+  const std::int32_t count =
+      table == 0 ? disk.firstTableFiles
+                 : static_cast<std::int32_t>(disk.files.size()) - fixed - disk.firstTableFiles;
+  const bool add = random() % 2 == 0;
+  d88::D88Image before;
+  d88::D88Image after;
+  // A first table's numbers from 0x100 on are the second table's names.
+  if (disk.kind == DiskKind::Unknown || count < 1 || (table == 0 && count >= kSecondTableNumber) ||
+      !before.open(path.c_str()) || !after.open(path.c_str())) {
+    return;
+  }
+  MemoryEdits edits;
+  PlanOptions options;
+  options.proveFastCheck = true;
+  options.resize = true;
+  const auto index = static_cast<std::int32_t>(d);
+  const std::vector<std::uint8_t> bytes(random() % 600, static_cast<std::uint8_t>(random()));
+  if (add) {
+    edits.add(index, tableFileName(disk.kind, tableNumber(table, count)).data(), bytes);
+  } else {
+    options.removals.push_back(
+        {index, tableFileName(disk.kind, tableNumber(table, count - 1)).data()});
+  }
+  PutPlan plan;
+  planPutBack(before, after, edits, plan, options);
+  if (plan.disagreement.found()) {
+    std::fprintf(stderr, "the planner's checks disagree on disk %zu's table end\n", d);
+    std::abort();
+  }
+  // A name past a full track's last entry is no table's: it is ignored.
+  if (plan.errors != 0 || (add && plan.added == 0)) {
+    return;
+  }
+  const fs::path out = fuzzsupport::scratchRoot() / "ends.d88";
+  std::FILE* file = std::fopen(out.string().c_str(), "wb");
+  FileSink sink(file);
+  if (file == nullptr || !plan.image.writeTo(sink)) {
+    std::abort();
+  }
+  std::fclose(file);
+  d88::D88Image result;
+  DiskListing listing;
+  if (!result.open(out.string().c_str())) {
+    std::abort();
+  }
+  describeDisk(result, index, {tables, buffer.data()}, listing, kVerdictsOnly);
+  const std::size_t files = disk.files.size() + (add ? 1 : 0) - (add ? 0 : 1);
+  const std::size_t at = static_cast<std::size_t>(fixed + count) +
+                         (table == 0 ? 0 : static_cast<std::size_t>(disk.firstTableFiles));
+  if (listing.files.size() != files ||
+      (add && chainBytes(result, buffer, listing.files.at(at).file) != bytes)) {
+    std::fprintf(stderr, "disk %zu table %d: the file %s is not as planned\n", d,
+                 static_cast<int>(table), add ? "added" : "removed");
+    std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -152,6 +217,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size))));
   if (random() % 4 == 0) {
     checkRoom(path, disks, lastOfName);
+  }
+  if (!disks.empty() && random() % 4 == 0) {
+    checkTableEnd(path, disks, random() % disks.size(), random, buffer);
   }
   MemoryEdits edits;
   const bool resize = random() % 2 == 0;

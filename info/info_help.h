@@ -6,8 +6,8 @@
 namespace info_help {
 
 inline constexpr help::Text kJson = {
-    "one JSON document (schema 6) instead of text; one line a file for several",
-    "JSON で出力する (スキーマ 6)。複数のファイルは一行に一つ"};
+    "one JSON document (schema 7) instead of text; one line a file for several",
+    "JSON で出力する (スキーマ 7)。複数のファイルは一行に一つ"};
 inline constexpr help::Text kSummary = {"one row a file and a total, not the listings",
                                         "一覧の代わりに、ファイルごとの一行と合計を出す"};
 inline constexpr help::Text kRecursive = {"walk the folders among the PATHs for D88 files",

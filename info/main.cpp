@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
                           language);
   Options options;
   app.add_flag("--json", options.json, info_help::kJson.in(language));
-  static_assert(kJsonSchemaVersion == 6, "the help names the schema version");
+  static_assert(kJsonSchemaVersion == 7, "the help names the schema version");
   app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
   app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
   cli::numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N",

@@ -136,6 +136,21 @@ int errnoOfRefusal(const Refusal& refusal) {
     case RefusalCode::NotRelaid:
       // A later file moved past what a chain buffer holds: no room either.
       return refusal.why.code == RoomReasonCode::PastBuffer ? EFBIG : EPERM;
+    case RefusalCode::NotAdded:
+      // No room for its bytes, or for its entry in the table.
+      return refusal.why.code == RoomReasonCode::PastBuffer ||
+                     refusal.why.code == RoomReasonCode::EntriesReach
+                 ? EFBIG
+                 : EPERM;
+    case RefusalCode::AddedAfterGap:
+    case RefusalCode::RemoveNoFile:
+    case RefusalCode::RemoveNoDisk:
+    case RefusalCode::RemoveUnknownDisk:
+    case RefusalCode::RemoveFixedFile:
+    case RefusalCode::RemoveFirstEntry:
+    case RefusalCode::RemoveNotLast:
+    case RefusalCode::RemovePutBack:
+    case RefusalCode::NotRemoved:
     case RefusalCode::OtherSize:
     case RefusalCode::UnknownDisk:
     case RefusalCode::FixedFile:
@@ -574,7 +589,7 @@ int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& 
   if (!done) {
     return error != 0 ? error : EIO;
   }
-  if (plan.putBack.empty()) {
+  if (!plan.changes()) {
     return 0;  // the same bytes: nothing to write
   }
   log_(file + " put back" + (plan.moved.empty() ? std::string() : ", later files moved"));

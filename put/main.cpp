@@ -16,6 +16,7 @@
 #include "cli/replace_file.h"
 #include "cli/tool_text.h"
 #include "d88/d88_image.h"
+#include "disk/file_tables.h"
 #include "disk/put_back.h"
 #include "format/put_report.h"
 #include "format/put_words.h"
@@ -39,6 +40,7 @@ struct Options {
   std::string disk;    // empty: the folder holds every disk's subfolder
   bool dryRun = false;
   bool resize = false;
+  std::vector<std::string> remove;
 };
 
 // The options, one line each, in the order the help lists them.
@@ -58,6 +60,33 @@ void defineOptions(CLI::App& app, Options& options, help::Language language) {
           [](const std::string& name) { return name.empty() ? "an empty output name" : ""; }, ""));
   app.add_flag("-n", options.dryRun, put_help::kDryRun.in(language));
   app.add_flag("--resize", options.resize, put_help::kResize.in(language));
+  app.add_option("--remove", options.remove, put_help::kRemove.in(language))
+      ->type_name("NAME")
+      ->expected(1)
+      ->take_all();
+}
+
+// The files --remove names, as the report names them ("000/S11E"; with
+// --disk, "S11E" too); none, with the error written, for a name of no disk.
+std::optional<std::vector<Removal>> removalsOf(const Options& options,
+                                               std::optional<std::int32_t> disk) {
+  std::vector<Removal> removals;
+  for (const std::string& name : options.remove) {
+    const std::size_t slash = name.find('/');
+    const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash);
+    if (isDiskFolderName(folder)) {
+      removals.push_back({std::stoi(folder), name.substr(slash + 1)});
+    } else if (disk && slash == std::string::npos) {
+      removals.push_back({*disk, name});
+    } else {
+      d88text::writeText(stderr, diagnosticLine({Severity::Error, "cannot remove " + name +
+                                                                      ": name it as the report "
+                                                                      "does, 000/S11E"}) +
+                                     "\n");
+      return std::nullopt;
+    }
+  }
+  return removals;
 }
 
 void writeError(const std::string& text) {
@@ -154,6 +183,10 @@ int main(int argc, char** argv) {
   }
   const std::optional<std::int32_t> disk =
       options.disk.empty() ? std::nullopt : std::optional<std::int32_t>(std::stoi(options.disk));
+  const std::optional<std::vector<Removal>> removals = removalsOf(options, disk);
+  if (!removals) {
+    return 1;
+  }
   const fs::path d88Path = platform::pathFromUtf8(options.d88);
   // Held before it is read, so that what is read is what is held.
   HeldFile held;
@@ -199,6 +232,7 @@ int main(int argc, char** argv) {
   PutPlan plan;
   PlanOptions planOptions;
   planOptions.resize = options.resize;
+  planOptions.removals = *removals;
   const bool done = putBack(originalImage, patchedImage, edits, writer, plan, planOptions);
   // From the rename on, a signal waits for the report: the run then ends
   // with it, after saying that the file, named as it was given, is the new
@@ -219,7 +253,7 @@ int main(int argc, char** argv) {
   if (!done) {
     return end(1);
   }
-  const bool writes = writer.writes(!plan.putBack.empty());
+  const bool writes = writer.writes(plan.changes());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
   writePutReport(plan, options.dryRun, [](const std::string& line) { cli::writeResult(line); });

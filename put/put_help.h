@@ -14,6 +14,9 @@ inline constexpr help::Text kOutput = {"write the new D88 file there, leave d88f
                                        "新しい D88 ファイルを output に書く (d88file は変えない)"};
 inline constexpr help::Text kResize = {"a file may change size, the files after it move",
                                        "サイズの変更を許す (後続のファイルを移動する)"};
+inline constexpr help::Text kRemove = {
+    "remove file NAME (000/S11E), the last of its table",
+    "ファイル NAME (000/S11E) を削除する (テーブルの最後のもの)"};
 inline constexpr help::Text kDryRun = {"check and report, write nothing",
                                        "検査して報告するだけで、何も書き込まない"};
 

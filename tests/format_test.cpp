@@ -55,6 +55,36 @@ std::string lineStarting(const std::string& text, const std::string& start) {
 // A data disk's second table holds D100 up to track 66 sector 3 and D101 of
 // `size` bytes after it: the table ends where D101 does, and the first table
 // where D000 does (track 0 sector 11 offset A9).
+// A table's entries end where its file 0 starts, byte 420 of its track:
+// 138 files at most, their entries and the end mark taking bytes 0 to 419.
+TEST(ListingFormats, CountTheEntriesATableStillHasRoomFor) {
+  struct Case {
+    std::size_t files;  // of the second table, S100 included
+    std::int32_t entries;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1, 137, "; room for 137 more entries"},
+      {136, 2, "; room for 2 more entries"},
+      {137, 1, "; room for 1 more entry"},
+      {138, 0, "; room for 0 more entries"},
+      // Past the limit the entries already lie in S100's bytes.
+      {140, 0, "; room for 0 more entries"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files);
+    const std::vector<DiskListing> disks = listingsOf(
+        d88test::systemDisk({300, 1}, std::vector<std::int32_t>(c.files - 1, 1)).build());
+    ASSERT_EQ(disks.size(), 1u);
+    const std::string line = lineStarting(formatDiskText(disks[0]), "  second table: ");
+    EXPECT_EQ(line.substr(line.size() - std::string(c.text).size()), c.text) << line;
+    const Json tables = Json::parse(formatDiskJson(disks[0]))["tables"];
+    EXPECT_EQ(tables[1]["entries"], c.entries);
+    // The first table's three files leave 135.
+    EXPECT_EQ(tables[0]["entries"], 135);
+  }
+}
+
 TEST(ListingFormats, PlaceTheEndOfATableAtItsTrackSectorAndOffset) {
   struct Case {
     std::int32_t size;

@@ -159,7 +159,7 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
        {"PATH", "--help", "--version", "--json", "--summary", "-r", "-j"}},
       {D88PUT_PATH,
        {"x.d88", "folder", "--disk", "64"},
-       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize"}},
+       {"d88file", "folder", "--help", "--version", "--disk", "-o", "-n", "--resize", "--remove"}},
 #ifdef D88MOUNT_PATH
       {D88MOUNT_PATH,
        {"x.d88"},

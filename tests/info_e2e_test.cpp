@@ -40,7 +40,7 @@ constexpr const char* kOpenError =
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\n";
 // The JSON document's first line and its end.
 constexpr const char* kJsonStart =
-    "{\"schema\":6,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
+    "{\"schema\":7,\"recordFields\":[\"c\",\"h\",\"r\",\"n\",\"sectorCount\",\"density\","
     "\"deletedMark\",\"status\",\"dataLength\",\"position\"],\"disks\":[\n";
 constexpr const char* kJsonEnd = "\n]}\n";
 constexpr std::size_t kWriteProtectOffset = 0x1A;
@@ -166,30 +166,30 @@ TEST_F(InfoTest, ListsTheRoomEachTableHasToGrow) {
       {"system disk",
        d88test::systemDisk({300, 1}, {60, 73}).build(),
        {"  first table: ends at trk: 0C  sec: 0D  ofs: 14, room to grow: 33EC bytes of 00 (track "
-        "10 sector 01 holds bytes of DRIVER)",
+        "10 sector 01 holds bytes of DRIVER); room for 135 more entries",
         // Past 327,680 bytes d88extract reads no file.
         "  second table: ends at trk: 21  sec: 0E  ofs: FC, room to grow: 4FF4D bytes of 00 "
-        "(S101 would reach past 327680 bytes, its offset included)"}},
+        "(S101 would reach past 327680 bytes, its offset included); room for 135 more entries"}},
       {"data disk",
        holes.build(),
        {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 0113 bytes of 00 (track "
-        "02 sector 03 is not blank)",
+        "02 sector 03 is not blank); room for 135 more entries",
         "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 0C66 bytes of 00 "
-        "(track 44 has no sector 01)"}},
+        "(track 44 has no sector 01); room for 135 more entries"}},
       {"a sector with an error status",
        status.build(),
        {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: 1013 bytes of E5 (track "
-        "03 sector 02 is not a plain 256-byte sector)",
+        "03 sector 02 is not a plain 256-byte sector); room for 135 more entries",
         "  second table: ends at trk: 43  sec: 04  ofs: 9A, room to grow: 4FE70 bytes of 00 "
-        "(D101 would reach past 327680 bytes, its offset included)"}},
+        "(D101 would reach past 327680 bytes, its offset included); room for 135 more entries"}},
       // No entry of the first table can be rewritten; the second lists only
       // its first file, whose end recognises the disk.
       {"a first table's track without sector 5, a second table of one file",
        noSector5.build(),
        {"  first table: ends at trk: 02  sec: 01  ofs: ED, room to grow: none: track 00 does not "
-        "read all 4096 bytes",
+        "read all 4096 bytes; room for 135 more entries",
         "  second table: ends at trk: 42  sec: 03  ofs: 00, room to grow: none: where the next "
-        "file starts is part of what recognises the disk"}},
+        "file starts is part of what recognises the disk; room for 137 more entries"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> rooms;
@@ -460,10 +460,10 @@ TEST_F(InfoTest, JsonTellsWhatExtractionWouldDoWithEachFile) {
            // cannot be re-laid; the second lists only its first file.
            R"({"end":819216,"track":200,"r":1,"offset":16,"room":0,"blank":0,)"
            R"("roomEnds":"the table's last entry names track C8 sector 01: a damaged table is )"
-           R"(not re-laid","sizesFixed":true},)"
+           R"(not re-laid","sizesFixed":true,"entries":128},)"
            R"({"end":270848,"track":66,"r":3,"offset":0,"room":0,"blank":0,)"
            R"("roomEnds":"where the next file starts is part of what recognises the disk",)"
-           R"("sizesFixed":true}]})" +
+           R"("sizesFixed":true,"entries":137}]})" +
            std::string(kJsonEnd)));
 }
 
@@ -512,7 +512,7 @@ TEST_F(InfoTest, CommandLine) {
       "Options:\n"
       "  --help              this text\n"
       "  --version           the version\n"
-      "  --json              one JSON document (schema 6) instead of text; one line a file for "
+      "  --json              one JSON document (schema 7) instead of text; one line a file for "
       "several\n"
       "  --summary           one row a file and a total, not the listings\n"
       "  -r                  walk the folders among the PATHs for D88 files\n"
@@ -722,12 +722,12 @@ TEST_F(CollectionTest, FilesInTheOrderGiven) {
   const auto summary = info({"--summary", "--json", "tree/a.d88", "missing.d88"});
   EXPECT_EQ(summary.status, 1);
   EXPECT_EQ(summary.out,
-            text(R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+            text(R"({"schema":7,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
                  R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"
-                 R"({"schema":6,"path":"missing.d88","error":"cannotOpen"})"
+                 R"({"schema":7,"path":"missing.d88","error":"cannotOpen"})"
                  "\n"
-                 R"({"schema":6,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
+                 R"({"schema":7,"total":true,"inputs":2,"failed":1,"disks":1,"systemDisks":0,)"
                  R"("dataDisks":0,"notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
                  "\n"));
 }
@@ -968,21 +968,21 @@ TEST_F(CollectionTest, FolderThatCannotBeListedFails) {
        "total                        5        1        2               2       21           1   "
        "     7  (5 files, 1 failed)\n"},
       {"--summary --json",
-       R"({"schema":6,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
+       R"({"schema":7,"path":"tree/a.d88","disks":1,"systemDisks":0,"dataDisks":0,)"
        R"("notRecognised":1,"files":0,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":6,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
+       R"({"schema":7,"path":"tree/sub/B.D77","disks":1,"systemDisks":1,"dataDisks":0,)"
        R"("notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":6,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":7,"path":"tree/sub/deeper/D.D98","disks":2,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":1,"files":3,"incomplete":0,"skipped":0})"
        "\n"
-       R"({"schema":6,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
+       R"({"schema":7,"path":"tree/sub/deeper/c.88d","disks":1,"systemDisks":0,"dataDisks":1,)"
        R"("notRecognised":0,"files":11,"incomplete":1,"skipped":7})"
        "\n"
-       R"({"schema":6,"path":"tree/sub/locked","error":"cannotList"})"
+       R"({"schema":7,"path":"tree/sub/locked","error":"cannotList"})"
        "\n"
-       R"({"schema":6,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
+       R"({"schema":7,"total":true,"inputs":5,"failed":1,"disks":5,"systemDisks":1,)"
        R"("dataDisks":2,"notRecognised":2,"files":21,"incomplete":1,"skipped":7})"
        "\n"}};
   for (const Case& c : cases) {
@@ -1032,13 +1032,13 @@ TEST_F(CollectionTest, JsonHasALineForEveryFailedInput) {
   const auto alone = info({"--json", "tree/a.d88", "tree/a.d88"});
   ASSERT_EQ(alone.status, 0);
   const std::string listed = lines(alone.out).at(0) + "\n";
-  EXPECT_EQ(listed.rfind(R"({"schema":6,"path":"tree/a.d88","recordFields":)", 0), 0U) << listed;
+  EXPECT_EQ(listed.rfind(R"({"schema":7,"path":"tree/a.d88","recordFields":)", 0), 0U) << listed;
   const auto result = info({"--json", "missing.d88", "tree/a.d88", "tree", "-j", "2"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, text(R"({"schema":6,"path":"missing.d88","error":"cannotOpen"})"
+  EXPECT_EQ(result.out, text(R"({"schema":7,"path":"missing.d88","error":"cannotOpen"})"
                              "\n" +
                              listed +
-                             R"({"schema":6,"path":"tree","error":"cannotOpen"})"
+                             R"({"schema":7,"path":"tree","error":"cannotOpen"})"
                              "\n"));
   EXPECT_EQ(result.err, text(std::string("missing.d88: ") + kOpenError + "tree: " + kOpenError));
 }
@@ -1109,7 +1109,7 @@ TEST_F(CollectionTest, PathsNameTheirFiles) {
     headings += shown + "\n";
     table +=
         cell(shown) + "        1        0        0               1        0           0        0\n";
-    json += R"({"schema":6,"path":)" + nlohmann::json(shown).dump() +
+    json += R"({"schema":7,"path":)" + nlohmann::json(shown).dump() +
             R"(,"disks":1,"systemDisks":0,"dataDisks":0,"notRecognised":1,"files":0,)"
             R"("incomplete":0,"skipped":0})"
             "\n";
@@ -1124,7 +1124,7 @@ TEST_F(CollectionTest, PathsNameTheirFiles) {
   EXPECT_EQ(summary.out, table);
   const auto lines = info({"-r", "--summary", "--json", "names"});
   EXPECT_EQ(lines.status, 0);
-  EXPECT_EQ(lines.out.substr(0, lines.out.rfind("{\"schema\":6,\"total\"")), json);
+  EXPECT_EQ(lines.out.substr(0, lines.out.rfind("{\"schema\":7,\"total\"")), json);
 #endif
 }
 
@@ -1189,11 +1189,11 @@ TEST_F(CollectionTest, PathLongerThanTheSystemTakes) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out,
-            R"({"schema":6,"path":")" + path +
+            R"({"schema":7,"path":")" + path +
                 R"(","disks":1,"systemDisks":1,"dataDisks":0,"notRecognised":0,"files":7,)"
                 R"("incomplete":0,"skipped":0})"
                 "\n"
-                R"({"schema":6,"total":true,"inputs":1,"failed":0,"disks":1,"systemDisks":1,)"
+                R"({"schema":7,"total":true,"inputs":1,"failed":0,"disks":1,"systemDisks":1,)"
                 R"("dataDisks":0,"notRecognised":0,"files":7,"incomplete":0,"skipped":0})"
                 "\n");
   const auto listing = info(std::vector<std::string>{"-r", "deep"});
@@ -1241,10 +1241,10 @@ TEST_F(CollectionTest, FileChangedWhileReadIsNeverAFalseListing) {
     const std::string wholeOut = renamed(whole.out, "grown.d88");
     const std::string cutOut = renamed(cut.out, "one.d88");
     ASSERT_NE(wholeOut, cutOut);
-    const std::string changedLine = R"({"schema":6,"path":"two.d88","error":"changed"})"
+    const std::string changedLine = R"({"schema":7,"path":"two.d88","error":"changed"})"
                                     "\n";
     const std::string failedTotal =
-        R"({"schema":6,"total":true,"inputs":1,"failed":1,"disks":0,"systemDisks":0,)"
+        R"({"schema":7,"total":true,"inputs":1,"failed":1,"disks":0,"systemDisks":0,)"
         R"("dataDisks":0,"notRecognised":0,"files":0,"incomplete":0,"skipped":0})"
         "\n";
     std::atomic<bool> stop{false};

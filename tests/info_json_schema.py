@@ -41,7 +41,7 @@ def listing(tool, validator, image):
     # The first line opens the document, each disk has its own line, "]}" closes it.
     lines = text.split("\n")
     disks = lines[1:-2]
-    check(lines[0].startswith('{"schema":6,') and lines[0].endswith(',"disks":[')
+    check(lines[0].startswith('{"schema":7,') and lines[0].endswith(',"disks":[')
           and lines[-2:] == ["]}", ""], f"{name}: framing {lines[0]!r} ... {lines[-2:]!r}")
     if document.get("disks"):
         check(all(line.endswith(",") for line in disks[:-1]), f"{name}: disk separators")
@@ -110,7 +110,7 @@ def check_collection(tool, validator, folder, documents):
         check([line.get("path") for line in listed] == given, f"--json -j {jobs}: paths")
         for path, line in zip(given, listed):
             if path == missing:
-                check(line == {"schema": 6, "path": missing, "error": "cannotOpen"},
+                check(line == {"schema": 7, "path": missing, "error": "cannotOpen"},
                       f"--json: the missing file's line {line}")
         lines, status = json_lines(tool, validator, ["--summary", "--json", "-j", jobs, *given],
                                    f"--summary --json -j {jobs}")
@@ -119,14 +119,14 @@ def check_collection(tool, validator, folder, documents):
         total = {key: 0 for key in counts({"disks": []})}
         for path, line in zip(given, lines):
             if path == missing:
-                check(line == {"schema": 6, "path": missing, "error": "cannotOpen"},
+                check(line == {"schema": 7, "path": missing, "error": "cannotOpen"},
                       f"--summary: the missing file's line {line}")
                 continue
-            expected = {"schema": 6, "path": path, **counts(documents[path])}
+            expected = {"schema": 7, "path": path, **counts(documents[path])}
             check(line == expected, f"--summary: {line} is not {expected}")
             for key in total:
                 total[key] += expected[key]
-        check(lines[-1] == {"schema": 6, "total": True, "inputs": len(given), "failed": 1, **total},
+        check(lines[-1] == {"schema": 7, "total": True, "inputs": len(given), "failed": 1, **total},
               f"--summary: total {lines[-1]}")
 
 

@@ -226,6 +226,110 @@ TEST(PutBackPlan, RefusalsAndNoticesWordForWord) {
   }
 }
 
+// New files and removals planned in-process: what is put back, added and
+// removed, the diagnostics, and the fast check agreeing with the full one.
+TEST(PutBackPlan, NewFilesAndRemovalsAsTheFullCheckSeesThem) {
+  struct Case {
+    const char* what;
+    bool sharing;             // disk 0 the layout whose D002 and D004 share bytes
+    std::vector<Edit> edits;  // of a name the disk lacks: its bytes are {1, 2, 3}
+    std::vector<Removal> removals;
+    std::string lines;
+    std::size_t putBack;  // new files included
+    std::int32_t added;
+    std::size_t removed;
+  };
+  const Case cases[] = {
+      {"a new file on each disk",
+       false,
+       {{0, "S103", kAsItIs}, {1, "D103", kAsItIs}},
+       {},
+       "",
+       2,
+       2,
+       0},
+      {"a new file and an edit of the same table",
+       false,
+       {{0, "S101", kFlipFirst}, {0, "S103", kAsItIs}},
+       {},
+       "",
+       2,
+       1,
+       0},
+      {"the last files of both tables of a disk",
+       false,
+       {},
+       {{1, "D002"}, {1, "D102"}},
+       "",
+       0,
+       0,
+       2},
+      {"a removal from a disk with no edits",
+       false,
+       {{0, "S001", kFlipFirst}},
+       {{1, "D102"}},
+       "",
+       1,
+       0,
+       1},
+      {"a removal named twice", false, {}, {{1, "D102"}, {1, "D102"}}, "", 0, 0, 1},
+      // Filling D004's bytes would change D002's last 50.
+      {"a removal whose bytes another file shares",
+       true,
+       {},
+       {{0, "D004"}},
+       "error: 000/D002 would change: it shares bytes with another file put back\n",
+       0,
+       0,
+       1},
+      {"a new file after a gap, and a name of no table",
+       false,
+       {{0, "S104", kAsItIs}, {0, "S1", kAsItIs}},
+       {},
+       "ignored: 000/S1: no file of that name on disk 0\n"
+       "error: 000/S104 cannot be added: 000/S103 does not exist\n",
+       0,
+       0,
+       0},
+  };
+  d88test::ScratchDir scratch;
+  const std::string twoDisks =
+      scratch.write("two.d88", d88test::concat({kSystem.build(), kData.build()}));
+  const std::string sharingDisks =
+      scratch.write("sharing.d88", d88test::concat({kSharing.build(), kData.build()}));
+  for (const Case& c : cases) {
+    const std::string& path = c.sharing ? sharingDisks : twoDisks;
+    MemoryEdits edits;
+    for (const Edit& edit : c.edits) {
+      Bytes bytes =
+          contentsOf(edit.disk == 0 ? (c.sharing ? kSharing : kSystem) : kData, edit.name);
+      edit.change(bytes);
+      edits.add(edit.disk, edit.name, bytes);
+    }
+    for (const bool prove : {false, true}) {
+      d88::D88Image original;
+      d88::D88Image patched;
+      ASSERT_TRUE(original.open(path.c_str()));
+      ASSERT_TRUE(patched.open(path.c_str()));
+      PutPlan plan;
+      PlanOptions options;
+      options.resize = true;
+      options.removals = c.removals;
+      options.proveFastCheck = prove;
+      planPutBack(original, patched, edits, plan, options);
+      std::string lines;
+      for (const Diagnostic& diagnostic : plan.diagnostics) {
+        lines += diagnosticLine(diagnostic) + "\n";
+      }
+      EXPECT_EQ(lines, c.lines) << c.what;
+      EXPECT_EQ(plan.putBack.size(), c.putBack) << c.what;
+      EXPECT_EQ(plan.added, c.added) << c.what;
+      EXPECT_EQ(plan.removed.size(), c.removed) << c.what;
+      EXPECT_FALSE(plan.disagreement.found()) << c.what;
+    }
+  }
+}
+
 // Edits that change after their first read, as a file edited while d88put
 // runs does: the second read of `changing` gives other bytes, or another size.
 class ChangingEdits final : public EditSource {

@@ -179,7 +179,8 @@ const std::string kUsage =
     "  --disk N:0 to 63    the folder holds the files of disk N itself\n"
     "  -o output           write the new D88 file there, leave d88file as it is\n"
     "  -n                  check and report, write nothing\n"
-    "  --resize            a file may change size, the files after it move\n\n";
+    "  --resize            a file may change size, the files after it move\n"
+    "  --remove NAME       remove file NAME (000/S11E), the last of its table\n\n";
 
 // What a test needs to tell that a file was not touched: not even rewritten.
 struct FileState {
@@ -648,6 +649,326 @@ TEST_F(PutTest, OnlyFilesWhosePlaceChangedAreReportedMoved) {
                    std::to_string(is.size() - changed.size() - moved) + ", ignored: 0\n"))
         << c.what;
   }
+}
+
+// ---------------------------------------------------------------------------
+// New files and removals
+
+// A file's report line with its mark: "  added", "  removed" or none.
+std::string markedLine(const d88test::FixedTableFile& file, int disk, const std::string& mark) {
+  std::string line = reportLine(file, disk, false);
+  return line.insert(line.size() - 1, mark);
+}
+
+// The file of a layout named `name`.
+const d88test::FixedTableFile& fileNamed(const FixedTableLayout& layout, const std::string& name) {
+  for (const auto& file : layout.files) {
+    if (file.name == name) {
+      return file;
+    }
+  }
+  ADD_FAILURE() << "no file " << name;
+  return layout.files.front();
+}
+
+TEST_F(PutTest, NewFilesAndRemovalsChangeOnlyTheEndsOfTheirTables) {
+  struct Case {
+    const char* what;
+    TableSizes before;
+    TableSizes after;                  // the tables as the run leaves them
+    std::vector<std::string> added;    // "000/S103": written into the folder from `after`
+    std::vector<std::string> removed;  // "000/S102": removed from the folder and the disk
+    std::vector<Edit> edits;
+    std::vector<std::string> args;
+    std::string lines;  // of `after` by name: "000/S103 added", "001/D102 removed", "000/S101"
+    std::string summary;
+  };
+  TableSizes twoSecond;
+  twoSecond.data2 = {};
+  const auto sizes = [](std::vector<std::int32_t> system1, std::vector<std::int32_t> system2,
+                        std::vector<std::int32_t> data1, std::vector<std::int32_t> data2) {
+    return TableSizes{std::move(system1), std::move(system2), std::move(data1), std::move(data2)};
+  };
+  const TableSizes was;
+  const Case cases[] = {
+      {"one new file",
+       was,
+       sizes(was.system1, {60, 73, 50}, was.data1, was.data2),
+       {"000/S103"},
+       {},
+       {},
+       {"--resize"},
+       "000/S103 added",
+       "put back: 0, moved: 0, added: 1, unchanged: 14, ignored: 0"},
+      {"two next numbers in order, in both tables of both disks",
+       was,
+       sizes({300, 1, 7}, {60, 73, 50, 256}, {700, 5000, 1}, {400, 4106, 0x300}),
+       {"000/S003", "000/S103", "000/S104", "001/D003", "001/D103"},
+       {},
+       {},
+       {"--resize"},
+       "000/S003 added,000/S103 added,000/S104 added,001/D003 added,001/D103 added",
+       "put back: 0, moved: 0, added: 5, unchanged: 14, ignored: 0"},
+      // S102 ends at offset FC of its sector: a file of 0 bytes there is written.
+      {"a new file of 0 bytes off offset 0",
+       was,
+       sizes(was.system1, {60, 73, 0}, was.data1, was.data2),
+       {"000/S103"},
+       {},
+       {},
+       {"--resize"},
+       "000/S103 added",
+       "put back: 0, moved: 0, added: 1, unchanged: 14, ignored: 0"},
+      {"a growth, and a new file after the files it moves",
+       was,
+       sizes(was.system1, {61, 73, 9}, was.data1, was.data2),
+       {"000/S103"},
+       {},
+       {{"000/S101", 60, "#"}},
+       {"--resize"},
+       "000/S101,000/S102 moved,000/S103 added",
+       "put back: 1, moved: 1, added: 1, unchanged: 12, ignored: 0"},
+      {"the last file removed, without --resize",
+       was,
+       sizes(was.system1, {60}, was.data1, was.data2),
+       {},
+       {"000/S102"},
+       {},
+       {},
+       "000/S102 removed",
+       "put back: 0, removed: 1, unchanged: 13, ignored: 0"},
+      // The freed bytes take the blank value after the table: E5.
+      {"two removals from the end backwards",
+       was,
+       sizes(was.system1, was.system2, was.data1, {}),
+       {},
+       {"001/D101", "001/D102"},
+       {},
+       {"--resize"},
+       "001/D101 removed,001/D102 removed",
+       "put back: 0, moved: 0, removed: 2, unchanged: 12, ignored: 0"},
+      {"a removal and a file put back in one table",
+       was,
+       sizes(was.system1, was.system2, {700}, was.data2),
+       {},
+       {"001/D002"},
+       {{"001/D001", 0, "#"}},
+       {},
+       "001/D001,001/D002 removed",
+       "put back: 1, removed: 1, unchanged: 12, ignored: 0"},
+      {"a removal in one table, a new file in the other",
+       was,
+       sizes({300}, {60, 73, 5}, was.data1, was.data2),
+       {"000/S103"},
+       {"000/S002"},
+       {},
+       {"--resize"},
+       "000/S002 removed,000/S103 added",
+       "put back: 0, moved: 0, added: 1, removed: 1, unchanged: 13, ignored: 0"},
+      {"a second table of file 0 alone gains D101",
+       twoSecond,
+       sizes(was.system1, was.system2, was.data1, {12}),
+       {"001/D101"},
+       {},
+       {},
+       {"--resize"},
+       "001/D101 added",
+       "put back: 0, moved: 0, added: 1, unchanged: 12, ignored: 0"},
+      // S100 to S189: the end mark at bytes 417 to 419, before S100's first.
+      {"the 138th file of a table",
+       sizes(was.system1, std::vector<std::int32_t>(136, 1), was.data1, was.data2),
+       sizes(was.system1, std::vector<std::int32_t>(137, 1), was.data1, was.data2),
+       {"000/S189"},
+       {},
+       {},
+       {"--resize"},
+       "000/S189 added",
+       "put back: 0, moved: 0, added: 1, unchanged: 148, ignored: 0"},
+  };
+  for (const Case& c : cases) {
+    for (const bool dryRun : {false, true}) {
+      const std::string what = std::string(c.what) + (dryRun ? ", -n" : "");
+      prepare(editedImage(sizedLayouts(c.before), {}));
+      const std::vector<FixedTableLayout> before = sizedLayouts(c.before);
+      const std::vector<FixedTableLayout> after = editedLayouts(sizedLayouts(c.after), c.edits);
+      for (const Edit& e : c.edits) {
+        edit(e);
+      }
+      std::vector<std::string> args = c.args;
+      for (const std::string& name : c.added) {
+        const auto& disk = after[name[2] == '0' ? 0 : 1];
+        const auto& file = fileNamed(disk, name.substr(4));
+        ASSERT_TRUE(d88test::writeFile((folder() / name).string(),
+                                       disk.disk.contents(file.address, file.size)));
+      }
+      for (const std::string& name : c.removed) {
+        args.insert(args.begin(), {"--remove", name});
+      }
+      std::string lines;
+      std::string list = c.lines + ",";
+      for (std::size_t at = 0, end = 0; (end = list.find(',', at)) != std::string::npos;
+           at = end + 1) {
+        const std::string item = list.substr(at, end - at);
+        const std::string name = item.substr(0, item.find(' '));
+        const std::string mark =
+            item.size() > name.size() ? "  " + item.substr(name.size() + 1) : "";
+        const int disk = name[2] == '0' ? 0 : 1;
+        const FixedTableLayout& layout = mark == "  removed"
+                                             ? before[static_cast<std::size_t>(disk)]
+                                             : after[static_cast<std::size_t>(disk)];
+        lines += markedLine(fileNamed(layout, name.substr(4)), disk, mark);
+      }
+      if (dryRun) {
+        args.push_back("-n");
+      }
+      const auto result = put(args);
+      EXPECT_EQ(result.status, 0) << what;
+      EXPECT_EQ(result.err, "") << what;
+      EXPECT_EQ(result.out, text(lines + (dryRun ? "dry run: " : "") + c.summary + "\n")) << what;
+      if (dryRun) {
+        expectUntouched(what);
+        continue;
+      }
+      std::vector<Bytes> images;
+      for (const FixedTableLayout& disk : after) {
+        images.push_back(disk.build());
+      }
+      EXPECT_EQ(differences(d88test::readAll(d88()), d88test::concat(images)),
+                std::vector<std::size_t>{})
+          << what;
+      // Extracted again, the disks hold what the folder holds without the removed files.
+      for (const std::string& name : c.removed) {
+        fs::remove(folder() / name);
+      }
+      const Tree edited = d88test::snapshot(folder());
+      fs::remove_all(folder());
+      fs::create_directories(folder());
+      EXPECT_EQ(d88test::runIn(folder(), kExtract, {d88(), "-a"}, scratch_.path()).status, 0);
+      EXPECT_EQ(d88test::snapshot(folder()), edited) << what;
+    }
+  }
+}
+
+std::string hex(std::int32_t value) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(value));
+  return digits;
+}
+
+TEST_F(PutTest, NewFilesAndRemovalsThatCannotBeAreRefused) {
+  TableSizes full;
+  full.system2 = std::vector<std::int32_t>(137, 1);
+  TableSizes aloneD100;
+  aloneD100.data2 = {};
+  struct Case {
+    TableSizes before;
+    std::vector<std::pair<std::string, std::int32_t>> added;  // a new file and its size
+    std::vector<Edit> edits;
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<std::string> resize{"--resize"};
+  // From the data disk's second table's end to track 45 sector 01, where 00s follow E5s.
+  const std::int32_t room = kBlankE5End - (address(66, 2, 0xA4) + 92 + 400 + 4106);
+  const Case cases[] = {
+      {{},
+       {{"000/S104", 1}},
+       {},
+       resize,
+       "error: 000/S104 cannot be added: 000/S103 does not exist\n"},
+      {{},
+       {{"000/S103", 1}, {"000/S105", 1}},
+       {},
+       resize,
+       "error: 000/S105 cannot be added: 000/S104 does not exist\n"},
+      {full,
+       {{"000/S18A", 1}},
+       {},
+       resize,
+       "error: 000/S18A cannot be added: the second table's entries would reach the bytes of "
+       "S100\n"},
+      {aloneD100,
+       {{"001/D101", 0}},
+       {},
+       resize,
+       "error: 001/D101 cannot be added: D101 would be of 0 bytes at offset 0 of its sector and "
+       "vanish: d88extract skips a file of 0 bytes there\n"},
+      {{},
+       {{"001/D103", room + 1}},
+       {},
+       resize,
+       "error: 001/D103 grows the second table by 0x" + hex(room + 1) +
+           " bytes, but track 45 sector 01 is not blank\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "000/S101"},
+       "error: cannot remove 000/S101: only the last file of its table (000/S102) can be removed; "
+       "removing another would renumber every later file\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "001/D101", "--remove", "001/D002"},
+       "error: cannot remove 001/D101: only the last file of its table (001/D102) can be removed; "
+       "removing another would renumber every later file\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "000/S100"},
+       "error: cannot remove 000/S100: the first two entries of a table are what recognises the "
+       "disk\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "000/BIOS"},
+       "error: cannot remove 000/BIOS: BIOS and DRIVER have fixed places\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "000/S1FF"},
+       "error: cannot remove 000/S1FF: no file of that name on disk 0\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "005/S100"},
+       "error: cannot remove 005/S100: the file has no disk 5\n"},
+      {{},
+       {},
+       {{"000/S102", 0, "#"}},
+       {"--remove", "000/S102"},
+       "error: cannot remove 000/S102: it is also put back\n"},
+      {{},
+       {},
+       {},
+       {"--remove", "S102"},
+       "error: cannot remove S102: name it as the report does, 000/S11E\n"},
+  };
+  for (const Case& c : cases) {
+    prepare(editedImage(sizedLayouts(c.before), {}));
+    for (const auto& [name, size] : c.added) {
+      ASSERT_TRUE(d88test::writeFile((folder() / name).string(),
+                                     Bytes(static_cast<std::size_t>(size), '+')));
+    }
+    for (const Edit& e : c.edits) {
+      edit(e);
+    }
+    const auto result = put(c.args);
+    EXPECT_EQ(result.status, 1) << c.err;
+    EXPECT_EQ(result.out, "") << c.err;
+    EXPECT_EQ(result.err, text(c.err));
+    expectUntouched(c.err);
+  }
+  // Without --resize, the next number is ignored and said to be addable.
+  prepare(twoDisks());
+  ASSERT_TRUE(d88test::writeFile((folder() / "000/S103").string(), Bytes{1}));
+  ASSERT_TRUE(d88test::writeFile((folder() / "000/S105").string(), Bytes{1}));
+  const auto result = put({});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err,
+            text("ignored: 000/S103: no file of that name on disk 0 (--resize adds it)\n"
+                 "ignored: 000/S105: no file of that name on disk 0\n"));
+  EXPECT_EQ(result.out, text("put back: 0, unchanged: 14, ignored: 2\n"));
+  expectUntouched("the next number without --resize");
 }
 
 TEST_F(PutTest, UnchangedFolderLeavesTheFileAlone) {

@@ -14,6 +14,17 @@ import sys
 from pathlib import Path
 
 REFUSALS = [
+    "error: 000/S18A cannot be added: the second table's entries would reach the bytes of S100",
+    "error: 001/D101 cannot be added: D101 would be of 0 bytes at offset 0 of its sector and "
+    "vanish: d88extract skips a file of 0 bytes there",
+    "error: 000/S121 cannot be added: 000/S120 does not exist",
+    "error: cannot remove 000/S118: only the last file of its table (000/S11E) can be removed; "
+    "removing another would renumber every later file",
+    "error: cannot remove 000/S100: the first two entries of a table are what recognises the disk",
+    "error: cannot remove 000/BIOS: BIOS and DRIVER have fixed places",
+    "error: cannot remove 000/S1FF: no file of that name on disk 0",
+    "error: cannot remove 005/S100: the file has no disk 5",
+    "error: cannot remove 000/S11E: it is also put back",
     "error: 000/BIOS cannot change size: BIOS and DRIVER have fixed sizes",
     "error: 000/S000 cannot change size: where the next file starts is part of what "
     "recognises the disk",

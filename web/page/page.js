@@ -51,6 +51,7 @@ const state = {
   replaced: new Map(),
   dirty: false,  // replacements not yet downloaded
   replaceTarget: null,
+  addTarget: null,  // {disk, table} of an Add file… under way
   busy: false,
   preview: null,  // {disk, file, size, view, lines}
   status: () => t('loading'),  // the status line, written again in another language
@@ -202,6 +203,10 @@ function diskHtml(disk) {
       (disk.message ? `<p class="message" lang="ja">${escapeHtml(disk.message)}</p>` : '') +
       (disk.files.length ? `<button type="button" class="disk-zip" data-disk="${disk.index}">` +
         `${t('downloadDisk', {n: disk.index})}</button>` : '') +
+      // New files go after a table's last one, when later files may move.
+      (disk.kind !== 'not recognised' && disk.files.length ? [0, 1].map((table) =>
+        `<button type="button" class="add-file" data-disk="${disk.index}" data-table="${table}">` +
+        `${t(table ? 'addFileSecond' : 'addFileFirst')}</button>`).join('') : '') +
       `<details class="map" data-disk="${disk.index}"><summary>${t('mapOfDisk')}</summary>` +
       '<div class="map-body"></div></details>' +
       `<details class="track-list" data-disk="${disk.index}"><summary>${tracks}<span>${t('sectorIds')}</span></summary>` +
@@ -537,7 +542,45 @@ function showReplaced() {
   setBusy(state.busy);
 }
 
+// The name of the next file of table `table` (0 or 1) among `files`: the
+// number after its last file's ("S11F" after "S11E").
+function nextName(files, table) {
+  let next = -1;
+  let letter = '';
+  for (const {name} of files) {
+    const match = /^([SD])([0-9A-F]{3})$/.exec(name);
+    const number = match ? parseInt(match[2], 16) : -1;
+    if (match && (number >= 0x100 ? 1 : 0) === table && number + 1 > next) {
+      next = number + 1;
+      letter = match[1];
+    }
+  }
+  return letter && letter + next.toString(16).toUpperCase().padStart(3, '0');
+}
+
+// Adds `file` after the last file of the table state.addTarget names, as
+// d88put --resize adds a folder's file of the table's next number.
+async function addOne(file) {
+  const target = state.addTarget;
+  state.addTarget = null;
+  if (!file || !target) return;
+  const name = nextName(withFiles(target.disk).files, target.table);
+  let bytes;
+  try {
+    bytes = await readFile(file, false);
+  } catch (error) {
+    report(refused, () => t('cannotRead', {name: file.name, error: `${error.name}: ${error.message}`}), false);
+    return;
+  }
+  await putBack([{disk: target.disk, name, bytes, from: file.name}],
+      () => t('addedOne', {name, disk: target.disk, from: file.name}));
+}
+
 async function replaceOne(file) {
+  if (state.addTarget) {
+    await addOne(file);
+    return;
+  }
   const target = state.replaceTarget;
   if (!file || !target) return;
   const disk = state.summary.disks[target.disk];
@@ -859,6 +902,10 @@ $('disks').addEventListener('click', async (event) => {
     buildZip([entry], `${baseName()}-${entry.folder}.zip`);
   } else if (button && button.classList.contains('replace')) {
     state.replaceTarget = {disk, file: Number(button.dataset.file)};
+    state.addTarget = null;
+    $('replacement').click();
+  } else if (button && button.classList.contains('add-file')) {
+    state.addTarget = {disk, table: Number(button.dataset.table)};
     $('replacement').click();
   } else if (button && button.classList.contains('legend-file')) {
     selectFile(disk, Number(button.dataset.file));

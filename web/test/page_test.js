@@ -448,6 +448,40 @@ test('let later files move: sizes changed as d88put --resize changes them', asyn
   }
 });
 
+// Add file… under "let later files move": the file becomes the next number of
+// the table, as d88put --resize adds a folder's file of that name.
+test('Add file… adds the next number of a table as d88put --resize does', async () => {
+  await load(image('sample.d88'));
+  const button = 'button.add-file[data-disk="0"][data-table="1"]';
+  assert.equal(await page.$eval(button, (e) => e.offsetParent === null), true);
+  await page.click('#resize');
+  assert.equal(await page.$eval(button, (e) => e.offsetParent === null), false);
+  let current = image('sample.d88');
+  const added = {};
+  for (const [step, name] of ['S11F', 'S120'].entries()) {
+    const file = path.join(out, 'images', `new-${step}`);
+    const bytes = Buffer.from(`A NEW FILE ${step}\n`.repeat(20 + step));
+    fs.writeFileSync(file, bytes);
+    const [chooser] = await Promise.all([page.waitForFileChooser(), page.click(button)]);
+    await page.evaluate(() => document.getElementById('put-report').dataset.old = 'yes');
+    await chooser.accept([file]);
+    await page.waitForFunction(() => !document.getElementById('put-report').dataset.old);
+    added[`000/${name}`] = bytes;
+    const next = path.join(out, `added-${step}.d88`);
+    const put = d88put(image('sample.d88'), added, next, ['--resize']);
+    assert.equal(put.status, 0, put.text);
+    const shown = await report();
+    assert.equal(shown.heading, `Added new-${step} to disk 0 as ${name}.`);
+    assert.ok(shown.accepted);
+    assert.match(shown.text, new RegExp(`^${name} .*  added$`, 'm'));
+    assert.ok((await download('#download-image')).bytes.equals(fs.readFileSync(next)));
+    current = next;
+  }
+  assert.ok(extracted(current)['000/S120'].equals(added['000/S120']));
+  await page.click('#resize');
+  assert.equal(await page.$eval(button, (e) => e.offsetParent === null), true);
+});
+
 test('Undo and Reset; leaving with replacements not downloaded asks first', async () => {
   await load(image('sample.d88'));
   const files = extracted(image('sample.d88'));
