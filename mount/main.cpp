@@ -149,7 +149,7 @@ int flush(const char* /*path*/, fuse_file_info* info) {
 }
 
 int fsync(const char* /*path*/, int /*dataOnly*/, fuse_file_info* info) {
-  return -tree.flush(*handleOf(info), true);
+  return -tree.flush(*handleOf(info), true, true);
 }
 
 int release(const char* /*path*/, fuse_file_info* info) {
@@ -202,6 +202,8 @@ void* init(fuse_conn_info* /*connection*/, fuse_config* config) {
   config->attr_timeout = 0;
   config->negative_timeout = 0;
   config->use_ino = 0;
+  // An unlink is one: no rename to a hidden name while the file is open.
+  config->hard_remove = 1;
   return nullptr;
 }
 

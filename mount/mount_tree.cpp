@@ -210,12 +210,21 @@ bool MountTree::listDisk(d88::D88Image& image, std::int32_t index) {
   disk.kind = listing.kind;
   disk.order.clear();
   disk.files.clear();
+  disk.next = {-1, -1};
   const std::vector<bool> last = lastOfTheirName(listing.files);
   for (std::size_t i = 0; i < listing.files.size(); ++i) {
+    const FileListing& file = listing.files[i];
     if (last[i]) {
-      const FileListing& file = listing.files[i];
       disk.order.emplace_back(file.file.name.data());
       disk.files[file.file.name.data()] = {file.file, file.verdict};
+    }
+    if (file.file.table >= 0 && disk.kind != DiskKind::Unknown) {
+      const auto table = static_cast<std::size_t>(file.file.table);
+      const std::int32_t number = tableNumber(file.file.table, file.file.entry);
+      if (number + 1 > disk.next[table]) {
+        disk.next[table] = number + 1;
+        disk.last[table] = file.file.name.data();
+      }
     }
   }
   return true;
@@ -270,14 +279,42 @@ bool MountTree::isTableName(std::int32_t disk, const std::string& name) const {
 
 // Adding and removing a table's files come with the appending of a table's
 // next number; until then both are refused, saying so.
+std::int32_t MountTree::tableAdding(std::int32_t disk, const std::string& name) const {
+  const Disk& entry = disks_[static_cast<std::size_t>(disk)];
+  for (std::int32_t table = 0; table < kTableCount; ++table) {
+    const std::int32_t next = entry.next[static_cast<std::size_t>(table)];
+    if (next >= 0 && name == tableFileName(entry.kind, next).data()) {
+      return table;
+    }
+  }
+  return -1;
+}
+
+// A table name that is not the next of its table: adding it would leave a gap.
 int MountTree::refuseAdding(std::int32_t disk, const std::string& name) {
-  log_("error: " + shown(disk, name) + " cannot be added: d88mount does not add files yet");
+  const Disk& entry = disks_[static_cast<std::size_t>(disk)];
+  std::string missing;
+  for (std::int32_t table = 0; table < kTableCount && missing.empty(); ++table) {
+    const std::int32_t next = entry.next[static_cast<std::size_t>(table)];
+    const std::int32_t end =
+        table + 1 < kTableCount
+            ? kTableFirstNumbers[static_cast<std::size_t>(table) + 1]
+            : kTableFirstNumbers[static_cast<std::size_t>(table)] + kEntriesPerTable;
+    for (std::int32_t number = next; next >= 0 && number < end; ++number) {
+      if (name == tableFileName(entry.kind, number).data()) {
+        missing = tableFileName(entry.kind, next).data();
+      }
+    }
+  }
+  log_("error: " + shown(disk, name) + " cannot be added" +
+       (missing.empty() ? std::string(": no table ends before it")
+                        : ": " + shown(disk, missing) + " does not exist"));
   return EPERM;
 }
 
 int MountTree::refuseRemoving(std::int32_t disk, const std::string& name) {
-  log_("error: cannot remove " + shown(disk, name) + ": d88mount does not remove files yet");
-  return EPERM;
+  log_("error: cannot remove " + shown(disk, name) + ": it is open for writing");
+  return EBUSY;
 }
 
 int MountTree::stat(const MountPath& path, MountStat& out) const {
@@ -299,10 +336,14 @@ int MountTree::stat(const MountPath& path, MountStat& out) const {
     return 0;
   }
   const auto listed = disk.files.find(path.name);
+  const auto pending = disk.pending.find(path.name);
   if (listed == disk.files.end()) {
+    if (pending != disk.pending.end() && pending->second.added) {
+      out = {false, 0644u, pending->second.bytes.size()};
+      return 0;
+    }
     return ENOENT;
   }
-  const auto pending = disk.pending.find(path.name);
   const bool changeable = !options_.readOnly && isChangeable(listed->second.verdict);
   out = {false, changeable ? 0644u : 0444u,
          pending != disk.pending.end() ? pending->second.bytes.size()
@@ -322,6 +363,11 @@ int MountTree::list(const MountPath& path, std::vector<std::string>& names) cons
   }
   const Disk& disk = disks_[static_cast<std::size_t>(path.disk)];
   names = disk.order;
+  for (const auto& [name, pending] : disk.pending) {
+    if (pending.added && disk.files.count(name) == 0) {
+      names.push_back(name);
+    }
+  }
   for (const auto& [name, held] : disk.held) {
     names.push_back(name);
   }
@@ -377,6 +423,16 @@ int MountTree::openFile(const MountPath& path, bool write, bool truncate, bool c
   handle->name = path.name;
   handle->writes = write;
   const auto listed = disk.files.find(path.name);
+  if (const auto added = disk.pending.find(path.name);
+      listed == disk.files.end() && added != disk.pending.end() && added->second.added) {
+    // A new table file open already: one more writer.
+    handle->table = true;
+    if (truncate) {
+      added->second.bytes.clear();
+    }
+    added->second.writers += write ? 1 : 0;
+    return 0;
+  }
   if (listed == disk.files.end()) {
     auto held = disk.held.find(path.name);
     if (held == disk.held.end()) {
@@ -384,7 +440,13 @@ int MountTree::openFile(const MountPath& path, bool write, bool truncate, bool c
         return ENOENT;
       }
       if (isTableName(path.disk, path.name)) {
-        return refuseAdding(path.disk, path.name);
+        if (tableAdding(path.disk, path.name) < 0) {
+          return refuseAdding(path.disk, path.name);
+        }
+        // A table's next number: added at its last close.
+        handle->table = true;
+        disk.pending.emplace(path.name, Pending{{}, write ? 1 : 0, true, true});
+        return 0;
       }
       held = disk.held.emplace(path.name, Held{}).first;
     }
@@ -501,7 +563,7 @@ int MountTree::truncate(const MountPath& path, std::uint64_t size) {
     error = truncate(*handle, size);
   }
   if (error == 0) {
-    error = flush(*handle, writersOf(*handle) <= 1);
+    error = flush(*handle, writersOf(*handle) <= 1, true);
   }
   if (handle) {
     release(std::move(handle));
@@ -515,7 +577,7 @@ std::int32_t MountTree::writersOf(const Handle& handle) const {
   return pending == disk.pending.end() ? 0 : pending->second.writers;
 }
 
-int MountTree::flush(Handle& handle, bool lastWriter) {
+int MountTree::flush(Handle& handle, bool lastWriter, bool sync) {
   if (!handle.table || !handle.writes || !lastWriter) {
     return 0;
   }
@@ -524,10 +586,24 @@ int MountTree::flush(Handle& handle, bool lastWriter) {
   if (pending == disk.pending.end() || !pending->second.dirty) {
     return 0;
   }
-  const int error = putBack(handle.disk, handle.name, pending->second.bytes);
+  // A shell's redirection opens the file emptied, duplicates the descriptor
+  // and closes the first one before it writes: an empty file waits for the
+  // last close (or fsync).
+  if (pending->second.bytes.empty() && !sync) {
+    return 0;
+  }
+  const bool added = pending->second.added;
+  const int error =
+      putBack(handle.disk, handle.name, pending->second.bytes, added ? Change::Add : Change::Write);
   if (error == 0) {
     pending->second.dirty = false;
+    pending->second.added = false;
     return 0;
+  }
+  if (added) {
+    // Refused: the file is not there, as before.
+    disk.pending.erase(pending);
+    return error;
   }
   // Refused: the file reads as before.
   Bytes before;
@@ -545,7 +621,11 @@ void MountTree::release(std::unique_ptr<Handle> handle) {
   Disk& disk = disks_[static_cast<std::size_t>(handle->disk)];
   const auto pending = disk.pending.find(handle->name);
   if (pending != disk.pending.end() && --pending->second.writers <= 0) {
-    if (pending->second.dirty) {
+    if (pending->second.dirty && pending->second.bytes.empty()) {
+      // Left empty at its last close: put back now, an error only logged.
+      (void)putBack(handle->disk, handle->name, {},
+                    pending->second.added ? Change::Add : Change::Write);
+    } else if (pending->second.dirty) {
       log_("error: " + shown(handle->disk, handle->name) +
            " was not put back: its last close came without a flush");
     }
@@ -553,7 +633,8 @@ void MountTree::release(std::unique_ptr<Handle> handle) {
   }
 }
 
-int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& bytes) {
+int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& bytes,
+                       Change change) {
   const std::string file = shown(disk, name);
   if (options_.readOnly) {
     return EROFS;
@@ -572,11 +653,16 @@ int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& 
     log_("error: cannot open " + path_.u8string() + ": " + std::strerror(errno));
     return EIO;
   }
-  OneEdit edits(disk, name, bytes);
+  // A removal has no edit: a source of none (disk -1).
+  OneEdit edits(change == Change::Remove ? -1 : disk, name, bytes);
   MountWriter writer(lock_, path_);
   PutPlan plan;
   PlanOptions planOptions;
-  planOptions.resize = options_.resize;
+  // A new file or a removal moves no other file; each needs the re-laying.
+  planOptions.resize = options_.resize || change != Change::Write;
+  if (change == Change::Remove) {
+    planOptions.removals.push_back({disk, name});
+  }
   const bool done = disk::putBack(original, patched, edits, writer, plan, planOptions);
   endHeldSignal(nullptr);
   int error = 0;
@@ -592,7 +678,11 @@ int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& 
   if (!plan.changes()) {
     return 0;  // the same bytes: nothing to write
   }
-  log_(file + " put back" + (plan.moved.empty() ? std::string() : ", later files moved"));
+  log_(file +
+       (change == Change::Add      ? " added"
+        : change == Change::Remove ? " removed"
+                                   : " put back") +
+       (plan.moved.empty() ? std::string() : ", later files moved"));
   // The image read from now on is the new file, which the lock is on.
   inChain_ = {};
   if (!image_.openFile(platform::openInput(path_))) {
@@ -621,7 +711,11 @@ int MountTree::unlink(const MountPath& path) {
     return 0;
   }
   if (isListed(path.disk, path.name)) {
-    return refuseRemoving(path.disk, path.name);
+    if (disk.pending.count(path.name) != 0) {
+      return refuseRemoving(path.disk, path.name);
+    }
+    // Only the last file of its table goes: the planner says why another cannot.
+    return putBack(path.disk, path.name, {}, Change::Remove);
   }
   return ENOENT;
 }
@@ -671,7 +765,15 @@ int MountTree::rename(const MountPath& from, const MountPath& to, bool noReplace
       return error;
     }
   } else if (isTableName(to.disk, to.name)) {
-    return refuseAdding(to.disk, to.name);
+    if (tableAdding(to.disk, to.name) < 0) {
+      return refuseAdding(to.disk, to.name);
+    }
+    if (disk.pending.count(to.name) != 0) {
+      return EBUSY;  // created and still open for writing
+    }
+    if (const int error = putBack(to.disk, to.name, bytes, Change::Add); error != 0) {
+      return error;
+    }
   } else {
     Held& target = disk.held[to.name];
     target.bytes = std::move(bytes);

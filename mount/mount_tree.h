@@ -6,6 +6,7 @@
 // FUSE: its calls map onto these, and errors come back as errno values.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -83,7 +84,8 @@ class MountTree {
   [[nodiscard]] int truncate(const MountPath& path, std::uint64_t size);
   // At fsync, and at the close of the last handle that writes: a changed
   // table file is put back.
-  [[nodiscard]] int flush(Handle& handle, bool lastWriter);
+  // `sync`: at fsync, which puts back an empty file too.
+  [[nodiscard]] int flush(Handle& handle, bool lastWriter, bool sync = false);
   void release(std::unique_ptr<Handle> handle);
   [[nodiscard]] std::int32_t writersOf(const Handle& handle) const;
 
@@ -111,9 +113,13 @@ class MountTree {
     Bytes bytes;
     std::int32_t writers = 0;
     bool dirty = false;
+    bool added = false;  // a table's next number, not on the disk yet
   };
   struct Disk {
     disk::DiskKind kind = disk::DiskKind::Unknown;
+    // Of each table, the number a new file takes (-1: none) and its last file.
+    std::array<std::int32_t, disk::kTableCount> next{-1, -1};
+    std::array<std::string, disk::kTableCount> last;
     std::vector<std::string> order;
     std::map<std::string, Listed> files;
     std::map<std::string, Held> held;
@@ -135,7 +141,11 @@ class MountTree {
   [[nodiscard]] Bytes* bytesOf(const Handle& handle);
   // The D88 file with `bytes` as table file `name` of `disk`: 0, or the
   // errno value of the refusal, logged.
-  [[nodiscard]] int putBack(std::int32_t disk, const std::string& name, const Bytes& bytes);
+  enum class Change { Write, Add, Remove };
+  [[nodiscard]] int putBack(std::int32_t disk, const std::string& name, const Bytes& bytes,
+                            Change change = Change::Write);
+  // The table whose next number `name` is, or -1.
+  [[nodiscard]] std::int32_t tableAdding(std::int32_t disk, const std::string& name) const;
 
   std::function<void(const std::string&)> log_;
   std::filesystem::path path_;

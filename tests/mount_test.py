@@ -18,6 +18,7 @@ D88_REQUIRE_FUSE=1 in the environment (CI) that is a failure instead.
 import errno
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -136,8 +137,9 @@ def fresh(scratch, name, source=SAMPLE):
     return work, image
 
 
-def d88put(image, folder, resize):
-    return subprocess.run([BIN / "d88put", image, folder, *(["--resize"] if resize else [])],
+def d88put(image, folder, resize, *options):
+    return subprocess.run([BIN / "d88put", image, folder, *(["--resize"] if resize else []),
+                           *options],
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
 
 
@@ -169,7 +171,24 @@ EDITS = [
     ("a temporary name renamed over", [], "000",
      HEAD_300_OF_S003 + "cp ../../new tmp.new && mv tmp.new S001"),
     ("a temporary name left alone", [], "000", "echo scratch > notes.txt"),
+    ("a new file, the second table's next number", [], "000", "echo 'new file' > S11F"),
+    ("a new file, the first table's next number", [], "000", "printf four > S004"),
+    ("two new files in a row", [], "000", "echo one > S11F && cp ../../source/000/S001 S120"),
+    ("a new file made by a rename", [], "000", "echo renamed > tmp.new && mv tmp.new S11F"),
+    ("rm of a table's last file", [], "000", "rm S11E"),
+    ("rm of a table's last two files", [], "000", "rm S11E && rm S11D"),
+    ("a new file after a removal", ["--resize"], "000", "rm S003 && echo again > S003"),
 ]
+# The d88put options that put a case's folder back as the mount does:
+# new files are added with --resize, removals named.
+PUT_OPTIONS = {
+    "a new file, the second table's next number": ["--resize"],
+    "a new file, the first table's next number": ["--resize"],
+    "two new files in a row": ["--resize"],
+    "a new file made by a rename": ["--resize"],
+    "rm of a table's last file": ["--remove", "000/S11E"],
+    "rm of a table's last two files": ["--remove", "000/S11E", "--remove", "000/S11D"],
+}
 
 # The cases that leave the D88 file as it was.
 UNCHANGING = {"truncate, same size", "a temporary name left alone"}
@@ -190,8 +209,14 @@ REFUSALS = [
     ("a table's file 0 changes size", ["--resize"], None, r_plus_b("S000", 2371, b"X"),
      errno.EPERM),
     ("a file whose chain breaks", [], "broken-chains", "open('D002', 'r+b')", errno.EPERM),
-    ("rm of a table file", [], None, "import os; os.remove('S001')", errno.EPERM),
+    ("rm of a file not last in its table", [], None, "import os; os.remove('S001')",
+     errno.EPERM),
+    ("rm of BIOS", [], None, "import os; os.remove('BIOS')", errno.EPERM),
+    ("rm of a table's last file open for writing", [], None,
+     "import os; f = open('S11E', 'r+b'); os.remove('S11E')", errno.EBUSY),
     ("a table name out of order", ["--resize"], None, "open('S121', 'wb')", errno.EPERM),
+    ("a new file past the table's room", [], None,
+     "f = open('S004', 'wb'); f.write(bytes(20000)); f.close()", errno.EFBIG),
     ("a file in the root folder", [], None, "open('../notes.txt', 'wb')", errno.EPERM),
     ("a rename into the root folder", [], None,
      "import os; open('notes.txt', 'wb').close(); os.rename('notes.txt', '../notes.txt')",
@@ -253,11 +278,14 @@ def test_edits(scratch):
         shutil.copyfile(image, work / "expected.d88")
         ran = sh(command, work / "reference" / disk)
         check(ran.returncode == 0, f"{case}: runs in a folder ({ran.stderr.strip()})")
-        # Names the disk has no file of live in the mount's memory only.
+        # Names the disk has no file of live in the mount's memory only; a
+        # table's names are new files, added.
         for leftover in (work / "reference" / disk).iterdir():
-            if not (work / "source" / disk / leftover.name).exists():
+            if not (work / "source" / disk / leftover.name).exists() and \
+                    not re.fullmatch("[SD][0-9A-F]{3}", leftover.name):
                 leftover.unlink()
-        put = d88put(work / "expected.d88", work / "reference", "--resize" in options)
+        put = d88put(work / "expected.d88", work / "reference", "--resize" in options,
+                     *PUT_OPTIONS.get(case, []))
         check(put.returncode == 0, f"{case}: d88put puts the folder back ({put.stderr.strip()})")
         check(image.read_bytes() != (work / "expected.d88").read_bytes() or case in UNCHANGING,
               f"{case}: the edit changes the D88 file")
@@ -293,6 +321,12 @@ def test_refusals(scratch):
             check(table_files(mount.point) == files_of(work / "before"),
                   f"{case}: every file reads as before")
         check(image.read_bytes() == before, f"{case}: the D88 file is unchanged")
+    # A name out of order names the missing one.
+    work, image = fresh(scratch, "gap")
+    with Mount(work, image) as mount:
+        run_python("open('S121', 'wb')", mount.point / "000")
+    check("d88mount: error: 000/S121 cannot be added: 000/S11F does not exist\n" in mount.text(),
+          f"a gap names the missing number ({mount.text().strip()})")
     # A refusal logs d88put's own message, and a write after it is put back.
     work, image = fresh(scratch, "message")
     with Mount(work, image) as mount:
