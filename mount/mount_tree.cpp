@@ -277,8 +277,6 @@ bool MountTree::isTableName(std::int32_t disk, const std::string& name) const {
   return false;
 }
 
-// Adding and removing a table's files come with the appending of a table's
-// next number; until then both are refused, saying so.
 std::int32_t MountTree::tableAdding(std::int32_t disk, const std::string& name) const {
   const Disk& entry = disks_[static_cast<std::size_t>(disk)];
   for (std::int32_t table = 0; table < kTableCount; ++table) {
