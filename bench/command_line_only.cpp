@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
   CLI::App app;
-  prepareCommandLine(app, argc > 0 ? argv[0] : "d88put", "d88put", help::Language::English);
+  cli::prepareCommandLine(app, argc > 0 ? argv[0] : "d88put", "d88put", help::Language::English);
   std::string image;
   std::string folder;
   bool resize = false;
@@ -15,6 +15,6 @@ int main(int argc, char** argv) {
   app.add_option("FOLDER", folder)->required();
   app.add_flag("--resize", resize);
   const std::optional<int> status =
-      parseCommandLine(app, std::vector<std::string>(argv, argv + argc));
+      cli::parseCommandLine(app, std::vector<std::string>(argv, argv + argc));
   return status ? *status : (resize ? 0 : 1);
 }

@@ -17,11 +17,7 @@ if [[ "${1:-}" == "--quick" ]]; then
   runs=1
   collection_files=40
 fi
-gnu_time=/usr/bin/time
-if ! "$gnu_time" -f %M true >/dev/null 2>&1; then
-  echo "bench: GNU time is needed (Debian package 'time')" >&2
-  exit 1
-fi
+source bench/timing.sh
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target d88extract d88info d88put make_full make_crafted make_collection bench_empty bench_command_line >/dev/null
@@ -33,31 +29,22 @@ mkdir -p "$work"
 "$bin/make_full" "$work/full.d88" "$disks"
 "$bin/make_crafted" "$work/crafted.d88"
 
-# median_of: the median of the numbers on standard input.
-median_of() {
-  sort -n | awk '{v[NR] = $1} END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
 # measure COMMAND...: runs COMMAND in a fresh folder $work/out, once to warm
 # up and then $runs times; sets $median (seconds) and $peak (KiB), both the
 # median over the runs (peak memory varies by some 100 KiB from run to run).
 # $before_each, when set, is run before each run, untimed.
 measure() {
-  local times=() peaks=() i start end
+  local times=() peaks=() i
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$work/out"
     mkdir "$work/out"
     if [[ -n "${before_each:-}" ]]; then
       "$before_each"
     fi
-    # Earlier runs' writes are flushed first, so no run pays for another's.
-    sync
-    start=$(date +%s%N)
-    (cd "$work/out" && "$gnu_time" -f %M -o "$work/rss" "$@" >/dev/null)
-    end=$(date +%s%N)
+    timed_in "$work/out" "$@"
     if ((i > 0)); then
-      times+=($(((end - start) / 1000)))
-      peaks+=("$(cat "$work/rss")")
+      times+=("$took")
+      peaks+=("$rss")
     fi
   done
   median=$(printf '%s\n' "${times[@]}" | median_of | awk '{printf "%.4f", $1 / 1e6}')

@@ -6,6 +6,8 @@
 #include "cli/version.h"
 #include "text/d88_text.h"
 
+namespace cli {
+
 namespace {
 
 // The help's option column: wide enough for "--disk N:0 to 63" and a
@@ -107,3 +109,5 @@ CLI::Option* numberIn(CLI::App& app, CLI::Option* option, const std::string& nam
                              name + ":" + from + help::kRangeTo.in(language) + to);
   return option->type_name(name)->check(decimalIn(low, high));
 }
+
+}  // namespace cli

@@ -11,6 +11,8 @@
 
 #include "cli/help_text.h"
 
+namespace cli {
+
 // An application named after the program (argv[0]) with --help ("this text")
 // and --version ("TOOL 1.0.0"), its help's headings in `language` and its
 // columns aligned as a terminal shows them; the tool adds its own options,
@@ -33,3 +35,5 @@ void prepareCommandLine(CLI::App& app, const std::string& program, const char* t
 // "N:0 to 63" in both.
 CLI::Option* numberIn(CLI::App& app, CLI::Option* option, const std::string& name, long low,
                       long high, help::Language language);
+
+}  // namespace cli

@@ -9,6 +9,8 @@
 #include "text/d88_text.h"
 #include "text/tool_messages.h"
 
+namespace cli {
+
 namespace {
 
 // errno of the first failed write of the result; 0 while none failed.
@@ -56,3 +58,5 @@ bool resultWritten(const char* what, const std::string& remark) {
                                  std::strerror(resultError) + remark + "\n");
   return false;
 }
+
+}  // namespace cli

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace cli {
+
 // argv[0], or the tool's own name when the system gave none. Inline, so
 // that d88extract takes it without the rest of this file.
 [[nodiscard]] inline const char* programName(int argc, char** argv, const char* fallback) {
@@ -30,3 +32,5 @@ void writeResult(std::string_view utf8);
 // run that writes much can stop at once instead of reading on.
 [[nodiscard]] bool resultFailing();
 [[nodiscard]] bool resultWritten(const char* what, const std::string& remark = {});
+
+}  // namespace cli

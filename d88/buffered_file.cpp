@@ -97,6 +97,37 @@ std::int64_t BufferedFile::readDirect(std::int64_t position, std::uint8_t* dest,
   return got;
 }
 
+std::int64_t BufferedFile::placeBlock(std::int64_t position, std::int64_t count) const {
+  const Block& last = lastUsed();
+  const std::int64_t end = position + count;
+  // A miss next to the block read last goes on in the same direction: the new
+  // block starts where the range does (forwards) or ends where it does
+  // (backwards), so that a walk refills once per block, not once per half.
+  if (last.length > 0 && position >= last.start && position <= last.start + last.length) {
+    const std::int64_t start = position - position % kEdgeAlign;
+    return end > start + kBlockSize ? position : start;
+  }
+  if (last.length > 0 && position < last.start && end + kBlockSize >= last.start) {
+    const std::int64_t edge = end + (kEdgeAlign - end % kEdgeAlign) % kEdgeAlign;
+    return std::clamp<std::int64_t>(edge - kBlockSize, 0, position);
+  }
+  // Elsewhere blocks start at multiples of half a block, so that chains read
+  // either way from there refill once per half block at worst; a range across
+  // such a block's end starts a block of its own.
+  const std::int64_t start = position - position % kBlockAlign;
+  return end > start + kBlockSize ? position : start;
+}
+
+const BufferedFile::Block& BufferedFile::lastUsed() const {
+  const Block* last = &blocks_[0];
+  for (const Block& block : blocks_) {
+    if (block.lastUse > last->lastUse) {
+      last = &block;
+    }
+  }
+  return *last;
+}
+
 const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::int64_t count) {
   ++uses_;
   Block* oldest = &blocks_[0];
@@ -109,15 +140,8 @@ const BufferedFile::Block& BufferedFile::blockFor(std::int64_t position, std::in
       oldest = &block;
     }
   }
-  // Blocks start at multiples of half a block, so that chains read forwards
-  // or backwards, sector by sector, refill once per half block; a range
-  // across such a block's end starts a block of its own.
-  std::int64_t start = position - position % kBlockAlign;
-  if (position + count > start + kBlockSize) {
-    start = position;
-  }
-  oldest->start = start;
-  oldest->length = readDirect(start, oldest->bytes.data(), kBlockSize);
+  oldest->start = placeBlock(position, count);
+  oldest->length = readDirect(oldest->start, oldest->bytes.data(), kBlockSize);
   oldest->lastUse = uses_;
   return *oldest;
 }

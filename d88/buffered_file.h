@@ -17,7 +17,10 @@ class BufferedFile {
   static constexpr std::int64_t kBlockSize = 16 * 1024;
   static constexpr std::size_t kBlocks = 2;
   static constexpr std::int64_t kBlockAlign = kBlockSize / 2;
+  // Where a block placed from a range's edge starts or ends.
+  static constexpr std::int64_t kEdgeAlign = 512;
   static_assert(kBlockSize % kBlockAlign == 0, "aligned blocks tile the file");
+  static_assert(kBlockSize % kEdgeAlign == 0 && kEdgeAlign > 0, "edge alignment fits a block");
 
   BufferedFile() = default;
   BufferedFile(const BufferedFile&) = delete;
@@ -70,6 +73,9 @@ class BufferedFile {
   };
   // The block holding [position, position + count), refilled if none does.
   [[nodiscard]] const Block& blockFor(std::int64_t position, std::int64_t count);
+  // Where a block refilled for [position, position + count) starts.
+  [[nodiscard]] std::int64_t placeBlock(std::int64_t position, std::int64_t count) const;
+  [[nodiscard]] const Block& lastUsed() const;
 
   std::FILE* file_ = nullptr;
   // Where the stream stands after the last read (-1: unknown).

@@ -197,6 +197,15 @@ WalkEnd D88Image::walkTrack(std::int64_t start, Visit&& visit) {
   }
 }
 
+namespace {
+
+// A stored data length is 16 bits wide: the header's own field.
+RecordMarks marksOf(const SectorRecordInfo& header) {
+  return {static_cast<std::uint16_t>(header.dataLength), header.status, header.deletedMark};
+}
+
+}  // namespace
+
 const SectorIdIndex& D88Image::sectorIndexFor(std::int32_t track, std::int64_t start) {
   SectorIdIndex& index = sectorIndexes_[static_cast<std::size_t>(track)];
   if (index.isBuilt()) {
@@ -212,8 +221,7 @@ const SectorIdIndex& D88Image::sectorIndexFor(std::int32_t track, std::int64_t s
   index.reserve(records);
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     const auto& id = header.id;
-    return index.add(SectorIdIndex::key(id.c, id.h, id.r, id.n), position - start,
-                     static_cast<std::uint16_t>(header.dataLength));
+    return index.add(SectorIdIndex::key(id.c, id.h, id.r, id.n), position - start, marksOf(header));
   });
   index.finish();
   return index;
@@ -238,7 +246,7 @@ const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
     if (header.id.c != id.c || header.id.h != id.h || header.id.n != id.n) {
       return true;
     }
-    return map.add(header.id.r, position - start, static_cast<std::uint16_t>(header.dataLength));
+    return map.add(header.id.r, position - start, marksOf(header));
   });
   return map;
 }
@@ -249,7 +257,7 @@ std::optional<D88Image::FoundRecord> D88Image::walkToSector(std::int64_t start, 
     if (SectorIdIndex::key(header.id.c, header.id.h, header.id.r, header.id.n) != key) {
       return true;
     }
-    found = FoundRecord{position, header.dataLength};
+    found = FoundRecord{position, marksOf(header)};
     return false;
   });
   return found;
@@ -278,21 +286,21 @@ std::optional<D88Image::FoundRecord> D88Image::findRecord(std::int32_t track, st
     complete = index.isComplete();
   }
   if (found) {
-    return FoundRecord{*start + found->relativeOffset, found->dataLength};
+    return FoundRecord{*start + found->relativeOffset, found->marks};
   }
   // Records too far from the track's start for the index: walk to them.
   return complete ? std::nullopt : walkToSector(*start, key);
 }
 
-std::optional<SectorRecordInfo> D88Image::locateRecord(std::int32_t track, std::int32_t c,
-                                                       std::int32_t h, std::int32_t r,
-                                                       std::int32_t n) {
+std::optional<LocatedRecord> D88Image::locateRecord(std::int32_t track, std::int32_t c,
+                                                    std::int32_t h, std::int32_t r,
+                                                    std::int32_t n) {
   const std::optional<FoundRecord> found = findRecord(track, c, h, r, n);
-  RecordHeader record;
-  if (!found || !readRecordHeader(found->position, record)) {
+  if (!found) {
     return std::nullopt;
   }
-  return record;
+  return LocatedRecord{found->position, found->marks.dataLength, found->marks.status,
+                       found->marks.deletedMark};
 }
 
 std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -308,8 +316,8 @@ std::optional<SectorData> D88Image::locateSector(std::int32_t track, std::int32_
   // has fewer than its stored length.
   const std::int64_t data = record->position + kSectorHeaderSize;
   const std::int64_t inFile = std::max<std::int64_t>(file_.size() - data, 0);
-  return SectorData{data,
-                    static_cast<std::int32_t>(std::min<std::int64_t>(record->dataLength, inFile))};
+  return SectorData{
+      data, static_cast<std::int32_t>(std::min<std::int64_t>(record->marks.dataLength, inFile))};
 }
 
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,

@@ -84,6 +84,15 @@ struct SectorRecordInfo {
   std::int64_t position = 0;    // file position of the record's header
 };
 
+// A found sector's record: where its header lies, and what the header says
+// of the data after it.
+struct LocatedRecord {
+  std::int64_t position = 0;  // file position of the record's header
+  std::int32_t dataLength = 0;
+  std::uint8_t status = 0;
+  std::uint8_t deletedMark = 0;
+};
+
 // Where a found sector's stored data lies in the file, and how many of its
 // bytes the file holds.
 struct SectorData {
@@ -179,10 +188,11 @@ class D88Image {
   [[nodiscard]] std::optional<SectorData> locateSector(std::int32_t track, std::int32_t c,
                                                        std::int32_t h, std::int32_t r,
                                                        std::int32_t n);
-  // The record header of the sector that locateSector finds.
-  [[nodiscard]] std::optional<SectorRecordInfo> locateRecord(std::int32_t track, std::int32_t c,
-                                                             std::int32_t h, std::int32_t r,
-                                                             std::int32_t n);
+  // The record of the sector that locateSector finds, from the track's
+  // index: no header is read again.
+  [[nodiscard]] std::optional<LocatedRecord> locateRecord(std::int32_t track, std::int32_t c,
+                                                          std::int32_t h, std::int32_t r,
+                                                          std::int32_t n);
   // The steps readSectors takes for the same arguments, up to `to`. To the
   // break, the one that breaks the chain included, it returns the bytes
   // readSectors would read; to the chain's end, the sectors past a break are
@@ -230,10 +240,10 @@ class D88Image {
   WalkEnd walkTrack(std::int64_t start, Visit&& visit);
   const SectorIdIndex& sectorIndexFor(std::int32_t track, std::int64_t start);
   const SectorMap& sectorMapFor(std::int32_t track, std::int64_t start, const SectorId& id);
-  // A record found by its ID: its header's position and its data length.
+  // A record found by its ID: its header's position and marks.
   struct FoundRecord {
     std::int64_t position = 0;
-    std::int32_t dataLength = 0;
+    RecordMarks marks;
   };
   [[nodiscard]] std::optional<FoundRecord> walkToSector(std::int64_t start, std::uint32_t key);
   [[nodiscard]] std::optional<FoundRecord> findRecord(std::int32_t track, std::int32_t c,

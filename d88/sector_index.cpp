@@ -13,7 +13,7 @@ void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
   complete_ = true;
 }
 
-bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t dataLength) {
+bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, RecordMarks marks) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;
     return false;
@@ -23,7 +23,7 @@ bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t d
   }
   // Only the first record of a sector number can be found.
   if (slots_[r].offset == kNone) {
-    slots_[r] = {static_cast<std::uint32_t>(relativeOffset), dataLength};
+    slots_[r] = {static_cast<std::uint32_t>(relativeOffset), marks};
   }
   return true;
 }
@@ -32,15 +32,15 @@ std::optional<IndexedRecord> SectorMap::find(std::uint8_t r) const {
   if (r >= slots_.size() || slots_[r].offset == kNone) {
     return std::nullopt;
   }
-  return IndexedRecord{slots_[r].offset, slots_[r].dataLength};
+  return IndexedRecord{slots_[r].offset, slots_[r].marks};
 }
 
-bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength) {
+bool SectorIdIndex::add(std::uint32_t key, std::int64_t relativeOffset, RecordMarks marks) {
   if (relativeOffset < 0 || relativeOffset > kMaxRelativeOffset) {
     complete_ = false;
     return false;
   }
-  entries_.push_back(Entry{key, static_cast<std::uint32_t>(relativeOffset), dataLength});
+  entries_.push_back(Entry{key, static_cast<std::uint32_t>(relativeOffset), marks});
   return true;
 }
 
@@ -68,7 +68,7 @@ std::optional<IndexedRecord> SectorIdIndex::find(std::uint32_t key) const {
   if (found == entries_.end() || found->key != key) {
     return std::nullopt;
   }
-  return IndexedRecord{found->relativeOffset, found->dataLength};
+  return IndexedRecord{found->relativeOffset, found->marks};
 }
 
 }  // namespace d88

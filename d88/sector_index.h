@@ -9,12 +9,18 @@
 
 namespace d88 {
 
-// Where an indexed record lies from its track's start, and the data length
-// its header gives: enough to find a sector's bytes without reading the
-// header again.
+// What a record's header says of its data, kept by the index so that a
+// sector is found, and judged, without reading its header again.
+struct RecordMarks {
+  std::uint16_t dataLength = 0;
+  std::uint8_t status = 0;
+  std::uint8_t deletedMark = 0;
+};
+
+// Where an indexed record lies from its track's start, and its header's marks.
 struct IndexedRecord {
   std::int64_t relativeOffset = 0;
-  std::int32_t dataLength = 0;
+  RecordMarks marks;
 };
 
 // The first record of each sector number R among a track's records of one
@@ -37,7 +43,7 @@ class SectorMap {
   }
   // Records a walked record of the map's C, H and N, keeping the first per
   // R; returns false once the map cannot hold its offset.
-  [[nodiscard]] bool add(std::uint8_t r, std::int64_t relativeOffset, std::uint16_t dataLength);
+  [[nodiscard]] bool add(std::uint8_t r, std::int64_t relativeOffset, RecordMarks marks);
   void markIncomplete() { complete_ = false; }
   [[nodiscard]] bool isComplete() const { return complete_; }
   [[nodiscard]] std::optional<IndexedRecord> find(std::uint8_t r) const;
@@ -47,8 +53,9 @@ class SectorMap {
 
   struct Slot {
     std::uint32_t offset = kNone;  // kNone where no record has its R
-    std::uint16_t dataLength = 0;
+    RecordMarks marks;
   };
+  static_assert(sizeof(Slot) == 8, "an offset and the header's marks per sector number");
   std::vector<Slot> slots_;  // by R
   bool built_ = false;
   std::uint8_t c_ = 0;
@@ -77,7 +84,7 @@ class SectorIdIndex {
     built_ = false;
   }
   // Records a walked record; returns false once the index cannot hold it.
-  [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset, std::uint16_t dataLength);
+  [[nodiscard]] bool add(std::uint32_t key, std::int64_t relativeOffset, RecordMarks marks);
   // Sorts the records by ID, keeping the first in stored order of each ID;
   // the index is then built.
   void finish();
@@ -92,9 +99,10 @@ class SectorIdIndex {
   struct Entry {
     std::uint32_t key;
     std::uint32_t relativeOffset;
-    std::uint16_t dataLength;
+    RecordMarks marks;
   };
-  static_assert(sizeof(Entry) == 12, "two 32-bit fields and a data length per indexed record");
+  static_assert(sizeof(RecordMarks) == 4, "a data length, a status and a deleted mark");
+  static_assert(sizeof(Entry) == 12, "two 32-bit fields and the header's marks per indexed record");
 
   std::vector<Entry> entries_;
   bool complete_ = true;

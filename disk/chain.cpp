@@ -2,11 +2,21 @@
 
 #include <algorithm>
 
+namespace disk {
+
 bool isDamagedRange(std::int32_t offset, std::int32_t size) {
-  return offset < 0 || size < 0 || std::int64_t{offset} + size > kExtractBufferSize;
+  return offset < 0 || size < 0 || !fitsExtractBuffer(offset, size);
 }
 
 namespace {
+
+// Records a walk can reach: sector counts are 16-bit, so the walk ends by
+// its count before it runs out of this room.
+constexpr std::int32_t kMostRecordsPerTrack = 0x10000;
+static_assert(kMostRecordsPerTrack > 0xFFFF, "room for every record a 16-bit count names");
+// Room for the records of a normal track; a longer walk is read again with
+// room for the most a walk can reach.
+constexpr std::int32_t kUsualRecordsPerTrack = 64;
 
 // A negative size or offset, or a range past the buffer, comes from a
 // damaged file table: such a file is skipped like an unreadable one.
@@ -65,3 +75,32 @@ std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
                            std::vector<d88::ChainStep>& steps) {
   return fileChainSteps(image, file, d88::StepsTo::ChainEnd, steps);
 }
+
+std::vector<FileSpan> fileSpansOf(d88::D88Image& image, const DiskFile& file,
+                                  std::vector<d88::ChainStep>& steps) {
+  (void)locateFileChain(image, file, steps);
+  std::vector<FileSpan> spans;
+  for (const d88::ChainStep& step : steps) {
+    const std::int64_t from = std::max(step.chainOffset, file.offset);
+    const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
+    if (step.position >= 0 && from < to) {
+      spans.push_back({step.position + (from - step.chainOffset), to - from});
+    }
+  }
+  return spans;
+}
+
+void readTrackRecords(d88::D88Image& image, std::int32_t slot,
+                      std::vector<d88::SectorRecordInfo>& records, d88::WalkEnd& end) {
+  for (const std::int32_t room : {kUsualRecordsPerTrack, kMostRecordsPerTrack}) {
+    records.resize(static_cast<std::size_t>(room));
+    const std::int32_t count = image.readSectorRecords(slot, records.data(), room, &end);
+    records.resize(static_cast<std::size_t>(count));
+    // Stopped only for want of room: the walk goes on past it.
+    if (end != d88::WalkEnd::Stopped) {
+      return;
+    }
+  }
+}
+
+}  // namespace disk

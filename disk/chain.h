@@ -8,12 +8,24 @@
 #include "d88/d88_image.h"
 #include "disk/file_tables.h"
 
+namespace disk {
+
 // 80 tracks of 16 sectors of 256 bytes: the largest file the tools read,
 // offset included.
 constexpr std::int32_t kExtractBufferSize = 0x50000;
 static_assert(kExtractBufferSize == 80 * kTableSize, "the buffer holds 80 full tracks");
 
 using ExtractBuffer = std::array<std::uint8_t, kExtractBufferSize>;
+
+// Whether `size` bytes from offset `offset` of a file's first sector fit the
+// extraction buffer: d88extract skips a file that reaches past it.
+[[nodiscard]] constexpr bool fitsExtractBuffer(std::int64_t offset, std::int64_t size) {
+  return offset + size <= kExtractBufferSize;
+}
+// Whether an edit of `size` bytes fits it from offset 0.
+[[nodiscard]] constexpr bool fitsExtractBuffer(std::uint64_t size) {
+  return size <= static_cast<std::uint64_t>(kExtractBufferSize);
+}
 
 // What reading a file's chain gives, and so what extraction does with it.
 enum class FileVerdict {
@@ -65,7 +77,27 @@ std::int32_t fileChainSteps(d88::D88Image& image, const DiskFile& file, d88::Ste
 // returns the bytes it would read.
 std::int32_t locateFileChain(d88::D88Image& image, const DiskFile& file,
                              std::vector<d88::ChainStep>& steps);
+// A byte range of the D88 file.
+struct FileSpan {
+  std::int64_t position = 0;
+  std::int64_t length = 0;
+};
+
+// A file's byte ranges in the D88 file: the parts of its chain's steps
+// (left in `steps`) from its offset on.
+[[nodiscard]] std::vector<FileSpan> fileSpansOf(d88::D88Image& image, const DiskFile& file,
+                                                std::vector<d88::ChainStep>& steps);
+
+// Reads the record headers that a walk of track `slot` reaches into
+// `records` (resized to them), and how the walk ended; a walk that outruns
+// the usual room is read again with room for every record a 16-bit count
+// names.
+void readTrackRecords(d88::D88Image& image, std::int32_t slot,
+                      std::vector<d88::SectorRecordInfo>& records, d88::WalkEnd& end);
+
 // Every sector a file's chain covers, past a break too (none for a damaged
 // range): where the file lies on its disk, found or not.
 std::int32_t planFileChain(d88::D88Image& image, const DiskFile& file,
                            std::vector<d88::ChainStep>& steps);
+
+}  // namespace disk

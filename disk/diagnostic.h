@@ -3,21 +3,29 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "disk/refusal.h"
+
+namespace disk {
 
 enum class Severity { Notice, Error };
 
+// Either the words of an edit source or a writer, or a refusal of the
+// planner's, which format/put_words.h words.
 struct Diagnostic {
+  Diagnostic() = default;
+  Diagnostic(Severity severity, std::string text) : severity(severity), text(std::move(text)) {}
+  Diagnostic(Severity severity, Refusal refusal)
+      : severity(severity), refusal(std::move(refusal)) {}
+
   Severity severity = Severity::Notice;
-  std::string text;  // without a prefix or a line end
+  std::string text;  // without a prefix or a line end; empty for a refusal
+  Refusal refusal;
 };
 
 using Diagnostics = std::vector<Diagnostic>;
-
-// The line a diagnostic is written as: an error's text after "error: ".
-[[nodiscard]] inline std::string diagnosticLine(const Diagnostic& diagnostic) {
-  return (diagnostic.severity == Severity::Error ? "error: " : "") + diagnostic.text;
-}
 
 [[nodiscard]] inline bool hasErrors(const Diagnostics& diagnostics) {
   for (const Diagnostic& diagnostic : diagnostics) {
@@ -27,3 +35,5 @@ using Diagnostics = std::vector<Diagnostic>;
   }
   return false;
 }
+
+}  // namespace disk

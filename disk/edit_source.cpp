@@ -4,6 +4,8 @@
 
 #include "disk/listing.h"
 
+namespace disk {
+
 void MemoryEdits::add(std::int32_t disk, const std::string& name, std::vector<std::uint8_t> bytes) {
   disks_[disk][name] = std::move(bytes);
 }
@@ -12,9 +14,11 @@ void MemoryEdits::add(std::int32_t disk, const std::string& name, std::vector<st
 void MemoryEdits::survey(std::int32_t diskCount, Diagnostics& diagnostics) {
   for (const auto& [disk, files] : disks_) {
     if (disk < 0 || disk >= diskCount) {
-      diagnostics.push_back({Severity::Notice, std::string("ignored: folder ") +
-                                                   diskFolderName(disk).data() +
-                                                   ": no such disk in the file"});
+      Refusal notice;
+      notice.code = RefusalCode::NoSuchDisk;
+      notice.file = diskFolderName(disk).data();
+      notice.disk = disk;
+      diagnostics.push_back({Severity::Notice, notice});
     }
   }
 }
@@ -53,3 +57,5 @@ bool MemoryEdits::read(std::int32_t disk, const std::string& name,
 std::string MemoryEdits::shownName(std::int32_t disk, const std::string& name) const {
   return std::string(diskFolderName(disk).data()) + "/" + name;
 }
+
+}  // namespace disk

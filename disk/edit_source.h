@@ -12,6 +12,8 @@
 
 #include "disk/diagnostic.h"
 
+namespace disk {
+
 // The edits of one disk.
 struct DiskEdits {
   std::vector<std::string> names;
@@ -63,3 +65,5 @@ class MemoryEdits final : public EditSource {
  private:
   std::map<std::int32_t, std::map<std::string, std::vector<std::uint8_t>>> disks_;
 };
+
+}  // namespace disk

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace disk {
+
 namespace {
 
 // Reads a whole side-0 track into a table buffer. A short read leaves the
@@ -24,9 +26,9 @@ void useGeometry(d88::D88Image& image, const TrackGeometry& geometry) {
 bool probe(d88::D88Image& image, const DiskLayout& layout, TableBuffer& first,
            TableBuffer& second) {
   useGeometry(image, layout.geometry);
-  readTable(image, layout.geometry, layout.firstTable.track, first);
-  readTable(image, layout.geometry, layout.secondTable.track, second);
-  return begins(first, layout.firstTable.begins) && begins(second, layout.secondTable.begins);
+  readTable(image, layout.geometry, layout.tables[0].track, first);
+  readTable(image, layout.geometry, layout.tables[1].track, second);
+  return begins(first, layout.tables[0].begins) && begins(second, layout.tables[1].begins);
 }
 
 }  // namespace
@@ -122,9 +124,13 @@ DiskFile tableDiskFile(const DiskLayout& layout, const TableFile& table) {
   file.offset = table.start.offset;
   file.size = table.size;
   file.writtenWithoutAll = isSelected(layout.kind, table.number, false);
+  file.table = table.table;
+  file.entry = table.index;
   return file;
 }
 
 const char* recognitionMessage(DiskKind kind) {
   return layoutOf(kind).announcement.message;
 }
+
+}  // namespace disk

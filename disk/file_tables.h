@@ -5,8 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "d88/d88_image.h"
+
+namespace disk {
 
 // The kind of a disk is also the first letter of its table files' names.
 enum class DiskKind : char { System = 'S', Data = 'D', Unknown = '_' };
@@ -44,6 +47,18 @@ constexpr std::int32_t kEntriesPerTable = kTableSize / kEntrySize;
 static_assert(kEntriesPerTable * kEntrySize <= kTableSize, "every counted entry lies in the table");
 constexpr std::int32_t kFirstTableNumber = 0x000;
 constexpr std::int32_t kSecondTableNumber = 0x100;
+// A disk's two tables, 0 and 1, and the number of their first file.
+constexpr std::int32_t kTableCount = 2;
+inline constexpr std::array<std::int32_t, kTableCount> kTableFirstNumbers{kFirstTableNumber,
+                                                                          kSecondTableNumber};
+// The number of entry `index` of table `table` ("S101" is entry 1 of table 1).
+[[nodiscard]] constexpr std::int32_t tableNumber(std::int32_t table, std::int32_t index) {
+  return kTableFirstNumbers[static_cast<std::size_t>(table)] + index;
+}
+// How the listings and messages name table `table`: "first" or "second".
+[[nodiscard]] constexpr const char* tableWord(std::int32_t table) {
+  return table == 0 ? "first" : "second";
+}
 
 using TableBuffer = std::array<std::uint8_t, kTableSize>;
 
@@ -95,28 +110,31 @@ static_assert(kLastEntryTrack / 2 <= 0x7F, "every written track's cylinder fits 
 // sectorAddress of it gives the address back.
 [[nodiscard]] FileTableEntry entryForAddress(std::int32_t address, const FileTableEntry& previous);
 
-// One file of a table: its number, where it starts and its size (which a
-// damaged table can make negative).
+// One file of a table: its number, which table and entry it is, where it
+// starts and its size (which a damaged table can make negative).
 struct TableFile {
   std::int32_t number = 0;
   FileTableEntry start;
   std::int32_t size = 0;
+  std::int32_t table = 0;
+  std::int32_t index = 0;
 };
 
-// Calls visit(const TableFile&) for each file of one table, numbered from
-// firstNumber. An entry followed by the end mark starts no file; an entry
-// whose follower would reach past the table counts as followed by the end mark.
+// Calls visit(const TableFile&) for each file of table `table` (0 or 1).
+// An entry followed by the end mark starts no file; an entry whose follower
+// would reach past the table counts as followed by the end mark.
 template <typename Visit>
-void walkTable(const TableBuffer& table, std::int32_t firstNumber, Visit&& visit,
+void walkTable(const TableBuffer& bytes, std::int32_t table, Visit&& visit,
                const TrackGeometry& geometry = kStandardGeometry) {
   for (std::int32_t index = 0; index + 1 < kEntriesPerTable; ++index) {
-    const FileTableEntry following = entryAt(table, index + 1);
+    const FileTableEntry following = entryAt(bytes, index + 1);
     if (following.isEndMark()) {
       return;
     }
-    const FileTableEntry current = entryAt(table, index);
-    visit(TableFile{firstNumber + index, current,
-                    sectorAddress(following, geometry) - sectorAddress(current, geometry)});
+    const FileTableEntry current = entryAt(bytes, index);
+    visit(TableFile{tableNumber(table, index), current,
+                    sectorAddress(following, geometry) - sectorAddress(current, geometry), table,
+                    index});
   }
 }
 
@@ -124,21 +142,21 @@ void walkTable(const TableBuffer& table, std::int32_t firstNumber, Visit&& visit
 template <typename Visit>
 void walkFileTables(const TableBuffer& first, const TableBuffer& second, Visit&& visit,
                     const TrackGeometry& geometry = kStandardGeometry) {
-  walkTable(first, kFirstTableNumber, visit, geometry);
-  walkTable(second, kSecondTableNumber, visit, geometry);
+  walkTable(first, 0, visit, geometry);
+  walkTable(second, 1, visit, geometry);
 }
 
-// The two tables of the disk being read: the caller's room, one pair for
-// each disk read at a time.
-struct TableBuffers {
-  TableBuffer first{};
-  TableBuffer second{};
-};
+// The two tables of the disk being read, by table: the caller's room, one
+// pair for each disk read at a time.
+using TableBuffers = std::array<TableBuffer, kTableCount>;
 
 // Reads the tables of the selected disk into the buffers and tells its kind,
 // leaving the image's sector range at that layout's geometry. The data probe
 // reads over what the system probe left in the buffers.
 [[nodiscard]] DiskKind recogniseDisk(d88::D88Image& image, TableBuffer& first, TableBuffer& second);
+[[nodiscard]] inline DiskKind recogniseDisk(d88::D88Image& image, TableBuffers& tables) {
+  return recogniseDisk(image, tables[0], tables[1]);
+}
 
 // Selects disk `index` with the sector range of the layout of `kind` (for
 // an unknown kind, the range recognition starts from); false for a disk
@@ -211,8 +229,7 @@ struct Announcement {
 struct DiskLayout {
   DiskKind kind;  // also the first letter of its table files' names
   TrackGeometry geometry;
-  TablePlace firstTable;
-  TablePlace secondTable;
+  std::array<TablePlace, kTableCount> tables;
   FixedFiles fixed;
   WrittenRange written;
   Announcement announcement;
@@ -231,15 +248,13 @@ inline constexpr char kDataDiskRecognised[] =
 inline constexpr std::array<DiskLayout, 2> kLayouts{{
     {DiskKind::System,
      kStandardGeometry,
-     {12, {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7}},
-     {30, {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77}},
+     {{{12, {0x06, 0x02, 0xA4, 0x06, 0x0B, 0xE7}}, {30, {0x0F, 0x02, 0xA4, 0x90, 0x0E, 0x77}}}},
      {{{{"BIOS", 5, 0x2500}, {"DRIVER", 16, 0x2823}}}, 2},
      {0x117, 0x11D},
      {kSystemDiskRecognised, "system disk"}},
     {DiskKind::Data,
      kStandardGeometry,
-     {0, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9}},
-     {66, {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}},
+     {{{0, {0x00, 0x02, 0xA4, 0x00, 0x0B, 0xA9}}, {66, {0x21, 0x02, 0xA4, 0x21, 0x03, 0x00}}}},
      kNoFixedFiles,
      kNoneWritten,
      {kDataDiskRecognised, "data disk"}},
@@ -247,9 +262,9 @@ inline constexpr std::array<DiskLayout, 2> kLayouts{{
 
 // A disk no layout recognises: its tables are what the last probe read, and
 // nothing of it is written without extract-all.
-inline constexpr DiskLayout kUnknownLayout{
-    DiskKind::Unknown, kStandardGeometry,          {0, {}}, {0, {}}, kNoFixedFiles,
-    kNoneWritten,      {nullptr, "not recognised"}};
+inline constexpr DiskLayout kUnknownLayout{DiskKind::Unknown,    kStandardGeometry,
+                                           {{{0, {}}, {0, {}}}}, kNoFixedFiles,
+                                           kNoneWritten,         {nullptr, "not recognised"}};
 
 // A table is read whole into its buffer: a layout with longer tracks needs
 // a larger kTableSize.
@@ -274,6 +289,19 @@ struct DiskFile {
   std::int32_t offset = 0;
   std::int32_t size = 0;
   bool writtenWithoutAll = false;  // written even without extract-all
+  // Which table entry starts it: table 0 or 1 and the entry's index there;
+  // table -1 for a fixed file.
+  std::int32_t table = -1;
+  std::int32_t entry = 0;
+
+  // Puts it at linear address `address` of the standard geometry, of `bytes` bytes.
+  void place(std::int32_t address, std::int32_t bytes) {
+    const AddressPlace at = placeOfAddress(address);
+    track = at.track;
+    r = at.r;
+    offset = at.offset;
+    size = bytes;
+  }
 
   // Two sides: track 2C + H.
   [[nodiscard]] std::int32_t cylinder() const { return d88::cylinderOfSlot(track); }
@@ -296,6 +324,12 @@ void forEachDiskFile(DiskKind kind, const TableBuffer& first, const TableBuffer&
       first, second, [&](const TableFile& file) { visit(tableDiskFile(layout, file)); },
       layout.geometry);
 }
+template <typename Visit>
+void forEachDiskFile(DiskKind kind, const TableBuffers& tables, Visit&& visit) {
+  forEachDiskFile(kind, tables[0], tables[1], std::forward<Visit>(visit));
+}
 
 // The message that announces a kind of disk; none for an unrecognised one.
 [[nodiscard]] const char* recognitionMessage(DiskKind kind);
+
+}  // namespace disk

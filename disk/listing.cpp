@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace disk {
+
 namespace {
 
-// Records a walk can reach: sector counts are 16-bit, so the walk ends by
-// its count before it runs out of this room.
-constexpr std::int32_t kMostRecordsPerTrack = 0x10000;
-static_assert(kMostRecordsPerTrack > 0xFFFF, "room for every record a 16-bit count names");
-// Room for the records of a normal track; a longer walk is read again with
-// room for the most a walk can reach.
-constexpr std::int32_t kUsualRecordsPerTrack = 64;
 // No real track starts before the end of a 160-slot track table.
 constexpr std::int32_t kShortTrackTableEnd = d88::kTrackTableOffset + 160 * d88::kTrackEntrySize;
 static_assert(kShortTrackTableEnd < d88::kHeaderSize, "a short table ends inside the header");
@@ -25,16 +20,7 @@ void listTrack(d88::D88Image& image, TrackListing& track) {
   if (track.pastSize) {
     return;
   }
-  for (const std::int32_t room : {kUsualRecordsPerTrack, kMostRecordsPerTrack}) {
-    track.records.resize(static_cast<std::size_t>(room));
-    const std::int32_t count =
-        image.readSectorRecords(track.slot, track.records.data(), room, &track.walkEnd);
-    track.records.resize(static_cast<std::size_t>(count));
-    // Stopped only for want of room: the walk goes on past it.
-    if (track.walkEnd != d88::WalkEnd::Stopped) {
-      return;
-    }
-  }
+  readTrackRecords(image, track.slot, track.records, track.walkEnd);
 }
 
 }  // namespace
@@ -98,8 +84,8 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
       listTrack(image, track);
     }
     TableBuffers& tables = buffers.tables;
-    disk.kind = recogniseDisk(image, tables.first, tables.second);
-    forEachDiskFile(disk.kind, tables.first, tables.second, [&](const DiskFile& file) {
+    disk.kind = recogniseDisk(image, tables);
+    forEachDiskFile(disk.kind, tables, [&](const DiskFile& file) {
       if (!parts.chains) {
         disk.files.push_back(FileListing{file});
       } else if (parts.chainBytes) {
@@ -109,8 +95,19 @@ void describeDisk(d88::D88Image& image, std::int32_t index, const DiskBuffers& b
         disk.files.push_back({file, read.verdict, read.bytesRead});
       }
     });
-    if (parts.rooms) {
-      disk.rooms = measureTableRooms(image, disk.kind, tables);
+    if (parts.rooms && disk.kind != DiskKind::Unknown) {
+      // The records the listing walked are the users' record headers.
+      DiskUsage usage;
+      if (parts.tracks) {
+        usage.begin(image);
+        for (std::size_t i = 0; i < present; ++i) {
+          usage.addRecords(disk.tracks[i].records);
+        }
+        usage.finish(image, disk.kind, tables);
+      } else {
+        usage.collect(image, disk.kind, tables);
+      }
+      disk.rooms = measureTableRooms(image, disk.kind, tables, usage);
     }
   }
   disk.tracks.resize(present);
@@ -140,3 +137,5 @@ bool describeUnchanged(d88::D88Image& image, const DiskBuffers& buffers, DiskLis
   }
   return true;
 }
+
+}  // namespace disk

@@ -14,6 +14,8 @@
 #include "disk/file_tables.h"
 #include "disk/room.h"
 
+namespace disk {
+
 // A slot of the track table with a stored offset, and the records its walk
 // reaches: the records d88extract reads sectors from.
 struct TrackListing {
@@ -122,3 +124,5 @@ class LastOfName {
 
 // The name of a media type byte ("2D", "2HD", ...; "unknown" for others).
 [[nodiscard]] const char* mediaName(std::int32_t mediaType);
+
+}  // namespace disk

@@ -5,16 +5,16 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "d88/byte_overlay.h"
 #include "d88/d88_image.h"
 #include "disk/diagnostic.h"
 #include "disk/edit_source.h"
 #include "disk/file_tables.h"
+#include "disk/patched_image.h"
+
+namespace disk {
 
 // A file put back, as its line reports it.
 struct PutLine {
@@ -58,41 +58,16 @@ class MovedFiles {
   std::vector<Place> places_;
 };
 
-// The edits put back, as the overlay lays them: of each its size and hash
-// are kept, and its bytes are read again from the edit source when a read
-// meets them, one edit in memory at a time.
-class LaidEdits {
- public:
-  // Records an edit read whole, whose bytes are then the ones held; returns
-  // its number, the overlay's source.
-  std::uint32_t add(std::int32_t disk, const std::string& name, const std::string& shown,
-                    std::vector<std::uint8_t> bytes);
-  // The bytes of edit `id`, read again from `source` unless they are held;
-  // null, with failure() saying why, when the edit is no longer the one
-  // compared.
-  [[nodiscard]] const std::vector<std::uint8_t>* bytesOf(EditSource& source, std::uint32_t id);
-  // The overlay's fetch: `count` bytes of edit `id` from `offset` on.
-  [[nodiscard]] bool fetch(EditSource& source, std::uint32_t id, std::int64_t offset,
-                           std::uint8_t* dest, std::int64_t count);
-  // "000/S101 changed while d88put ran", for the first edit that did.
-  [[nodiscard]] const std::string& failure() const { return failure_; }
-
- private:
-  struct Edit {
-    std::int32_t disk;
-    std::string name;
-    std::string shown;
-    std::size_t size;
-    std::size_t hash;
-  };
-  std::vector<Edit> edits_;
-  std::int64_t held_ = -1;
-  std::vector<std::uint8_t> bytes_;
-  std::string failure_;
+// Where the fast and the full check of a disk disagree.
+struct CheckDisagreement {
+  std::int32_t disk = -1;
+  std::vector<Refusal> fast;
+  std::vector<Refusal> full;
+  [[nodiscard]] bool found() const { return disk >= 0; }
 };
 
-// A plan's overlay reads its edits from the source given to planPutBack,
-// which must outlive the reads; the plan stays where it was made.
+// A plan's changed image reads its edits from the source given to
+// planPutBack, which must outlive the reads; the plan stays where it was made.
 struct PutPlan {
   PutPlan() = default;
   PutPlan(const PutPlan&) = delete;
@@ -104,12 +79,11 @@ struct PutPlan {
   std::int32_t unchanged = 0;
   std::int32_t ignored = 0;
   std::int32_t errors = 0;
-  Diagnostics diagnostics;   // for standard error, in order: notices and errors
-  d88::ByteOverlay overlay;  // the changed bytes, by file position
-  LaidEdits laid;            // the edits the overlay lays
+  Diagnostics diagnostics;  // for standard error, in order: notices and errors
+  PatchedImage image;       // the changed bytes, by file position, and the edits they lay
   // Proving only: the first disk the fast check concluded on that got other
-  // errors from the full check, with both lists; empty while they agree.
-  std::string disagreement;
+  // errors from the full check, with both lists; no disk while they agree.
+  CheckDisagreement disagreement;
 };
 
 // A disk whose structure (header, file tables, the record headers its
@@ -132,10 +106,7 @@ struct PlanOptions {
 void planPutBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits, PutPlan& plan,
                  const PlanOptions& options = {});
 
-// Writes the D88 file as `patched` reads it, overlay included, to `out`.
-[[nodiscard]] bool copyPatched(d88::D88Image& patched, std::FILE* out);
-
-// Where a sound put-back writes the changed file: d88put replaces the file
+// Where a sound put-back writes the changed file: the tool replaces the file
 // on disk, the page the file in its memory.
 class ImageWriter {
  public:
@@ -146,12 +117,11 @@ class ImageWriter {
 
   // Whether a plan with or without changes writes anything.
   [[nodiscard]] virtual bool writes(bool changes) const = 0;
-  // Writes the new file with `copy`; `release` closes both images, for a
-  // writer that must close them before the file is replaced. False, with
-  // the errors in `diagnostics`, when the file was not written.
-  [[nodiscard]] virtual bool write(const std::function<bool(std::FILE*)>& copy,
-                                   const std::function<void()>& release,
-                                   Diagnostics& diagnostics) = 0;
+  // Writes the new file, `image.writeTo` a sink of its own; a writer that
+  // must close the images before the file is replaced calls
+  // `image.release()`. False, with the errors in `diagnostics`, when the
+  // file was not written.
+  [[nodiscard]] virtual bool write(PatchedImage& image, Diagnostics& diagnostics) = 0;
 };
 
 // The whole put-back on two openings of one D88 file: plans it, and when
@@ -159,3 +129,5 @@ class ImageWriter {
 // diagnostic; returns whether it ended without an error.
 [[nodiscard]] bool putBack(d88::D88Image& original, d88::D88Image& patched, EditSource& edits,
                            ImageWriter& writer, PutPlan& plan, const PlanOptions& options = {});
+
+}  // namespace disk

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "text/string_format.h"
-
-using d88text::format;
+namespace disk {
 
 namespace {
 
@@ -13,13 +11,6 @@ constexpr std::int32_t kPlainSizeCode = kSizeCode;
 constexpr std::uint8_t kPlainStatus = 0x00;
 constexpr std::uint8_t kNoDeletedMark = 0x00;
 static_assert(kSectorSize == d88::kBaseSectorSize << kPlainSizeCode, "N = 1 holds 256 bytes");
-
-// Records a walk can reach: sector counts are 16-bit.
-constexpr std::size_t kMostRecords = 0x10000;
-
-const char* tableWord(std::int32_t table) {
-  return table == 0 ? "first" : "second";
-}
 
 }  // namespace
 
@@ -32,8 +23,9 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   if (address < 0 || address >= kLinearDiskSize) {
     return sector;
   }
-  const std::optional<d88::SectorRecordInfo> record = image.locateRecord(
-      sector.track, sector.track / 2, sector.track % 2, sector.r, kPlainSizeCode);
+  const std::optional<d88::LocatedRecord> record =
+      image.locateRecord(sector.track, d88::cylinderOfSlot(sector.track),
+                         d88::headOfSlot(sector.track), sector.r, kPlainSizeCode);
   if (!record) {
     return sector;
   }
@@ -47,25 +39,27 @@ LinearSector linearSector(d88::D88Image& image, std::int32_t address) {
   return sector;
 }
 
-std::string unfitSector(const LinearSector& sector) {
-  if (sector.track > kLastEntryTrack) {
-    return format("the disk ends after track %02X", static_cast<unsigned>(kLastEntryTrack));
-  }
-  if (sector.fitness == SectorFitness::Missing) {
-    return format("track %02X has no sector %02X", static_cast<unsigned>(sector.track),
-                  static_cast<unsigned>(sector.r));
-  }
-  return format("track %02X sector %02X is not a plain 256-byte sector",
-                static_cast<unsigned>(sector.track), static_cast<unsigned>(sector.r));
+RoomReason unfitSector(const LinearSector& sector) {
+  RoomReason reason;
+  reason.code = sector.track > kLastEntryTrack             ? RoomReasonCode::DiskEnds
+                : sector.fitness == SectorFitness::Missing ? RoomReasonCode::NoSector
+                                                           : RoomReasonCode::NotPlainSector;
+  reason.track = sector.track;
+  reason.r = sector.r;
+  return reason;
 }
 
-std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int32_t address,
-                                                 std::int32_t length, LinearSector* failed) {
+namespace {
+
+// The spans of a range, its sectors looked up by `lookup`.
+template <typename Lookup>
+std::optional<std::vector<FileSpan>> spansOf(std::int32_t address, std::int32_t length,
+                                             LinearSector* failed, Lookup&& lookup) {
   std::vector<FileSpan> spans;
   const std::int32_t end = address + length;
   // Sector by sector: each step ends at a sector's end or the range's.
   for (std::int32_t at = address; at < end;) {
-    const LinearSector sector = linearSector(image, at);
+    const LinearSector sector = lookup(at);
     if (sector.fitness != SectorFitness::Plain) {
       if (failed != nullptr) {
         *failed = sector;
@@ -78,6 +72,59 @@ std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int3
     at += count;
   }
   return spans;
+}
+
+}  // namespace
+
+std::optional<std::vector<FileSpan>> linearSpans(d88::D88Image& image, std::int32_t address,
+                                                 std::int32_t length, LinearSector* failed) {
+  return spansOf(address, length, failed, [&](std::int32_t at) { return linearSector(image, at); });
+}
+
+namespace {
+
+// What a position of LinearSectors stands for when it is none.
+constexpr std::int64_t kUnknown = -1;
+constexpr std::int64_t kMissing = -2;
+// A sector that is not plain, of data at position p, is kNotPlain - p.
+constexpr std::int64_t kNotPlain = -3;
+
+}  // namespace
+
+LinearSector LinearSectors::at(d88::D88Image& image, std::int32_t address) {
+  if (address < 0 || address >= kLinearDiskSize) {
+    return linearSector(image, address);
+  }
+  const auto index = static_cast<std::size_t>(address / kSectorSize);
+  if (positions_.empty()) {
+    positions_.assign(static_cast<std::size_t>(kLinearDiskSize / kSectorSize), kUnknown);
+  }
+  std::int64_t& known = positions_[index];
+  if (known == kUnknown) {
+    const LinearSector sector = linearSector(image, address);
+    known = sector.fitness == SectorFitness::Plain     ? sector.position
+            : sector.fitness == SectorFitness::Missing ? kMissing
+                                                       : kNotPlain - sector.position;
+    return sector;
+  }
+  const AddressPlace place = placeOfAddress(address);
+  LinearSector sector;
+  sector.track = place.track;
+  sector.r = place.r;
+  if (known >= 0) {
+    sector.fitness = SectorFitness::Plain;
+    sector.position = known;
+  } else if (known <= kNotPlain) {
+    sector.fitness = SectorFitness::NotPlain;
+    sector.position = kNotPlain - known;
+  }
+  return sector;
+}
+
+std::optional<std::vector<FileSpan>> LinearSectors::spans(d88::D88Image& image,
+                                                          std::int32_t address, std::int32_t length,
+                                                          LinearSector* failed) {
+  return spansOf(address, length, failed, [&](std::int32_t at) { return this->at(image, at); });
 }
 
 void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::int32_t table,
@@ -94,63 +141,56 @@ void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::
 }
 
 void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
-  users_.clear();
-  names_.clear();
-  longest_ = 0;
-  for (std::int32_t disk = 0; disk < image.diskCount(); ++disk) {
-    add({{image.diskOffset(disk), d88::kHeaderSize}}, ByteUserKind::DiskHeader, -1,
-        format("the header of disk %d", static_cast<int>(disk)));
-  }
-  std::vector<d88::SectorRecordInfo> records(kSectorsPerTrack);
-  std::vector<FileSpan> spans;
+  begin(image);
+  std::vector<d88::SectorRecordInfo> records;
   for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
     if (!image.hasTrack(track)) {
       continue;
     }
-    // A walk stopped for want of room is read again with room for all.
     d88::WalkEnd end = d88::WalkEnd::Stopped;
-    auto room = static_cast<std::int32_t>(records.size());
-    std::int32_t count = image.readSectorRecords(track, records.data(), room, &end);
-    if (end == d88::WalkEnd::Stopped && count == room) {
-      records.resize(kMostRecords);
-      room = static_cast<std::int32_t>(records.size());
-      count = image.readSectorRecords(track, records.data(), room, &end);
-    }
-    spans.clear();
-    for (std::int32_t i = 0; i < count; ++i) {
-      spans.push_back({records[static_cast<std::size_t>(i)].position, d88::kSectorHeaderSize});
-    }
-    add(spans, ByteUserKind::RecordHeader, -1, "a sector record header");
-    // The room for a long walk is given back at once.
-    if (records.size() > static_cast<std::size_t>(kSectorsPerTrack)) {
-      records.resize(kSectorsPerTrack);
-      records.shrink_to_fit();
-    }
+    readTrackRecords(image, track, records, end);
+    addRecords(records);
   }
+  finish(image, kind, tables);
+}
+
+void DiskUsage::begin(d88::D88Image& image) {
+  linear_.reset();
+  users_.clear();
+  names_.clear();
+  longest_ = 0;
+  // A disk header's user names its disk, not a name.
+  for (std::int32_t disk = 0; disk < image.diskCount(); ++disk) {
+    users_.push_back({image.diskOffset(disk), d88::kHeaderSize, static_cast<std::uint16_t>(disk),
+                      ByteUserKind::DiskHeader, -1});
+    longest_ = std::max<std::int64_t>(longest_, d88::kHeaderSize);
+  }
+}
+
+void DiskUsage::addRecords(const std::vector<d88::SectorRecordInfo>& records) {
+  std::vector<FileSpan> spans;
+  spans.reserve(records.size());
+  for (const d88::SectorRecordInfo& record : records) {
+    spans.push_back({record.position, d88::kSectorHeaderSize});
+  }
+  add(spans, ByteUserKind::RecordHeader, -1, std::string());
+}
+
+void DiskUsage::finish(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
+  std::vector<FileSpan> spans;
   const DiskLayout& layout = layoutOf(kind);
-  const auto chainSpans = [&](const DiskFile& file) {
-    spans.clear();
-    (void)locateFileChain(image, file, steps_);
-    for (const d88::ChainStep& step : steps_) {
-      const std::int64_t from = std::max(step.chainOffset, file.offset);
-      const std::int64_t to = std::int64_t{step.chainOffset} + step.length;
-      if (step.position >= 0 && from < to) {
-        spans.push_back({step.position + (from - step.chainOffset), to - from});
-      }
-    }
-    return spans;
-  };
   for (std::size_t i = 0; i < layout.fixed.count; ++i) {
     const DiskFile file = fixedDiskFile(layout, layout.fixed.files[i]);
-    add(chainSpans(file), ByteUserKind::FixedFile, -1, file.name.data());
+    add(fileSpansOf(image, file, steps_), ByteUserKind::FixedFile, -1, file.name.data());
   }
-  for (std::int32_t table = 0; table < 2; ++table) {
-    const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
+  // Each table's files, then its entries.
+  for (std::int32_t table = 0; table < kTableCount; ++table) {
+    const TableBuffer& bytes = tables[static_cast<std::size_t>(table)];
     walkTable(
-        bytes, table == 0 ? kFirstTableNumber : kSecondTableNumber,
-        [&](const TableFile& file) {
-          const DiskFile disk = tableDiskFile(layout, file);
-          add(chainSpans(disk), ByteUserKind::TableFile, table, disk.name.data());
+        bytes, table,
+        [&](const TableFile& entry) {
+          const DiskFile file = tableDiskFile(layout, entry);
+          add(fileSpansOf(image, file, steps_), ByteUserKind::TableFile, table, file.name.data());
         },
         layout.geometry);
     const TableShape shape = shapeOfTable(image, layout, table, bytes);
@@ -161,51 +201,63 @@ void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers&
         spans.push_back({step.position, length});
       }
     }
-    add(spans, ByteUserKind::TableEntries, table,
-        format("the %s table's entries", tableWord(table)));
+    add(spans, ByteUserKind::TableEntries, table, std::string());
   }
   std::stable_sort(users_.begin(), users_.end(),
                    [](const ByteUser& a, const ByteUser& b) { return a.position < b.position; });
 }
 
+RoomReason DiskUsage::naming(RoomReason reason, const ByteUser& user) const {
+  reason.userKind = user.kind;
+  if (user.kind == ByteUserKind::FixedFile || user.kind == ByteUserKind::TableFile) {
+    reason.user = names_.at(static_cast<std::size_t>(user.name));
+  }
+  reason.userOf = user.kind == ByteUserKind::DiskHeader ? std::int32_t{user.name} : user.table;
+  return reason;
+}
+
 TableShape shapeOfTable(d88::D88Image& image, const DiskLayout& layout, std::int32_t table,
                         const TableBuffer& bytes) {
   TableShape shape;
-  const TablePlace& place = table == 0 ? layout.firstTable : layout.secondTable;
+  const TablePlace& place = layout.tables[static_cast<std::size_t>(table)];
   shape.track = place.track;
-  shape.firstNumber = table == 0 ? kFirstTableNumber : kSecondTableNumber;
+  shape.firstNumber = tableNumber(table, 0);
   const TrackGeometry& geometry = layout.geometry;
-  shape.whole =
-      image.locateSectors(place.track, place.track / 2, 0, geometry.firstSector, geometry.sizeCode,
-                          geometry.trackSize(), shape.steps) == geometry.trackSize();
+  shape.whole = image.locateSectors(place.track, d88::cylinderOfSlot(place.track), 0,
+                                    geometry.firstSector, geometry.sizeCode, geometry.trackSize(),
+                                    shape.steps) == geometry.trackSize();
   walkTable(
-      bytes, shape.firstNumber, [&](const TableFile&) { ++shape.fileCount; }, geometry);
+      bytes, table, [&](const TableFile&) { ++shape.fileCount; }, geometry);
   // The entries and the end mark after them; a full track has no end mark.
   shape.entryBytes = std::min((shape.fileCount + 2) * kEntrySize, kEntriesPerTable * kEntrySize);
   return shape;
 }
 
-TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end) {
+TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t end,
+                      std::int32_t enough) {
   TableRoom room;
   room.measured = true;
   room.end = end;
   std::array<std::uint8_t, kSectorSize> bytes{};
   bool valueKnown = false;
   // A table whose end lies outside the linear order has no room at all.
-  for (std::int32_t at = std::max(end, 0); room.stop.empty();) {
-    const LinearSector sector = linearSector(image, at);
+  for (std::int32_t at = std::max(end, 0);
+       room.stop.empty() && (!valueKnown || room.room < enough);) {
+    const LinearSector sector = usage.linear().at(image, at);
     if (sector.fitness != SectorFitness::Plain) {
       room.stop = unfitSector(sector);
       break;
     }
     const std::int32_t inSector = at % kSectorSize;
     const std::int32_t count = kSectorSize - inSector;
-    const std::string where = format("track %02X sector %02X ", static_cast<unsigned>(sector.track),
-                                     static_cast<unsigned>(sector.r));
+    RoomReason where;
+    where.track = sector.track;
+    where.r = sector.r;
     const ByteUser* user =
         usage.userOf(sector.position + inSector, count, [](const ByteUser&) { return true; });
     if (user != nullptr) {
-      room.stop = where + "holds bytes of " + usage.nameOf(*user);
+      where.code = RoomReasonCode::HoldsBytes;
+      room.stop = usage.naming(where, *user);
       break;
     }
     if (image.readFileBytes(sector.position + inSector, bytes.data(), count) != count) {
@@ -215,7 +267,8 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
     const std::uint8_t value = valueKnown ? room.blank : bytes[0];
     if (!std::all_of(bytes.begin(), bytes.begin() + count,
                      [&](std::uint8_t b) { return b == value; })) {
-      room.stop = where + "is not blank";
+      where.code = RoomReasonCode::NotBlank;
+      room.stop = where;
       break;
     }
     room.blank = value;
@@ -226,12 +279,14 @@ TableRoom measureRoom(d88::D88Image& image, const DiskUsage& usage, std::int32_t
   return room;
 }
 
-std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
-                            std::int32_t newAt, std::int32_t newSize) {
+RoomReason relaidFileFault(const std::string& name, std::int32_t oldAt, std::int32_t oldSize,
+                           std::int32_t newAt, std::int32_t newSize) {
+  RoomReason reason;
+  reason.name = name;
   // d88extract skips a file that reaches past its buffer.
-  if (newAt % kSectorSize + newSize > kLargestFileReach) {
-    return name + format(" would reach past %d bytes, its offset included",
-                         static_cast<int>(kLargestFileReach));
+  if (newAt % kSectorSize + newSize > kExtractBufferSize) {
+    reason.code = RoomReasonCode::PastBuffer;
+    return reason;
   }
   // ... and one of 0 bytes at offset 0 of its sector, which has nothing to read.
   const auto skipped = [](std::int32_t at, std::int32_t size) {
@@ -239,30 +294,26 @@ std::string relaidFileFault(const std::string& name, std::int32_t oldAt, std::in
   };
   const bool was = skipped(oldAt, oldSize);
   if (was == skipped(newAt, newSize)) {
-    return std::string();
+    return RoomReason();
   }
-  const char* skips = "d88extract skips a file of 0 bytes there";
-  if (was) {
-    return name + ", of 0 bytes, would move off offset 0 of its sector and appear: " + skips;
-  }
-  return name +
-         (oldSize == 0 ? ", of 0 bytes, would move to offset 0 of its sector and vanish: "
-                       : " would be of 0 bytes at offset 0 of its sector and vanish: ") +
-         skips;
+  reason.code = was            ? RoomReasonCode::ZeroAppears
+                : oldSize == 0 ? RoomReasonCode::ZeroVanishes
+                               : RoomReasonCode::BecomesZero;
+  return reason;
 }
 
 TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, std::int32_t table,
                    const TableBuffers& tables)
     : image_(image), usage_(usage), kind_(kind), table_(table), otherFiles_(0) {
   const DiskLayout& layout = layoutOf(kind);
-  const TableBuffer& bytes = table == 0 ? tables.first : tables.second;
+  const TableBuffer& bytes = tables[static_cast<std::size_t>(table)];
   shape_ = shapeOfTable(image, layout, table, bytes);
   otherFiles_ =
-      shapeOfTable(image, layout, 1 - table, table == 0 ? tables.second : tables.first).fileCount;
+      shapeOfTable(image, layout, 1 - table, tables[static_cast<std::size_t>(1 - table)]).fileCount;
   // An entry without a place of its own on the track cannot be rewritten.
   if (!shape_.whole) {
-    unwhole_ = format("track %02X does not read all %d bytes", static_cast<unsigned>(shape_.track),
-                      static_cast<int>(kTableSize));
+    unwhole_.code = RoomReasonCode::TrackUnwhole;
+    unwhole_.track = shape_.track;
   }
   // Bounded by the entries the walk counted, end mark's follower included.
   for (std::int32_t index = 0; index <= shape_.lastEntry(); ++index) {
@@ -288,7 +339,7 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
     // A size change moves these out of what d88extract reads, or into it.
     if (at_[static_cast<std::size_t>(index)] >= 0 &&
         at_[static_cast<std::size_t>(index) + 1] >= 0 &&
-        (size == 0 || size > kLargestFileReach - kSectorSize)) {
+        (size == 0 || size > kExtractBufferSize - kSectorSize)) {
       special_.push_back(index);
     }
   }
@@ -296,7 +347,7 @@ TableFit::TableFit(d88::D88Image& image, const DiskUsage& usage, DiskKind kind, 
 
 std::string TableFit::nameOf(std::int32_t index) const {
   return index == shape_.lastEntry()
-             ? std::string("the table's last entry")
+             ? std::string()
              : std::string(tableFileName(kind_, shape_.firstNumber + index).data());
 }
 
@@ -304,28 +355,38 @@ std::int32_t TableFit::addressOf(std::int32_t index) const {
   return at_.at(static_cast<std::size_t>(index));
 }
 
-std::string TableFit::damagedEntry(std::int32_t index) const {
+RoomReason TableFit::damagedEntry(std::int32_t index) const {
+  RoomReason reason;
   if (addressOf(index) >= 0) {
-    return std::string();
+    return reason;
   }
   const FileTableEntry& entry = entries_.at(static_cast<std::size_t>(index));
-  return nameOf(index) + format(" names track %02X sector %02X: a damaged table is not re-laid",
-                                static_cast<unsigned>(entry.trackIndex()),
-                                static_cast<unsigned>(entry.sectorNumber()));
+  reason.code = RoomReasonCode::DamagedEntry;
+  reason.name = nameOf(index);
+  reason.track = entry.trackIndex();
+  reason.r = entry.sectorNumber();
+  return reason;
 }
 
-std::string TableFit::unfitFile(std::int32_t index) const {
+RoomReason TableFit::unfitFile(std::int32_t index) const {
   const std::int32_t at = addressOf(index);
   const std::int32_t size = addressOf(index + 1) - at;
-  const std::string name = nameOf(index);
+  RoomReason reason;
+  reason.name = nameOf(index);
   // A negative size, or one d88extract skips, comes from a damaged table.
-  if (size < 0 || at % kSectorSize + size > kLargestFileReach) {
-    return name + " is not laid end to end: a damaged table is not re-laid";
+  if (size < 0 || at % kSectorSize + size > kExtractBufferSize) {
+    reason.code = RoomReasonCode::DamagedLaying;
+    return reason;
   }
   LinearSector failed;
-  const auto spans = linearSpans(image_, at, size, &failed);
+  const auto spans = usage_.linear().spans(image_, at, size, &failed);
   if (!spans) {
-    return name + " is not laid end to end: " + unfitSector(failed);
+    const RoomReason sector = unfitSector(failed);
+    reason.code = RoomReasonCode::UnfitLaying;
+    reason.cause = sector.code;
+    reason.track = sector.track;
+    reason.r = sector.r;
+    return reason;
   }
   for (const FileSpan& span : *spans) {
     const ByteUser* user = usage_.userOf(span.position, span.length, [&](const ByteUser& u) {
@@ -333,27 +394,31 @@ std::string TableFit::unfitFile(std::int32_t index) const {
              (u.kind == ByteUserKind::TableFile && u.table != table_);
     });
     if (user != nullptr) {
-      return name + " shares bytes with " + usage_.nameOf(*user);
+      reason.code = RoomReasonCode::SharesBytes;
+      return usage_.naming(reason, *user);
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::fixedSize(std::int32_t index) const {
+RoomReason TableFit::fixedSize(std::int32_t index) const {
+  RoomReason reason;
   if (index == 0) {
-    return "where the next file starts is part of what recognises the disk";
+    reason.code = RoomReasonCode::FirstEntry;
+    return reason;
   }
+  reason.name = nameOf(index);
   // A file of 0 bytes at offset 0 is not written, so nothing can be put back.
   const std::int32_t at = addressOf(index);
   if (at >= 0 && addressOf(index + 1) == at && at % kSectorSize == 0) {
-    return nameOf(index) +
-           " is of 0 bytes at offset 0 of its sector: d88extract writes no such file";
+    reason.code = RoomReasonCode::ZeroAtOffsetZero;
+    return reason;
   }
   // The first table's numbers from 0x100 on are the second table's too.
   const std::int32_t shared = table_ == 0 ? index - (kSecondTableNumber - kFirstTableNumber)
                                           : index + (kSecondTableNumber - kFirstTableNumber);
   const bool twice = table_ == 0 ? shared >= 0 && shared < otherFiles_ : shared < otherFiles_;
-  return twice ? "two table files are named " + nameOf(index) : std::string();
+  return twice ? (reason.code = RoomReasonCode::NamedTwice, reason) : RoomReason();
 }
 
 const ByteUser* TableFit::fileUnder(std::int32_t index,
@@ -380,59 +445,64 @@ const ByteUser* TableFit::fileUnder(std::int32_t index,
   return nullptr;
 }
 
-std::string TableFit::rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const {
+RoomReason TableFit::rewrittenEntryFault(std::int32_t index, std::int32_t newAt) const {
   const FileTableEntry& old = entries_.at(static_cast<std::size_t>(index));
   const FileTableEntry entry = entryForAddress(newAt, old);
   const ByteUser* user = fileUnder(index, {entry.position != old.position,
                                            entry.sector != old.sector, entry.offset != old.offset});
   if (user == nullptr) {
-    return std::string();
+    return RoomReason();
   }
-  return format("the %s table's ", tableWord(table_)) +
-         (index == shape_.lastEntry() ? std::string("last entry") : "entry of " + nameOf(index)) +
-         " would be rewritten, and it lies in bytes of " + usage_.nameOf(*user);
+  RoomReason reason;
+  reason.code = RoomReasonCode::EntryRewritten;
+  reason.table = table_;
+  reason.name = nameOf(index);
+  return usage_.naming(reason, *user);
 }
 
-std::string TableFit::entriesFault(std::int32_t index, std::int32_t by) const {
+RoomReason TableFit::entriesFault(std::int32_t index, std::int32_t by) const {
   for (const std::int32_t entry : inFiles_) {
     if (entry > index) {
-      if (std::string fault = rewrittenEntryFault(entry, addressOf(entry) + by); !fault.empty()) {
+      if (RoomReason fault = rewrittenEntryFault(entry, addressOf(entry) + by); !fault.empty()) {
         return fault;
       }
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::unfitFrom(std::int32_t first) const {
+RoomReason TableFit::unfitFrom(std::int32_t first) const {
   if (!unwhole_.empty()) {
     return unwhole_;
   }
   const std::int32_t last = shape_.lastEntry();
   for (std::int32_t index = first; index <= last; ++index) {
-    if (std::string why = damagedEntry(index); !why.empty()) {
+    if (RoomReason why = damagedEntry(index); !why.empty()) {
       return why;
     }
   }
   for (std::int32_t index = first; index < last; ++index) {
-    if (std::string why = unfitFile(index); !why.empty()) {
+    if (RoomReason why = unfitFile(index); !why.empty()) {
       return why;
     }
   }
-  return std::string();
+  return RoomReason();
 }
 
-std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
-                                    const TableRoom& blank) const {
+RoomReason TableFit::refusedChange(std::int32_t index, std::int32_t by,
+                                   const TableRoom& blank) const {
   const std::int32_t at = addressOf(index);
   const std::int32_t size = addressOf(index + 1) - at;
-  if (std::string fault = relaidFileFault(nameOf(index), at, size, at, size + by); !fault.empty()) {
+  if (RoomReason fault = relaidFileFault(nameOf(index), at, size, at, size + by); !fault.empty()) {
     return fault;
   }
   if (by > blank.room) {
-    return format("it grows the %s table by 0x%X bytes, but ", tableWord(table_),
-                  static_cast<unsigned>(by)) +
-           blank.stop;
+    RoomReason grows = blank.stop;
+    grows.cause = grows.code;
+    grows.code = RoomReasonCode::TableGrows;
+    grows.table = table_;
+    grows.growth = by;
+    return grows;
   }
   // Only files of 0 bytes or of nearly the largest size can be moved out of
   // what d88extract reads.
@@ -440,7 +510,7 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
     if (later > index) {
       const std::int32_t from = addressOf(later);
       const std::int32_t length = addressOf(later + 1) - from;
-      if (std::string fault = relaidFileFault(nameOf(later), from, length, from + by, length);
+      if (RoomReason fault = relaidFileFault(nameOf(later), from, length, from + by, length);
           !fault.empty()) {
         return fault;
       }
@@ -449,19 +519,16 @@ std::string TableFit::refusedChange(std::int32_t index, std::int32_t by,
   return entriesFault(index, by);
 }
 
-TableRoom TableFit::room() const {
+std::int32_t TableFit::laidFrom(RoomReason& why) const {
   const std::int32_t last = shape_.lastEntry();
-  TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
-  const TableRoom blank = room;
-  // The files from `from` on are laid end to end where they lie.
   std::int32_t from = last;
-  std::string laidWhy = unwhole_;
-  for (std::int32_t index = last; laidWhy.empty() && index >= 0; --index) {
-    laidWhy = damagedEntry(index);
-    if (laidWhy.empty() && index < last) {
-      laidWhy = unfitFile(index);
+  why = unwhole_;
+  for (std::int32_t index = last; why.empty() && index >= 0; --index) {
+    why = damagedEntry(index);
+    if (why.empty() && index < last) {
+      why = unfitFile(index);
     }
-    if (!laidWhy.empty()) {
+    if (!why.empty()) {
       break;
     }
     from = index;
@@ -469,25 +536,39 @@ TableRoom TableFit::room() const {
     if (index > 0 && fileUnder(index, {true, false, false}) != nullptr &&
         fileUnder(index, {false, true, false}) != nullptr &&
         fileUnder(index, {false, false, true}) != nullptr) {
-      laidWhy = format("the %s table's ", tableWord(table_)) +
-                (index == last ? std::string("last entry") : "entry of " + nameOf(index)) +
-                " lies in bytes of " + usage_.nameOf(*fileUnder(index, {true, true, true}));
+      why.code = RoomReasonCode::EntryInFile;
+      why.table = table_;
+      why.name = nameOf(index);
+      why = usage_.naming(why, *fileUnder(index, {true, true, true}));
       break;
     }
   }
-  // By a growth's offset in a sector, the last file that a growth of that
-  // offset moves out of what d88extract reads, or into it.
-  std::array<std::int32_t, kSectorSize> lastMovedOut{};
-  lastMovedOut.fill(-1);
+  return from;
+}
+
+std::array<std::int32_t, kSectorSize> TableFit::lastMovedOut() const {
+  std::array<std::int32_t, kSectorSize> last{};
+  last.fill(-1);
   for (const std::int32_t index : special_) {
     const std::int32_t at = addressOf(index);
     const std::int32_t size = addressOf(index + 1) - at;
     for (std::int32_t by = 0; by < kSectorSize; ++by) {
       if (!relaidFileFault(std::string(), at, size, at + by, size).empty()) {
-        lastMovedOut[static_cast<std::size_t>(by)] = index;
+        last[static_cast<std::size_t>(by)] = index;
       }
     }
   }
+  return last;
+}
+
+TableRoom TableFit::room() const {
+  const std::int32_t last = shape_.lastEntry();
+  TableRoom room = measureRoom(image_, usage_, sectorAddress(entries_.back()));
+  const TableRoom blank = room;
+  // The files from `from` on are laid end to end where they lie.
+  RoomReason laidWhy;
+  const std::int32_t from = laidFrom(laidWhy);
+  const std::array<std::int32_t, kSectorSize> movedOut = lastMovedOut();
   std::int32_t best = -1;
   std::int32_t growth = 0;
   for (std::int32_t index = unwhole_.empty() ? from : last; index < last; ++index) {
@@ -497,10 +578,10 @@ TableRoom TableFit::room() const {
     const std::int32_t at = addressOf(index);
     const std::int32_t size = addressOf(index + 1) - at;
     std::int32_t can =
-        std::max(0, std::min(blank.room, kLargestFileReach - at % kSectorSize - size));
+        std::max(0, std::min(blank.room, kExtractBufferSize - at % kSectorSize - size));
     // What a growth moves out of reach repeats with its offset in a sector.
     for (std::int32_t tries = 0;
-         can > 0 && (lastMovedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
+         can > 0 && (movedOut[static_cast<std::size_t>(can % kSectorSize)] > index ||
                      !entriesFault(index, can).empty());
          ++tries) {
       can = tries < kSectorSize ? can - 1 : 0;
@@ -529,16 +610,16 @@ TableRoom TableFit::room() const {
 }
 
 std::vector<TableRoom> measureTableRooms(d88::D88Image& image, DiskKind kind,
-                                         const TableBuffers& tables) {
+                                         const TableBuffers& tables, const DiskUsage& usage) {
   std::vector<TableRoom> rooms;
   if (kind == DiskKind::Unknown) {
     return rooms;
   }
-  DiskUsage usage;
-  usage.collect(image, kind, tables);
-  for (std::int32_t table = 0; table < 2; ++table) {
+  for (std::int32_t table = 0; table < kTableCount; ++table) {
     const TableFit fit(image, usage, kind, table, tables);
     rooms.push_back(fit.shape().fileCount == 0 ? TableRoom{} : fit.room());
   }
   return rooms;
 }
+
+}  // namespace disk

@@ -1,5 +1,7 @@
 #include "disk/summary.h"
 
+namespace disk {
+
 void ListingSummary::add(const DiskListing& disk) {
   // A header cut short holds nothing that can be counted.
   if (!disk.headerComplete) {
@@ -49,3 +51,5 @@ bool summariseImage(d88::D88Image& image, const DiskBuffers& buffers, DiskListin
   }
   return whole;
 }
+
+}  // namespace disk

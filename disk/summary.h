@@ -7,6 +7,8 @@
 
 #include "disk/listing.h"
 
+namespace disk {
+
 struct ListingSummary {
   std::int64_t disks = 0;
   std::int64_t systemDisks = 0;
@@ -30,3 +32,5 @@ inline constexpr DescribeParts kSummaryParts = kVerdictsOnly;
 // (changedWhileRead): its summary then counts nothing.
 [[nodiscard]] bool summariseImage(d88::D88Image& image, const DiskBuffers& buffers,
                                   DiskListing& disk, ListingSummary& summary);
+
+}  // namespace disk

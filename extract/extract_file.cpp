@@ -5,6 +5,8 @@
 
 #include "extract/messages.h"
 
+using namespace disk;
+
 d88::D88Image diskImage;
 platform::FileStamp inputIdentity;
 ExtractBuffer extractBuffer{};
@@ -76,13 +78,13 @@ bool extractFile(const DiskFile& file) {
 }
 
 void extractDisk(bool extractAll) {
-  const DiskKind kind = recogniseDisk(diskImage, fileTables.first, fileTables.second);
+  const DiskKind kind = recogniseDisk(diskImage, fileTables);
   if (const char* message = recognitionMessage(kind)) {
     std::fputs(message, stdout);
   }
   // The kind is settled by the tables: a fixed file that cannot be read
   // changes nothing for the rest.
-  forEachDiskFile(kind, fileTables.first, fileTables.second, [&](const DiskFile& file) {
+  forEachDiskFile(kind, fileTables, [&](const DiskFile& file) {
     if (extractAll || file.writtenWithoutAll) {
       (void)extractFile(file);
     }

@@ -11,6 +11,8 @@
 #include "extract/extract_file.h"
 #include "extract/messages.h"
 
+using namespace disk;
+
 namespace {
 
 constexpr const char* kDefaultProgramName = "d88extract";
@@ -89,7 +91,7 @@ int extractAllDisks(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* program = programName(argc, argv, kDefaultProgramName);
+  const char* program = cli::programName(argc, argv, kDefaultProgramName);
   if (argc < 2) {
     printUsage(program);
     return 1;

@@ -7,6 +7,10 @@
 #include "format/listing_json.h"
 #include "text/d88_text.h"
 
+namespace format {
+
+using namespace disk;
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -143,3 +147,5 @@ std::string SummaryTable::total(std::int64_t inputs, std::int64_t failed,
   }
   return out + ")\n";
 }
+
+}  // namespace format

@@ -9,6 +9,8 @@
 
 #include "disk/summary.h"
 
+namespace format {
+
 // Why an input of a collection has no listing.
 enum class InputFailure {
   None,
@@ -35,9 +37,10 @@ inline constexpr char kJsonLineDiskSeparator[] = ",";
 [[nodiscard]] std::string jsonFailureLine(const std::string& path, InputFailure failure);
 
 // The summary as JSON Lines: one object per file, the total last.
-[[nodiscard]] std::string summaryJsonLine(const std::string& path, const ListingSummary& summary);
+[[nodiscard]] std::string summaryJsonLine(const std::string& path,
+                                          const disk::ListingSummary& summary);
 [[nodiscard]] std::string summaryJsonTotal(std::int64_t inputs, std::int64_t failed,
-                                           const ListingSummary& total);
+                                           const disk::ListingSummary& total);
 
 // The summary as a table: the path column as wide as the widest path (in
 // terminal columns), the numbers right-aligned under their headings, which
@@ -46,13 +49,15 @@ class SummaryTable {
  public:
   explicit SummaryTable(std::size_t pathWidth);
   [[nodiscard]] std::string header() const;
-  [[nodiscard]] std::string row(const std::string& path, const ListingSummary& summary) const;
+  [[nodiscard]] std::string row(const std::string& path, const disk::ListingSummary& summary) const;
   [[nodiscard]] std::string failedRow(const std::string& path, InputFailure failure) const;
   // "total", the sums, and how many inputs failed when any did.
   [[nodiscard]] std::string total(std::int64_t inputs, std::int64_t failed,
-                                  const ListingSummary& total) const;
+                                  const disk::ListingSummary& total) const;
 
  private:
   [[nodiscard]] std::string pathCell(const std::string& path) const;
   std::size_t pathWidth_;
 };
+
+}  // namespace format

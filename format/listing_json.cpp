@@ -4,7 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include "format/listing_words.h"
+#include "format/room_words.h"
 #include "text/d88_text.h"
+
+namespace format {
+
+using namespace disk;
 
 namespace {
 
@@ -161,7 +166,7 @@ std::string formatDiskJson(const DiskListing& disk) {
                                            {"offset", end.offset},
                                            {"room", room.room},
                                            {"blank", room.blank},
-                                           {"roomEnds", room.stop},
+                                           {"roomEnds", roomReasonText(room.stop)},
                                            {"sizesFixed", room.fixed}}
                                     : Json(nullptr));
     }
@@ -186,3 +191,5 @@ std::string formatDiskHeaderJson(const DiskListing& disk) {
 std::string formatFilesJson(const DiskListing& disk) {
   return dumped(filesJson(disk));
 }
+
+}  // namespace format

@@ -9,6 +9,8 @@
 
 #include "disk/listing.h"
 
+namespace format {
+
 inline constexpr int kJsonSchemaVersion = 6;
 
 // The names of a record's numbers, as the JSON array of recordFields.
@@ -21,11 +23,13 @@ inline constexpr char kJsonDiskSeparator[] = ",\n";
 [[nodiscard]] std::string jsonDocumentEnd();
 
 // One disk as a JSON object, on one line.
-[[nodiscard]] std::string formatDiskJson(const DiskListing& disk);
+[[nodiscard]] std::string formatDiskJson(const disk::DiskListing& disk);
 
 // Parts of it, for the page. A disk's object without its tracks and tables,
 // its name as the text listing writes it, its files only where they lie
 // (no verdicts): what is known before a chain is read.
-[[nodiscard]] std::string formatDiskHeaderJson(const DiskListing& disk);
+[[nodiscard]] std::string formatDiskHeaderJson(const disk::DiskListing& disk);
 // A disk's files with their verdicts, as a JSON array.
-[[nodiscard]] std::string formatFilesJson(const DiskListing& disk);
+[[nodiscard]] std::string formatFilesJson(const disk::DiskListing& disk);
+
+}  // namespace format

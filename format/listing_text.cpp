@@ -5,8 +5,13 @@
 #include <cstring>
 
 #include "format/listing_words.h"
+#include "format/room_words.h"
 #include "text/string_format.h"
 #include "text/tool_messages.h"
+
+namespace format {
+
+using namespace disk;
 
 namespace {
 
@@ -122,7 +127,7 @@ std::string formatDiskText(const DiskListing& disk) {
   }
   for (std::size_t table = 0; table < disk.rooms.size(); ++table) {
     const TableRoom& room = disk.rooms[table];
-    appendFormat(out, "  %s table: ", table == 0 ? "first" : "second");
+    appendFormat(out, "  %s table: ", tableWord(static_cast<std::int32_t>(table)));
     if (!room.measured) {
       out += "no files\n";
       continue;
@@ -132,12 +137,14 @@ std::string formatDiskText(const DiskListing& disk) {
                  static_cast<unsigned>(end.track), static_cast<unsigned>(end.r),
                  static_cast<unsigned>(end.offset));
     if (room.fixed) {
-      out += "none: " + room.stop + "\n";
+      out += "none: " + roomReasonText(room.stop) + "\n";
       continue;
     }
     appendFormat(out, "%04X bytes of %02X (", static_cast<unsigned>(room.room),
                  static_cast<unsigned>(room.blank));
-    out += room.stop + ")\n";
+    out += roomReasonText(room.stop) + ")\n";
   }
   return out;
 }
+
+}  // namespace format

@@ -7,8 +7,12 @@
 
 #include "disk/listing.h"
 
+namespace format {
+
 // The lines of one disk, UTF-8, each ending in '\n'.
-[[nodiscard]] std::string formatDiskText(const DiskListing& disk);
+[[nodiscard]] std::string formatDiskText(const disk::DiskListing& disk);
 
 // Shown when the scan finds no disk image at all.
 inline constexpr char kNoDiskImageText[] = "no disk image found\n";
+
+}  // namespace format

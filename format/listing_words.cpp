@@ -4,6 +4,10 @@
 
 #include "text/d88_text.h"
 
+namespace format {
+
+using namespace disk;
+
 std::string decodedDiskName(const DiskListing& disk, bool quoted) {
   const auto* begin = disk.nameField.data();
   const auto* end = std::find(begin, begin + d88::kNameSize, std::uint8_t{0});
@@ -40,3 +44,5 @@ const VerdictWords& verdictWords(FileVerdict verdict) {
   }
   return kComplete;
 }
+
+}  // namespace format

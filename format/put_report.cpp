@@ -2,6 +2,10 @@
 
 #include "text/string_format.h"
 
+namespace format {
+
+using namespace disk;
+
 using d88text::format;
 
 std::string putReport(const PutPlan& plan, bool dryRun) {
@@ -48,3 +52,5 @@ void writePutReport(const PutPlan& plan, bool dryRun,
                         static_cast<int>(plan.putBack.size()), static_cast<int>(plan.unchanged),
                         static_cast<int>(plan.ignored)));
 }
+
+}  // namespace format

@@ -7,8 +7,12 @@
 
 #include "disk/put_back.h"
 
-[[nodiscard]] std::string putReport(const PutPlan& plan, bool dryRun);
+namespace format {
+
+[[nodiscard]] std::string putReport(const disk::PutPlan& plan, bool dryRun);
 // The same report handed to `write` line by line, so that the report of
 // thousands of moved files is never held whole.
-void writePutReport(const PutPlan& plan, bool dryRun,
+void writePutReport(const disk::PutPlan& plan, bool dryRun,
                     const std::function<void(const std::string&)>& write);
+
+}  // namespace format

@@ -12,6 +12,9 @@
 #include "format/listing_text.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 const std::filesystem::path& outputFolder() {

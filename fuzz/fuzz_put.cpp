@@ -25,6 +25,8 @@
 #include "disk/put_back.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace disk;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -59,6 +61,7 @@ bool sameFile(const DiskFile& a, const DiskFile& b) {
 }
 
 TableBuffers tables;
+
 d88::D88Image original;
 d88::D88Image patched;
 d88::D88Image written;
@@ -133,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk.kind = listing.kind;
     disk.files = listing.files;
     disk.rooms = listing.rooms;
-    walkTable(tables.first, kFirstTableNumber, [&](const TableFile&) { ++disk.firstTableFiles; });
+    walkTable(tables[0], 0, [&](const TableFile&) { ++disk.firstTableFiles; });
     const std::vector<bool> last = lastOfTheirName(disk.files);
     for (std::size_t i = 0; i < disk.files.size(); ++i) {
       disk.bytes.push_back(isWritten(disk.files[i].verdict)
@@ -181,14 +184,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.proveFastCheck = true;
   options.resize = resize;
   planPutBack(original, patched, edits, plan, options);
-  if (!plan.disagreement.empty()) {
-    std::fprintf(stderr, "the planner's checks disagree on %s\n", plan.disagreement.c_str());
+  if (plan.disagreement.found()) {
+    std::fprintf(stderr, "the planner's checks disagree on disk %d\n",
+                 static_cast<int>(plan.disagreement.disk));
+    for (const auto* list : {&plan.disagreement.fast, &plan.disagreement.full}) {
+      std::fprintf(stderr, "%s check:\n", list == &plan.disagreement.fast ? "fast" : "full");
+      for (const Refusal& refusal : *list) {
+        std::fprintf(stderr, "  refusal %d of %s\n", static_cast<int>(refusal.code),
+                     refusal.file.c_str());
+      }
+    }
     std::abort();
   }
   if (plan.errors == 0) {
     const fs::path out = fuzzsupport::scratchRoot() / "out.d88";
     std::FILE* file = std::fopen(out.string().c_str(), "wb");
-    if (file == nullptr || !copyPatched(patched, file)) {
+    FileSink sink(file);
+    if (file == nullptr || !plan.image.writeTo(sink)) {
       std::abort();
     }
     std::fclose(file);
@@ -218,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
       }
       const DiskLayout& layout = layoutOf(disk.kind);
-      for (const TablePlace& place : {layout.firstTable, layout.secondTable}) {
+      for (const TablePlace& place : layout.tables) {
         (void)selectDisk(original, index, disk.kind);
         (void)original.locateSectors(place.track, d88::cylinderOfSlot(place.track), 0, 1, kSizeCode,
                                      kTableSize, steps);

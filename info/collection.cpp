@@ -10,6 +10,9 @@
 #include "text/d88_text.h"
 #include "text/string_format.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 // Seconds on a steady clock.

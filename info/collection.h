@@ -21,12 +21,12 @@
 // are read into, and the listing reused from disk to disk.
 struct Reader {
   d88::D88Image image;
-  TableBuffers tables;
-  std::unique_ptr<ExtractBuffer> chain = std::make_unique<ExtractBuffer>();
-  DiskListing disk;
+  disk::TableBuffers tables;
+  std::unique_ptr<disk::ExtractBuffer> chain = std::make_unique<disk::ExtractBuffer>();
+  disk::DiskListing disk;
   OpenFolder folder;
 
-  [[nodiscard]] DiskBuffers buffers() { return {tables, chain->data()}; }
+  [[nodiscard]] disk::DiskBuffers buffers() { return {tables, chain->data()}; }
 };
 
 // What one input gives: its text for standard output and standard error,
@@ -35,8 +35,8 @@ struct FileResult {
   std::string shown;  // the input's path as shown
   std::string out;
   std::string err;
-  ListingSummary summary;
-  InputFailure failure = InputFailure::None;
+  disk::ListingSummary summary;
+  format::InputFailure failure = format::InputFailure::None;
   std::int64_t bytes = 0;  // the size of the file read
 };
 

@@ -7,6 +7,9 @@
 
 #include "text/d88_text.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,7 +86,24 @@ std::string Inputs::hostPath(const Input& input) const {
 }
 
 std::string Inputs::shown(const Input& input) const {
+#ifdef _WIN32
+  // A Windows name holds no backslash: each name is escaped, and the
+  // separators between them stay single.
+  const std::string path = hostPath(input);
+  std::string shown;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t separator = path.find('\\', start);
+    shown += d88text::escapeHostText(std::string_view(path).substr(start, separator - start));
+    if (separator == std::string::npos) {
+      return shown;
+    }
+    shown += '\\';
+    start = separator + 1;
+  }
+#else
   return d88text::escapeHostText(hostPath(input));
+#endif
 }
 
 std::FILE* Inputs::openFile(const Input& input, OpenFolder& open) const {

@@ -21,7 +21,7 @@ struct Input {
   std::string name;               // in its folder, or the PATH as given
   // CannotList for a folder of the walk that could not be listed (its files
   // after the failure are missing), with the system's reason.
-  InputFailure failure = InputFailure::None;
+  format::InputFailure failure = format::InputFailure::None;
   std::string reason;
 };
 

@@ -22,6 +22,9 @@
 #include "text/d88_text.h"
 #include "text/tool_messages.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 constexpr const char* kDefaultProgramName = "d88info";
@@ -67,7 +70,7 @@ int listOneFile(const std::filesystem::path& path, bool json) {
   std::FILE* file = platform::openInput(path);
   const platform::FileStamp before = platform::stampOf(file);
   if (!image.openFile(file)) {
-    writeOpenError();
+    cli::writeOpenError();
     return 1;
   }
   const DiskBuffers buffers{tables, chainBuffer.data()};
@@ -83,19 +86,19 @@ int listOneFile(const std::filesystem::path& path, bool json) {
         });
     document.push_back(jsonDocumentEnd());
   } else if (image.diskCount() == 0) {
-    writeResult(kNoDiskImageText);
+    cli::writeResult(kNoDiskImageText);
   } else {
     unchanged = describeUnchanged(image, buffers, oneDisk, {}, [](const DiskListing& disk) {
-      writeResult(formatDiskText(disk));
+      cli::writeResult(formatDiskText(disk));
     });
   }
   unchanged = unchanged && keptStill(image, file, before);
   if (json && unchanged) {
     for (const std::string& part : document) {
-      writeResult(part);
+      cli::writeResult(part);
     }
   }
-  if (!resultWritten("listing")) {
+  if (!cli::resultWritten("listing")) {
     return 1;
   }
   if (!unchanged) {
@@ -172,7 +175,7 @@ int listCollection(const Options& options, std::size_t threads) {
                                         : (options.json ? Output::Json : Output::Text);
   const SummaryTable table(inputs.widestShown);
   if (output == Output::SummaryText) {
-    writeResult(table.header());
+    cli::writeResult(table.header());
   }
   const std::size_t count = inputs.files.size();
   Progress progress(count, count > kProgressInputs && platform::isTerminal(stderr));
@@ -204,29 +207,29 @@ int listCollection(const Options& options, std::size_t threads) {
         if (sharedTerminal || !result.err.empty()) {
           progress.clear();
         }
-        writeResult(result.out);
+        cli::writeResult(result.out);
         if (!result.err.empty()) {
           std::fflush(stdout);
           d88text::writeText(stderr, result.err);
         }
         progress.advance(result.bytes);
         // Output that cannot be written ends the run: nothing more is read.
-        return !resultFailing();
+        return !cli::resultFailing();
       });
   // The total starts a line of its own, not the progress line's.
-  if (sharedTerminal || resultFailing()) {
+  if (sharedTerminal || cli::resultFailing()) {
     progress.clear();
   }
   // A run stopped by its output has no total and no last progress line.
-  if (!resultFailing()) {
+  if (!cli::resultFailing()) {
     if (output == Output::SummaryText) {
-      writeResult(table.total(static_cast<std::int64_t>(count), failed, total));
+      cli::writeResult(table.total(static_cast<std::int64_t>(count), failed, total));
     } else if (output == Output::SummaryJson) {
-      writeResult(summaryJsonTotal(static_cast<std::int64_t>(count), failed, total));
+      cli::writeResult(summaryJsonTotal(static_cast<std::int64_t>(count), failed, total));
     }
     progress.finish();
   }
-  if (!resultWritten("listing")) {
+  if (!cli::resultWritten("listing")) {
     return 1;
   }
   return failed > 0 ? 1 : 0;
@@ -235,20 +238,21 @@ int listCollection(const Options& options, std::size_t threads) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ignoreBrokenPipe();
+  cli::ignoreBrokenPipe();
   const std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
   CLI::App app;
   const help::Language language = help::languageOfRun();
-  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88info", language);
+  cli::prepareCommandLine(app, cli::programName(argc, argv, kDefaultProgramName), "d88info",
+                          language);
   Options options;
   app.add_flag("--json", options.json, info_help::kJson.in(language));
   static_assert(kJsonSchemaVersion == 6, "the help names the schema version");
   app.add_flag("--summary", options.summary, info_help::kSummary.in(language));
   app.add_flag("-r", options.recursive, info_help::kRecursive.in(language));
-  numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N", 1,
-           kMostThreads, language);
+  cli::numberIn(app, app.add_option("-j", options.threads, info_help::kThreads.in(language)), "N",
+                1, kMostThreads, language);
   app.add_option("PATH", options.paths, info_help::kPath.in(language))->required()->type_name("");
-  if (const auto status = parseCommandLine(app, arguments)) {
+  if (const auto status = cli::parseCommandLine(app, arguments)) {
     return *status;
   }
   const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());

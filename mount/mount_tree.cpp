@@ -11,6 +11,10 @@
 #include "cli/platform.h"
 #include "disk/edit_source.h"
 #include "disk/put_back.h"
+#include "format/put_words.h"
+
+using namespace disk;
+using namespace format;
 
 namespace fs = std::filesystem;
 
@@ -62,9 +66,7 @@ class MountWriter final : public ImageWriter {
   MountWriter(HeldFile& lock, fs::path d88) : lock_(lock), d88_(std::move(d88)) {}
 
   [[nodiscard]] bool writes(bool changes) const override { return changes; }
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
     const fs::path destination = fileToReplace(d88_);
     const std::string refusal = inPlaceRefusal(destination, "(unmount, and use d88put -o)");
     if (!refusal.empty()) {
@@ -79,11 +81,17 @@ class MountWriter final : public ImageWriter {
       return lock_.unchanged(d88_) ? std::string()
                                    : d88_.u8string() + " changed while mounted; nothing written";
     };
-    replacement.releaseFiles = release;
+    replacement.releaseFiles = [&]() { image.release(); };
     replacement.holdNew = &lock_;
     std::vector<std::string> notices;
     std::string failure;
-    const bool written = replaceFile(replacement, copy, notices, failure);
+    const bool written = replaceFile(
+        replacement,
+        [&](std::FILE* file) {
+          FileSink sink(file);
+          return image.writeTo(sink);
+        },
+        notices, failure);
     for (const std::string& notice : notices) {
       diagnostics.push_back({Severity::Notice, notice});
     }
@@ -118,18 +126,34 @@ class UnmountSignalsHeld {
   sigset_t previous_{};
 };
 
-bool contains(const std::string& text, const char* part) {
-  return text.find(part) != std::string::npos;
-}
-
 }  // namespace
 
-int errnoOfRefusal(const std::string& message) {
-  if (contains(message, " table by 0x") || contains(message, "no file of a table reaches past")) {
-    return EFBIG;
-  }
-  if (contains(message, "cannot change size") || contains(message, "cannot be changed")) {
-    return EPERM;
+int errnoOfRefusal(const Refusal& refusal) {
+  switch (refusal.code) {
+    case RefusalCode::TableGrows:
+    case RefusalCode::PastExtractBuffer:
+      return EFBIG;
+    case RefusalCode::NotRelaid:
+      // A later file moved past what a chain buffer holds: no room either.
+      return refusal.why.code == RoomReasonCode::PastBuffer ? EFBIG : EPERM;
+    case RefusalCode::OtherSize:
+    case RefusalCode::UnknownDisk:
+    case RefusalCode::FixedFile:
+    case RefusalCode::FirstEntry:
+    case RefusalCode::NamedTwice:
+    case RefusalCode::ChainBreaks:
+      return EPERM;
+    case RefusalCode::None:
+    case RefusalCode::NoSuchFile:
+    case RefusalCode::NoSuchDisk:
+    case RefusalCode::CannotRead:
+    case RefusalCode::HeaderChanged:
+    case RefusalCode::NotReadBack:
+    case RefusalCode::WouldChange:
+    case RefusalCode::EditChanged:
+    case RefusalCode::EditChangedUnwritten:
+    case RefusalCode::FilesChanged:
+      break;
   }
   return EIO;
 }
@@ -161,7 +185,7 @@ std::string MountTree::open(const fs::path& d88, const MountOptions& options) {
 
 bool MountTree::listDisk(d88::D88Image& image, std::int32_t index) {
   DiskListing listing;
-  describeDisk(image, index, {tables_, chain_->data()}, listing, kVerdictsOnly);
+  describeDisk(image, index, DiskBuffers{tables_, chain_->data()}, listing, kVerdictsOnly);
   selected_ = -1;
   if (changedWhileRead(image, listing)) {
     return false;
@@ -512,13 +536,13 @@ int MountTree::putBack(std::int32_t disk, const std::string& name, const Bytes& 
   PutPlan plan;
   PlanOptions planOptions;
   planOptions.resize = options_.resize;
-  const bool done = ::putBack(original, patched, edits, writer, plan, planOptions);
+  const bool done = disk::putBack(original, patched, edits, writer, plan, planOptions);
   endHeldSignal(nullptr);
   int error = 0;
   for (const Diagnostic& diagnostic : plan.diagnostics) {
     log_(diagnosticLine(diagnostic));
     if (error == 0 && diagnostic.severity == Severity::Error) {
-      error = errnoOfRefusal(diagnostic.text);
+      error = errnoOfRefusal(diagnostic.refusal);
     }
   }
   if (!done) {

@@ -19,6 +19,7 @@
 #include "d88/d88_image.h"
 #include "disk/chain.h"
 #include "disk/listing.h"
+#include "disk/refusal.h"
 
 struct MountOptions {
   bool resize = false;
@@ -98,8 +99,8 @@ class MountTree {
 
  private:
   struct Listed {
-    DiskFile file;
-    FileVerdict verdict = FileVerdict::Complete;
+    disk::DiskFile file;
+    disk::FileVerdict verdict = disk::FileVerdict::Complete;
   };
   struct Held {  // a name held in memory
     Bytes bytes;
@@ -111,7 +112,7 @@ class MountTree {
     bool dirty = false;
   };
   struct Disk {
-    DiskKind kind = DiskKind::Unknown;
+    disk::DiskKind kind = disk::DiskKind::Unknown;
     std::vector<std::string> order;
     std::map<std::string, Listed> files;
     std::map<std::string, Held> held;
@@ -140,11 +141,12 @@ class MountTree {
   d88::D88Image image_;
   std::int32_t selected_ = -1;
   std::vector<Disk> disks_;
-  TableBuffers tables_;
-  std::unique_ptr<ExtractBuffer> chain_ = std::make_unique<ExtractBuffer>();
+  disk::TableBuffers tables_;
+  std::unique_ptr<disk::ExtractBuffer> chain_ = std::make_unique<disk::ExtractBuffer>();
   bool changed_ = false;  // by another program: every write is refused
 };
 
-// The errno value for a refusal of d88put's: EFBIG where the table has no
-// room, EPERM for a file that may not change size, EIO for any other.
-[[nodiscard]] int errnoOfRefusal(const std::string& message);
+// The errno value for a refusal of the planner's: EFBIG where the table has
+// no room or the file would not fit a chain buffer, EPERM for a file that
+// may not change size or may not change at all, EIO for any other.
+[[nodiscard]] int errnoOfRefusal(const disk::Refusal& refusal);

@@ -18,6 +18,8 @@
 #include <cerrno>
 #endif
 
+using namespace disk;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -14,13 +14,14 @@
 
 #include "disk/edit_source.h"
 
-class FolderEdits final : public EditSource {
+class FolderEdits final : public disk::EditSource {
  public:
   FolderEdits(std::filesystem::path folder, std::optional<std::int32_t> disk);
   ~FolderEdits() override;
 
-  void survey(std::int32_t diskCount, Diagnostics& diagnostics) override;
-  [[nodiscard]] bool editsOf(std::int32_t disk, DiskEdits& edits, std::string& failure) override;
+  void survey(std::int32_t diskCount, disk::Diagnostics& diagnostics) override;
+  [[nodiscard]] bool editsOf(std::int32_t disk, disk::DiskEdits& edits,
+                             std::string& failure) override;
   [[nodiscard]] std::optional<std::uint64_t> sizeOf(std::int32_t disk,
                                                     const std::string& name) override;
   [[nodiscard]] bool read(std::int32_t disk, const std::string& name,

@@ -18,9 +18,13 @@
 #include "d88/d88_image.h"
 #include "disk/put_back.h"
 #include "format/put_report.h"
+#include "format/put_words.h"
 #include "put/folder_edits.h"
 #include "put/put_help.h"
 #include "text/d88_text.h"
+
+using namespace disk;
+using namespace format;
 
 namespace {
 
@@ -45,8 +49,8 @@ void defineOptions(CLI::App& app, Options& options, help::Language language) {
   app.add_option("folder", options.folder, put_help::kFolder.in(language))
       ->required()
       ->type_name("");
-  numberIn(app, app.add_option("--disk", options.disk, put_help::kDisk.in(language)), "N", 0,
-           d88::kMaxDisks - 1, language);
+  cli::numberIn(app, app.add_option("--disk", options.disk, put_help::kDisk.in(language)), "N", 0,
+                d88::kMaxDisks - 1, language);
   // An empty name would read as no -o and replace the D88 file itself.
   app.add_option("-o", options.output, put_help::kOutput.in(language))
       ->type_name("output")
@@ -76,9 +80,7 @@ class FileReplacer final : public ImageWriter {
   // Without changes the D88 file stays as it is; -o still gets its copy.
   [[nodiscard]] bool writes(bool changes) const override { return changes || !inPlace_; }
 
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
     if (inPlace_) {
       const std::string refusal = inPlaceRefusal(destination_, hint_);
       if (!refusal.empty()) {
@@ -100,14 +102,20 @@ class FileReplacer final : public ImageWriter {
     };
     replacement.releaseFiles = [&]() {
       // Windows cannot replace a file that is open.
-      release();
+      image.release();
 #ifdef _WIN32
       held_.release();
 #endif
     };
     std::vector<std::string> notices;
     std::string failure;
-    const bool written = replaceFile(replacement, copy, notices, failure);
+    const bool written = replaceFile(
+        replacement,
+        [&](std::FILE* file) {
+          FileSink sink(file);
+          return image.writeTo(sink);
+        },
+        notices, failure);
     for (const std::string& notice : notices) {
       diagnostics.push_back({Severity::Notice, notice});
     }
@@ -134,13 +142,14 @@ d88::D88Image patchedImage;
 }  // namespace
 
 int main(int argc, char** argv) {
-  ignoreBrokenPipe();
+  cli::ignoreBrokenPipe();
   CLI::App app;
   const help::Language language = help::languageOfRun();
-  prepareCommandLine(app, programName(argc, argv, kDefaultProgramName), "d88put", language);
+  cli::prepareCommandLine(app, cli::programName(argc, argv, kDefaultProgramName), "d88put",
+                          language);
   Options options;
   defineOptions(app, options, language);
-  if (const auto status = parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
+  if (const auto status = cli::parseCommandLine(app, platform::utf8Arguments(argc, argv))) {
     return *status;
   }
   const std::optional<std::int32_t> disk =
@@ -152,7 +161,7 @@ int main(int argc, char** argv) {
   const std::string holdFailure = std::strerror(errno);
   if (!originalImage.openFile(platform::openInput(d88Path)) ||
       !patchedImage.openFile(platform::openInput(d88Path))) {
-    writeOpenError();
+    cli::writeOpenError();
     return 1;
   }
   if (holding != HeldFile::Result::Held) {
@@ -213,10 +222,10 @@ int main(int argc, char** argv) {
   const bool writes = writer.writes(!plan.putBack.empty());
   // The report is what scripts read: one that cannot be written is a failure,
   // though the file stays replaced.
-  writePutReport(plan, options.dryRun, [](const std::string& line) { writeResult(line); });
-  if (!resultWritten("report", writes && !options.dryRun
-                                   ? " (" + destination.u8string() + " was written all the same)"
-                                   : std::string())) {
+  writePutReport(plan, options.dryRun, [](const std::string& line) { cli::writeResult(line); });
+  if (!cli::resultWritten("report", writes && !options.dryRun ? " (" + destination.u8string() +
+                                                                    " was written all the same)"
+                                                              : std::string())) {
     return end(1);
   }
   return end(0);

@@ -16,6 +16,7 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+
 #endif
 
 namespace {

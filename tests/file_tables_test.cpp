@@ -15,6 +15,8 @@
 #include "disk/summary.h"
 #include "tests/test_support.h"
 
+using namespace disk;
+
 namespace {
 
 using d88test::address;

@@ -13,6 +13,9 @@
 #include "format/listing_text.h"
 #include "tests/test_support.h"
 
+using namespace disk;
+using namespace format;
+
 namespace {
 
 using d88test::address;

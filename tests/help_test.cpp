@@ -192,13 +192,32 @@ TEST_F(HelpTest, JapaneseListsTheSameOptionsAsEnglish) {
   }
 }
 
+// The usage line names the program as it was run, so its width depends on
+// the folder the build sits in (under Wine, a drive letter and all): the
+// line is measured with the program's bare name.
+std::string withBareProgramName(const std::string& usage) {
+  const std::size_t heading = usage.find(": ");
+  const std::size_t options = usage.find(" [");
+  const std::size_t folder = usage.find_last_of("/\\", options);
+  if (heading == std::string::npos || options == std::string::npos || folder == std::string::npos ||
+      folder < heading) {
+    return usage;
+  }
+  return usage.substr(0, heading + 2) + usage.substr(folder + 1);
+}
+
 // Every line of either help fits an 80-column terminal, the Japanese one
 // counted in display columns (a kanji takes two).
 TEST_F(HelpTest, JapaneseLinesFitIn80Columns) {
+  EXPECT_EQ(withBareProgramName("U: Z:\\a b\\c\\d88put.exe [O] f"), "U: d88put.exe [O] f");
+  EXPECT_EQ(withBareProgramName("U: /a/b/d88put [O] f"), "U: d88put [O] f");
   for (const char* tool : {D88INFO_PATH, D88PUT_PATH}) {
     const auto japanese = run(tool, "ja_JP.UTF-8", {"--help"});
     ASSERT_EQ(japanese.status, 0) << tool;
-    for (const std::string& line : linesOf(japanese.out)) {
+    const std::vector<std::string> lines = linesOf(japanese.out);
+    ASSERT_FALSE(lines.empty()) << tool;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string line = i == 0 ? withBareProgramName(lines[i]) : lines[i];
       EXPECT_LE(d88text::displayWidth(line), 80U) << tool << ": " << line;
     }
   }

@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #endif
 
 namespace {
@@ -1282,9 +1283,13 @@ TEST_F(CollectionTest, FileChangedWhileReadIsNeverAFalseListing) {
 // failure are never opened (the missing file's error never comes), and the
 // error is the write's alone.
 TEST_F(CollectionTest, FailedWriteEndsTheRun) {
+  // Rows of a long name, so that even the summary is more than two pipe
+  // buffers of 64 KiB: the reader's end closes before the writing is done.
+  const std::string name = "tree/" + std::string(200, 'l') + ".d88";
+  scratch_.write(name, d88test::Disk().name("A").build());
   std::string inputs;
-  for (int i = 0; i < 400; ++i) {
-    inputs += " tree/a.d88";
+  for (int i = 0; i < 500; ++i) {
+    inputs += " " + name;
   }
   inputs += " missing.d88";
   for (const char* options : {"", "--json", "--summary", "--summary --json"}) {

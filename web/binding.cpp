@@ -21,8 +21,12 @@
 #include "format/listing_json.h"
 #include "format/listing_text.h"
 #include "format/put_report.h"
+#include "format/put_words.h"
 #include "text/d88_text.h"
 #include "text/string_format.h"
+
+using namespace disk;
+using namespace format;
 
 namespace {
 
@@ -31,7 +35,6 @@ using emscripten::val;
 // The page writes the image it is given here (Module.FS) and reads it back
 // from here after a put-back.
 constexpr char kImagePath[] = "/image.d88";
-constexpr char kNewImagePath[] = "/image.d88.new";
 
 // The image, and the image opened a second time, to read it with the
 // changes laid over.
@@ -102,24 +105,33 @@ val fileBytes(std::int32_t disk, std::int32_t index) {
                                            chainBuffer.data() + file.file.offset));
 }
 
-// The page's writer: the changed image written beside the image in the
-// in-memory file system, then renamed over it.
+// The changed image's bytes, in memory.
+class BytesSink final : public ByteSink {
+ public:
+  [[nodiscard]] bool write(const std::uint8_t* bytes, std::size_t count) override {
+    this->bytes.insert(this->bytes.end(), bytes, bytes + count);
+    return true;
+  }
+  std::vector<std::uint8_t> bytes;
+};
+
+// The page's writer: the changed image made in memory, then written over
+// the image in the in-memory file system.
 class MemoryFileWriter final : public ImageWriter {
  public:
   [[nodiscard]] bool writes(bool changes) const override { return changes; }
 
-  [[nodiscard]] bool write(const std::function<bool(std::FILE*)>& copy,
-                           const std::function<void()>& release,
-                           Diagnostics& diagnostics) override {
-    std::FILE* out = std::fopen(kNewImagePath, "wb");
-    bool copied = out != nullptr && copy(out);
-    copied = out != nullptr && std::fclose(out) == 0 && copied;
-    release();
-    if (copied && std::rename(kNewImagePath, kImagePath) == 0) {
+  [[nodiscard]] bool write(PatchedImage& image, Diagnostics& diagnostics) override {
+    BytesSink sink;
+    const bool copied = image.writeTo(sink);
+    image.release();
+    std::FILE* out = copied ? std::fopen(kImagePath, "wb") : nullptr;
+    const bool written = out != nullptr && std::fwrite(sink.bytes.data(), 1, sink.bytes.size(),
+                                                       out) == sink.bytes.size();
+    if (out != nullptr && std::fclose(out) == 0 && written) {
       return true;
     }
     diagnostics.push_back({Severity::Error, "cannot write the changed image"});
-    std::remove(kNewImagePath);
     return false;
   }
 };
@@ -364,7 +376,7 @@ std::string diskMap(std::int32_t disk) {
   }
   nlohmann::ordered_json tables = nlohmann::ordered_json::array();
   if (listing.kind != DiskKind::Unknown) {
-    tables = {layout.firstTable.track, layout.secondTable.track};
+    tables = {layout.tables[0].track, layout.tables[1].track};
   }
   nlohmann::ordered_json fixed = nlohmann::ordered_json::array();
   for (std::size_t i = 0; i < layout.fixed.count; ++i) {
