@@ -244,6 +244,7 @@ const SectorMap& D88Image::sectorMapFor(std::int32_t track, std::int64_t start,
   map.reset(id.c, id.h, id.n);
   walkTrack(start, [&](const RecordHeader& header, std::int64_t position) {
     if (header.id.c != id.c || header.id.h != id.h || header.id.n != id.n) {
+      map.skipRecord();
       return true;
     }
     return map.add(header.id.r, position - start, marksOf(header));
@@ -434,6 +435,26 @@ std::int32_t D88Image::readSectorRecords(std::int32_t track, SectorRecordInfo* o
     *end = ended;
   }
   return count;
+}
+
+void D88Image::readRecordPositions(std::int32_t track, std::vector<std::int64_t>& positions) {
+  positions.clear();
+  const std::optional<std::int64_t> start = trackStart(track);
+  if (!start) {
+    return;
+  }
+  const SectorMap& map = sectorMaps_[static_cast<std::size_t>(track)];
+  if (map.isBuilt() && map.holdsEveryRecord()) {
+    map.offsetsInOrder(positions);
+    for (std::int64_t& position : positions) {
+      position += *start;
+    }
+    return;
+  }
+  walkTrack(*start, [&](const RecordHeader&, std::int64_t position) {
+    positions.push_back(position);
+    return true;
+  });
 }
 
 }  // namespace d88

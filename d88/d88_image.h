@@ -220,6 +220,10 @@ class D88Image {
   // ended when `end` is given.
   std::int32_t readSectorRecords(std::int32_t track, SectorRecordInfo* out, std::int32_t maxRecords,
                                  WalkEnd* end = nullptr);
+  // The file positions of a track's record headers, in stored order: the
+  // records readSectorRecords lists, taken from the track's map when it
+  // holds them all.
+  void readRecordPositions(std::int32_t track, std::vector<std::int64_t>& positions);
   // The selected disk's stored offset of a track (0 for an index out of range).
   [[nodiscard]] std::int32_t trackOffset(std::int32_t track) const {
     return track >= 0 && track < kTrackCount ? trackOffsets_[static_cast<std::size_t>(track)] : 0;

@@ -11,6 +11,7 @@ void SectorMap::reset(std::uint8_t c, std::uint8_t h, std::uint8_t n) {
   h_ = h;
   n_ = n;
   complete_ = true;
+  everyRecord_ = true;
 }
 
 bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, RecordMarks marks) {
@@ -24,8 +25,21 @@ bool SectorMap::add(std::uint8_t r, std::int64_t relativeOffset, RecordMarks mar
   // Only the first record of a sector number can be found.
   if (slots_[r].offset == kNone) {
     slots_[r] = {static_cast<std::uint32_t>(relativeOffset), marks};
+  } else {
+    everyRecord_ = false;
   }
   return true;
+}
+
+void SectorMap::offsetsInOrder(std::vector<std::int64_t>& offsets) const {
+  offsets.clear();
+  for (const Slot& slot : slots_) {
+    if (slot.offset != kNone) {
+      offsets.push_back(slot.offset);
+    }
+  }
+  // Each record starts past the one before it: offset order is stored order.
+  std::sort(offsets.begin(), offsets.end());
 }
 
 std::optional<IndexedRecord> SectorMap::find(std::uint8_t r) const {

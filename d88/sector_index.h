@@ -47,6 +47,13 @@ class SectorMap {
   void markIncomplete() { complete_ = false; }
   [[nodiscard]] bool isComplete() const { return complete_; }
   [[nodiscard]] std::optional<IndexedRecord> find(std::uint8_t r) const;
+  // A walked record the map does not hold (of another C, H or N).
+  void skipRecord() { everyRecord_ = false; }
+  // Whether the map holds every record its walk visited: none of another
+  // C, H or N, no sector number twice, none out of reach.
+  [[nodiscard]] bool holdsEveryRecord() const { return everyRecord_ && complete_; }
+  // The offsets of the records held, in stored order.
+  void offsetsInOrder(std::vector<std::int64_t>& offsets) const;
 
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
@@ -62,6 +69,7 @@ class SectorMap {
   std::uint8_t h_ = 0;
   std::uint8_t n_ = 0;
   bool complete_ = true;
+  bool everyRecord_ = true;
 };
 
 class SectorIdIndex {

@@ -142,14 +142,10 @@ void DiskUsage::add(const std::vector<FileSpan>& spans, ByteUserKind kind, std::
 
 void DiskUsage::collect(d88::D88Image& image, DiskKind kind, const TableBuffers& tables) {
   begin(image);
-  std::vector<d88::SectorRecordInfo> records;
+  std::vector<std::int64_t> positions;
   for (std::int32_t track = 0; track < d88::kTrackCount; ++track) {
-    if (!image.hasTrack(track)) {
-      continue;
-    }
-    d88::WalkEnd end = d88::WalkEnd::Stopped;
-    readTrackRecords(image, track, records, end);
-    addRecords(records);
+    image.readRecordPositions(track, positions);
+    addRecordHeaders(positions);
   }
   finish(image, kind, tables);
 }
@@ -168,10 +164,19 @@ void DiskUsage::begin(d88::D88Image& image) {
 }
 
 void DiskUsage::addRecords(const std::vector<d88::SectorRecordInfo>& records) {
-  std::vector<FileSpan> spans;
-  spans.reserve(records.size());
+  std::vector<std::int64_t> positions;
+  positions.reserve(records.size());
   for (const d88::SectorRecordInfo& record : records) {
-    spans.push_back({record.position, d88::kSectorHeaderSize});
+    positions.push_back(record.position);
+  }
+  addRecordHeaders(positions);
+}
+
+void DiskUsage::addRecordHeaders(const std::vector<std::int64_t>& positions) {
+  std::vector<FileSpan> spans;
+  spans.reserve(positions.size());
+  for (const std::int64_t position : positions) {
+    spans.push_back({position, d88::kSectorHeaderSize});
   }
   add(spans, ByteUserKind::RecordHeader, -1, std::string());
 }

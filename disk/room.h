@@ -96,6 +96,8 @@ class DiskUsage {
   // files and the tables' entries.
   void begin(d88::D88Image& image);
   void addRecords(const std::vector<d88::SectorRecordInfo>& records);
+  // The same, by the headers' file positions.
+  void addRecordHeaders(const std::vector<std::int64_t>& positions);
   void finish(d88::D88Image& image, DiskKind kind, const TableBuffers& tables);
   // The first user (by position) among those `accepted` takes that meets
   // [position, position + length); none when no such user does.

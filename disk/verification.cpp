@@ -121,12 +121,11 @@ bool DiskCheck::concludedFromRecordHeaders(std::vector<Refusal>& errors) {
 }
 
 bool DiskCheck::tableRecordsTouched() {
-  std::vector<d88::SectorRecordInfo> records;
+  std::vector<std::int64_t> positions;
   for (const TablePlace& place : layoutOf(after_.kind).tables) {
-    d88::WalkEnd end = d88::WalkEnd::Stopped;
-    readTrackRecords(work_.original, place.track, records, end);
-    for (const d88::SectorRecordInfo& record : records) {
-      if (work_.plan.image.overlay().touches(record.position, d88::kSectorHeaderSize)) {
+    work_.original.readRecordPositions(place.track, positions);
+    for (const std::int64_t position : positions) {
+      if (work_.plan.image.overlay().touches(position, d88::kSectorHeaderSize)) {
         return true;
       }
     }

@@ -1376,14 +1376,22 @@ TEST_F(CollectionTest, MemoryHardlyGrowsWithTheTree) {
       EXPECT_TRUE(d88test::writeFile(
           (path / (std::string(30, 'x') + std::to_string(i) + ".d88")).string(), empty));
     }
-    const auto result = d88test::runShell(scratch_.path(),
-                                          "/usr/bin/time -f %M -o rss.txt " +
-                                              d88test::quoted(tool()) + " -r --summary -j 2 " +
-                                              d88test::quoted(root.string()) + " >/dev/null",
-                                          scratch_.path());
-    EXPECT_EQ(result.status, 0);
-    const Bytes rss = d88test::readAll(scratch_.path() / "rss.txt");
-    return std::stol(std::string(rss.begin(), rss.end()));
+    // One worker: with two, each thread's heap takes what the scheduling
+    // of the moment gives it, and the peak moves by hundreds of KiB from
+    // run to run on a loaded machine. The median of three runs.
+    std::vector<long> peaks;
+    for (int run = 0; run < 3; ++run) {
+      const auto result = d88test::runShell(scratch_.path(),
+                                            "/usr/bin/time -f %M -o rss.txt " +
+                                                d88test::quoted(tool()) + " -r --summary -j 1 " +
+                                                d88test::quoted(root.string()) + " >/dev/null",
+                                            scratch_.path());
+      EXPECT_EQ(result.status, 0);
+      const Bytes rss = d88test::readAll(scratch_.path() / "rss.txt");
+      peaks.push_back(std::stol(std::string(rss.begin(), rss.end())));
+    }
+    std::sort(peaks.begin(), peaks.end());
+    return peaks[1];
   };
   const long small = peakOf(500);
   const long large = peakOf(5000);

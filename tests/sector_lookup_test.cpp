@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "builder/image_builder.h"
 #include "d88/d88_image.h"
@@ -112,6 +113,80 @@ TEST(SectorLookup, AgreesWithTheRecordWalkOnDamagedTracks) {
     }
   }
   EXPECT_GT(compared, 1000);  // the rounds found plenty of sectors, not only misses
+}
+
+// A track whose records share a C, H and N, each R once unless `twice`,
+// with statuses and deleted marks drawn at random.
+d88test::Track uniformTrack(std::mt19937& random, bool twice) {
+  d88test::Track track;
+  const int records = 1 + static_cast<int>(random() % 16);
+  for (int i = 0; i < records; ++i) {
+    d88test::SectorRecord record;
+    record.r = static_cast<std::uint8_t>(twice && i == records - 1 ? 1 : i + 1);
+    record.data.assign(256, static_cast<std::uint8_t>(i));
+    record.status = random() % 3 == 0 ? 0xB0 : 0x00;
+    record.deletedMark = random() % 3 == 0 ? 0x10 : 0x00;
+    track.sector(record);
+  }
+  return track;
+}
+
+// The record positions and marks the index gives must be those of the walk
+// that lists the track's records, whether the track's map was built by a
+// lookup of its own C, H and N, of another, or not at all.
+TEST(SectorLookup, RecordPositionsAndMarksAgreeWithTheWalk) {
+  std::mt19937 random(20261209);
+  d88test::ScratchDir scratch;
+  d88::D88Image image;
+  for (int round = 0; round < 120; ++round) {
+    const d88test::Track track = round % 3 == 0   ? randomTrack(random)
+                                 : round % 3 == 1 ? uniformTrack(random, false)
+                                                  : uniformTrack(random, round % 2 == 0);
+    Bytes file = d88test::Disk().track(0, track).build();
+    if (round % 5 == 4) {
+      file = d88test::truncated(file, kHeaderSize + random() % (file.size() - kHeaderSize));
+    }
+    ASSERT_TRUE(image.open(nullptr));
+    const std::string path = scratch.write("track.d88", file);
+    ASSERT_TRUE(image.open(path.c_str()));
+    std::vector<d88::SectorRecordInfo> records(0x10000);
+    ASSERT_TRUE(image.selectDisk(0));
+    records.resize(static_cast<std::size_t>(
+        image.readSectorRecords(0, records.data(), static_cast<std::int32_t>(records.size()))));
+    std::vector<std::int64_t> walked;
+    for (const d88::SectorRecordInfo& record : records) {
+      walked.push_back(record.position);
+    }
+    // Before any lookup; after one of the first record's C, H and N (or of
+    // 0-0-?-1); after one of another N.
+    for (const std::uint8_t n : {std::uint8_t{0xFF}, std::uint8_t{1}, std::uint8_t{0}}) {
+      ASSERT_TRUE(image.selectDisk(0));
+      if (n != 0xFF) {
+        (void)image.locateRecord(0, 0, 0, 1, n);
+      }
+      std::vector<std::int64_t> positions;
+      image.readRecordPositions(0, positions);
+      ASSERT_EQ(positions, walked) << "round " << round << " n " << int{n};
+    }
+    // The first record of each ID, as the walk lists it, is what a lookup finds.
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const d88::SectorId& id = records[i].id;
+      const bool first = std::none_of(records.begin(), records.begin() + static_cast<long>(i),
+                                      [&](const d88::SectorRecordInfo& earlier) {
+                                        return earlier.id.c == id.c && earlier.id.h == id.h &&
+                                               earlier.id.r == id.r && earlier.id.n == id.n;
+                                      });
+      if (!first) {
+        continue;
+      }
+      const auto found = image.locateRecord(0, id.c, id.h, id.r, id.n);
+      ASSERT_TRUE(found.has_value()) << "round " << round << " record " << i;
+      EXPECT_EQ(found->position, records[i].position) << "round " << round;
+      EXPECT_EQ(found->dataLength, records[i].dataLength) << "round " << round;
+      EXPECT_EQ(found->status, records[i].status) << "round " << round;
+      EXPECT_EQ(found->deletedMark, records[i].deletedMark) << "round " << round;
+    }
+  }
 }
 
 TEST(SectorLookup, IndexIsPerSelectedDisk) {
