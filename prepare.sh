@@ -23,7 +23,7 @@ declare -A needs=(
   [test]="cmake g++ make nlohmann-json3-dev libcli11-dev libfuse3-dev libgtest-dev python3 python3-jsonschema man-db groff-base fuse3 vim rsync"
   [web]="cmake g++ make nlohmann-json3-dev libcli11-dev emscripten chromium fonts-ipafont-gothic xxd python3"
   [windows]="cmake make nlohmann-json3-dev libcli11-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest"
-  [packages]="cmake g++ make nlohmann-json3-dev libcli11-dev libfuse3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 emscripten lintian man-db groff-base dpkg-dev unzip python3 locales"
+  [packages]="cmake g++ make nlohmann-json3-dev libcli11-dev libfuse3-dev fuse3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 emscripten lintian man-db groff-base dpkg-dev unzip python3 locales"
   [fuzz]="cmake make nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev"
   [bench]="cmake g++ make nlohmann-json3-dev libcli11-dev libfuse3-dev fuse3 time"
 )

@@ -3,7 +3,8 @@
 # in the .deb, man finds no warnings in the manual pages (the Japanese ones
 # at 80 columns, and for a Japanese locale from the .deb), and the tools of
 # the .deb (unpacked into a scratch root) and of the x86-64 zip (under Wine)
-# extract the sample exactly as the build tree's d88extract does.
+# extract the sample exactly as the build tree's d88extract does; the .deb
+# also holds d88mount and depends on fuse3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=$PWD/build/packages
@@ -42,13 +43,20 @@ mkdir "$scratch/deb"
 diff -r "$expected" "$scratch/deb"
 "$scratch/root/usr/bin/d88info" --version
 "$scratch/root/usr/bin/d88put" --version
+"$scratch/root/usr/bin/d88mount" --version
+# d88mount is unmounted with fusermount3: the package depends on fuse3.
+depends=$(dpkg-deb -f "$packages"/d88extract_*.deb Depends)
+grep -Eq '(^|, )fuse3($|[ ,])' <<<"$depends" || {
+  echo "the .deb does not depend on fuse3: $depends" >&2
+  exit 1
+}
 # man finds the Japanese pages for a Japanese locale, the English otherwise
 # (MANPATH, unlike -M, is searched for the locale's subfolders).
 grep -qix 'ja_JP.utf-\?8' <<<"$(locale -a)" || {
   echo "no ja_JP.UTF-8 locale: ./prepare.sh packages generates it" >&2
   exit 1
 }
-for page in d88extract d88info d88put; do
+for page in d88extract d88info d88mount d88put; do
   for want in ja_JP.UTF-8:名前 C.UTF-8:NAME; do
     shown=$(LANG=${want%%:*} LC_ALL='' MANPATH="$scratch/root/usr/share/man" MANWIDTH=80 \
       man --warnings "$page" 2>"$scratch/warnings.txt")

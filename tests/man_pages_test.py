@@ -20,7 +20,7 @@ import sys
 import unicodedata
 from pathlib import Path
 
-PAGES = ["d88extract", "d88info", "d88put"]
+PAGES = ["d88extract", "d88info", "d88mount", "d88put"]
 
 # English section name, Japanese section name.
 SECTIONS = [
