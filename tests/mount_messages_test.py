@@ -27,6 +27,9 @@ FROM_D88PUT = [
     "error: 000/S001 is 301 bytes, the disk's file 300: files cannot change size",
     "removed /home/me/game.d88.d88put-tmp, left by a run that was killed",
 ]
+# Texts the code could make but never writes: adding and removing a file
+# move no other.
+NEVER_WRITTEN = {"X added, later files moved", "X removed, later files moved"}
 # Texts that wrap another: the log's prefix and the opening's error line.
 WRAPPERS = {"d88mount: X", "error: X"}
 ANY = "X"
@@ -91,8 +94,10 @@ def variants(expression):
     """Every text the C++ expression can make, other parts as ANY."""
     expression = expression.strip()
     pieces = split_top(expression, "?:")
-    if len(pieces) == 3 and pieces[0][1] == "?":
-        return variants(pieces[1][0]) + variants(pieces[2][0])
+    # a ? b : c, and a ? b : c ? d : e, the chain's later ternaries its last branch.
+    if len(pieces) >= 3 and pieces[0][1] == "?" and pieces[1][1] == ":":
+        rest = "".join(text + (separator or "") for text, separator in pieces[2:])
+        return variants(pieces[1][0]) + variants(rest)
     texts = [""]
     for term, _ in split_top(expression, "+"):
         term = term.strip()
@@ -103,6 +108,8 @@ def variants(expression):
             made = variants(term[1:-1])
         elif term in ("std::string()", "{}"):
             made = [""]
+        elif re.fullmatch(r'std::string\(\s*"(?:[^"\\]|\\.)*"\s*\)', term):
+            made = variants(term[len("std::string("):-1])
         else:
             made = SUBSTITUTES.get(term, [ANY])
         texts = [t + m for t in texts for m in made]
@@ -126,7 +133,7 @@ def messages(source):
     for m in re.finditer(r'fprintf\(stderr,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)', source):
         text = variants(m.group(1))[0].split("\n")[0].replace("%s", ANY)
         found.append(text)
-    return [text for text in found if text and text not in WRAPPERS]
+    return [text for text in found if text and text not in WRAPPERS | NEVER_WRITTEN]
 
 
 def self_check():
@@ -136,6 +143,9 @@ def self_check():
         ('ok ? std::string() : path + " changed"', ["", "X changed"]),
         ('"one "\n "two"', ["one two"]),
         ('"a: " + std::strerror(errno)', ["a: X"]),
+        ('file + (c == A ? " added" : c == R ? " removed" : " put back") + (m ? ", m" : "")',
+         ["X added, m", "X added", "X removed, m", "X removed", "X put back, m", "X put back"]),
+        ('"a" + (e ? std::string(": none") : ": " + f)', ["a: none", "a: X"]),
     ]
     return [f"variants({text!r}) gives {variants(text)}, not {want}"
             for text, want in cases if variants(text) != want]
